@@ -1,0 +1,44 @@
+// The only door to the machine. The hardware library never executes a port instruction,
+// asks for I/O privilege, opens the memory device, maps memory, touches a device address,
+// reads the user ID or the clock by itself: it asks the process-wide platform object.
+// The native platform is installed by default; the emulated machine replaces it for the
+// life of a run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#include "TvrType.h"
+
+class TvrPlatform {
+ public:
+  virtual ~TvrPlatform() = default;
+
+  // iopl(3): true when the process may use every port.
+  virtual bool RequestIoPrivilege() = 0;
+  // One port instruction of `width` bytes (1, 2 or 4); the value is in the low bits.
+  virtual UINT32 PortRead(UINT16 port, UINT32 width) = 0;
+  virtual void PortWrite(UINT16 port, UINT32 width, UINT32 value) = 0;
+
+  // open("/dev/mem", O_RDWR): a descriptor, or -1.
+  virtual int OpenPhysicalMemory() = 0;
+  // mmap(MAP_SHARED, PROT_READ | PROT_WRITE) of `length` bytes at `physical`: nullptr on failure.
+  virtual void* Map(std::size_t length, int descriptor, UINT32 physical) = 0;
+  virtual void Unmap(void* address, std::size_t length) = 0;
+  virtual long PageSize() = 0;
+
+  // One access of `width` bytes (1, 2 or 4) at a mapped device address.
+  virtual UINT32 DeviceRead(std::uintptr_t address, UINT32 width) = 0;
+  virtual void DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) = 0;
+
+  virtual UINT32 UserId() = 0;
+  // time + localtime: false when the clock cannot be read.
+  virtual bool LocalTime(std::tm& out) = 0;
+};
+
+// The platform in force: the one installed last, or the native one.
+TvrPlatform& TvrGetPlatform();
+// Installs `platform` for the process; nullptr puts the native one back. Changing the
+// platform forgets the memory-device descriptor opened on the previous one.
+void TvrSetPlatform(TvrPlatform* platform);

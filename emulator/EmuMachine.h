@@ -1,0 +1,165 @@
+// The emulated PC as the utility sees it: ports, PCI configuration mechanism #1, channel 2
+// of the interval timer, the memory device and the functions on the PCI bus, all on a
+// virtual clock, with counters and an optional trace of every access.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "TvrPlatform.h"
+
+namespace emu {
+
+// Virtual time in nanoseconds. Every access advances it by a fixed cost; flash busy times
+// and the interval timer run on it.
+class VirtualClock {
+ public:
+  std::uint64_t Now() const { return m_now; }
+  void Advance(std::uint64_t ns) { m_now += ns; }
+
+ private:
+  std::uint64_t m_now = 0;
+};
+
+struct AccessCosts {
+  std::uint64_t portNs = 1000;
+  std::uint64_t deviceReadNs = 500;
+  std::uint64_t deviceWriteNs = 100;
+};
+
+enum class Access : std::uint8_t { PortRead, PortWrite, DeviceRead, DeviceWrite };
+
+// One access as the machine saw it. `address` is the port number or the physical address.
+struct TraceEntry {
+  Access kind;
+  std::uint32_t address;
+  std::uint32_t width;
+  std::uint32_t value;
+  std::uint64_t timeNs;
+};
+
+struct Counters {
+  std::uint64_t portReads = 0;
+  std::uint64_t portWrites = 0;
+  std::uint64_t deviceReads = 0;
+  std::uint64_t deviceWrites = 0;
+  // Device accesses per physical register address.
+  std::map<std::uint32_t, std::uint64_t> deviceReadsAt;
+  std::map<std::uint32_t, std::uint64_t> deviceWritesAt;
+};
+
+// A memory range that a function decodes through one of its base address registers.
+struct MemoryBar {
+  std::uint32_t configOffset;  // 0x10 to 0x24
+  std::uint32_t size;          // a power of two, at least one page
+};
+
+// One PCI function: a 256-byte configuration space with per-byte write masks. The base
+// class keeps the bytes; a device overrides the hooks it needs.
+class PciFunction {
+ public:
+  PciFunction();
+  virtual ~PciFunction() = default;
+
+  // As the bus sees them (write masks applied on writes). Offsets stay inside 256 bytes.
+  virtual std::uint32_t ConfigRead(std::uint32_t offset, std::uint32_t width);
+  virtual void ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value);
+
+  // For tests and set-up: the raw bytes, masks ignored.
+  std::uint32_t Config32(std::uint32_t offset) const;
+  void SetConfig32(std::uint32_t offset, std::uint32_t value);
+  void SetConfig16(std::uint32_t offset, std::uint16_t value);
+  void SetConfig8(std::uint32_t offset, std::uint8_t value);
+  void SetWriteMask32(std::uint32_t offset, std::uint32_t mask);
+
+  bool MemoryDecodingOn() const;  // command register bit 1
+
+  // Memory ranges this function decodes; the base address is read from configuration space.
+  virtual std::vector<MemoryBar> MemoryBars() const { return {}; }
+  virtual std::uint32_t DeviceRead(std::uint32_t bar, std::uint32_t offset, std::uint32_t width);
+  virtual void DeviceWrite(std::uint32_t bar, std::uint32_t offset, std::uint32_t width,
+                           std::uint32_t value);
+
+ private:
+  std::array<std::uint8_t, 256> m_config{};
+  std::array<std::uint8_t, 256> m_writeMask{};
+};
+
+// The whole machine. Install it with ScopedPlatform for the life of a run.
+class Machine : public TvrPlatform {
+ public:
+  explicit Machine(AccessCosts costs = {});
+  ~Machine() override;
+
+  // Puts a function at bus, device, function; the machine owns it. Returns it.
+  PciFunction& Attach(std::uint32_t bus, std::uint32_t device, std::uint32_t function,
+                      std::unique_ptr<PciFunction> pci);
+  template <class T, class... Args>
+  T& Emplace(std::uint32_t bus, std::uint32_t device, std::uint32_t function, Args&&... args);
+
+  VirtualClock& Clock() { return m_clock; }
+  const Counters& Stats() const { return m_counters; }
+  void ResetStats();
+  void EnableTrace(bool on);
+  const std::vector<TraceEntry>& Trace() const { return m_trace; }
+  void ClearTrace() { m_trace.clear(); }
+
+  // What the machine allows and shows.
+  void SetPortPrivilege(bool granted) { m_portPrivilege = granted; }
+  void SetPhysicalMemoryAllowed(bool allowed) { m_physicalMemoryAllowed = allowed; }
+  void SetUserId(std::uint32_t uid) { m_userId = uid; }
+  void SetLocalTime(const std::tm& when) { m_localTime = when; }
+  std::uint64_t PrivilegeRequests() const { return m_privilegeRequests; }
+
+  // TvrPlatform
+  bool RequestIoPrivilege() override;
+  UINT32 PortRead(UINT16 port, UINT32 width) override;
+  void PortWrite(UINT16 port, UINT32 width, UINT32 value) override;
+  int OpenPhysicalMemory() override;
+  void* Map(std::size_t length, int descriptor, UINT32 physical) override;
+  void Unmap(void* address, std::size_t length) override;
+  long PageSize() override { return 4096; }
+  UINT32 DeviceRead(std::uintptr_t address, UINT32 width) override;
+  void DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) override;
+  UINT32 UserId() override { return m_userId; }
+  bool LocalTime(std::tm& out) override;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+  VirtualClock m_clock;
+  AccessCosts m_costs;
+  Counters m_counters;
+  std::vector<TraceEntry> m_trace;
+  bool m_tracing = false;
+  bool m_portPrivilege = true;
+  bool m_physicalMemoryAllowed = true;
+  std::uint32_t m_userId = 0;
+  std::tm m_localTime{};
+  std::uint64_t m_privilegeRequests = 0;
+};
+
+template <class T, class... Args>
+T& Machine::Emplace(std::uint32_t bus, std::uint32_t device, std::uint32_t function,
+                    Args&&... args) {
+  auto pci = std::make_unique<T>(std::forward<Args>(args)...);
+  T& ref = *pci;
+  Attach(bus, device, function, std::move(pci));
+  return ref;
+}
+
+// Installs a platform for the life of the object and puts the native one back after it.
+class ScopedPlatform {
+ public:
+  explicit ScopedPlatform(TvrPlatform& platform) { TvrSetPlatform(&platform); }
+  ~ScopedPlatform() { TvrSetPlatform(nullptr); }
+  ScopedPlatform(const ScopedPlatform&) = delete;
+  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+};
+
+}  // namespace emu
