@@ -1,0 +1,21 @@
+// The card's memory decoding must be on for the register aperture to answer; it is switched
+// on for the object's life and the command byte found at creation is put back on release.
+#include "SEInternal.h"
+
+namespace {
+constexpr UINT8 kMemorySpaceEnable = 0x02;
+}
+
+BOOL32 SEDevCtrlPatch_Init(SEHANDLE hSE) {
+  UINT8& ucDEVCTRL = hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL;
+  SEConfigAccess_ReadByte(hSE, SE_CFG_COMMAND, &ucDEVCTRL);
+  if ((ucDEVCTRL & kMemorySpaceEnable) == 0) {
+    SEConfigAccess_WriteByte(hSE, SE_CFG_COMMAND, static_cast<UINT8>(ucDEVCTRL | kMemorySpaceEnable));
+  }
+  return TRUE;
+}
+
+// Written back unconditionally, so the byte is what it was even if something else changed it.
+void SEDevCtrlPatch_Cleanup(SEHANDLE hSE) {
+  SEConfigAccess_WriteByte(hSE, SE_CFG_COMMAND, hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL);
+}

@@ -1,0 +1,53 @@
+// Access to the card's register aperture, mapped through the memory device.
+#include "SEInternal.h"
+#include "TvrMem.h"
+#include "TvrPlatform.h"
+
+namespace {
+// Low bits of a base address register: bit 0 marks I/O space, bits 1-3 the memory type and
+// prefetch flags. None of them is part of the address.
+constexpr UINT32 kBarIoSpace = 0x1;
+constexpr UINT32 kBarFlagBits = 0xF;
+
+// The memory device is opened once per process and kept: every object maps through it.
+bool OpenMemoryDevice() {
+  if (iFileDescriptor == -1) {
+    iFileDescriptor = TvrGetPlatform().OpenPhysicalMemory();
+  }
+  return iFileDescriptor != -1;
+}
+
+// An I/O range or an unassigned base address has nothing to map: mapping physical page 0
+// would aim every register write at system memory.
+bool IsMappableBase(UINT32 ulBar) {
+  return (ulBar & kBarIoSpace) == 0 && (ulBar & ~kBarFlagBits) != 0;
+}
+}  // namespace
+
+BOOL32 SERegisterAccess_Init(SEHANDLE hSE) {
+  MEMHANDLE& hRegs = hSE->m_oSERegisterAccess.m_hRegs;
+  hRegs = 0;
+  UINT32 ulBar = 0;
+  SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE, &ulBar);
+  if (!IsMappableBase(ulBar) || !OpenMemoryDevice()) {
+    return FALSE;
+  }
+  hRegs = memMap(ulBar & ~kBarFlagBits, SE_REGS_MAP_LENGTH);
+  return hRegs != 0 ? TRUE : FALSE;
+}
+
+void SERegisterAccess_Cleanup(SEHANDLE hSE) {
+  MEMHANDLE& hRegs = hSE->m_oSERegisterAccess.m_hRegs;
+  if (hRegs != 0) {
+    memUnmap(hRegs);
+    hRegs = 0;
+  }
+}
+
+void SERegisterAccess_ReadDword(SEHANDLE hSE, UINT32 dwOffset, UINT32* pdwValue) {
+  memReadDword(hSE->m_oSERegisterAccess.m_hRegs, dwOffset, pdwValue);
+}
+
+void SERegisterAccess_WriteDword(SEHANDLE hSE, UINT32 dwOffset, UINT32 dwValue) {
+  memWriteDword(hSE->m_oSERegisterAccess.m_hRegs, dwOffset, dwValue);
+}
