@@ -51,6 +51,15 @@ struct Counters {
   // Device accesses per physical register address.
   std::map<std::uint32_t, std::uint64_t> deviceReadsAt;
   std::map<std::uint32_t, std::uint64_t> deviceWritesAt;
+  // Port accesses per port number.
+  std::map<std::uint32_t, std::uint64_t> portReadsAt;
+  std::map<std::uint32_t, std::uint64_t> portWritesAt;
+  // Accesses a real machine would punish: a port instruction before the privilege was
+  // granted, a device access outside every mapping, an unmap that matches no mapping.
+  // None of them reaches a device or the trace, and none costs time.
+  std::uint64_t portFaults = 0;
+  std::uint64_t deviceFaults = 0;
+  std::uint64_t badUnmaps = 0;
 };
 
 // A memory range that a function decodes through one of its base address registers.
@@ -81,6 +90,9 @@ class PciFunction {
 
   // Memory ranges this function decodes; the base address is read from configuration space.
   virtual std::vector<MemoryBar> MemoryBars() const { return {}; }
+  // An access inside one of those ranges while memory decoding is on: `bar` is the range's
+  // configOffset, `offset` the byte offset from its base. By default reads all ones and
+  // drops writes.
   virtual std::uint32_t DeviceRead(std::uint32_t bar, std::uint32_t offset, std::uint32_t width);
   virtual void DeviceWrite(std::uint32_t bar, std::uint32_t offset, std::uint32_t width,
                            std::uint32_t value);
@@ -96,7 +108,8 @@ class Machine : public TvrPlatform {
   explicit Machine(AccessCosts costs = {});
   ~Machine() override;
 
-  // Puts a function at bus, device, function; the machine owns it. Returns it.
+  // Puts a function at bus, device, function (replacing one already there); the machine
+  // owns it. Returns it.
   PciFunction& Attach(std::uint32_t bus, std::uint32_t device, std::uint32_t function,
                       std::unique_ptr<PciFunction> pci);
   template <class T, class... Args>
@@ -131,6 +144,13 @@ class Machine : public TvrPlatform {
 
  private:
   struct Impl;
+  // What a port answers, and where a written value goes, before costs and counters.
+  std::uint32_t PortValue(std::uint16_t port, std::uint32_t width);
+  void StorePortValue(std::uint16_t port, std::uint32_t width, std::uint32_t value);
+  // Traces an access made now, then charges its cost to the clock.
+  void Record(Access kind, std::uint32_t address, std::uint32_t width, std::uint32_t value,
+              std::uint64_t costNs);
+
   std::unique_ptr<Impl> m_impl;
   VirtualClock m_clock;
   AccessCosts m_costs;

@@ -1,0 +1,449 @@
+#include "EmuMachine.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+
+namespace emu {
+
+namespace {
+
+constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
+constexpr std::uint32_t kCommandRegister = 0x04;
+constexpr std::uint32_t kCommandMemoryEnable = 0x0002;
+constexpr std::uint32_t kBarFlagBits = 0xF;
+
+constexpr std::uint16_t kConfigAddressPort = 0xCF8;
+constexpr std::uint16_t kConfigDataPort = 0xCFC;
+constexpr std::uint32_t kConfigEnable = 0x80000000u;
+constexpr std::uint16_t kTimer2DataPort = 0x42;
+constexpr std::uint16_t kTimerControlPort = 0x43;
+constexpr std::uint16_t kSystemControlPortB = 0x61;
+
+constexpr std::uint8_t kPortBWritableBits = 0x0F;
+constexpr std::uint8_t kPortBGate2 = 0x01;
+constexpr std::uint8_t kPortBOutput2 = 0x20;
+
+constexpr std::uint64_t kPageSize = 4096;
+// Where the machine places the process side of its mappings. Nothing dereferences these
+// addresses: device accesses come back through DeviceRead and DeviceWrite.
+constexpr std::uintptr_t kFirstMappingAddress = 0x40000000u;
+constexpr int kFirstDescriptor = 3;
+
+constexpr std::uint32_t WidthMask(std::uint32_t width) {
+  return width >= 4 ? kAllOnes : (1u << (8 * width)) - 1;
+}
+
+constexpr std::uint64_t RoundUpToPage(std::uint64_t length) {
+  return (length + kPageSize - 1) & ~(kPageSize - 1);
+}
+
+// Location key of a function, laid out as the handle the utility uses.
+constexpr std::uint32_t LocationKey(std::uint32_t bus, std::uint32_t device,
+                                    std::uint32_t function) {
+  return ((bus & 0xFF) << 8) | ((device & 0x1F) << 3) | (function & 0x7);
+}
+
+// Channel 2 of the 8254 counting at 1 193 182 Hz of virtual time. Modes 0 (output rises
+// when the count runs out) and 3 (square wave); other modes count like mode 0.
+class IntervalTimer2 {
+ public:
+  static constexpr std::uint64_t kHz = 1193182;
+
+  void WriteControl(std::uint8_t word, std::uint64_t nowNs) {
+    constexpr std::uint8_t kChannel2 = 2;
+    const std::uint8_t channel = word >> 6;
+    const std::uint8_t access = (word >> 4) & 3;
+    if (channel != kChannel2 || access == 0) {
+      return;  // other channels, read-back and latch commands are not modelled
+    }
+    Sync(nowNs);
+    m_mode = (word >> 1) & 7;
+    m_access = access;
+    m_nextIsHigh = access == 2;
+    m_loaded = false;
+  }
+
+  void WriteData(std::uint8_t byte, std::uint64_t nowNs) {
+    Sync(nowNs);
+    if (m_nextIsHigh) {
+      m_pending = static_cast<std::uint16_t>((m_pending & 0x00FF) | (byte << 8));
+    } else {
+      m_pending = static_cast<std::uint16_t>((m_pending & 0xFF00) | byte);
+    }
+    const bool complete = m_access != 3 || m_nextIsHigh;
+    if (m_access == 3) {
+      m_nextIsHigh = !m_nextIsHigh;
+    } else if (m_access == 1) {
+      m_pending &= 0x00FF;
+    } else {
+      m_pending &= 0xFF00;
+    }
+    if (complete) {
+      m_count = m_pending;
+      m_loaded = true;
+      m_elapsed = 0;
+    } else if (m_mode == 0) {
+      m_loaded = false;  // the first byte of a new count stops the count in mode 0
+    }
+  }
+
+  void SetGate(bool on, std::uint64_t nowNs) {
+    Sync(nowNs);
+    m_gate = on;
+  }
+
+  bool Output(std::uint64_t nowNs) {
+    Sync(nowNs);
+    const std::uint64_t period = m_count == 0 ? 0x10000 : m_count;
+    if (m_mode == 3) {
+      if (!m_loaded || !m_gate) {
+        return true;
+      }
+      return m_elapsed % period < (period + 1) / 2;
+    }
+    // One clock loads the count, then the output rises when it reaches zero.
+    return m_loaded && m_elapsed >= period + 1;
+  }
+
+ private:
+  static std::uint64_t Ticks(std::uint64_t ns) {
+    constexpr std::uint64_t kNsPerSecond = 1000000000;
+    return ns / kNsPerSecond * kHz + ns % kNsPerSecond * kHz / kNsPerSecond;
+  }
+
+  void Sync(std::uint64_t nowNs) {
+    const std::uint64_t ticks = Ticks(nowNs);
+    if (m_loaded && m_gate) {
+      m_elapsed += ticks - m_lastTicks;
+    }
+    m_lastTicks = ticks;
+  }
+
+  std::uint8_t m_mode = 3;
+  std::uint8_t m_access = 3;
+  bool m_nextIsHigh = false;
+  bool m_loaded = false;
+  bool m_gate = false;
+  std::uint16_t m_pending = 0;
+  std::uint16_t m_count = 0;
+  std::uint64_t m_elapsed = 0;
+  std::uint64_t m_lastTicks = 0;
+};
+
+struct Mapping {
+  std::uintptr_t start;
+  std::uint64_t length;
+  std::uint32_t physical;
+
+  std::uint32_t PhysicalOf(std::uintptr_t address) const {
+    return static_cast<std::uint32_t>(physical + (address - start));
+  }
+};
+
+// The function and the place in one of its ranges that a device access reaches.
+struct DeviceTarget {
+  PciFunction* function = nullptr;
+  std::uint32_t bar = 0;
+  std::uint32_t offset = 0;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// PciFunction
+
+PciFunction::PciFunction() = default;
+
+namespace {
+
+template <std::size_t N>
+std::uint32_t LoadBytes(const std::array<std::uint8_t, N>& bytes, std::uint32_t offset,
+                        std::uint32_t width) {
+  std::uint32_t value = 0;
+  for (std::uint32_t i = 0; i < width && offset + i < N; ++i) {
+    value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
+  }
+  return value;
+}
+
+template <std::size_t N>
+void StoreBytes(std::array<std::uint8_t, N>& bytes, std::uint32_t offset, std::uint32_t value,
+                std::uint32_t width) {
+  for (std::uint32_t i = 0; i < width && offset + i < N; ++i) {
+    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+}  // namespace
+
+std::uint32_t PciFunction::ConfigRead(std::uint32_t offset, std::uint32_t width) {
+  return LoadBytes(m_config, offset, width);
+}
+
+void PciFunction::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
+  for (std::uint32_t i = 0; i < width && offset + i < m_config.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(value >> (8 * i));
+    const std::uint8_t mask = m_writeMask[offset + i];
+    m_config[offset + i] = static_cast<std::uint8_t>((m_config[offset + i] & ~mask) | (byte & mask));
+  }
+}
+
+std::uint32_t PciFunction::Config32(std::uint32_t offset) const {
+  return LoadBytes(m_config, offset, 4);
+}
+
+void PciFunction::SetConfig32(std::uint32_t offset, std::uint32_t value) {
+  StoreBytes(m_config, offset, value, 4);
+}
+void PciFunction::SetConfig16(std::uint32_t offset, std::uint16_t value) {
+  StoreBytes(m_config, offset, value, 2);
+}
+void PciFunction::SetConfig8(std::uint32_t offset, std::uint8_t value) {
+  StoreBytes(m_config, offset, value, 1);
+}
+void PciFunction::SetWriteMask32(std::uint32_t offset, std::uint32_t mask) {
+  StoreBytes(m_writeMask, offset, mask, 4);
+}
+
+bool PciFunction::MemoryDecodingOn() const {
+  return (Config32(kCommandRegister) & kCommandMemoryEnable) != 0;
+}
+
+std::uint32_t PciFunction::DeviceRead(std::uint32_t, std::uint32_t, std::uint32_t width) {
+  return WidthMask(width);
+}
+
+void PciFunction::DeviceWrite(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
+
+// ---------------------------------------------------------------------------------------
+// Machine
+
+struct Machine::Impl {
+  std::map<std::uint32_t, std::unique_ptr<PciFunction>> functions;
+  std::uint32_t configAddress = 0;
+  IntervalTimer2 timer;
+  std::uint8_t portB = 0;
+  bool privilegeHeld = false;
+  std::set<int> descriptors;
+  int nextDescriptor = kFirstDescriptor;
+  std::vector<Mapping> mappings;
+  std::uintptr_t nextMappingAddress = kFirstMappingAddress;
+
+  PciFunction* SelectedFunction() const {
+    if ((configAddress & kConfigEnable) == 0) {
+      return nullptr;
+    }
+    const auto found = functions.find((configAddress >> 8) & 0xFFFF);
+    return found == functions.end() ? nullptr : found->second.get();
+  }
+
+  // The selected function and the configuration offset a data-port access reaches, or
+  // no function when the access does not fit the data window.
+  std::pair<PciFunction*, std::uint32_t> ConfigTarget(std::uint16_t port,
+                                                      std::uint32_t width) const {
+    const std::uint32_t lane = port - kConfigDataPort;
+    if (lane + width > 4) {
+      return {nullptr, 0};
+    }
+    return {SelectedFunction(), (configAddress & 0xFC) + lane};
+  }
+
+  const Mapping* MappingOf(std::uintptr_t address, std::uint32_t width) const {
+    for (const Mapping& m : mappings) {
+      if (address >= m.start && address - m.start + width <= m.length) {
+        return &m;
+      }
+    }
+    return nullptr;
+  }
+
+  // The function answering a device access at `physical`, if any.
+  DeviceTarget TargetOf(std::uint32_t physical, std::uint32_t width) const {
+    for (const auto& [key, function] : functions) {
+      if (!function->MemoryDecodingOn()) {
+        continue;
+      }
+      for (const MemoryBar& bar : function->MemoryBars()) {
+        const std::uint64_t base =
+            function->Config32(bar.configOffset) & ~kBarFlagBits & ~(bar.size - 1);
+        if (physical >= base && physical - base + width <= bar.size) {
+          return {function.get(), bar.configOffset, static_cast<std::uint32_t>(physical - base)};
+        }
+      }
+    }
+    return {};
+  }
+};
+
+Machine::Machine(AccessCosts costs) : m_impl(std::make_unique<Impl>()), m_costs(costs) {
+  m_localTime.tm_year = 100;  // 1 January 2000, 00:00, until a test sets another
+  m_localTime.tm_mday = 1;
+}
+
+Machine::~Machine() = default;
+
+PciFunction& Machine::Attach(std::uint32_t bus, std::uint32_t device, std::uint32_t function,
+                             std::unique_ptr<PciFunction> pci) {
+  auto& slot = m_impl->functions[LocationKey(bus, device, function)];
+  slot = std::move(pci);
+  return *slot;
+}
+
+void Machine::ResetStats() { m_counters = Counters{}; }
+
+void Machine::EnableTrace(bool on) { m_tracing = on; }
+
+bool Machine::RequestIoPrivilege() {
+  ++m_privilegeRequests;
+  if (m_portPrivilege) {
+    m_impl->privilegeHeld = true;
+  }
+  return m_impl->privilegeHeld;
+}
+
+void Machine::Record(Access kind, std::uint32_t address, std::uint32_t width,
+                     std::uint32_t value, std::uint64_t costNs) {
+  if (m_tracing) {
+    m_trace.push_back({kind, address, width, value, m_clock.Now()});
+  }
+  m_clock.Advance(costNs);
+}
+
+UINT32 Machine::PortRead(UINT16 port, UINT32 width) {
+  if (!m_impl->privilegeHeld) {
+    ++m_counters.portFaults;
+    return WidthMask(width);
+  }
+  const std::uint32_t value = PortValue(port, width) & WidthMask(width);
+  ++m_counters.portReads;
+  ++m_counters.portReadsAt[port];
+  Record(Access::PortRead, port, width, value, m_costs.portNs);
+  return value;
+}
+
+void Machine::PortWrite(UINT16 port, UINT32 width, UINT32 value) {
+  if (!m_impl->privilegeHeld) {
+    ++m_counters.portFaults;
+    return;
+  }
+  value &= WidthMask(width);
+  StorePortValue(port, width, value);
+  ++m_counters.portWrites;
+  ++m_counters.portWritesAt[port];
+  Record(Access::PortWrite, port, width, value, m_costs.portNs);
+}
+
+std::uint32_t Machine::PortValue(std::uint16_t port, std::uint32_t width) {
+  Impl& m = *m_impl;
+  if (port == kConfigAddressPort && width == 4) {
+    return m.configAddress;
+  }
+  if (port >= kConfigDataPort && port <= kConfigDataPort + 3) {
+    const auto [function, offset] = m.ConfigTarget(port, width);
+    return function != nullptr ? function->ConfigRead(offset, width) : kAllOnes;
+  }
+  if (port == kSystemControlPortB && width == 1) {
+    const bool output = m.timer.Output(m_clock.Now());
+    return (m.portB & kPortBWritableBits) | (output ? kPortBOutput2 : 0);
+  }
+  return kAllOnes;
+}
+
+void Machine::StorePortValue(std::uint16_t port, std::uint32_t width, std::uint32_t value) {
+  Impl& m = *m_impl;
+  if (port == kConfigAddressPort && width == 4) {
+    m.configAddress = value;
+  } else if (port >= kConfigDataPort && port <= kConfigDataPort + 3) {
+    const auto [function, offset] = m.ConfigTarget(port, width);
+    if (function != nullptr) {
+      function->ConfigWrite(offset, width, value);
+    }
+  } else if (width != 1) {
+    return;
+  } else if (port == kTimerControlPort) {
+    m.timer.WriteControl(static_cast<std::uint8_t>(value), m_clock.Now());
+  } else if (port == kTimer2DataPort) {
+    m.timer.WriteData(static_cast<std::uint8_t>(value), m_clock.Now());
+  } else if (port == kSystemControlPortB) {
+    m.portB = static_cast<std::uint8_t>(value & kPortBWritableBits);
+    m.timer.SetGate((value & kPortBGate2) != 0, m_clock.Now());
+  }
+}
+
+int Machine::OpenPhysicalMemory() {
+  if (!m_physicalMemoryAllowed) {
+    return -1;
+  }
+  const int descriptor = m_impl->nextDescriptor++;
+  m_impl->descriptors.insert(descriptor);
+  return descriptor;
+}
+
+void* Machine::Map(std::size_t length, int descriptor, UINT32 physical) {
+  Impl& m = *m_impl;
+  if (length == 0 || physical % kPageSize != 0 || m.descriptors.count(descriptor) == 0) {
+    return nullptr;
+  }
+  const std::uint64_t pages = RoundUpToPage(length);
+  const std::uintptr_t start = m.nextMappingAddress;
+  // A free page between mappings, so that an access running off one end faults.
+  m.nextMappingAddress += static_cast<std::uintptr_t>(pages + kPageSize);
+  m.mappings.push_back({start, pages, physical});
+  return reinterpret_cast<void*>(start);
+}
+
+void Machine::Unmap(void* address, std::size_t length) {
+  auto& mappings = m_impl->mappings;
+  const auto start = reinterpret_cast<std::uintptr_t>(address);
+  const auto found = std::find_if(mappings.begin(), mappings.end(), [&](const Mapping& m) {
+    return m.start == start && m.length == RoundUpToPage(length);
+  });
+  if (found == mappings.end()) {
+    ++m_counters.badUnmaps;
+    return;
+  }
+  mappings.erase(found);
+}
+
+UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
+  const Mapping* mapping = m_impl->MappingOf(address, width);
+  if (mapping == nullptr) {
+    ++m_counters.deviceFaults;
+    return WidthMask(width);
+  }
+  const std::uint32_t physical = mapping->PhysicalOf(address);
+  const DeviceTarget target = m_impl->TargetOf(physical, width);
+  const std::uint32_t value =
+      (target.function != nullptr ? target.function->DeviceRead(target.bar, target.offset, width)
+                                  : kAllOnes) &
+      WidthMask(width);
+  ++m_counters.deviceReads;
+  ++m_counters.deviceReadsAt[physical];
+  Record(Access::DeviceRead, physical, width, value, m_costs.deviceReadNs);
+  return value;
+}
+
+void Machine::DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) {
+  const Mapping* mapping = m_impl->MappingOf(address, width);
+  if (mapping == nullptr) {
+    ++m_counters.deviceFaults;
+    return;
+  }
+  const std::uint32_t physical = mapping->PhysicalOf(address);
+  value &= WidthMask(width);
+  const DeviceTarget target = m_impl->TargetOf(physical, width);
+  if (target.function != nullptr) {
+    target.function->DeviceWrite(target.bar, target.offset, width, value);
+  }
+  ++m_counters.deviceWrites;
+  ++m_counters.deviceWritesAt[physical];
+  Record(Access::DeviceWrite, physical, width, value, m_costs.deviceWriteNs);
+}
+
+bool Machine::LocalTime(std::tm& out) {
+  out = m_localTime;
+  return true;
+}
+
+}  // namespace emu
