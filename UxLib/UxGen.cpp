@@ -1,7 +1,16 @@
 #include "UxGen.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <string>
+
 #include "TvrCs.h"
 #include "TvrPci.h"
+#include "UxPrint.h"
 
 namespace {
 
@@ -56,4 +65,261 @@ BOOL32 SetPCIHANDLE(PCIHANDLE* pPci, UINT32* pulNbDeviceDetected) {
   }
   *pulNbDeviceDetected = found;
   return found != 0 ? TRUE : FALSE;
+}
+
+namespace {
+
+constexpr const ACHAR* kUnknownText = "Unknown";
+constexpr const ACHAR* kModelLumivane = "Tavrin Lumivane/Vesk/Orn card";
+constexpr const ACHAR* kModelZSeries = "Tavrin Z310/Z410/Tetra card";
+
+struct ModelName {
+  UINT16 deviceId;
+  const ACHAR* text;
+};
+
+constexpr std::array<ModelName, 3> kModels{{
+    {DEVID_LUMIVANE_A, kModelLumivane},
+    {DEVID_LUMIVANE_B, kModelLumivane},
+    {DEVID_Z_SERIES, kModelZSeries},
+}};
+
+struct ErrorMessage {
+  UINT32 code;
+  const ACHAR* text;
+};
+
+constexpr std::array<ErrorMessage, 6> kErrorMessages{{
+    {static_cast<UINT32>(SE_ERR_UNSUPPORTED_DEVICE), kMsgNotSupported},
+    {static_cast<UINT32>(GB_ERR_NOT_SUPPORTED), kMsgNotSupported},
+    {static_cast<UINT32>(SE_ERR_READ), "ERROR! Data from the serial EEPROM couldn't be read."},
+    {static_cast<UINT32>(GB_ERR_INVALID_PINS),
+     "ERROR! The product information structure in the\n       current BIOS is unrecognizable."},
+    {static_cast<UINT32>(GB_ERR_MCS_NOT_FOUND),
+     "ERROR! The Medical Calibration Structure (MCS) couldn't be found."},
+    {static_cast<UINT32>(GB_ERR_INVALID_MCS),
+     "ERROR! The Medical Calibration Structure (MCS) in the\n       current BIOS is "
+     "unrecognizable."},
+}};
+
+// Where a BIOS file keeps what the checks read.
+constexpr UINT32 kRomSizeOffset = 0x02;
+constexpr UINT32 kRomSizeUnit = 512;
+constexpr UINT32 kPcirPointerOffset = 0x18;
+constexpr UINT32 kMakerNameOffset = 0x2D;
+constexpr UINT32 kPinsPointerOffset = 0x7FFC;
+constexpr UINT32 kPcirVendorOffset = 4;
+constexpr UINT32 kPcirDeviceOffset = 6;
+constexpr std::array<UINT8, 2> kRomSignature{0x55, 0xAA};
+constexpr std::array<UINT8, 6> kMakerName{'T', 'A', 'V', 'R', 'I', 'N'};
+constexpr std::array<UINT8, 4> kPcirSignature{'P', 'C', 'I', 'R'};
+constexpr std::array<UINT8, 2> kPinsSignature{0x2E, 0x41};
+constexpr UINT32 kPinsSerialOffset = 12;
+
+// A BIOS file's bytes with their length: every read is checked against the end.
+class FileBytes {
+ public:
+  FileBytes(const UINT8* pucBuffer, UINT32 ulLength) : m_data(pucBuffer), m_length(ulLength) {}
+
+  bool Holds(UINT32 offset, UINT32 size) const {
+    return offset <= m_length && size <= m_length - offset;
+  }
+  // False when the bytes are not there.
+  bool ReadWord(UINT32 offset, UINT16& value) const {
+    if (!Holds(offset, 2)) {
+      return false;
+    }
+    value = static_cast<UINT16>(m_data[offset] | (m_data[offset + 1] << 8));
+    return true;
+  }
+  template <std::size_t N>
+  bool Matches(UINT32 offset, const std::array<UINT8, N>& expected) const {
+    return Holds(offset, N) && std::equal(expected.begin(), expected.end(), m_data + offset);
+  }
+  bool SumIsZero(UINT32 size) const {
+    if (!Holds(0, size)) {
+      return false;
+    }
+    return std::accumulate(m_data, m_data + size, UINT8{0},
+                           [](UINT8 sum, UINT8 byte) { return static_cast<UINT8>(sum + byte); }) == 0;
+  }
+  // Offset of the PCI data structure, when the file has "PCIR" there.
+  bool FindPcir(UINT32& offset) const {
+    UINT16 pointer = 0;
+    if (!ReadWord(kPcirPointerOffset, pointer) || !Matches(pointer, kPcirSignature)) {
+      return false;
+    }
+    offset = pointer;
+    return true;
+  }
+  UINT8 Byte(UINT32 offset) const { return Holds(offset, 1) ? m_data[offset] : 0; }
+
+ private:
+  const UINT8* m_data;
+  UINT32 m_length;
+};
+
+bool RomSumIsZero(const FileBytes& file) {
+  return file.Holds(kRomSizeOffset, 1) && file.SumIsZero(file.Byte(kRomSizeOffset) * kRomSizeUnit);
+}
+
+bool HasTavrinPcir(const FileBytes& file) {
+  UINT32 pcir = 0;
+  UINT16 vendor = 0;
+  return file.FindPcir(pcir) && file.ReadWord(pcir + kPcirVendorOffset, vendor) &&
+         vendor == TAVRIN_VENDOR_ID;
+}
+
+bool HasPinsSignature(const FileBytes& file) {
+  UINT16 pins = 0;
+  return file.ReadWord(kPinsPointerOffset, pins) && file.Matches(pins, kPinsSignature);
+}
+
+WORD CardDeviceId(PCIHANDLE hPci) {
+  ST_PCI_DEVID id{};
+  id.all = ReadConfigDword(hPci, PCI_CFG_VENDOR_ID);
+  return static_cast<WORD>(id.f.DeviceID);
+}
+
+const ModelName* FindModel(PCIHANDLE hPci) {
+  const UINT16 deviceId = CardDeviceId(hPci);
+  for (const ModelName& model : kModels) {
+    if (model.deviceId == deviceId) {
+      return &model;
+    }
+  }
+  return nullptr;
+}
+
+// A text field that may fill all its bytes without a terminator (a 16-byte serial number).
+std::string BoundedText(const ACHAR* pszField, std::size_t size) {
+  return std::string(pszField, strnlen(pszField, size));
+}
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+  std::vsnprintf(text.data(), text.size() + 1, format, args);
+  va_end(args);
+  return text;
+}
+
+std::string CardBlock(UXHANDLE hUx) {
+  const PCIHANDLE hPci = hUx->hPci;
+  const int bus = static_cast<int>((hPci >> 8) & 0xFF);
+  const int device = static_cast<int>((hPci >> 3) & 0x1F);
+  const int function = static_cast<int>(hPci & 0x7);
+  const UINT32 version = hUx->hGBInfo.ulBIOSVersion;
+  const ACHAR* productId = hUx->hGBInfo.pszProductID;
+  const bool hasProductId = productId[0] != '\0';
+  std::string text = Format("%s\n", "Graphics card information");
+  text = Format("%s\t%s\t\t%s\n", text.c_str(), "Model:", hUx->pszDevID.data());
+  text = Format("%s\t%s\t%s\n", text.c_str(), "Serial Number:",
+                BoundedText(hUx->szSerialNumber.data(), UX_SERIAL_NUMBER_SIZE).c_str());
+  text = Format("%s\t%s\t%s %d %s %d %s %d\n", text.c_str(), "PCI location:", "Bus:", bus,
+                "Device:", device, "Function:", function);
+  // Whether the version is shown depends on the product ID, not on the version itself.
+  if (hasProductId) {
+    text = Format("%s\t%s\t%s %d.%d - %d %s\n", text.c_str(), "Graphics BIOS:", "Version:",
+                  static_cast<int>((version >> 20) & 0xFF),
+                  static_cast<int>((version >> 10) & 0xFF), static_cast<int>(version & 0xFF),
+                  hUx->hGBInfo.pszBIOSVerExt);
+  } else {
+    text = Format("%s\t%s\t%s %s\n", text.c_str(), "Graphics BIOS:", "Version:", kUnknownText);
+  }
+  return Format("%s\t\t\t%s %s\n", text.c_str(), "Product ID:",
+                hasProductId ? productId : kUnknownText);
+}
+
+std::string EepromBlock(UXHANDLE hUx) {
+  const std::string type =
+      BoundedText(reinterpret_cast<const ACHAR*>(hUx->hSEInfo.pszSEepromID), SE_EEPROM_ID_LENGTH);
+  if (type.empty()) {
+    const std::string text = Format("\t%s\t%s %s\n", "Serial EEPROM:", "Type:", kUnknownText);
+    return Format("%s\t\t\t%s %s\n\n", text.c_str(), "Size:", kUnknownText);
+  }
+  const std::string text = Format("\t%s\t%s %s\n", "Serial EEPROM:", "Type:", type.c_str());
+  return Format("%s\t\t\t%s %d KBytes\n\n", text.c_str(), "Size:",
+                static_cast<int>(hUx->hSEInfo.ulSEepromSize / 1024));
+}
+
+}  // namespace
+
+BOOL32 GetGrapCardModel(PCIHANDLE hPci, ACHAR* pszModel, INT32 nBufferMax) {
+  const ModelName* model = FindModel(hPci);
+  if (nBufferMax > 0) {
+    std::snprintf(pszModel, static_cast<std::size_t>(nBufferMax), "%s",
+                  model != nullptr ? model->text : kUnknownText);
+  }
+  return model != nullptr ? TRUE : FALSE;
+}
+
+BOOL32 GetGrapCardSerialNumber(PCIHANDLE hPci, const UINT8* pucPInS, ACHAR* pszSerialNumber) {
+  if (FindModel(hPci) == nullptr) {
+    return FALSE;
+  }
+  std::memcpy(pszSerialNumber, pucPInS + kPinsSerialOffset, UX_SERIAL_NUMBER_SIZE);
+  return TRUE;
+}
+
+BOOL32 IsValidBinFile(const UINT8* pucBuffer, UINT32 ulLength) {
+  const FileBytes file(pucBuffer, ulLength);
+  const bool valid = file.Matches(0, kRomSignature) && RomSumIsZero(file) &&
+                     file.Matches(kMakerNameOffset, kMakerName) && HasTavrinPcir(file) &&
+                     HasPinsSignature(file);
+  return valid ? TRUE : FALSE;
+}
+
+BOOL32 IsBinFileMatchWithBoard(PCIHANDLE hPci, const UINT8* pucBuffer, UINT32 ulLength) {
+  const FileBytes file(pucBuffer, ulLength);
+  UINT32 pcir = 0;
+  UINT16 deviceId = 0;
+  const bool match = file.FindPcir(pcir) && file.ReadWord(pcir + kPcirDeviceOffset, deviceId) &&
+                     deviceId == CardDeviceId(hPci);
+  return match ? TRUE : FALSE;
+}
+
+BOOL32 DisplayBoardInfo(UXHANDLE hUx) {
+  GetGrapCardModel(hUx->hPci, hUx->pszDevID.data(), UX_MODEL_SIZE);
+  std::array<UINT8, GB_PINS_SIZE> pins{};
+  INT32 written = 0;
+  if (GBGetPInSInBuffer(hUx->hGB, pins.data(), GB_PINS_SIZE, &written) == GB_SUCCESS) {
+    GetGrapCardSerialNumber(hUx->hPci, pins.data(), hUx->szSerialNumber.data());
+  } else {
+    std::snprintf(hUx->szSerialNumber.data(), hUx->szSerialNumber.size(), "%s", kUnknownText);
+  }
+  UxPrintOut(hUx, CardBlock(hUx).c_str());
+  UxPrintOut(hUx, EepromBlock(hUx).c_str());
+  return TRUE;
+}
+
+BOOL32 DisplayBinaryFileInfo(UXHANDLE hUx, const UINT8* pucBuffer, UINT32 ulLength) {
+  GB_BIOS_IDENT ident{};
+  GBIdentifyBiosBuffer(pucBuffer, ulLength, &ident);
+  // The product ID is shown only when the version text was found.
+  const ACHAR* extension = ident.bVerExt ? ident.pszVerExt : "";
+  const ACHAR* productId = ident.bVerExt ? ident.pszProductID : "";
+  std::string text = Format("%s\t%s\n", "Tavrin BIOS file information", "Version:");
+  text = Format("%s\t%s\t%d.%d - %d %s\n", text.c_str(), "Version:",
+                static_cast<int>(ident.ulVersion >> 20), static_cast<int>((ident.ulVersion >> 10) & 0xFF),
+                static_cast<int>(ident.ulVersion & 0xFF), extension);
+  text = Format("%s\t%s\t%s\n\n", text.c_str(), "Product ID:", productId);
+  UxPrintOut(hUx, text.c_str());
+  return ident.bVerExt ? TRUE : FALSE;
+}
+
+BOOL32 DispatchErrMsg(UXHANDLE hUx, UINT32 ulErrMsgID) {
+  for (const ErrorMessage& message : kErrorMessages) {
+    if (message.code == ulErrMsgID) {
+      UxPrintErrMessage(hUx, message.text);
+      return TRUE;
+    }
+  }
+  return FALSE;
 }

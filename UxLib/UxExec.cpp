@@ -1,0 +1,373 @@
+#include "UxExec.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "UxGen.h"
+#include "UxPrint.h"
+
+namespace {
+
+constexpr const ACHAR* kMsgFileNotOpened = "ERROR! The following file couldn't be opened:";
+constexpr const ACHAR* kMsgFileNotCreated = "ERROR! The following file couldn't be created:";
+constexpr const ACHAR* kMsgFileCreated = "SUCCESS! The following file has been successfully created:";
+constexpr const ACHAR* kMsgInvalidBiosFile =
+    "ERROR! An invalid Tavrin BIOS file has been encountered.";
+constexpr const ACHAR* kMsgFileMismatch =
+    "ERROR! The selected BIOS file doesn't match your Tavrin graphics hardware.";
+constexpr const ACHAR* kMsgWarning =
+    "WARNING! Don't restart or turn off your computer while\n"
+    "         the BIOS of your Tavrin graphics hardware is\n"
+    "         being updated.";
+constexpr const ACHAR* kMsgUpdateFailed =
+    "ERROR! The BIOS of your Tavrin graphics hardware couldn't be updated.";
+constexpr const ACHAR* kMsgUpdated = "SUCCESS! Programming of Tavrin BIOS is completed.";
+constexpr const ACHAR* kMsgRestart =
+    "For changes to take effect, your computer must be restarted.\n"
+    "Before your computer is restarted, close all programs and\n"
+    "remove any disk from your disk drives.";
+constexpr const ACHAR* kMsgPinsNotDisplayed =
+    "ERROR! Product information structure couldn't be displayed.";
+constexpr const ACHAR* kMsgInvalidPinsFile =
+    "ERROR! An invalid product information structure file has been encountered.";
+constexpr const ACHAR* kScanHeading = "Device  Model\n------  -----\n\n";
+constexpr const ACHAR* kScanEnd = "\n";
+constexpr const ACHAR* kUnknown = "Unknown";
+
+constexpr INT32 kPinsTextSize = 4096;
+constexpr INT32 kMcsBufferSize = 4096;
+constexpr INT32 kPinsBufferSize = 512;
+constexpr UINT32 kModelSize = 64;
+// The TV-out standard is bit 0 of this PInS byte: 0 NTSC, 1 PAL.
+constexpr INT32 kPinsTvOutByte = 161;
+constexpr UINT8 kPinsTvOutPal = 0x01;
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using InFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Reads a whole file. False when it cannot be opened or read to its end: a short read is as
+// unusable as a missing file. A zero byte follows the content (not counted in its size).
+bool ReadWholeFile(const ACHAR* pszFileName, const ACHAR* pszMode, std::vector<UINT8>& content) {
+  const InFile file(std::fopen(pszFileName, pszMode));
+  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) {
+    return false;
+  }
+  const long size = std::ftell(file.get());
+  if (size < 0 || size > std::numeric_limits<INT32>::max() - 1 ||
+      std::fseek(file.get(), 0, SEEK_SET) != 0) {
+    return false;
+  }
+  const auto length = static_cast<std::size_t>(size);
+  content.assign(length + 1, 0);
+  if (std::fread(content.data(), 1, length, file.get()) != length) {
+    return false;
+  }
+  content.resize(length);
+  return true;
+}
+
+// A file being written. Every write and the close are checked; a file that was not written
+// completely is deleted, so that a cut-short file never passes for a good one.
+class OutFile {
+ public:
+  OutFile(const ACHAR* pszFileName, const ACHAR* pszMode)
+      : m_name(pszFileName), m_file(std::fopen(pszFileName, pszMode)) {}
+  ~OutFile() { Discard(); }
+  OutFile(const OutFile&) = delete;
+  OutFile& operator=(const OutFile&) = delete;
+
+  bool IsOpen() const { return m_file != nullptr; }
+
+  bool WriteAndClose(const void* pvData, std::size_t size) {
+    bool written = std::fwrite(pvData, 1, size, m_file) == size;
+    written = std::fclose(m_file) == 0 && written;
+    m_file = nullptr;
+    if (!written) {
+      std::remove(m_name);
+    }
+    return written;
+  }
+
+  void Discard() {
+    if (m_file != nullptr) {
+      std::fclose(m_file);
+      m_file = nullptr;
+      std::remove(m_name);
+    }
+  }
+
+ private:
+  const ACHAR* m_name;
+  std::FILE* m_file;
+};
+
+// Writes a finished file and reports it; 1, or 30005 after the "couldn't be created" message.
+UX_ERR FinishFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, const void* pvData,
+                  std::size_t size) {
+  if (!file.WriteAndClose(pvData, size)) {
+    UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
+    return UX_ERR_FILE;
+  }
+  UxPrintOutFileMessage(hUx, kMsgFileCreated, pszFileName);
+  return UX_OK;
+}
+
+// A library call failed while a file was being made: the file goes, the code is explained.
+UX_ERR AbandonFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, UX_ERR code) {
+  file.Discard();
+  if (!DispatchErrMsg(hUx, static_cast<UINT32>(code))) {
+    UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
+  }
+  return code;
+}
+
+UX_ERR FileNotOpened(UXHANDLE hUx, const ACHAR* pszFileName) {
+  UxPrintErrFileMessage(hUx, kMsgFileNotOpened, pszFileName);
+  return UX_ERR_FILE;
+}
+
+UX_ERR FileNotCreated(UXHANDLE hUx, const ACHAR* pszFileName) {
+  UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
+  return UX_ERR_FILE;
+}
+
+// Prints the message for a failed library call, or the fallback when none is known.
+void ExplainFailure(UXHANDLE hUx, UX_ERR code, const ACHAR* pszFallback) {
+  if (!DispatchErrMsg(hUx, static_cast<UINT32>(code))) {
+    UxPrintErrMessage(hUx, pszFallback);
+  }
+}
+
+// One row of the dispatch table: how to run a switch and whether it changes the image.
+struct SwitchHandler {
+  UX_ERR (*run)(UXHANDLE hUx, UINT32 slot);
+  bool changesImage;
+};
+
+const ACHAR* Operand(UXHANDLE hUx, UINT32 slot) {
+  return hUx->hCmd.hSwitch.pszOption[slot].data();
+}
+
+constexpr std::array<SwitchHandler, 10> kHandlers{{
+    {[](UXHANDLE h, UINT32 s) { return ProcessD_SWITCH(h, Operand(h, s)); }, false},
+    // /dev moved the session before the board report.
+    {[](UXHANDLE, UINT32) { return UX_OK; }, false},
+    {[](UXHANDLE h, UINT32) { return ProcessDS_SWITCH(h); }, false},
+    {[](UXHANDLE h, UINT32 s) { return ProcessDMCS_SWITCH(h, Operand(h, s)); }, false},
+    {[](UXHANDLE h, UINT32 s) { return ProcessI_SWITCH(h, Operand(h, s), FALSE); }, true},
+    {[](UXHANDLE h, UINT32 s) { return ProcessI_SWITCH(h, Operand(h, s), TRUE); }, true},
+    {[](UXHANDLE h, UINT32 s) { return ProcessO_SWITCH(h, Operand(h, s)); }, false},
+    {[](UXHANDLE h, UINT32 s) { return ProcessS_SWITCH(h, Operand(h, s)); }, true},
+    {[](UXHANDLE h, UINT32) { return ProcessSCAN_SWITCH(h); }, false},
+    {[](UXHANDLE h, UINT32 s) {
+       return ProcessTVOUT_SWITCH(h, h->hCmd.hSwitch.ulOption[s]);
+     },
+     true},
+}};
+
+UX_ERR WriteImageBack(UXHANDLE hUx) {
+  UxPrintOutMessage(hUx, kMsgWarning);
+  SESetWriteStatusFct(hUx->hSE, UxDisplayProgBar, hUx);
+  const UX_ERR result = GBWriteImageToHW(hUx->hGB);
+  if (result != UX_OK) {
+    UxPrintErrMessage(hUx, kMsgUpdateFailed);
+    return result;
+  }
+  UxPrintOutMessage(hUx, kMsgUpdated);
+  UxPrintOutMessage(hUx, kMsgRestart);
+  return UX_OK;
+}
+
+// Checks a BIOS file, reports it and loads it into the image object.
+UX_ERR LoadBiosFile(UXHANDLE hUx, std::vector<UINT8>& file, BOOL32 bBypassPInS) {
+  const auto length = static_cast<UINT32>(file.size());
+  if (!IsValidBinFile(file.data(), length)) {
+    UxPrintErrMessage(hUx, kMsgInvalidBiosFile);
+    return UX_ERR_REFUSED;
+  }
+  if (!IsBinFileMatchWithBoard(hUx->hPci, file.data(), length)) {
+    UxPrintErrMessage(hUx, kMsgFileMismatch);
+    return UX_ERR_REFUSED;
+  }
+  DisplayBinaryFileInfo(hUx, file.data(), length);
+  const UX_ERR result = GBSetBIOS(hUx->hGB, file.data(), static_cast<INT32>(length),
+                                  bBypassPInS ? 1 : 0);
+  if (result != UX_OK) {
+    ExplainFailure(hUx, result, kMsgInvalidBiosFile);
+  }
+  return result;
+}
+
+// The serial number of another card, read through a short-lived image object on it.
+void ReadOtherCard(PCIHANDLE hPci, ACHAR* pszModel, std::array<ACHAR, UX_SERIAL_NUMBER_SIZE>& serial,
+                   UX_ERR& result) {
+  const auto hGB = static_cast<GBHANDLE>(std::calloc(1, GBGetHandleSize()));
+  if (hGB == nullptr) {
+    result = UX_ERR_REFUSED;
+    return;
+  }
+  GBCreateHandle(hGB, hPci);
+  GetGrapCardModel(hPci, pszModel, kModelSize);
+  std::array<UINT8, kPinsBufferSize> pins{};
+  INT32 written = 0;
+  result = GBGetPInSInBuffer(hGB, pins.data(), kPinsBufferSize, &written);
+  if (result != UX_OK || !GetGrapCardSerialNumber(hPci, pins.data(), serial.data())) {
+    std::strcpy(serial.data(), kUnknown);
+  }
+  GBReleaseHandle(hGB);
+  std::free(hGB);
+}
+
+std::string ScanLine(PCIHANDLE hPci, const ACHAR* pszModel, const ACHAR* pszSerialNumber) {
+  std::array<ACHAR, 16> location{};
+  std::snprintf(location.data(), location.size(), "%x", static_cast<unsigned>(hPci));
+  // A serial number may fill its 16 bytes without a terminator.
+  const std::string serial(pszSerialNumber, strnlen(pszSerialNumber, UX_SERIAL_NUMBER_SIZE));
+  return std::string(location.data()) + "     " + pszModel + ", #" + serial + "\n";
+}
+
+}  // namespace
+
+UX_ERR ProcessCmd(UXHANDLE hUx) {
+  UX_ERR result = UX_ERR_REFUSED;
+  bool writeImage = false;
+  const CMD& cmd = hUx->hCmd;
+  for (UINT32 slot = 0; slot < cmd.ucNumOfSwitch; ++slot) {
+    const SwitchHandler& handler = kHandlers.at(cmd.hSwitch.ulID[slot]);
+    result = handler.run(hUx, slot);
+    writeImage = writeImage || handler.changesImage;
+    if (result != UX_OK) {
+      return result;
+    }
+  }
+  return writeImage ? WriteImageBack(hUx) : result;
+}
+
+UX_ERR ProcessI_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName, BOOL32 bBypassPInS) {
+  std::vector<UINT8> file;
+  if (!ReadWholeFile(pszFileName, "rb", file)) {
+    return FileNotOpened(hUx, pszFileName);
+  }
+  return LoadBiosFile(hUx, file, bBypassPInS);
+}
+
+UX_ERR ProcessO_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
+  OutFile file(pszFileName, "wb");
+  if (!file.IsOpen()) {
+    return UX_ERR_REFUSED;
+  }
+  std::vector<UINT8> image(hUx->hSEInfo.ulSEepromSize);
+  const UX_ERR result =
+      GBReadImageFromHW(hUx->hGB, image.data(), static_cast<UINT32>(image.size()));
+  if (result != UX_OK) {
+    return AbandonFile(hUx, file, pszFileName, result);
+  }
+  return FinishFile(hUx, file, pszFileName, image.data(), image.size());
+}
+
+UX_ERR ProcessD_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
+  OutFile file(pszFileName, "w");
+  if (!file.IsOpen()) {
+    return FileNotCreated(hUx, pszFileName);
+  }
+  std::vector<ACHAR> text(kPinsTextSize);
+  const UX_ERR result = GBGetPInSInASCIIBuffer(hUx->hGB, text.data(), kPinsTextSize);
+  if (result != UX_OK) {
+    return AbandonFile(hUx, file, pszFileName, result);
+  }
+  return FinishFile(hUx, file, pszFileName, text.data(), strnlen(text.data(), text.size()));
+}
+
+UX_ERR ProcessDS_SWITCH(UXHANDLE hUx) {
+  // One byte is kept back for the line break added after the text.
+  std::vector<ACHAR> text(kPinsTextSize);
+  const UX_ERR result = GBGetPInSInASCIIBuffer(hUx->hGB, text.data(), kPinsTextSize - 1);
+  if (result != UX_OK) {
+    ExplainFailure(hUx, result, kMsgPinsNotDisplayed);
+    return result;
+  }
+  const std::string shown = std::string(text.data(), strnlen(text.data(), text.size())) + "\n";
+  UxPrintOut(hUx, shown.c_str());
+  return UX_OK;
+}
+
+UX_ERR ProcessDMCS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
+  OutFile file(pszFileName, "w");
+  if (!file.IsOpen()) {
+    return FileNotCreated(hUx, pszFileName);
+  }
+  std::vector<UINT8> mcs(kMcsBufferSize);
+  INT32 written = 0;
+  const UX_ERR result = GBGetMCSInBuffer(hUx->hGB, mcs.data(), kMcsBufferSize, &written);
+  if (result != UX_OK) {
+    return AbandonFile(hUx, file, pszFileName, result);
+  }
+  return FinishFile(hUx, file, pszFileName, mcs.data(), static_cast<std::size_t>(written));
+}
+
+UX_ERR ProcessS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
+  std::vector<UINT8> text;
+  if (!ReadWholeFile(pszFileName, "r", text)) {
+    return FileNotOpened(hUx, pszFileName);
+  }
+  const UX_ERR result = GBSetPInSFromASCIIBuffer(
+      hUx->hGB, reinterpret_cast<ACHAR*>(text.data()), static_cast<INT32>(text.size()));
+  if (result != UX_OK) {
+    ExplainFailure(hUx, result, kMsgInvalidPinsFile);
+  }
+  return result;
+}
+
+UX_ERR ProcessTVOUT_SWITCH(UXHANDLE hUx, UINT32 ulTVOutStandard) {
+  std::array<UINT8, kPinsBufferSize> pins{};
+  INT32 written = 0;
+  UX_ERR result = GBGetPInSInBuffer(hUx->hGB, pins.data(), kPinsBufferSize, &written);
+  if (result == UX_OK) {
+    pins[kPinsTvOutByte] = static_cast<UINT8>(
+        ulTVOutStandard == UX_TVOUT_PAL ? pins[kPinsTvOutByte] | kPinsTvOutPal
+                                        : pins[kPinsTvOutByte] & ~kPinsTvOutPal);
+    result = GBSetPInSFromBuffer(hUx->hGB, pins.data(), kPinsBufferSize);
+  }
+  // A PInS that cannot be read or written is not a TV-out change: say so, so that the run
+  // stops instead of reflashing an unchanged image.
+  if (result != UX_OK && !DispatchErrMsg(hUx, static_cast<UINT32>(result))) {
+    DispatchErrMsg(hUx, static_cast<UINT32>(GB_ERR_INVALID_PINS));
+  }
+  return result;
+}
+
+UX_ERR ProcessSCAN_SWITCH(UXHANDLE hUx) {
+  std::array<PCIHANDLE, UX_PCI_LIST_SIZE> list{};
+  UINT32 count = 0;
+  if (!SetPCIHANDLE(list.data(), &count)) {
+    UxPrintOut(hUx, kScanEnd);
+    return UX_OK;
+  }
+  UxPrintOut(hUx, kScanHeading);
+  UX_ERR result = UX_OK;
+  const UINT32 listed = count < list.size() ? count : static_cast<UINT32>(list.size());
+  for (UINT32 i = 0; i < listed; ++i) {
+    const PCIHANDLE location = list[i];
+    std::string line;
+    if (location == hUx->hPci) {
+      line = ScanLine(location, hUx->pszDevID.data(), hUx->szSerialNumber.data());
+    } else {
+      std::array<ACHAR, kModelSize> model{};
+      std::array<ACHAR, UX_SERIAL_NUMBER_SIZE> serial{};
+      ReadOtherCard(location, model.data(), serial, result);
+      line = ScanLine(location, model.data(), serial.data());
+    }
+    UxPrintOut(hUx, line.c_str());
+  }
+  UxPrintOut(hUx, kScanEnd);
+  return result;
+}
