@@ -1,0 +1,87 @@
+#include "UxLinCore.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "TvrPlatform.h"
+
+namespace {
+
+constexpr const ACHAR* kTitle = "Tavrin BIOS update utility - Version";
+constexpr const ACHAR* kNotice = "Copyright (c) Tavrin. All rights reserved.";
+constexpr const ACHAR* kMsgNotRoot = "Error! You need root access to run this application.\n\n";
+constexpr const ACHAR* kMsgNoParameters = "Error! Invalid command line (No parameters).\n\n";
+
+void Write(std::FILE* stream, const ACHAR* pszString) {
+  std::fputs(pszString, stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+BOOL8 IsRoot() { return TvrGetPlatform().UserId() == 0 ? 1 : 0; }
+
+void DisplayConsoleAppInfo() {
+  const std::string title = "\n" + std::string(kTitle) + " " + std::to_string(usMajorVer) + "." +
+                            std::to_string(usMinorVer);
+  const std::string banner = title + "\n" + kNotice + "\n\n";
+  ConsolePrintOut(nullptr, banner.c_str());
+}
+
+BOOL8 ArgvToStr(int argc, char** argv, char* pszStr, std::size_t strlenght) {
+  if (strlenght == 0) {
+    return 0;
+  }
+  pszStr[0] = '\0';
+  std::size_t used = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::size_t length = std::strlen(argv[i]);
+    const bool last = i == argc - 1;
+    const std::size_t needed = length + (last ? 0 : 1);
+    // The joined text must keep room for its terminating zero.
+    if (needed >= strlenght - used) {
+      return 0;
+    }
+    std::memcpy(pszStr + used, argv[i], length);
+    used += length;
+    if (!last) {
+      pszStr[used++] = ' ';
+    }
+    pszStr[used] = '\0';
+  }
+  return 1;
+}
+
+void ConsolePrintOut(void*, const ACHAR* pszString) { Write(stdout, pszString); }
+
+void ConsolePrintErr(void*, const ACHAR* pszString) { Write(stderr, pszString); }
+
+int UxLinMain(int argc, char** argv) {
+  if (!IsRoot()) {
+    const std::string text = "\n" + std::string(kMsgNotRoot) + "\n";
+    ConsolePrintOut(nullptr, text.c_str());
+    return 0;
+  }
+  DisplayConsoleAppInfo();
+  std::array<char, UX_CMD_LINE_SIZE> cmdLine{};
+  if (!ArgvToStr(argc, argv, cmdLine.data(), cmdLine.size())) {
+    const std::string text = std::string(kMsgNoParameters) + "\n";
+    ConsolePrintOut(nullptr, text.c_str());
+    return 0;
+  }
+  const auto hUx = static_cast<UXHANDLE>(std::malloc(UxGetHandleSize()));
+  if (hUx == nullptr) {
+    return 0;
+  }
+  if (UxCreateHandle(hUx, 0, ConsolePrintOut, nullptr, ConsolePrintErr, nullptr) != UX_OK) {
+    std::free(hUx);
+    return 0;
+  }
+  const UX_ERR result = UxExecLibrary(hUx, cmdLine.data());
+  UxReleaseHandle(hUx);
+  std::free(hUx);
+  return result == UX_OK ? 1 : 0;
+}

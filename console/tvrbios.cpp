@@ -1,0 +1,3 @@
+#include "UxLinCore.h"
+
+int main(int argc, char** argv) { return UxLinMain(argc, argv); }
