@@ -1,0 +1,103 @@
+// A Tavrin graphics card as one PCI function: its configuration words, the register
+// aperture with the serial-line register 0x304 and the protection register 0x1C4C, and
+// the SPI flash part that holds its BIOS.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "EmuFault.h"
+#include "EmuFlash.h"
+#include "EmuFlashStore.h"
+#include "EmuMachine.h"
+
+namespace emu {
+
+constexpr std::uint16_t kTavrinVendorId = 0x1F2E;
+constexpr std::uint16_t kLumivaneADeviceId = 0x0A10;
+constexpr std::uint16_t kLumivaneBDeviceId = 0x0A11;
+constexpr std::uint16_t kZSeriesDeviceId = 0x0B30;
+
+// Configuration space.
+constexpr std::uint32_t kConfigCommand = 0x04;
+constexpr std::uint32_t kConfigAperture = 0x14;
+constexpr std::uint32_t kConfigSubsystem = 0x2C;
+constexpr std::uint32_t kConfigBiosWord = 0x40;
+constexpr std::uint16_t kCommandMemoryDecoding = 0x0002;
+
+// Aperture registers and their bits.
+constexpr std::uint32_t kLineRegister = 0x304;
+constexpr std::uint32_t kLineBypass = 1u << 0;
+constexpr std::uint32_t kLineClock = 1u << 4;
+constexpr std::uint32_t kLineDataIn = 1u << 8;
+constexpr std::uint32_t kLineChipSelectN = 1u << 12;
+constexpr std::uint32_t kLineDataOut = 1u << 16;
+constexpr std::uint32_t kProtectRegister = 0x1C4C;
+// Both bits set drive the part's write-protect pin high (writable); anything else holds it low.
+constexpr std::uint32_t kProtectWritable = (1u << 5) | (1u << 15);
+
+// Power-up contents. The bits that mean nothing to the serial lines hold a non-zero pattern,
+// so that a driver that does not keep them shows up; the part starts deselected and
+// write-protected.
+constexpr std::uint32_t kLineRegisterPowerUp = 0xC3A02C42 | kLineChipSelectN;
+constexpr std::uint32_t kProtectRegisterPowerUp = 0x2A1C0401;
+static_assert((kLineRegisterPowerUp & (kLineBypass | kLineClock | kLineDataIn | kLineDataOut)) == 0,
+              "the lines start released, the clock low");
+static_assert((kProtectRegisterPowerUp & kProtectWritable) == 0, "the part starts write-protected");
+
+struct CardOptions {
+  std::uint16_t vendorId = kTavrinVendorId;
+  std::uint16_t deviceId = kLumivaneADeviceId;
+  std::uint16_t subsystemVendorId = kTavrinVendorId;
+  std::uint16_t subsystemId = 0x2001;
+  // Memory decoding (bit 1) off, so the utility's own enabling is needed.
+  std::uint16_t command = 0x0001;
+  std::uint32_t biosWord = 0x0E000000;
+  // Page-aligned base of the register aperture; `apertureSize` is a power of two of at
+  // least 0x2000 bytes and the base a multiple of it.
+  std::uint32_t apertureBase = 0xF4000000;
+  std::uint32_t apertureSize = 0x4000;
+  FlashPart part = FlashPart::At25f1024;
+  FaultSet faults;
+};
+
+class Card : public PciFunction {
+ public:
+  // `flash` holds the part's content; null gives an erased part in memory. `clock` must
+  // outlive the card. Throws std::invalid_argument for an aperture that is not a power of
+  // two of at least 0x2000 bytes on a base aligned to its size.
+  explicit Card(const VirtualClock& clock, const CardOptions& options = {},
+                std::unique_ptr<FlashStore> flash = nullptr);
+
+  std::vector<MemoryBar> MemoryBars() const override;
+  std::uint32_t DeviceRead(std::uint32_t bar, std::uint32_t offset, std::uint32_t width) override;
+  void DeviceWrite(std::uint32_t bar, std::uint32_t offset, std::uint32_t width,
+                   std::uint32_t value) override;
+
+  SpiFlash& Flash() { return m_flash; }
+  const SpiFlash& Flash() const { return m_flash; }
+
+ private:
+  // The serial lines as the part sees them.
+  struct Lines {
+    bool selected = false;
+    bool clock = false;
+    bool dataIn = false;
+  };
+
+  std::uint8_t ByteAt(std::uint32_t offset) const;
+  std::uint32_t LiveLineRegister() const;
+  bool LinesReachPart(std::uint32_t lineRegister) const;
+  Lines SeenByPart(std::uint32_t lineRegister) const;
+  void OnLineRegisterWritten(std::uint32_t before);
+  void OnProtectRegisterWritten(std::uint32_t before);
+  std::uint32_t Stored32(std::uint32_t offset) const;
+  void Store32(std::uint32_t offset, std::uint32_t value);
+
+  CardOptions m_options;
+  std::vector<std::uint8_t> m_aperture;
+  SpiFlash m_flash;
+};
+
+}  // namespace emu

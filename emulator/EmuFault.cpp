@@ -1,0 +1,69 @@
+#include "EmuFault.h"
+
+#include <array>
+#include <charconv>
+
+namespace emu {
+namespace {
+
+// A fault is either a switch (`flag` only), a count (`number` only) or both.
+struct FaultName {
+  std::string_view name;
+  bool FaultSet::*flag;
+  std::uint32_t FaultSet::*number;
+};
+
+constexpr std::array<FaultName, 7> kFaultNames{{
+    {"lines-busy", &FaultSet::linesBusy, nullptr},
+    {"no-flash", &FaultSet::noFlash, nullptr},
+    {"stuck-busy", &FaultSet::stuckBusy, nullptr},
+    {"erase-hang", &FaultSet::eraseHang, nullptr},
+    {"wp-stuck", &FaultSet::wpStuck, nullptr},
+    {"corrupt-pass", nullptr, &FaultSet::corruptPasses},
+    {"power-cut", &FaultSet::powerCut, &FaultSet::powerCutAfter},
+}};
+
+constexpr std::string_view kUnknownFault = "unknown fault: ";
+constexpr std::string_view kNumberExpected = "fault needs =N with a decimal count: ";
+constexpr std::string_view kNumberNotTaken = "fault takes no number: ";
+
+const FaultName* FindFault(std::string_view name) {
+  for (const FaultName& entry : kFaultNames) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+bool ParseCount(std::string_view text, std::uint32_t& value) {
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  const auto [stop, status] = std::from_chars(text.data(), end, value);
+  return status == std::errc() && stop == end;
+}
+
+bool Fail(std::string& error, std::string_view reason, std::string_view name) {
+  error = std::string(reason) + std::string(name);
+  return false;
+}
+
+}  // namespace
+
+bool ParseFault(std::string_view name, FaultSet& faults, std::string& error) {
+  const std::size_t equals = name.find('=');
+  const bool hasNumber = equals != std::string_view::npos;
+  const FaultName* entry = FindFault(name.substr(0, equals));
+  if (entry == nullptr) return Fail(error, kUnknownFault, name);
+
+  std::uint32_t count = 0;
+  if (entry->number == nullptr) {
+    if (hasNumber) return Fail(error, kNumberNotTaken, name);
+  } else if (!hasNumber || !ParseCount(name.substr(equals + 1), count)) {
+    return Fail(error, kNumberExpected, name);
+  }
+
+  if (entry->flag != nullptr) faults.*(entry->flag) = true;
+  if (entry->number != nullptr) faults.*(entry->number) = count;
+  return true;
+}
+
+}  // namespace emu

@@ -1,0 +1,376 @@
+#include "EmuFlash.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+namespace emu {
+
+enum class SpiFlash::Op : std::uint8_t {
+  Read,
+  Program,
+  AutoIncrement,
+  WriteEnable,
+  WriteDisable,
+  ReadStatus,
+  WriteStatus,
+  EnableWriteStatus,
+  ChipErase,
+  Identify,
+};
+
+struct SpiFlash::OpcodeEntry {
+  std::uint8_t opcode;
+  Op op;
+  std::uint8_t header;  // address or dummy bytes after the opcode
+  // Identification only: the answer, whether it repeats, and whether address bit 0 picks
+  // the byte it starts with.
+  std::array<std::uint8_t, 2> answer;
+  std::uint8_t answerLength;
+  bool repeats;
+  bool startsAtAddressBit0;
+};
+
+struct SpiFlash::Spec {
+  std::string_view name;
+  std::uint32_t pageSize;  // bytes one program command keeps
+  std::uint8_t powerUpStatus;
+  std::uint64_t programNsPerCommand;
+  std::uint64_t programNsPerByte;
+  std::uint64_t chipEraseNs;
+  std::uint64_t writeStatusNs;
+  std::array<OpcodeEntry, 11> opcodes;
+  std::size_t opcodeCount;
+};
+
+namespace {
+
+using Op = SpiFlash::Op;
+using Entry = SpiFlash::OpcodeEntry;
+
+constexpr std::uint32_t kAddressMask = kFlashCapacity - 1;
+constexpr std::uint32_t kLastAddress = kFlashCapacity - 1;
+constexpr std::uint8_t kErased = 0xFF;
+constexpr std::uint8_t kStatusWritable = kStatusBlockProtect | kStatusLock;
+constexpr std::uint32_t kAddressBytes = 3;
+// Opcode, three address bytes and one data byte: the shortest program command.
+constexpr std::uint32_t kShortestProgram = 1 + kAddressBytes + 1;
+constexpr std::uint32_t kAutoIncrementNext = 2;
+
+constexpr std::uint64_t kMicro = 1000;
+constexpr std::uint64_t kMilli = 1000 * kMicro;
+
+// First protected address for each block-protection level.
+constexpr std::array<std::uint32_t, 4> kProtectedFrom{kFlashCapacity, 0x18000, 0x10000, 0};
+
+constexpr Entry Plain(std::uint8_t opcode, Op op, std::uint8_t header = 0) {
+  return {opcode, op, header, {}, 0, false, false};
+}
+constexpr Entry Identify(std::uint8_t opcode, std::uint8_t header, std::array<std::uint8_t, 2> answer,
+                         std::uint8_t length, bool repeats, bool startsAtAddressBit0) {
+  return {opcode, Op::Identify, header, answer, length, repeats, startsAtAddressBit0};
+}
+
+constexpr SpiFlash::Spec kAt25f1024{
+    "AT25F1024", 256, 0x00, 0, 20 * kMicro, 2000 * kMilli, 10 * kMilli,
+    {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
+      Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
+      Plain(0x01, Op::WriteStatus), Plain(0x62, Op::ChipErase),
+      Identify(0x15, 0, {0x1F, 0x60}, 2, false, false)}},
+    8};
+
+constexpr SpiFlash::Spec kM25p10{
+    "M25P10", 128, 0x00, 1400 * kMicro, 0, 1700 * kMilli, 5 * kMilli,
+    {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
+      Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
+      Plain(0x01, Op::WriteStatus), Plain(0xC7, Op::ChipErase),
+      Identify(0xAB, kAddressBytes, {0x10, 0x10}, 1, true, false)}},
+    8};
+
+constexpr SpiFlash::Spec kSst25vf010{
+    "SST25VF010", 1, kStatusBlockProtect, 0, 14 * kMicro, 70 * kMilli, 10 * kMicro,
+    {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
+      Plain(0xAF, Op::AutoIncrement, kAddressBytes), Plain(0x06, Op::WriteEnable),
+      Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus), Plain(0x01, Op::WriteStatus),
+      Plain(0x50, Op::EnableWriteStatus), Plain(0x60, Op::ChipErase),
+      Identify(0xAB, kAddressBytes, {0xBF, 0x49}, 2, true, true),
+      Identify(0x90, kAddressBytes, {0xBF, 0x49}, 2, true, true)}},
+    11};
+
+// Indexed by FlashPart.
+constexpr std::array<const SpiFlash::Spec*, 3> kSpecs{&kAt25f1024, &kM25p10, &kSst25vf010};
+
+// During auto-address-increment programming the part takes only these.
+constexpr std::array<Op, 3> kAutoIncrementOps{Op::ReadStatus, Op::AutoIncrement, Op::WriteDisable};
+
+bool AllowedDuringAutoIncrement(Op op) {
+  return std::find(kAutoIncrementOps.begin(), kAutoIncrementOps.end(), op) != kAutoIncrementOps.end();
+}
+
+}  // namespace
+
+std::string_view FlashPartName(FlashPart part) {
+  return kSpecs[static_cast<std::size_t>(part)]->name;
+}
+
+bool ParseFlashPart(std::string_view name, FlashPart& part) {
+  for (std::size_t i = 0; i < kSpecs.size(); ++i) {
+    if (kSpecs[i]->name == name) {
+      part = static_cast<FlashPart>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
+                   const FaultSet& faults)
+    : m_part(part),
+      m_spec(*kSpecs[static_cast<std::size_t>(part)]),
+      m_store(std::move(store)),
+      m_clock(clock),
+      m_faults(faults),
+      m_nonVolatile(m_spec.powerUpStatus) {}
+
+void SpiFlash::Select() {
+  if (m_selected) return;
+  m_selected = true;
+  m_shift = {};
+  m_command = {};
+  m_output = {};
+}
+
+void SpiFlash::Deselect() {
+  if (!m_selected) return;
+  if (m_command.entry != nullptr && m_shift.inBits == 0) Commit();
+  m_selected = false;
+  m_output = {};
+}
+
+void SpiFlash::ClockRise(bool dataIn) {
+  if (!m_selected) return;
+  m_shift.in = static_cast<std::uint8_t>((m_shift.in << 1) | (dataIn ? 1 : 0));
+  if (++m_shift.inBits < 8) return;
+  m_shift.inBits = 0;
+  OnByte(m_shift.in);
+}
+
+void SpiFlash::ClockFall() {
+  if (!m_selected || !m_command.answering) return;
+  if (m_output.bitsLeft == 0) {
+    const std::optional<std::uint8_t> next = NextAnswer();
+    m_output.driven = next.has_value();
+    m_output.byte = next.value_or(kErased);
+    m_output.bitsLeft = 8;
+  }
+  m_output.level = (m_output.byte & 0x80) != 0;
+  m_output.byte = static_cast<std::uint8_t>(m_output.byte << 1);
+  --m_output.bitsLeft;
+}
+
+std::uint8_t SpiFlash::Status() const {
+  std::uint8_t status = m_nonVolatile;
+  if (Busy()) status |= kStatusBusy;
+  if (m_writeEnable) status |= kStatusWriteEnable;
+  if (m_autoIncrement) status |= kStatusAutoIncrement;
+  return status;
+}
+
+void SpiFlash::OnByte(std::uint8_t byte) {
+  Command& command = m_command;
+  ++command.bytes;
+  if (command.bytes == 1) {
+    OnOpcode(byte);
+    return;
+  }
+  if (command.entry == nullptr) return;
+  const std::uint32_t afterOpcode = command.bytes - 1;
+  if (afterOpcode <= command.header) {
+    command.address = (command.address << 8) | byte;
+    if (afterOpcode == command.header) OnHeaderComplete();
+    return;
+  }
+  OnDataByte(byte);
+}
+
+void SpiFlash::OnOpcode(std::uint8_t opcode) {
+  const bool statusWriteEnabled = m_writeStatusEnable;
+  m_writeStatusEnable = false;
+  const auto begin = m_spec.opcodes.begin();
+  const auto end = begin + m_spec.opcodeCount;
+  const auto found = std::find_if(begin, end, [opcode](const Entry& e) { return e.opcode == opcode; });
+  if (found == end) return;
+  if (Busy() && found->op != Op::ReadStatus) return;
+  if (m_autoIncrement && !AllowedDuringAutoIncrement(found->op)) return;
+
+  m_command.entry = &*found;
+  m_command.statusWriteEnabled = statusWriteEnabled;
+  m_command.header = HeaderLength();
+  if (m_command.header == 0) OnHeaderComplete();
+}
+
+std::uint32_t SpiFlash::HeaderLength() const {
+  // Only the first byte of an auto-increment sequence carries an address.
+  if (m_command.entry->op == Op::AutoIncrement && m_autoIncrement) return 0;
+  return m_command.entry->header;
+}
+
+void SpiFlash::OnHeaderComplete() {
+  Command& command = m_command;
+  command.address &= kAddressMask;
+  const Entry& entry = *command.entry;
+  if (entry.op != Op::Read && entry.op != Op::ReadStatus && entry.op != Op::Identify) return;
+  command.answering = true;
+  command.answerIndex = entry.startsAtAddressBit0 ? (command.address & 1) : 0;
+}
+
+void SpiFlash::OnDataByte(std::uint8_t byte) {
+  Command& command = m_command;
+  const std::uint32_t page = m_spec.pageSize;
+  // Past the end of the page the address wraps to its start: the last page-worth is kept.
+  command.page[(command.address % page + command.dataBytes) % page] = byte;
+  command.lastData = byte;
+  if (command.dataBytes < UINT32_MAX) ++command.dataBytes;
+}
+
+std::optional<std::uint8_t> SpiFlash::NextAnswer() {
+  Command& command = m_command;
+  const Entry& entry = *command.entry;
+  switch (entry.op) {
+    case Op::Read: {
+      const std::uint8_t value = m_store->Bytes()[command.address];
+      command.address = (command.address + 1) & kAddressMask;
+      return value;
+    }
+    case Op::ReadStatus:
+      return Status();
+    default: {
+      const std::uint32_t index = command.answerIndex++;
+      if (index >= entry.answerLength && !entry.repeats) return std::nullopt;
+      return entry.answer[index % entry.answerLength];
+    }
+  }
+}
+
+void SpiFlash::Commit() {
+  switch (m_command.entry->op) {
+    case Op::WriteEnable:
+      if (m_command.bytes == 1) m_writeEnable = true;
+      break;
+    case Op::WriteDisable:
+      if (m_command.bytes == 1) {
+        m_writeEnable = false;
+        m_autoIncrement = false;
+      }
+      break;
+    case Op::EnableWriteStatus:
+      if (m_command.bytes == 1) m_writeStatusEnable = true;
+      break;
+    case Op::WriteStatus:
+      CommitWriteStatus();
+      break;
+    case Op::ChipErase:
+      CommitChipErase();
+      break;
+    case Op::Program:
+      CommitProgram();
+      break;
+    case Op::AutoIncrement:
+      CommitAutoIncrement();
+      break;
+    default:
+      break;
+  }
+}
+
+void SpiFlash::CommitWriteStatus() {
+  const Command& command = m_command;
+  if (command.bytes != 2) return;
+  if (!m_writeEnable && !command.statusWriteEnabled) return;
+  // Bit 7 locks the register while the write-protect pin is held low.
+  if (!m_writeProtectHigh && (m_nonVolatile & kStatusLock) != 0) return;
+  m_nonVolatile = command.lastData & kStatusWritable;
+  m_writeEnable = false;
+  StartBusy(m_spec.writeStatusNs);
+}
+
+void SpiFlash::CommitChipErase() {
+  if (m_command.bytes != 1 || !m_writeEnable || ProtectionLevel() != 0) return;
+  m_writeEnable = false;
+  if (m_faults.eraseHang) {
+    m_busyUntil = UINT64_MAX;
+    return;
+  }
+  std::fill_n(m_store->Bytes(), kFlashCapacity, kErased);
+  StartBusy(m_spec.chipEraseNs);
+}
+
+void SpiFlash::CommitProgram() {
+  const Command& command = m_command;
+  if (command.bytes < kShortestProgram || !m_writeEnable) return;
+  const std::uint32_t page = m_spec.pageSize;
+  const std::uint32_t base = command.address - command.address % page;
+  const std::uint32_t kept = std::min(command.dataBytes, page);
+  const std::uint32_t first = command.dataBytes >= page ? 0 : command.address % page;
+  for (std::uint32_t i = 0; i < kept; ++i) {
+    if (Protected(base + (first + i) % page)) return;
+  }
+  m_writeEnable = false;
+  for (std::uint32_t i = 0; i < kept; ++i) {
+    const std::uint32_t offset = (first + i) % page;
+    ProgramByte(base + offset, command.page[offset]);
+  }
+  StartBusy(m_spec.programNsPerCommand + m_spec.programNsPerByte * kept);
+}
+
+void SpiFlash::CommitAutoIncrement() {
+  const Command& command = m_command;
+  if (!m_autoIncrement) {
+    if (command.bytes != kShortestProgram || !m_writeEnable) return;
+    m_autoIncrement = true;
+    m_autoAddress = command.address;
+    m_autoAddressEnded = false;
+  } else if (command.bytes != kAutoIncrementNext) {
+    return;
+  }
+  // Programming stops at the last address; it does not wrap.
+  if (m_autoAddressEnded) return;
+  if (!Protected(m_autoAddress)) {
+    ProgramByte(m_autoAddress, command.lastData);
+    StartBusy(m_spec.programNsPerCommand + m_spec.programNsPerByte);
+  }
+  if (m_autoAddress == kLastAddress) {
+    m_autoAddressEnded = true;
+  } else {
+    ++m_autoAddress;
+  }
+}
+
+bool SpiFlash::Busy() const { return m_clock.Now() < m_busyUntil; }
+
+void SpiFlash::StartBusy(std::uint64_t ns) {
+  m_busyUntil = m_faults.stuckBusy ? UINT64_MAX : m_clock.Now() + ns;
+}
+
+std::uint32_t SpiFlash::ProtectionLevel() const { return (m_nonVolatile & kStatusBlockProtect) >> 2; }
+
+bool SpiFlash::Protected(std::uint32_t address) const {
+  return address >= kProtectedFrom[ProtectionLevel()];
+}
+
+void SpiFlash::ProgramByte(std::uint32_t address, std::uint8_t data) {
+  if (m_faults.powerCut && m_programmedBytes == m_faults.powerCutAfter) std::_Exit(kPowerCutExitCode);
+  std::uint8_t& cell = m_store->Bytes()[address];
+  std::uint8_t result = cell & data;
+  const std::uint8_t cleared = cell & static_cast<std::uint8_t>(~data);
+  const std::uint64_t pass = m_programmedBytes / kFlashCapacity;
+  if (pass < m_faults.corruptPasses && pass != m_lastCorruptedPass && cleared != 0) {
+    // One bit that should have been cleared stays set, so a later pass can still mend it.
+    result |= static_cast<std::uint8_t>(cleared & -cleared);
+    m_lastCorruptedPass = pass;
+  }
+  cell = result;
+  ++m_programmedBytes;
+}
+
+}  // namespace emu

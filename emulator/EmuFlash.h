@@ -1,0 +1,133 @@
+// One SPI flash part at the level of its pins, for the three 1-Mbit parts the card may carry.
+// The parts differ only in the table that describes them (opcodes, identification answers,
+// page size, busy times), so one state machine serves all three.
+//
+// Mode 0: the part takes data-in on the rising clock edge and changes data-out after the
+// falling edge, most significant bit first. A command starts when chip select falls;
+// program, erase and status write take effect when it rises after a whole number of bytes.
+//
+// The non-volatile bits of the status register (block protection and bit 7) start at the
+// part's power-up value each time a part is made; they are not kept with the content.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "EmuFault.h"
+#include "EmuFlashStore.h"
+#include "EmuMachine.h"
+
+namespace emu {
+
+enum class FlashPart : std::uint8_t { At25f1024, M25p10, Sst25vf010 };
+
+// "AT25F1024", "M25P10", "SST25VF010".
+std::string_view FlashPartName(FlashPart part);
+// The part named as FlashPartName gives it; false for any other name.
+bool ParseFlashPart(std::string_view name, FlashPart& part);
+
+// Status register bits.
+constexpr std::uint8_t kStatusBusy = 0x01;
+constexpr std::uint8_t kStatusWriteEnable = 0x02;
+constexpr std::uint8_t kStatusBlockProtect = 0x0C;
+constexpr std::uint8_t kStatusAutoIncrement = 0x40;
+constexpr std::uint8_t kStatusLock = 0x80;
+
+class SpiFlash {
+ public:
+  // The part owns its store; `clock` must outlive it.
+  SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
+           const FaultSet& faults = {});
+
+  // Pin events, as the card delivers them.
+  void Select();    // chip select falls
+  void Deselect();  // chip select rises
+  void ClockRise(bool dataIn);
+  void ClockFall();
+  // Level of data-out; 1 when the part does not drive it.
+  bool DataOut() const { return !m_output.driven || m_output.level; }
+  // The write-protect pin: high lets bit 7 of the status register be written over.
+  void SetWriteProtectPin(bool high) { m_writeProtectHigh = high; }
+
+  // For tests and the front end.
+  FlashPart Part() const { return m_part; }
+  std::uint8_t Status() const;
+  FlashStore& Store() { return *m_store; }
+  const FlashStore& Store() const { return *m_store; }
+  std::uint64_t ProgrammedBytes() const { return m_programmedBytes; }
+
+  // The parts' table, defined with it.
+  enum class Op : std::uint8_t;
+  struct OpcodeEntry;
+  struct Spec;
+
+ private:
+
+  void OnByte(std::uint8_t byte);
+  void OnOpcode(std::uint8_t opcode);
+  void OnHeaderComplete();
+  void OnDataByte(std::uint8_t byte);
+  std::optional<std::uint8_t> NextAnswer();
+  void Commit();
+  void CommitProgram();
+  void CommitAutoIncrement();
+  void CommitWriteStatus();
+  void CommitChipErase();
+  std::uint32_t HeaderLength() const;
+  bool Busy() const;
+  void StartBusy(std::uint64_t ns);
+  std::uint32_t ProtectionLevel() const;
+  bool Protected(std::uint32_t address) const;
+  void ProgramByte(std::uint32_t address, std::uint8_t data);
+
+  // One chip-select cycle.
+  struct Command {
+    const OpcodeEntry* entry = nullptr;  // null: ignored to the end of the cycle
+    std::uint32_t bytes = 0;             // whole bytes received, opcode included
+    std::uint32_t header = 0;            // address or dummy bytes after the opcode
+    std::uint32_t address = 0;
+    std::array<std::uint8_t, 256> page{};
+    std::uint32_t dataBytes = 0;
+    std::uint8_t lastData = 0;
+    std::uint32_t answerIndex = 0;
+    bool answering = false;
+    bool statusWriteEnabled = false;  // 0x50 came right before this 0x01
+  };
+  struct Shifter {
+    std::uint8_t in = 0;
+    std::uint8_t inBits = 0;
+  };
+  struct Output {
+    bool driven = false;
+    bool level = true;
+    std::uint8_t byte = 0;
+    std::uint8_t bitsLeft = 0;
+  };
+
+  FlashPart m_part;
+  const Spec& m_spec;
+  std::unique_ptr<FlashStore> m_store;
+  const VirtualClock& m_clock;
+  FaultSet m_faults;
+
+  bool m_selected = false;
+  Shifter m_shift;
+  Command m_command;
+  Output m_output;
+
+  std::uint8_t m_nonVolatile;  // bits 2, 3 and 7
+  bool m_writeEnable = false;
+  bool m_writeStatusEnable = false;  // set by 0x50, good for the next command only
+  bool m_autoIncrement = false;
+  std::uint32_t m_autoAddress = 0;
+  bool m_autoAddressEnded = false;
+  bool m_writeProtectHigh = false;
+  std::uint64_t m_busyUntil = 0;
+  std::uint64_t m_programmedBytes = 0;
+  std::uint64_t m_lastCorruptedPass = UINT64_MAX;
+};
+
+}  // namespace emu

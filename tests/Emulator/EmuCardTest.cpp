@@ -1,0 +1,170 @@
+// The card's configuration words and aperture registers, and the gate that the bypass bit
+// puts between software and the flash part.
+#include <gtest/gtest.h>
+
+#include "SpiRig.h"
+
+namespace emu::test {
+namespace {
+
+constexpr std::uint32_t kLineBits = kLineBypass | kLineClock | kLineDataIn | kLineChipSelectN | kLineDataOut;
+
+TEST(CardConfig, PowerUpWordsAndSettableOptions) {
+  Machine machine;
+  Card& card = machine.Emplace<Card>(0, 4, 0, machine.Clock());
+  EXPECT_EQ(card.ConfigRead(0x00, 4), 0x0A101F2Eu);
+  EXPECT_EQ(card.ConfigRead(0x2C, 4), 0x20011F2Eu);
+  EXPECT_EQ(card.ConfigRead(0x40, 4), 0x0E000000u);
+  EXPECT_EQ(card.ConfigRead(0x04, 2) & kCommandMemoryDecoding, 0u);
+  EXPECT_FALSE(card.MemoryDecodingOn());
+  const std::uint32_t bar = card.ConfigRead(0x14, 4);
+  EXPECT_EQ(bar & 0xFFF, 0u) << "memory BAR, page-aligned";
+
+  CardOptions options;
+  options.deviceId = kZSeriesDeviceId;
+  options.subsystemVendorId = 0x1234;
+  options.subsystemId = 0x5678;
+  options.biosWord = 0x02000000;
+  options.apertureBase = 0xD0000000;
+  Card& other = machine.Emplace<Card>(0, 5, 0, machine.Clock(), options);
+  EXPECT_EQ(other.ConfigRead(0x00, 4), 0x0B301F2Eu);
+  EXPECT_EQ(other.ConfigRead(0x2C, 4), 0x56781234u);
+  EXPECT_EQ(other.ConfigRead(0x40, 4), 0x02000000u);
+  EXPECT_EQ(other.ConfigRead(0x14, 4), 0xD0000000u);
+}
+
+TEST(CardConfig, ApertureBarSizesLikeARealOne) {
+  Machine machine;
+  CardOptions options;
+  options.apertureSize = 0x2000;
+  Card& card = machine.Emplace<Card>(0, 4, 0, machine.Clock(), options);
+  card.ConfigWrite(0x14, 4, 0xFFFFFFFF);
+  EXPECT_EQ(card.ConfigRead(0x14, 4), 0xFFFFE000u);
+  card.ConfigWrite(0x14, 4, 0xE0001234);
+  EXPECT_EQ(card.ConfigRead(0x14, 4), 0xE0000000u);
+  card.ConfigWrite(0x40, 4, 0);
+  EXPECT_EQ(card.ConfigRead(0x40, 4), 0x0E000000u) << "the BIOS word is not software's to change";
+}
+
+TEST(CardConfig, RefusesAnApertureItCannotDecode) {
+  const VirtualClock clock;
+  for (const auto& [base, size] : {std::pair<std::uint32_t, std::uint32_t>{0xF4000000, 0x1000},
+                                   {0xF4000000, 0x3000},
+                                   {0xF4001000, 0x2000}}) {
+    CardOptions options;
+    options.apertureBase = base;
+    options.apertureSize = size;
+    EXPECT_THROW(Card(clock, options), std::invalid_argument) << std::hex << base << " " << size;
+  }
+}
+
+TEST(CardRegisters, ApertureSilentUntilMemoryDecodingIsOn) {
+  Machine machine;
+  const CardOptions options;
+  Card& card = machine.Emplace<Card>(0, 4, 0, machine.Clock(), options);
+  const auto at = reinterpret_cast<std::uintptr_t>(
+      machine.Map(0x2000, machine.OpenPhysicalMemory(), options.apertureBase));
+  machine.DeviceWrite(at + 0x100, 4, 0x11223344);
+  EXPECT_EQ(machine.DeviceRead(at + 0x100, 4), 0xFFFFFFFFu);
+  card.ConfigWrite(0x04, 2, card.ConfigRead(0x04, 2) | kCommandMemoryDecoding);
+  EXPECT_EQ(machine.DeviceRead(at + 0x100, 4), 0u) << "the write before decoding was lost";
+  machine.DeviceWrite(at + 0x100, 4, 0x11223344);
+  EXPECT_EQ(machine.DeviceRead(at + 0x100, 4), 0x11223344u);
+}
+
+TEST(CardRegisters, PlainRegistersKeepWhatWasWrittenAtEveryWidth) {
+  SpiRig rig;
+  Machine& machine = rig.machine();
+  rig.Write(0x0, 0xDEADBEEF);
+  rig.Write(0x3FFC, 0x01020304);
+  EXPECT_EQ(rig.Read(0x0), 0xDEADBEEFu);
+  EXPECT_EQ(rig.Read(0x3FFC), 0x01020304u);
+  const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(
+      machine.Map(0x4000, machine.OpenPhysicalMemory(), CardOptions{}.apertureBase));
+  machine.DeviceWrite(base + 0x1, 1, 0x55);
+  machine.DeviceWrite(base + 0x2, 2, 0xAA99);
+  EXPECT_EQ(rig.Read(0x0), 0xAA9955EFu);
+  EXPECT_EQ(machine.DeviceRead(base + 0x3FFE, 2), 0x0102u);
+}
+
+TEST(CardRegisters, LineRegisterKeepsOtherBitsAndDataOutIsReadOnly) {
+  SpiRig rig;
+  const std::uint32_t powerUp = rig.Read(kLineRegister);
+  EXPECT_NE(powerUp & ~kLineBits, 0u) << "other bits start with a pattern";
+  EXPECT_EQ(powerUp & (kLineBypass | kLineClock), 0u);
+  EXPECT_NE(powerUp & kLineChipSelectN, 0u) << "part deselected";
+  EXPECT_NE(powerUp & kLineDataOut, 0u) << "undriven data-out reads 1";
+
+  rig.Write(kLineRegister, 0);
+  EXPECT_EQ(rig.Read(kLineRegister), kLineDataOut);
+  rig.Write(kLineRegister, 0xFFFFFFFF);
+  EXPECT_EQ(rig.Read(kLineRegister), 0xFFFFFFFFu);
+  rig.Write(kLineRegister, powerUp & ~kLineDataOut);
+  EXPECT_EQ(rig.Read(kLineRegister), powerUp);
+
+  // A whole transaction by a careful driver leaves the other bits as they were.
+  rig.ReadFlash(0, 4);
+  rig.Status();
+  EXPECT_EQ(rig.Read(kLineRegister) & ~kLineBits, powerUp & ~kLineBits);
+}
+
+TEST(CardRegisters, ProtectRegisterKeepsOtherBitsAndDrivesThePinFromBothBits) {
+  SpiRig rig;
+  const std::uint32_t powerUp = rig.Read(kProtectRegister);
+  EXPECT_NE(powerUp & ~kProtectWritable, 0u);
+  EXPECT_EQ(powerUp & kProtectWritable, 0u);
+  rig.SetWritable(true);
+  EXPECT_EQ(rig.Read(kProtectRegister), powerUp | 0x8020);
+  rig.SetWritable(false);
+  EXPECT_EQ(rig.Read(kProtectRegister), powerUp);
+  rig.Write(kProtectRegister, 0x12345678);
+  EXPECT_EQ(rig.Read(kProtectRegister), 0x12345678u);
+}
+
+TEST(CardBypass, EdgesReachThePartOnlyWhileBypassIsSet) {
+  SpiRig rig;
+  // The same write enable, clocked with bypass clear: the part sees nothing.
+  rig.SetLine(kLineClock, false);
+  rig.SetLine(kLineChipSelectN, false);
+  rig.Send(kWriteEnable);
+  rig.SetLine(kLineChipSelectN, true);
+  EXPECT_EQ(rig.card().Flash().Status() & kStatusWriteEnable, 0);
+  EXPECT_TRUE(rig.Line(kLineDataOut));
+
+  rig.WriteEnable();
+  EXPECT_EQ(rig.card().Flash().Status() & kStatusWriteEnable, kStatusWriteEnable);
+
+  // Clearing bypass hands the lines back to the chip: the part sees itself deselected, so
+  // a command still selected ends there.
+  ASSERT_TRUE(rig.Take());
+  rig.SetLine(kLineChipSelectN, false);
+  rig.Send(kWriteDisable);
+  EXPECT_EQ(rig.card().Flash().Status() & kStatusWriteEnable, kStatusWriteEnable)
+      << "write disable takes effect only when the part is deselected";
+  rig.Release();
+  EXPECT_EQ(rig.card().Flash().Status() & kStatusWriteEnable, 0);
+}
+
+TEST(CardBypass, DataOutFollowsTheFallingEdge) {
+  SpiRig rig(CardOptions{}, FlashStore::InMemory(Bytes(kFlashCapacity, 0x00)));
+  ASSERT_TRUE(rig.Take());
+  rig.SetLine(kLineChipSelectN, false);
+  for (int bit = 7; bit >= 0; --bit) {
+    rig.SetLine(kLineDataIn, ((0x15 >> bit) & 1) != 0);
+    rig.SetLine(kLineClock, true);
+    if (bit > 0) rig.SetLine(kLineClock, false);
+  }
+  // Clock still high after the last command bit: the answer has not started.
+  EXPECT_TRUE(rig.Line(kLineDataOut));
+  rig.SetLine(kLineClock, false);
+  EXPECT_FALSE(rig.Line(kLineDataOut)) << "0x1F starts with a 0";
+  for (int i = 0; i < 3; ++i) {
+    rig.SetLine(kLineClock, true);
+    EXPECT_FALSE(rig.Line(kLineDataOut)) << "a rising edge does not move data-out";
+    rig.SetLine(kLineClock, false);
+  }
+  EXPECT_TRUE(rig.Line(kLineDataOut)) << "bit 4 of 0x1F";
+}
+
+}  // namespace
+}  // namespace emu::test

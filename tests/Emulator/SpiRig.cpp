@@ -1,0 +1,108 @@
+#include "SpiRig.h"
+
+#include <stdexcept>
+
+namespace emu::test {
+
+SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, AccessCosts costs)
+    : m_machine(costs) {
+  m_card = &m_machine.Emplace<Card>(0, 3, 0, m_machine.Clock(), options, std::move(flash));
+  m_card->ConfigWrite(kConfigCommand, 2, options.command | kCommandMemoryDecoding);
+  void* mapping = m_machine.Map(options.apertureSize, m_machine.OpenPhysicalMemory(),
+                                options.apertureBase);
+  if (mapping == nullptr) throw std::runtime_error("aperture did not map");
+  m_aperture = reinterpret_cast<std::uintptr_t>(mapping);
+}
+
+std::uint32_t SpiRig::Read(std::uint32_t offset) { return m_machine.DeviceRead(m_aperture + offset, 4); }
+
+void SpiRig::Write(std::uint32_t offset, std::uint32_t value) {
+  m_machine.DeviceWrite(m_aperture + offset, 4, value);
+}
+
+void SpiRig::SetLine(std::uint32_t bit, bool high) {
+  const std::uint32_t value = Read(kLineRegister);
+  Write(kLineRegister, high ? value | bit : value & ~bit);
+}
+
+bool SpiRig::Take() {
+  if (Line(kLineBypass)) return false;
+  SetLine(kLineClock, false);
+  SetLine(kLineChipSelectN, true);
+  SetLine(kLineBypass, true);
+  return true;
+}
+
+void SpiRig::Send(std::uint8_t byte) {
+  for (int bit = 7; bit >= 0; --bit) {
+    SetLine(kLineClock, false);
+    SetLine(kLineDataIn, ((byte >> bit) & 1) != 0);
+    SetLine(kLineClock, true);
+  }
+  SetLine(kLineClock, false);
+}
+
+std::uint8_t SpiRig::Receive() {
+  std::uint8_t byte = 0;
+  for (int bit = 7; bit >= 0; --bit) {
+    SetLine(kLineClock, false);
+    SetLine(kLineClock, true);
+    if (Line(kLineDataOut)) byte |= static_cast<std::uint8_t>(1u << bit);
+  }
+  SetLine(kLineClock, false);
+  return byte;
+}
+
+Bytes SpiRig::Transfer(const Bytes& out, std::size_t in) {
+  SetLine(kLineChipSelectN, false);
+  for (std::uint8_t byte : out) Send(byte);
+  Bytes answer;
+  for (std::size_t i = 0; i < in; ++i) answer.push_back(Receive());
+  SetLine(kLineChipSelectN, true);
+  return answer;
+}
+
+Bytes SpiRig::Command(const Bytes& out, std::size_t in) {
+  if (!Take()) throw std::runtime_error("serial lines already taken");
+  Bytes answer = Transfer(out, in);
+  Release();
+  return answer;
+}
+
+Bytes SpiRig::ReadFlash(std::uint32_t address, std::size_t count) {
+  return Command(Header(kRead, address), count);
+}
+
+void SpiRig::Program(std::uint32_t address, const Bytes& data) {
+  WriteEnable();
+  Command(Join(Header(kProgram, address), data));
+}
+
+void SpiRig::Erase(std::uint8_t opcode) {
+  WriteEnable();
+  Command({opcode});
+}
+
+bool SpiRig::WaitReady(std::uint32_t maxPolls) {
+  for (std::uint32_t i = 0; i < maxPolls; ++i) {
+    if ((Status() & kStatusBusy) == 0) return true;
+  }
+  return false;
+}
+
+void SpiRig::SetWritable(bool writable) {
+  const std::uint32_t value = Read(kProtectRegister);
+  Write(kProtectRegister, writable ? value | kProtectWritable : value & ~kProtectWritable);
+}
+
+Bytes Header(std::uint8_t opcode, std::uint32_t address) {
+  return {opcode, static_cast<std::uint8_t>(address >> 16), static_cast<std::uint8_t>(address >> 8),
+          static_cast<std::uint8_t>(address)};
+}
+
+Bytes Join(Bytes head, const Bytes& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+}  // namespace emu::test
