@@ -1,0 +1,386 @@
+#include "EmuFrontEnd.h"
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
+
+#include "EmuSampleBios.h"
+
+namespace emu {
+namespace {
+
+constexpr std::string_view kOptionPrefix = "--";
+constexpr std::uint32_t kDefaultLocation = 0x100;
+constexpr std::uint32_t kMaxLocation = 0xFFFF;
+constexpr FlashPart kDefaultPart = FlashPart::M25p10;
+// Each card's register aperture gets its own window of the physical address space.
+constexpr std::uint32_t kApertureBase = 0xF0000000;
+constexpr std::uint32_t kApertureStride = 0x00100000;
+
+struct PartName {
+  std::string_view name;
+  FlashPart part;
+};
+
+constexpr std::array<PartName, 3> kPartNames{{
+    {"at25f1024", FlashPart::At25f1024},
+    {"m25p10", FlashPart::M25p10},
+    {"sst25vf010", FlashPart::Sst25vf010},
+}};
+
+bool Fail(std::string& error, const std::string& reason) {
+  error = reason;
+  return false;
+}
+
+// Hexadecimal digits with an optional leading 0x, at most `max`.
+bool ParseHex(std::string_view text, std::uint32_t max, std::uint32_t& value) {
+  if (text.size() > 2 && (text.substr(0, 2) == "0x" || text.substr(0, 2) == "0X")) {
+    text.remove_prefix(2);
+  }
+  if (text.empty()) {
+    return false;
+  }
+  const char* end = text.data() + text.size();
+  const auto [stop, status] = std::from_chars(text.data(), end, value, 16);
+  return status == std::errc() && stop == end && value <= max;
+}
+
+bool ParseDecimal(std::string_view text, std::uint32_t& value) {
+  const char* end = text.data() + text.size();
+  const auto [stop, status] = std::from_chars(text.data(), end, value);
+  return !text.empty() && status == std::errc() && stop == end;
+}
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  constexpr std::array<int, 12> kDays{31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[static_cast<std::size_t>(month - 1)];
+}
+
+// YYYY-MM-DD, a real calendar day.
+bool ParseDate(std::string_view text, std::tm& date) {
+  std::uint32_t year = 0;
+  std::uint32_t month = 0;
+  std::uint32_t day = 0;
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
+      !ParseDecimal(text.substr(0, 4), year) || !ParseDecimal(text.substr(5, 2), month) ||
+      !ParseDecimal(text.substr(8, 2), day)) {
+    return false;
+  }
+  if (year < 1900 || month < 1 || month > 12 || day < 1 ||
+      static_cast<int>(day) > DaysInMonth(static_cast<int>(year), static_cast<int>(month))) {
+    return false;
+  }
+  date = std::tm{};
+  date.tm_year = static_cast<int>(year) - 1900;
+  date.tm_mon = static_cast<int>(month) - 1;
+  date.tm_mday = static_cast<int>(day);
+  return true;
+}
+
+// "KEY=VALUE" split at the first "=".
+std::pair<std::string_view, std::string_view> SplitKey(std::string_view item) {
+  const std::size_t equals = item.find('=');
+  if (equals == std::string_view::npos) {
+    return {item, std::string_view()};
+  }
+  return {item.substr(0, equals), item.substr(equals + 1)};
+}
+
+std::vector<std::string_view> SplitCommas(std::string_view text) {
+  std::vector<std::string_view> items;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma == std::string_view::npos ? comma : comma - start));
+    if (comma == std::string_view::npos) {
+      return items;
+    }
+    start = comma + 1;
+  }
+}
+
+bool ParseModel(std::string_view value, std::uint16_t& deviceId) {
+  const std::optional<std::uint16_t> found = SampleModelDeviceId(value);
+  if (!found) {
+    return false;
+  }
+  deviceId = *found;
+  return true;
+}
+
+// What one KEY=VALUE of --card does to the card; false when the value is bad.
+using CardKeyParser = bool (*)(std::string_view value, FrontEndCard& card, std::string& error);
+
+struct CardKey {
+  std::string_view key;
+  CardKeyParser parse;
+};
+
+bool BadValue(std::string& error, std::string_view key, std::string_view value) {
+  return Fail(error, "bad value for " + std::string(key) + ": '" + std::string(value) + "'");
+}
+
+bool ParseHex16Key(std::string_view key, std::string_view value, std::uint16_t& field,
+                   std::string& error) {
+  std::uint32_t number = 0;
+  if (!ParseHex(value, 0xFFFF, number)) {
+    return BadValue(error, key, value);
+  }
+  field = static_cast<std::uint16_t>(number);
+  return true;
+}
+
+constexpr std::array<CardKey, 8> kCardKeys{{
+    {"model",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       return ParseModel(value, card.options.deviceId) || BadValue(error, "model", value);
+     }},
+    {"devid",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       return ParseHex16Key("devid", value, card.options.deviceId, error);
+     }},
+    {"vendor",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       return ParseHex16Key("vendor", value, card.options.vendorId, error);
+     }},
+    {"subsys",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       std::uint32_t word = 0;
+       if (!ParseHex(value, 0xFFFFFFFF, word)) {
+         return BadValue(error, "subsys", value);
+       }
+       card.options.subsystemVendorId = static_cast<std::uint16_t>(word & 0xFFFF);
+       card.options.subsystemId = static_cast<std::uint16_t>(word >> 16);
+       return true;
+     }},
+    {"flash",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       for (const PartName& entry : kPartNames) {
+         if (entry.name == value) {
+           card.options.part = entry.part;
+           return true;
+         }
+       }
+       return BadValue(error, "flash", value);
+     }},
+    {"image",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       card.imageFile = std::string(value);
+       return !value.empty() || BadValue(error, "image", value);
+     }},
+    {"cfg40",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       return ParseHex(value, 0xFFFFFFFF, card.options.biosWord) ||
+              BadValue(error, "cfg40", value);
+     }},
+    {"fault",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       return ParseFault(value, card.options.faults, error);
+     }},
+}};
+
+FrontEndCard DefaultCard() {
+  FrontEndCard card;
+  card.location = kDefaultLocation;
+  card.options.part = kDefaultPart;
+  return card;
+}
+
+bool ParseCard(std::string_view value, FrontEndCard& card, std::string& error) {
+  const std::vector<std::string_view> items = SplitCommas(value);
+  card = DefaultCard();
+  if (!ParseHex(items[0], kMaxLocation, card.location)) {
+    return Fail(error, "bad --card location: '" + std::string(items[0]) + "'");
+  }
+  for (std::size_t i = 1; i < items.size(); ++i) {
+    const auto [key, keyValue] = SplitKey(items[i]);
+    const CardKey* found = nullptr;
+    for (const CardKey& entry : kCardKeys) {
+      if (entry.key == key) {
+        found = &entry;
+      }
+    }
+    if (found == nullptr) {
+      return Fail(error, "unknown --card key: '" + std::string(key) + "'");
+    }
+    if (!found->parse(keyValue, card, error)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseSampleOption(std::string_view value, FrontEndOptions& options, std::string& error) {
+  const std::vector<std::string_view> items = SplitCommas(value);
+  if (items[0].empty()) {
+    return Fail(error, "--save-sample-bios needs a file name");
+  }
+  options.sampleFile = std::string(items[0]);
+  for (std::size_t i = 1; i < items.size(); ++i) {
+    const auto [key, keyValue] = SplitKey(items[i]);
+    if (key != "model") {
+      return Fail(error, "unknown --save-sample-bios key: '" + std::string(key) + "'");
+    }
+    if (!ParseModel(keyValue, options.sampleDeviceId)) {
+      return BadValue(error, "model", keyValue);
+    }
+  }
+  return true;
+}
+
+// One option and its value.
+using OptionParser = bool (*)(std::string_view value, FrontEndOptions& options,
+                              std::string& error);
+
+struct Option {
+  std::string_view name;
+  bool takesValue;
+  OptionParser parse;
+};
+
+constexpr std::array<Option, 5> kOptions{{
+    {"--card", true,
+     [](std::string_view value, FrontEndOptions& options, std::string& error) {
+       FrontEndCard card;
+       if (!ParseCard(value, card, error)) {
+         return false;
+       }
+       for (const FrontEndCard& other : options.cards) {
+         if (other.location == card.location) {
+           return Fail(error, "two cards at location " + std::string(value.substr(0, value.find(','))));
+         }
+       }
+       options.cards.push_back(card);
+       return true;
+     }},
+    {"--uid", true,
+     [](std::string_view value, FrontEndOptions& options, std::string& error) {
+       return ParseDecimal(value, options.uid) || BadValue(error, "--uid", value);
+     }},
+    {"--date", true,
+     [](std::string_view value, FrontEndOptions& options, std::string& error) {
+       std::tm date{};
+       if (!ParseDate(value, date)) {
+         return BadValue(error, "--date", value);
+       }
+       options.date = date;
+       return true;
+     }},
+    {"--stats", false,
+     [](std::string_view, FrontEndOptions& options, std::string&) {
+       options.stats = true;
+       return true;
+     }},
+    {"--save-sample-bios", true, ParseSampleOption},
+}};
+
+const Option* FindOption(std::string_view name) {
+  for (const Option& option : kOptions) {
+    if (option.name == name) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+std::tm Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  localtime_r(&now, &today);
+  return today;
+}
+
+std::unique_ptr<FlashStore> CardFlash(const FrontEndCard& card) {
+  SampleBiosOptions sample;
+  sample.deviceId = card.options.deviceId;
+  const std::vector<std::uint8_t> image = BuildSampleBios(sample);
+  if (card.imageFile.empty()) {
+    return FlashStore::InMemory(image);
+  }
+  return FlashStore::MapFile(card.imageFile, image);
+}
+
+}  // namespace
+
+bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
+                          std::string& error) {
+  options = FrontEndOptions{};
+  std::size_t i = 0;
+  while (i < args.size() && args[i].compare(0, kOptionPrefix.size(), kOptionPrefix) == 0) {
+    const std::string& name = args[i++];
+    if (name == kOptionPrefix) {
+      break;
+    }
+    const Option* option = FindOption(name);
+    if (option == nullptr) {
+      return Fail(error, "unknown option: '" + name + "'");
+    }
+    std::string_view value;
+    if (option->takesValue) {
+      if (i == args.size()) {
+        return Fail(error, name + " needs a value");
+      }
+      value = args[i++];
+    }
+    if (!option->parse(value, options, error)) {
+      return false;
+    }
+  }
+  options.utilityArgs.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+  if (options.cards.empty()) {
+    options.cards.push_back(DefaultCard());
+  }
+  return true;
+}
+
+std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
+  auto machine = std::make_unique<Machine>();
+  machine->SetUserId(options.uid);
+  machine->SetLocalTime(options.date ? *options.date : Today());
+  std::uint32_t index = 0;
+  for (const FrontEndCard& card : options.cards) {
+    CardOptions cardOptions = card.options;
+    cardOptions.apertureBase = kApertureBase + index++ * kApertureStride;
+    machine->Emplace<Card>((card.location >> 8) & 0xFF, (card.location >> 3) & 0x1F,
+                           card.location & 0x7, machine->Clock(), cardOptions, CardFlash(card));
+  }
+  return machine;
+}
+
+bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error) {
+  SampleBiosOptions sample;
+  sample.deviceId = deviceId;
+  const std::vector<std::uint8_t> image = BuildSampleBios(sample);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  file.close();
+  if (!file) {
+    std::remove(path.c_str());
+    return Fail(error, "cannot write the sample BIOS to '" + path + "'");
+  }
+  return true;
+}
+
+std::string FormatStats(Machine& machine) {
+  const Counters& counters = machine.Stats();
+  const std::uint64_t ns = machine.Clock().Now();
+  std::ostringstream text;
+  text << "virtual time: " << ns / 1000000000 << "." << std::to_string(1000000000 + ns % 1000000000).substr(1)
+       << " s\n"
+       << "port reads: " << counters.portReads << "\n"
+       << "port writes: " << counters.portWrites << "\n"
+       << "device reads: " << counters.deviceReads << "\n"
+       << "device writes: " << counters.deviceWrites << "\n";
+  return text.str();
+}
+
+}  // namespace emu

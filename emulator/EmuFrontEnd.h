@@ -1,0 +1,52 @@
+// The emulator front end's own options and the machine they describe. `tvrbios-emu` takes
+// these options first (each begins with "--"); the first argument that does not, or what
+// follows a lone "--", is the utility's own command line.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "EmuCard.h"
+#include "EmuMachine.h"
+
+namespace emu {
+
+// One --card: where the card sits, how it is configured, and where its flash lives.
+struct FrontEndCard {
+  std::uint32_t location = 0x100;  // bus in bits 8-15, device in 3-7, function in 0-2
+  CardOptions options;
+  std::string imageFile;  // empty: the sample image, in memory
+};
+
+struct FrontEndOptions {
+  std::vector<FrontEndCard> cards;
+  std::uint32_t uid = 0;
+  std::optional<std::tm> date;  // none: today
+  bool stats = false;
+  // --save-sample-bios: the file and the device its sample BIOS is built for.
+  std::optional<std::string> sampleFile;
+  std::uint16_t sampleDeviceId = kLumivaneADeviceId;
+  // The utility's command line, without a program name.
+  std::vector<std::string> utilityArgs;
+};
+
+// Parses the arguments after the program name. False with a one-line reason in `error`.
+// Without any --card the machine gets the built-in card.
+bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
+                          std::string& error);
+
+// The machine with its cards. Throws std::runtime_error when a card's flash file cannot be
+// created or mapped.
+std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options);
+
+// Writes the sample BIOS for the device to `path`; false with the reason in `error`.
+bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error);
+
+// The virtual time and the access counts, one per line.
+std::string FormatStats(Machine& machine);
+
+}  // namespace emu
