@@ -1,0 +1,453 @@
+// The PInS text of the Lumivane family (what /d writes, /ds shows and /s reads) and the
+// programming stamp put on the PInS before every write to the card.
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "GBData.h"
+#include "TvrPlatform.h"
+
+namespace {
+
+// ---- The field table -------------------------------------------------------------------
+
+enum : UINT8 { LUM_FORMAT_DECIMAL = 0, LUM_FORMAT_HEX = 1, LUM_FORMAT_STRING = 2 };
+
+struct SLumPinsEntry {
+  UINT16 usOffset;
+  UINT8 ucSize;
+  UINT8 ucFormat;
+};
+static_assert(sizeof(SLumPinsEntry) == 4, "one field descriptor is 4 bytes");
+
+// Runs of equal fields, one after another.
+struct LumPinsRun {
+  UINT16 usFirst;
+  UINT8 ucCount;
+  UINT8 ucSize;
+  UINT8 ucFormat;
+};
+
+constexpr std::array<LumPinsRun, 22> kLumPinsRuns = {{
+    {0, 6, 2, LUM_FORMAT_HEX},       {12, 1, 16, LUM_FORMAT_STRING},  {28, 1, 6, LUM_FORMAT_STRING},
+    {36, 1, 4, LUM_FORMAT_DECIMAL},  {40, 1, 4, LUM_FORMAT_HEX},      {44, 6, 2, LUM_FORMAT_DECIMAL},
+    {56, 1, 4, LUM_FORMAT_DECIMAL},  {60, 1, 4, LUM_FORMAT_HEX},      {64, 6, 2, LUM_FORMAT_DECIMAL},
+    {76, 1, 4, LUM_FORMAT_DECIMAL},  {80, 1, 4, LUM_FORMAT_HEX},      {84, 6, 2, LUM_FORMAT_DECIMAL},
+    {96, 1, 4, LUM_FORMAT_DECIMAL},  {100, 1, 4, LUM_FORMAT_HEX},     {104, 6, 2, LUM_FORMAT_DECIMAL},
+    {116, 1, 4, LUM_FORMAT_DECIMAL}, {120, 1, 4, LUM_FORMAT_HEX},     {124, 1, 4, LUM_FORMAT_DECIMAL},
+    {128, 62, 4, LUM_FORMAT_HEX},    {376, 1, 16, LUM_FORMAT_STRING}, {392, 29, 4, LUM_FORMAT_HEX},
+    {508, 3, 1, LUM_FORMAT_HEX},
+}};
+
+constexpr std::size_t kLumPinsEntries = 138;
+
+constexpr std::array<SLumPinsEntry, kLumPinsEntries> ExpandRuns() {
+  std::array<SLumPinsEntry, kLumPinsEntries> aEntries{};
+  std::size_t i = 0;
+  for (const LumPinsRun& run : kLumPinsRuns)
+    for (UINT32 k = 0; k < run.ucCount; ++k)
+      aEntries[i++] = {static_cast<UINT16>(run.usFirst + k * run.ucSize), run.ucSize, run.ucFormat};
+  return aEntries;
+}
+
+constexpr std::array<SLumPinsEntry, kLumPinsEntries> LUM_PINS_STRUCT = ExpandRuns();
+
+constexpr std::size_t CountRunEntries() {
+  std::size_t n = 0;
+  for (const LumPinsRun& run : kLumPinsRuns) n += run.ucCount;
+  return n;
+}
+
+// The fields cover bytes 0-33 and 36-510 one after another; the PCB word at 34 has its own
+// key and the checksum byte at 511 is the caller's.
+constexpr UINT32 kPcbField = 34;
+constexpr UINT32 kChecksumByte = 511;
+
+constexpr bool CoversWithoutGap() {
+  UINT32 ulNext = 0;
+  for (const SLumPinsEntry& entry : LUM_PINS_STRUCT) {
+    if (ulNext == kPcbField) ulNext += 2;
+    if (entry.usOffset != ulNext) return false;
+    ulNext += entry.ucSize;
+  }
+  return ulNext == kChecksumByte;
+}
+
+static_assert(CountRunEntries() == kLumPinsEntries, "the runs give 138 fields");
+static_assert(CoversWithoutGap(), "the fields cover bytes 0-33 and 36-510 without gap");
+
+// ---- Texts ---------------------------------------------------------------------------
+
+constexpr char kFillPiece[] = "Fill:\t0\t511\t0xFF\n\n";
+constexpr char kFieldPrefixFormat[] = "%d\t%d\t";
+constexpr char kDecimalFormat[] = "%d\n";
+constexpr char kStringFormat[] = "'%s'\n";
+constexpr char kFamilyFormat[] = "\n%s\t\t%s\n";
+constexpr char kPcbFormat[] = "%s\t\t%d-%02d\n";
+constexpr char kSubsystemFormat[] = "%s\t0x%08X";
+
+constexpr char kKeyFileID[] = ":LumfileID";
+constexpr char kKeyFileType[] = ":FileType";
+constexpr char kKeyPcbInfo[] = ":PCBInfo";
+constexpr char kKeySubsystem[] = ":SubSystemVendorID";
+constexpr char kFillToken[] = "Fill:";
+
+struct LumFamilyName {
+  UINT16 usDeviceID;
+  const char* pszName;
+};
+constexpr char kFamilyLumivane[] = "Lumivane";
+constexpr char kFamilyBrisel[] = "Brisel";
+constexpr std::array<LumFamilyName, 3> kFamilyNames = {{
+    {DEVID_LUMIVANE_A, kFamilyLumivane},
+    {DEVID_LUMIVANE_B, kFamilyLumivane},
+    {DEVID_Z_SERIES, kFamilyBrisel},
+}};
+
+const char* HexFormat(UINT8 ucSize) {
+  switch (ucSize) {
+    case 1: return "0x%02X\n";
+    case 2: return "0x%04X\n";
+    default: return "0x%08X\n";
+  }
+}
+
+// PCB majors of 1000 and more are shown with 6000 added, and read back from 7000 on.
+constexpr UINT32 kPcbMajorShown = 6000;
+constexpr UINT32 kPcbMajorShownFrom = 1000;
+constexpr INT32 kPcbMajorReadFrom = 7000;
+
+constexpr UINT32 kFileIDField = 10;
+constexpr UINT16 kFileIDNotGiven = 0x8000;
+
+// ---- Export --------------------------------------------------------------------------
+
+constexpr std::size_t kScratchSize = 128;
+
+// Appends whole pieces while room is left for them and the closing zero byte.
+class TextSink {
+ public:
+  TextSink(ACHAR* pszBuffer, INT32 iBufferSize) : m_psz(pszBuffer), m_iRoom(iBufferSize) {}
+
+  bool Append(const char* pszPiece) {
+    const INT32 iLength = static_cast<INT32>(std::strlen(pszPiece));
+    m_iRoom -= iLength;
+    if (m_iRoom <= 0) return false;
+    std::memcpy(m_psz + m_iUsed, pszPiece, iLength);
+    m_iUsed += iLength;
+    return true;
+  }
+
+  template <class... Args>
+  bool AppendFormatted(const char* pszFormat, Args... args) {
+    char szScratch[kScratchSize];
+    std::snprintf(szScratch, sizeof(szScratch), pszFormat, args...);
+    return Append(szScratch);
+  }
+
+ private:
+  ACHAR* m_psz;
+  INT32 m_iRoom;
+  INT32 m_iUsed = 0;
+};
+
+std::string FieldString(GBHANDLE hGB, const SLumPinsEntry& entry) {
+  std::string text;
+  for (UINT32 i = 0; i < entry.ucSize; ++i) {
+    const UINT8 uc = GBPinsGetByte(hGB, entry.usOffset + i);
+    if (uc == 0) break;
+    text += static_cast<char>(uc);
+  }
+  return text;
+}
+
+UINT32 FieldValue(GBHANDLE hGB, const SLumPinsEntry& entry) {
+  switch (entry.ucSize) {
+    case 1: return GBPinsGetByte(hGB, entry.usOffset);
+    case 2: return GBPinsGetWord(hGB, entry.usOffset);
+    default: return GBPinsGetDword(hGB, entry.usOffset);
+  }
+}
+
+bool AppendField(GBHANDLE hGB, TextSink& sink, const SLumPinsEntry& entry) {
+  if (!sink.AppendFormatted(kFieldPrefixFormat, entry.usOffset, entry.ucSize)) return false;
+  if (entry.ucFormat == LUM_FORMAT_STRING) return sink.AppendFormatted(kStringFormat, FieldString(hGB, entry).c_str());
+  const UINT32 ulValue = FieldValue(hGB, entry);
+  if (entry.ucFormat == LUM_FORMAT_HEX) return sink.AppendFormatted(HexFormat(entry.ucSize), ulValue);
+  // Dwords print signed; bytes and words are never negative.
+  return sink.AppendFormatted(kDecimalFormat, static_cast<int>(static_cast<INT32>(ulValue)));
+}
+
+const char* FamilyName(GBHANDLE hGB) {
+  UINT16 usDeviceID = 0xFFFF;
+  GBConfigAccess_ReadWord(hGB, GB_CONFIG_DEVICE_ID, &usDeviceID);
+  for (const LumFamilyName& family : kFamilyNames)
+    if (family.usDeviceID == usDeviceID) return family.pszName;
+  return nullptr;
+}
+
+// A card of no known family gets no family line: the text then still reads back.
+bool AppendKeys(GBHANDLE hGB, TextSink& sink) {
+  const char* pszFamily = FamilyName(hGB);
+  if (pszFamily && !sink.AppendFormatted(kFamilyFormat, kKeyFileType, pszFamily)) return false;
+  const UINT16 usPcb = GBPinsGetWord(hGB, kPcbField);
+  UINT32 ulMajor = usPcb >> 4;
+  if (ulMajor >= kPcbMajorShownFrom) ulMajor += kPcbMajorShown;
+  if (!sink.AppendFormatted(kPcbFormat, kKeyPcbInfo, static_cast<int>(ulMajor), usPcb & 0x0F)) return false;
+  return sink.AppendFormatted(kSubsystemFormat, kKeySubsystem, hGB->m_oSubSys.ulSubsys);
+}
+
+// ---- Import --------------------------------------------------------------------------
+
+constexpr INT32 kLineMax = 256;
+constexpr std::size_t kTokenMax = 127;  // what the key and value buffers hold
+constexpr std::size_t kDigitsMax = 15;  // more than any field needs; no overflow below
+constexpr UINT32 kStringSizeShort = 6;
+constexpr UINT32 kStringSizeLong = 16;
+
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+bool IsDigitOf(char c, int iBase) {
+  const unsigned char uc = static_cast<unsigned char>(c);
+  return iBase == 16 ? std::isxdigit(uc) != 0 : std::isdigit(uc) != 0;
+}
+
+// Reads a line the way the conversions of the text format do: white space is skipped
+// before every number and word, a word ends at white space. Every read that fails leaves
+// the line refused.
+class LineScanner {
+ public:
+  explicit LineScanner(std::string_view line) : m_line(line) {}
+
+  void SkipBlanks() {
+    while (m_pos < m_line.size() && IsBlank(m_line[m_pos])) ++m_pos;
+  }
+
+  bool AtEnd() const { return m_pos >= m_line.size(); }
+
+  // A number must be a whole token: white space or the end of the line follows it.
+  bool AtTokenEnd() const { return AtEnd() || IsBlank(m_line[m_pos]); }
+
+  char Peek() const { return m_line[m_pos]; }
+
+  bool Literal(char c) {
+    if (AtEnd() || m_line[m_pos] != c) return false;
+    ++m_pos;
+    return true;
+  }
+
+  // A word of 1 to 127 characters.
+  bool Word(std::string& word) {
+    SkipBlanks();
+    const std::size_t start = m_pos;
+    while (!AtEnd() && !IsBlank(m_line[m_pos])) ++m_pos;
+    word.assign(m_line.substr(start, m_pos - start));
+    return !word.empty() && word.size() <= kTokenMax;
+  }
+
+  // A signed decimal number that fits 32 bits.
+  bool Decimal(INT32& iValue) {
+    long long llValue = 0;
+    if (!Number(10, true, INT32_MIN, INT32_MAX, llValue)) return false;
+    iValue = static_cast<INT32>(llValue);
+    return true;
+  }
+
+  // Hexadecimal digits that fit 32 bits.
+  bool Hex(UINT32& ulValue) {
+    long long llValue = 0;
+    if (!Number(16, false, 0, UINT32_MAX, llValue)) return false;
+    ulValue = static_cast<UINT32>(llValue);
+    return true;
+  }
+
+ private:
+  bool Number(int iBase, bool bSigned, long long llMin, long long llMax, long long& llValue) {
+    SkipBlanks();
+    std::size_t end = m_pos;
+    if (bSigned && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) ++end;
+    const std::size_t digits = end;
+    while (end < m_line.size() && IsDigitOf(m_line[end], iBase)) ++end;
+    if (end == digits || end - digits > kDigitsMax) return false;
+    llValue = std::strtoll(std::string(m_line.substr(m_pos, end - m_pos)).c_str(), nullptr, iBase);
+    if (llValue < llMin || llValue > llMax) return false;
+    m_pos = end;
+    return true;
+  }
+
+  std::string_view m_line;
+  std::size_t m_pos = 0;
+};
+
+// The lines of a text: each runs to the next line feed or the end of the buffer; of a
+// longer line the first 256 characters count and the one after them is dropped. A zero
+// byte ends the line's content.
+class LineReader {
+ public:
+  LineReader(const ACHAR* pszBuffer, INT32 iBufferSize) : m_psz(pszBuffer), m_iSize(iBufferSize) {}
+
+  bool Next(std::string_view& line) {
+    if (m_iPos >= m_iSize) return false;
+    const INT32 iStart = m_iPos;
+    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n' && m_iPos - iStart < kLineMax) ++m_iPos;
+    line = std::string_view(m_psz + iStart, m_iPos - iStart);
+    line = line.substr(0, line.find('\0'));
+    ++m_iPos;
+    return true;
+  }
+
+ private:
+  const ACHAR* m_psz;
+  INT32 m_iSize;
+  INT32 m_iPos = 0;
+};
+
+struct ImportState {
+  GBHANDLE hGB;
+  bool bFileIDSeen = false;
+};
+
+// The value of a data line as the text gives it: a quoted word for the string sizes,
+// hexadecimal after "0x" when the value's second non-blank character (or its only one) is
+// a lower-case x, else a signed decimal.
+bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
+  LineScanner scan(line);
+  INT32 iOffset = 0;
+  INT32 iSize = 0;
+  if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) return false;
+  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) return false;
+  const UINT32 ulOffset = static_cast<UINT32>(iOffset);
+  const UINT32 ulSize = static_cast<UINT32>(iSize);
+
+  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) {
+    std::string text;
+    scan.SkipBlanks();
+    if (!scan.Literal('\'') || !scan.Word(text)) return false;
+    text.pop_back();  // the closing quote
+    return GBPinsSetString(hGB, ulOffset, text.c_str());
+  }
+
+  LineScanner look = scan;
+  look.SkipBlanks();
+  if (look.AtEnd()) return false;
+  char cKept = look.Peek();
+  look.Literal(cKept);
+  look.SkipBlanks();
+  if (!look.AtEnd()) cKept = look.Peek();
+
+  UINT32 ulValue = 0;
+  if (cKept == 'x') {
+    scan.SkipBlanks();
+    if (!scan.Literal('0') || !scan.Literal('x') || !scan.Hex(ulValue)) return false;
+  } else {
+    INT32 iValue = 0;
+    if (!scan.Decimal(iValue)) return false;
+    ulValue = static_cast<UINT32>(iValue);
+  }
+  switch (ulSize) {
+    case 1: return GBPinsSetByte(hGB, ulOffset, static_cast<UINT8>(ulValue));
+    case 2: return GBPinsSetWord(hGB, ulOffset, static_cast<UINT16>(ulValue));
+    case 4: return GBPinsSetDword(hGB, ulOffset, ulValue);
+    default: return GBPinsFill(hGB, ulOffset, ulSize, static_cast<UINT8>(ulValue));
+  }
+}
+
+// "Fill:" offset size value is the data line "offset size value".
+bool StoreFillLine(GBHANDLE hGB, LineScanner& scan) {
+  INT32 iOffset = 0;
+  INT32 iSize = 0;
+  std::string value;
+  if (!scan.Decimal(iOffset) || !scan.Decimal(iSize) || !scan.Word(value)) return false;
+  return StoreDataLine(hGB, std::to_string(iOffset) + ' ' + std::to_string(iSize) + ' ' + value);
+}
+
+bool ReadHexKey(LineScanner& scan, UINT32& ulValue) {
+  scan.SkipBlanks();
+  return scan.Literal('0') && scan.Literal('x') && scan.Hex(ulValue);
+}
+
+bool ApplyFileID(ImportState& state, LineScanner& scan) {
+  UINT32 ulValue = 0;
+  if (!ReadHexKey(scan, ulValue)) return false;
+  GBPinsSetWord(state.hGB, kFileIDField, static_cast<UINT16>(ulValue));
+  state.bFileIDSeen = true;
+  return true;
+}
+
+bool CheckFamily(LineScanner& scan) {
+  std::string name;
+  if (!scan.Word(name)) return false;
+  for (const LumFamilyName& family : kFamilyNames)
+    if (name == family.pszName) return true;
+  return false;
+}
+
+bool ApplyPcb(GBHANDLE hGB, LineScanner& scan) {
+  INT32 iMajor = 0;
+  INT32 iMinor = 0;
+  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor)) return false;
+  if (iMajor >= kPcbMajorReadFrom) iMajor -= static_cast<INT32>(kPcbMajorShown);
+  GBPinsSetWord(hGB, kPcbField, static_cast<UINT16>((static_cast<UINT32>(iMajor) << 4) | static_cast<UINT32>(iMinor)));
+  return true;
+}
+
+bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
+  return ReadHexKey(scan, hGB->m_oSubSys.ulSubsys);
+}
+
+// One line; false refuses the text.
+bool ApplyLine(ImportState& state, std::string_view line) {
+  LineScanner scan(line);
+  scan.SkipBlanks();
+  if (scan.AtEnd() || scan.Peek() == ';') return true;
+  std::string key;
+  if (!scan.Word(key)) return false;
+  if (key == kKeyFileID) return ApplyFileID(state, scan);
+  if (key == kKeyFileType) return CheckFamily(scan);
+  if (key == kKeyPcbInfo) return ApplyPcb(state.hGB, scan);
+  if (key == kKeySubsystem) return ApplySubsystem(state.hGB, scan);
+  if (key[0] == ':') return true;
+  if (key == kFillToken) return StoreFillLine(state.hGB, scan);
+  return StoreDataLine(state.hGB, line);
+}
+
+}  // namespace
+
+BOOL32 LumPInSDataToASCII(GBHANDLE hGB, ACHAR* pszBuffer, INT32 iBufferSize) {
+  if (!pszBuffer || iBufferSize <= 0) return FALSE;
+  std::memset(pszBuffer, 0, static_cast<std::size_t>(iBufferSize));
+  TextSink sink(pszBuffer, iBufferSize);
+  if (!sink.Append(kFillPiece)) return FALSE;
+  for (const SLumPinsEntry& entry : LUM_PINS_STRUCT)
+    if (!AppendField(hGB, sink, entry)) return FALSE;
+  return AppendKeys(hGB, sink) ? TRUE : FALSE;
+}
+
+// Lines apply in order; at the first refused line reading stops and the lines before it
+// stay applied.
+BOOL32 LumPInSASCIIToData(GBHANDLE hGB, const ACHAR* pszBuffer, INT32 iBufferSize) {
+  if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) return FALSE;
+  ImportState state{hGB};
+  LineReader reader(pszBuffer, iBufferSize);
+  std::string_view line;
+  while (reader.Next(line))
+    if (!ApplyLine(state, line)) return FALSE;
+  if (!state.bFileIDSeen) GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
+  return TRUE;
+}
+
+void LumUpdatePInSCountDate(GBHANDLE hGB) {
+  std::tm now{};
+  if (TvrGetPlatform().LocalTime(now)) {
+    const UINT32 ulDate = (static_cast<UINT32>(now.tm_year - 100) << 9) | (static_cast<UINT32>(now.tm_mon + 1) << 5) |
+                          static_cast<UINT32>(now.tm_mday);
+    GBPinsSetWord(hGB, GB_PINS_DATE_FIELD, static_cast<UINT16>(ulDate));
+  }
+  GBPinsSetWord(hGB, GB_PINS_COUNTER_FIELD, static_cast<UINT16>(hGB->m_oPINS.usCounter + 1));
+  GBPinsComputeChecksum(hGB);
+}
