@@ -1,0 +1,122 @@
+// The emulated PC core itself: what the configuration mechanism, the timer, the costs and
+// the counters do at the ports, as the real machine would.
+#include <ctime>
+#include <vector>
+
+#include "EmuTestSupport.h"
+#include "TvrCpu.h"
+#include "TvrMap.h"
+
+using namespace emutest;
+
+namespace {
+
+class MachineCore : public ::testing::Test {
+ protected:
+  MachineCore() { machine.RequestIoPrivilege(); }
+  emu::Machine machine;
+};
+
+TEST_F(MachineCore, ConfigurationMechanismAnswersOnlyThroughAnEnabledDwordAddress) {
+  auto& pci = AttachFunction(machine, 2, 3, 1, 0x0A101F2E);
+  pci.SetWriteMask32(0x04, 0x0000FFFF);
+  const DWORD address = 0x80021900;  // bus 2, device 3, function 1
+  machine.PortWrite(0xCF8, 4, address);
+  EXPECT_EQ(machine.PortRead(0xCFE, 2), 0x0A10u);
+  EXPECT_EQ(machine.PortRead(0xCFF, 1), 0x0Au);
+  EXPECT_EQ(machine.PortRead(0xCFE, 4), 0xFFFFFFFFu);  // runs past the data window
+  machine.PortWrite(0xCF8, 4, address | 0x04);
+  machine.PortWrite(0xCFC, 4, 0x12345678);
+  EXPECT_EQ(pci.Config32(0x04), 0x00005678u);  // the upper half is read-only
+
+  machine.PortWrite(0xCF8, 1, 0x00);  // not a dword: not the address latch
+  EXPECT_EQ(machine.PortRead(0xCF8, 4), address | 0x04);
+  machine.PortWrite(0xCF8, 4, address & 0x7FFFFFFF);
+  EXPECT_EQ(machine.PortRead(0xCFC, 4), 0xFFFFFFFFu);
+  machine.PortWrite(0xCF8, 4, 0x80002100);  // function 1 of device 4: nothing there
+  EXPECT_EQ(machine.PortRead(0xCFC, 1), 0xFFu);
+}
+
+TEST_F(MachineCore, CostsCountersAndFaultsAreKeptPerAccess) {
+  machine.PortRead(0x80, 1);
+  machine.PortWrite(0x80, 1, 0);
+  machine.PortWrite(0x80, 2, 0);
+  EXPECT_EQ(machine.Clock().Now(), 3000u);
+  EXPECT_EQ(machine.Stats().portReadsAt.at(0x80), 1u);
+  EXPECT_EQ(machine.Stats().portWritesAt.at(0x80), 2u);
+
+  const int fd = machine.OpenPhysicalMemory();
+  void* mapped = machine.Map(4096, fd, 0xF0000000);
+  ASSERT_NE(mapped, nullptr);
+  const auto address = reinterpret_cast<std::uintptr_t>(mapped);
+  machine.DeviceRead(address + 8, 4);
+  machine.DeviceWrite(address + 8, 4, 1);
+  EXPECT_EQ(machine.Clock().Now(), 3600u);
+  EXPECT_EQ(machine.Stats().deviceReadsAt.at(0xF0000008), 1u);
+  EXPECT_EQ(machine.Stats().deviceWritesAt.at(0xF0000008), 1u);
+  EXPECT_EQ(machine.DeviceRead(address + 4094, 4), 0xFFFFFFFFu);  // runs off the mapping
+  EXPECT_EQ(machine.Stats().deviceFaults, 1u);
+  machine.Unmap(mapped, 8192);
+  EXPECT_EQ(machine.Stats().badUnmaps, 1u);
+  machine.Unmap(mapped, 4096);
+  EXPECT_EQ(machine.Stats().badUnmaps, 1u);
+
+  emu::Machine unprivileged;
+  unprivileged.PortWrite(0x80, 1, 0);
+  EXPECT_EQ(unprivileged.PortRead(0x61, 1), 0xFFu);
+  EXPECT_EQ(unprivileged.Stats().portFaults, 2u);
+  EXPECT_EQ(unprivileged.Clock().Now(), 0u);
+}
+
+TEST_F(MachineCore, Channel2OutputFollowsTheCountAndTheGate) {
+  const auto output = [&] { return (machine.PortRead(0x61, 1) & 0x20) != 0; };
+  machine.PortWrite(0x61, 1, 0x01);
+  machine.PortWrite(0x43, 1, 0xB0);
+  machine.PortWrite(0x42, 1, 100);
+  machine.PortWrite(0x42, 1, 0);
+  EXPECT_FALSE(output());
+  machine.Clock().Advance(80000);  // about 95 counts
+  EXPECT_FALSE(output());
+  machine.PortWrite(0x61, 1, 0x00);  // gate off: counting stops
+  machine.Clock().Advance(1000000);
+  EXPECT_FALSE(output());
+  machine.PortWrite(0x61, 1, 0x01);
+  machine.Clock().Advance(10000);  // about 12 more: past 101
+  EXPECT_TRUE(output());
+
+  machine.PortWrite(0x43, 1, 0xB6);  // square wave of 1000 counts
+  machine.PortWrite(0x42, 1, 0xE8);
+  machine.PortWrite(0x42, 1, 0x03);
+  EXPECT_TRUE(output());
+  machine.Clock().Advance(500000);  // about 597 counts: second half of the period
+  EXPECT_FALSE(output());
+  machine.Clock().Advance(400000);  // about 1075 counts: the next period
+  EXPECT_TRUE(output());
+}
+
+TEST(PlatformSeam, ChangingThePlatformForgetsDescriptorAndPrivilege) {
+  emu::Machine machine;
+  machine.SetUserId(1000);
+  std::tm when{};
+  when.tm_year = 126;
+  when.tm_mon = 11;
+  when.tm_mday = 9;
+  machine.SetLocalTime(when);
+  {
+    emu::ScopedPlatform installed(machine);
+    EXPECT_EQ(&TvrGetPlatform(), &machine);
+    EXPECT_EQ(TvrGetPlatform().UserId(), 1000u);
+    std::tm got{};
+    ASSERT_TRUE(TvrGetPlatform().LocalTime(got));
+    EXPECT_EQ(got.tm_mday, 9);
+    EXPECT_EQ(iFileDescriptor, -1);
+    EXPECT_EQ(cpuHavePortPrivilege(), TRUE);
+    iFileDescriptor = TvrGetPlatform().OpenPhysicalMemory();
+    EXPECT_GE(iFileDescriptor, 0);
+  }
+  EXPECT_NE(&TvrGetPlatform(), &machine);
+  EXPECT_EQ(iFileDescriptor, -1);
+  EXPECT_EQ(g_iHavePerm, 0);
+}
+
+}  // namespace

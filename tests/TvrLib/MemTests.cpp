@@ -1,0 +1,132 @@
+#include <array>
+#include <vector>
+
+#include "EmuTestSupport.h"
+#include "TvrMem.h"
+
+using namespace emutest;
+
+namespace {
+
+constexpr DWORD kAperture = 0xE0000000;
+
+// A function whose 16 KiB memory range is a plain register file.
+class RegisterFile : public emu::PciFunction {
+ public:
+  RegisterFile() {
+    SetConfig32(0x14, kAperture);
+    SetConfig16(0x04, 0x0002);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      bytes[i] = static_cast<BYTE>(i * 13 + 1);
+    }
+  }
+  std::vector<emu::MemoryBar> MemoryBars() const override { return {{0x14, 0x4000}}; }
+  std::uint32_t DeviceRead(std::uint32_t, std::uint32_t offset, std::uint32_t width) override {
+    std::uint32_t value = 0;
+    for (std::uint32_t i = 0; i < width; ++i) {
+      value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
+    }
+    return value;
+  }
+  void DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
+                   std::uint32_t value) override {
+    for (std::uint32_t i = 0; i < width; ++i) {
+      bytes[offset + i] = static_cast<BYTE>(value >> (8 * i));
+    }
+  }
+
+  std::array<BYTE, 0x4000> bytes{};
+};
+
+class MemTest : public MachineTest {
+ protected:
+  MemTest() : device(machine.Emplace<RegisterFile>(0, 4, 0)) {
+    iFileDescriptor = machine.OpenPhysicalMemory();
+    handle = memMap(kAperture, 0x1FFF);
+  }
+  ~MemTest() override {
+    if (handle != 0) {
+      memUnmap(handle);
+    }
+  }
+
+  RegisterFile& device;
+  MEMHANDLE handle = 0;
+};
+
+TEST_F(MemTest, ASizeOf0x1FFFMapsTwoWholePagesAndTheReleaseMatchesThem) {
+  ASSERT_NE(handle, 0u);
+  EXPECT_EQ(iFileSize, 0x1FFF);
+  DWORD last = 0;
+  memReadDword(handle, 0x1FFC, &last);
+  EXPECT_EQ(last, device.DeviceRead(0, 0x1FFC, 4));
+  EXPECT_EQ(machine.Stats().deviceFaults, 0u);
+  BYTE beyond = 0;
+  memReadByte(handle, 0x2000, &beyond);
+  EXPECT_EQ(machine.Stats().deviceFaults, 1u);
+
+  EXPECT_EQ(memUnmap(handle), 1u);
+  EXPECT_EQ(machine.Stats().badUnmaps, 0u);
+  memReadByte(handle, 0, &beyond);
+  EXPECT_EQ(machine.Stats().deviceFaults, 2u);
+  handle = 0;
+}
+
+TEST_F(MemTest, MappingFailsOnUnalignedAddressUnknownDescriptorOrRefusedDevice) {
+  EXPECT_EQ(memMap(kAperture + 0x800, 0x100), 0u);
+  iFileDescriptor = -1;
+  EXPECT_EQ(memMap(kAperture, 0x100), 0u);
+  iFileDescriptor = 77;
+  EXPECT_EQ(memMap(kAperture, 0x100), 0u);
+  machine.SetPhysicalMemoryAllowed(false);
+  EXPECT_EQ(machine.OpenPhysicalMemory(), -1);
+}
+
+TEST_F(MemTest, EachUnitIsOneDeviceAccessInAscendingOrder) {
+  std::array<BYTE, 8> buffer{};
+  memRead(handle, 0x102, buffer.data(), 4);
+  memRead(handle, 0x201, buffer.data(), 4);
+  memRead(handle, 0x300, buffer.data(), 7);
+  const auto at = [&](DWORD offset, DWORD width) {
+    return DevRd(kAperture + offset, width, device.DeviceRead(0, offset, width));
+  };
+  EXPECT_EQ(Ops(machine), (std::vector<Op>{at(0x102, 2), at(0x104, 2), at(0x201, 1),
+                                           at(0x202, 2), at(0x204, 1), at(0x300, 4),
+                                           at(0x304, 2), at(0x306, 1)}));
+  for (DWORD k = 0; k < 7; ++k) {
+    EXPECT_EQ(buffer[k], device.bytes[0x300 + k]);
+  }
+}
+
+TEST_F(MemTest, WritesLandByteForByteAndSizeZeroTouchesNothing) {
+  std::array<BYTE, 5> data = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
+  EXPECT_EQ(memReadWrite(handle, 0x11, data.data(), 5, 2), 1u);  // any non-zero writes
+  EXPECT_EQ(Ops(machine), (std::vector<Op>{DevWr(kAperture + 0x11, 1, 0xA1),
+                                           DevWr(kAperture + 0x12, 2, 0xA3A2),
+                                           DevWr(kAperture + 0x14, 2, 0xA5A4)}));
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), device.bytes.begin() + 0x11));
+
+  memWriteDword(handle, 0x304, 0x80000001);
+  EXPECT_EQ(device.DeviceRead(0, 0x304, 4), 0x80000001u);
+
+  machine.ClearTrace();
+  EXPECT_EQ(memRead(handle, 0x20, data.data(), 0), 1u);
+  EXPECT_EQ(memWrite(handle, 0x20, data.data(), 0), 1u);
+  EXPECT_TRUE(machine.Trace().empty());
+}
+
+TEST_F(MemTest, OnlyADecodingFunctionAnswersAtItsBaseAddress) {
+  device.SetConfig16(0x04, 0x0000);
+  DWORD value = 0;
+  memReadDword(handle, 0x304, &value);
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  memWriteByte(handle, 0x304, 0x00);
+  EXPECT_NE(device.bytes[0x304], 0x00);
+
+  device.SetConfig16(0x04, 0x0002);
+  device.SetConfig32(0x14, 0xD0000000);
+  memReadDword(handle, 0x304, &value);
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+}
+
+}  // namespace

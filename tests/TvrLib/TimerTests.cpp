@@ -1,0 +1,89 @@
+#include <vector>
+
+#include "EmuTestSupport.h"
+#include "TvrTimer.h"
+
+using namespace emutest;
+
+namespace {
+
+class TimerTest : public MachineTest {
+ protected:
+  TimerTest() { machine.RequestIoPrivilege(); }
+
+  // The counts loaded into channel 2, from the low/high byte pairs written to port 0x42.
+  std::vector<DWORD> CountsLoaded() const {
+    std::vector<DWORD> counts;
+    const std::vector<Op> writes = Ops(machine, emu::Access::PortWrite);
+    std::vector<DWORD> bytes;
+    for (const Op& op : writes) {
+      if (op.address == 0x42) {
+        bytes.push_back(op.value);
+      }
+    }
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      counts.push_back(bytes[i] | bytes[i + 1] << 8);
+    }
+    return counts;
+  }
+};
+
+struct DelayCase {
+  DWORD microseconds;
+  std::size_t wholePeriods;
+  DWORD lastCount;
+};
+
+TEST_F(TimerTest, WholePeriodsThenTheFineCount) {
+  const DelayCase cases[] = {
+      {0, 0, 1},          {31, 0, 1},          {32, 0, 1},         {33, 0, 2},
+      {1000, 0, 1162},    {54639, 0, 65529},   {54640, 0, 65535},  {65534, 0, 65535},
+      {65535, 1, 1},      {100000, 1, 41320},  {131070, 2, 1},
+  };
+  for (const DelayCase& c : cases) {
+    SCOPED_TRACE(c.microseconds);
+    machine.ClearTrace();
+    EXPECT_EQ(tmDelay(c.microseconds), 1u);
+    std::vector<DWORD> expected(c.wholePeriods, 0xFFFF);
+    expected.push_back(c.lastCount);
+    EXPECT_EQ(CountsLoaded(), expected);
+  }
+}
+
+TEST_F(TimerTest, PortWritesKeepTheLowNibbleOfPortBAndLeaveChannel2InSquareWaveMode) {
+  machine.PortWrite(0x61, 1, 0x0E);  // speaker on, gate off, bits 2-3 set
+  machine.ClearTrace();
+  tmDelay(1000);
+  EXPECT_EQ(Ops(machine, emu::Access::PortWrite),
+            (std::vector<Op>{PortWr(0x43, 1, 0xB0), PortWr(0x61, 1, 0x0D), PortWr(0x42, 1, 0x8A),
+                             PortWr(0x42, 1, 0x04), PortWr(0x61, 1, 0x0E),
+                             PortWr(0x43, 1, 0xB6)}));
+}
+
+TEST_F(TimerTest, AMillisecondTakesAboutAMillisecondOfVirtualTime) {
+  const auto start = machine.Clock().Now();
+  tmDelay(1000);
+  const auto elapsedUs = (machine.Clock().Now() - start) / 1000;
+  EXPECT_GE(elapsedUs, 950u);
+  EXPECT_LE(elapsedUs, 1050u);
+}
+
+TEST_F(TimerTest, AnOutputThatNeverRisesEndsThePeriodAfterTheReadLimit) {
+  machine.EnableTrace(false);
+  machine.PortWrite(0x43, 1, 0xB0);
+  machine.PortWrite(0x61, 1, 0x00);  // gate off: the count never runs out
+  machine.ResetStats();
+  EXPECT_EQ(Timer2Delay(10), 1u);
+  EXPECT_EQ(machine.Stats().portReadsAt.at(0x61), 10000000u);
+}
+
+TEST(TimerWithoutPrivilege, MakesNoPortAccess) {
+  emu::Machine refusing;
+  refusing.SetPortPrivilege(false);
+  emu::ScopedPlatform installed(refusing);
+  EXPECT_EQ(tmDelay(1000), 1u);
+  EXPECT_EQ(refusing.Stats().portFaults, 0u);
+  EXPECT_EQ(refusing.Stats().portWrites + refusing.Stats().portReads, 0u);
+}
+
+}  // namespace
