@@ -1,0 +1,344 @@
+// The three flash parts as a driver sees them through register 0x304: identification,
+// reading, programming, erasing, the status register and its lock, block protection and
+// busy times on the virtual clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "SpiRig.h"
+
+namespace emu::test {
+namespace {
+
+constexpr AccessCosts kFree{0, 0, 0};
+constexpr std::uint64_t kUs = 1000;
+constexpr std::uint64_t kMs = 1000 * kUs;
+
+Bytes Pattern() {
+  Bytes bytes(kFlashCapacity);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  return bytes;
+}
+
+CardOptions With(FlashPart part) {
+  CardOptions options;
+  options.part = part;
+  return options;
+}
+
+SpiRig Rig(FlashPart part, const Bytes& content = {}, AccessCosts costs = {}) {
+  return SpiRig(With(part), FlashStore::InMemory(content), costs);
+}
+
+Bytes Flash(SpiRig& rig) { return rig.card().Flash().Store().Copy(); }
+
+// Clears the power-up block protection (the SST part's) and lets the status write end.
+void Unprotect(SpiRig& rig) {
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x00});
+  rig.clock().Advance(10 * kMs);
+}
+
+constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10, FlashPart::Sst25vf010};
+
+TEST(FlashIdentification, EachPartAnswersItsOwnCommandsOnly) {
+  struct Case {
+    FlashPart part;
+    Bytes command;
+    Bytes answer;
+  };
+  const Case cases[] = {
+      {FlashPart::At25f1024, {0x15}, {0x1F, 0x60, 0xFF}},
+      {FlashPart::At25f1024, {0xAB, 0, 0, 0}, {0xFF, 0xFF}},
+      {FlashPart::At25f1024, {0x90, 0, 0, 0}, {0xFF, 0xFF}},
+      {FlashPart::M25p10, {0xAB, 0, 0, 0}, {0x10, 0x10, 0x10}},
+      {FlashPart::M25p10, {0x15}, {0xFF, 0xFF}},
+      {FlashPart::M25p10, {0x90, 0, 0, 0}, {0xFF, 0xFF}},
+      {FlashPart::Sst25vf010, {0xAB, 0, 0, 0}, {0xBF, 0x49, 0xBF, 0x49}},
+      {FlashPart::Sst25vf010, {0xAB, 0, 0, 1}, {0x49, 0xBF, 0x49}},
+      {FlashPart::Sst25vf010, {0x90, 0, 0, 0}, {0xBF, 0x49, 0xBF}},
+      {FlashPart::Sst25vf010, {0x90, 0, 0, 3}, {0x49, 0xBF}},
+      {FlashPart::Sst25vf010, {0x15}, {0xFF, 0xFF}},
+  };
+  for (const Case& c : cases) {
+    SpiRig rig = Rig(c.part);
+    EXPECT_EQ(rig.Command(c.command, c.answer.size()), c.answer)
+        << FlashPartName(c.part) << " opcode " << int(c.command[0]);
+  }
+}
+
+TEST(FlashRead, AnyAddressWrapsAtTheEndAndIgnoresHighAddressBits) {
+  const Bytes content = Pattern();
+  for (FlashPart part : kParts) {
+    SpiRig rig = Rig(part, content);
+    EXPECT_EQ(rig.ReadFlash(0x12345, 5), Bytes(content.begin() + 0x12345, content.begin() + 0x1234A));
+    EXPECT_EQ(rig.ReadFlash(0x1FFFE, 4), (Bytes{content[0x1FFFE], content[0x1FFFF], content[0], content[1]}));
+    EXPECT_EQ(rig.ReadFlash(0xFE0010, 2), (Bytes{content[0x10], content[0x11]}));
+    EXPECT_EQ(rig.ReadFlash(0, 0), Bytes{});
+  }
+}
+
+TEST(FlashPageProgram, NeedsWriteEnableWhichItThenClears) {
+  for (FlashPart part : {FlashPart::At25f1024, FlashPart::M25p10}) {
+    SpiRig rig = Rig(part);
+    rig.Command(Join(Header(kProgram, 0x40), {0x12, 0x34}));
+    EXPECT_EQ(rig.ReadFlash(0x40, 2), (Bytes{0xFF, 0xFF})) << "no write enable";
+    rig.Program(0x40, {0x12, 0x34});
+    EXPECT_EQ(rig.Status() & kStatusWriteEnable, 0);
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(rig.ReadFlash(0x3F, 4), (Bytes{0xFF, 0x12, 0x34, 0xFF}));
+    rig.Command(Join(Header(kProgram, 0x50), {0x00}));
+    EXPECT_EQ(rig.ReadFlash(0x50, 1), Bytes{0xFF}) << "the latch was used up";
+  }
+}
+
+TEST(FlashPageProgram, OnlyClearsBitsAndWrapsInsideThePage) {
+  Bytes content(kFlashCapacity, 0xFF);
+  content[0x1000] = 0x3C;
+  SpiRig at = Rig(FlashPart::At25f1024, content);
+  at.Program(0x1000, {0xF0});
+  ASSERT_TRUE(at.WaitReady());
+  at.Program(0x1FE, {0xA1, 0xA2, 0xA3, 0xA4});
+  ASSERT_TRUE(at.WaitReady());
+  const Bytes flash = Flash(at);
+  EXPECT_EQ(flash[0x1000], 0x30);
+  EXPECT_EQ(Bytes(flash.begin() + 0x1FE, flash.begin() + 0x200), (Bytes{0xA1, 0xA2}));
+  EXPECT_EQ(Bytes(flash.begin() + 0x100, flash.begin() + 0x103), (Bytes{0xA3, 0xA4, 0xFF}));
+  EXPECT_EQ(flash[0x200], 0xFF) << "the next page is untouched";
+
+  // More than a 128-byte page: only the last page-worth is kept, at the wrapped places.
+  SpiRig st = Rig(FlashPart::M25p10);
+  Bytes data(130);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  st.Program(0x80, data);
+  ASSERT_TRUE(st.WaitReady());
+  Bytes expected(data.begin(), data.begin() + 128);
+  expected[0] = 128;
+  expected[1] = 129;
+  const Bytes stFlash = Flash(st);
+  EXPECT_EQ(Bytes(stFlash.begin() + 0x80, stFlash.begin() + 0x100), expected);
+  EXPECT_EQ(stFlash[0x7F], 0xFF);
+  EXPECT_EQ(stFlash[0x100], 0xFF);
+}
+
+TEST(FlashPageProgram, TakesEffectOnlyAfterAWholeNumberOfBytes) {
+  SpiRig rig = Rig(FlashPart::At25f1024);
+  rig.WriteEnable();
+  ASSERT_TRUE(rig.Take());
+  rig.SetLine(kLineChipSelectN, false);
+  for (std::uint8_t byte : Join(Header(kProgram, 0x20), {0x00})) rig.Send(byte);
+  for (int bit = 0; bit < 4; ++bit) {
+    rig.SetLine(kLineClock, true);
+    rig.SetLine(kLineClock, false);
+  }
+  rig.SetLine(kLineChipSelectN, true);
+  rig.Release();
+  EXPECT_EQ(rig.ReadFlash(0x20, 1), Bytes{0xFF});
+  EXPECT_EQ(rig.Status() & kStatusWriteEnable, kStatusWriteEnable) << "a discarded command leaves the latch";
+
+  rig.Command(Header(kProgram, 0x20));
+  EXPECT_EQ(rig.Status() & (kStatusWriteEnable | kStatusBusy), kStatusWriteEnable)
+      << "a program without data does nothing";
+
+  rig.Command({kWriteDisable, 0x00});
+  EXPECT_EQ(rig.Status() & kStatusWriteEnable, kStatusWriteEnable) << "write disable is one byte";
+  rig.Command({kWriteDisable});
+  EXPECT_EQ(rig.Status() & kStatusWriteEnable, 0);
+  rig.Command({kWriteEnable, 0x06});
+  EXPECT_EQ(rig.Status() & kStatusWriteEnable, 0) << "write enable is one byte";
+}
+
+TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
+  struct Case {
+    FlashPart part;
+    const char* what;
+    Bytes command;
+    std::uint64_t busyNs;
+    std::uint8_t statusAfter = 0x00;
+  };
+  const Bytes page256(256, 0x00);
+  const Case cases[] = {
+      {FlashPart::At25f1024, "program 256", Join(Header(kProgram, 0), page256), 256 * 20 * kUs},
+      {FlashPart::At25f1024, "program 1", Join(Header(kProgram, 0), {0}), 20 * kUs},
+      {FlashPart::M25p10, "program 1", Join(Header(kProgram, 0), {0}), 1400 * kUs},
+      {FlashPart::M25p10, "program 128", Join(Header(kProgram, 0), Bytes(128, 0)), 1400 * kUs},
+      {FlashPart::Sst25vf010, "program", Join(Header(kProgram, 0), {0}), 14 * kUs},
+      {FlashPart::Sst25vf010, "auto-increment", Join(Header(kAutoIncrement, 0), {0}), 14 * kUs, 0x42},
+      {FlashPart::At25f1024, "erase", {0x62}, 2000 * kMs},
+      {FlashPart::M25p10, "erase", {0xC7}, 1700 * kMs},
+      {FlashPart::Sst25vf010, "erase", {0x60}, 70 * kMs},
+      {FlashPart::At25f1024, "status write", {kWriteStatus, 0x00}, 10 * kMs},
+      {FlashPart::M25p10, "status write", {kWriteStatus, 0x00}, 5 * kMs},
+      {FlashPart::Sst25vf010, "status write", {kWriteStatus, 0x00}, 10 * kUs},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(FlashPartName(c.part)) + " " + c.what);
+    // Accesses cost nothing here, so that only the test moves the clock.
+    SpiRig rig = Rig(c.part, Pattern(), kFree);
+    if (c.command[0] != kWriteStatus) Unprotect(rig);
+    rig.WriteEnable();
+    rig.Command(c.command);
+    EXPECT_EQ(rig.Status() & kStatusBusy, kStatusBusy);
+    // Busy: everything but read status is ignored.
+    EXPECT_EQ(rig.ReadFlash(0x100, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(rig.Command({0x15}, 1), Bytes{0xFF});
+    rig.WriteEnable();
+    rig.clock().Advance(c.busyNs - 1);
+    EXPECT_EQ(rig.Status() & kStatusBusy, kStatusBusy);
+    rig.clock().Advance(1);
+    EXPECT_EQ(rig.Status(), c.statusAfter) << "ready, and the write enable sent while busy was ignored";
+  }
+}
+
+TEST(FlashChipErase, EachPartErasesWithItsOwnOpcodeOnly) {
+  const std::array<std::uint8_t, 3> opcodes{0x62, 0xC7, 0x60};
+  const Bytes content = Pattern();
+  for (std::size_t i = 0; i < kParts.size(); ++i) {
+    SCOPED_TRACE(FlashPartName(kParts[i]));
+    SpiRig rig = Rig(kParts[i], content);
+    Unprotect(rig);
+    for (std::uint8_t other : opcodes) {
+      if (other != opcodes[i]) rig.Erase(other);
+    }
+    EXPECT_EQ(Flash(rig), content) << "the other parts' opcodes";
+    rig.Command({kWriteDisable});
+    rig.Command({opcodes[i]});
+    EXPECT_EQ(Flash(rig), content) << "no write enable";
+    rig.Erase(opcodes[i]);
+    EXPECT_EQ(rig.Status() & kStatusBusy, kStatusBusy);
+    rig.clock().Advance(2000 * kMs);
+    EXPECT_EQ(rig.Status(), 0x00);
+    EXPECT_EQ(Flash(rig), Bytes(kFlashCapacity, 0xFF));
+  }
+}
+
+TEST(FlashAutoIncrement, ProgramsByteAfterByteUntilWriteDisable) {
+  const Bytes content = Pattern();
+  SpiRig rig = Rig(FlashPart::Sst25vf010);
+  Unprotect(rig);
+  rig.Command(Join(Header(kAutoIncrement, 0x300), {0x11}));
+  EXPECT_EQ(rig.ReadFlash(0x300, 1), Bytes{0xFF}) << "needs write enable first";
+
+  rig.WriteEnable();
+  rig.Command(Join(Header(kAutoIncrement, 0x300), {0x11}));
+  ASSERT_TRUE(rig.WaitReady());
+  EXPECT_EQ(rig.Status(), kStatusAutoIncrement | kStatusWriteEnable);
+  rig.Command({kAutoIncrement, 0x22});
+  ASSERT_TRUE(rig.WaitReady());
+  // Inside the sequence the part takes nothing but status, 0xAF and 0x04; and later 0xAF
+  // carry no address.
+  EXPECT_EQ(rig.ReadFlash(0x300, 1), Bytes{0xFF});
+  rig.Command(Join(Header(kAutoIncrement, 0x400), {0x99}));
+  rig.Command({kAutoIncrement, 0x33});
+  ASSERT_TRUE(rig.WaitReady());
+  rig.Command({kWriteDisable});
+  EXPECT_EQ(rig.Status(), 0x00);
+  EXPECT_EQ(rig.ReadFlash(0x2FF, 5), (Bytes{0xFF, 0x11, 0x22, 0x33, 0xFF}));
+  EXPECT_EQ(Flash(rig)[0x400], 0xFF);
+  rig.Command({kAutoIncrement, 0x44});
+  EXPECT_EQ(rig.ReadFlash(0x303, 1), Bytes{0xFF}) << "the sequence is over";
+}
+
+TEST(FlashAutoIncrement, StopsAtTheLastAddressAndByteProgramTakesOneByte) {
+  SpiRig rig = Rig(FlashPart::Sst25vf010);
+  Unprotect(rig);
+  rig.WriteEnable();
+  rig.Command(Join(Header(kAutoIncrement, 0x1FFFE), {0x01}));
+  for (std::uint8_t byte : {0x02, 0x03, 0x04}) {
+    ASSERT_TRUE(rig.WaitReady());
+    rig.Command({kAutoIncrement, byte});
+  }
+  ASSERT_TRUE(rig.WaitReady());
+  rig.Command({kWriteDisable});
+  EXPECT_EQ(rig.ReadFlash(0x1FFFE, 4), (Bytes{0x01, 0x02, 0xFF, 0xFF}));
+
+  rig.Program(0x10, {0x5A});
+  ASSERT_TRUE(rig.WaitReady());
+  rig.Program(0x20, {0x01, 0x02});
+  ASSERT_TRUE(rig.WaitReady());
+  EXPECT_EQ(rig.ReadFlash(0x10, 1), Bytes{0x5A});
+  EXPECT_EQ(rig.ReadFlash(0x20, 2), (Bytes{0x02, 0xFF})) << "a one-byte page keeps the last byte";
+}
+
+TEST(FlashStatus, PowerUpValuesAndOnlyTheProtectionBitsAreWritable) {
+  const std::array<std::uint8_t, 3> powerUp{0x00, 0x00, 0x0C};
+  for (std::size_t i = 0; i < kParts.size(); ++i) {
+    SCOPED_TRACE(FlashPartName(kParts[i]));
+    SpiRig rig = Rig(kParts[i]);
+    EXPECT_EQ(rig.Status(), powerUp[i]);
+    rig.Command({kWriteStatus, 0x84});
+    EXPECT_EQ(rig.Status(), powerUp[i]) << "no write enable";
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0xFF});
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(rig.Status(), 0x8C);
+  }
+}
+
+TEST(FlashStatus, BitSevenLocksTheRegisterUntilBothProtectBitsAreSet) {
+  for (FlashPart part : kParts) {
+    SCOPED_TRACE(FlashPartName(part));
+    SpiRig rig = Rig(part);
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x80});
+    ASSERT_TRUE(rig.WaitReady());
+    ASSERT_EQ(rig.Status(), 0x80);
+
+    for (std::uint32_t bits : {0u, 1u << 5, 1u << 15}) {
+      rig.Write(kProtectRegister, (rig.Read(kProtectRegister) & ~kProtectWritable) | bits);
+      rig.WriteEnable();
+      rig.Command({kWriteStatus, 0x0C});
+      ASSERT_TRUE(rig.WaitReady());
+      EXPECT_EQ(rig.Status() & 0x8C, 0x80) << "protect bits " << std::hex << bits;
+    }
+    rig.SetWritable(true);
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x0C});
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(rig.Status(), 0x0C);
+  }
+}
+
+TEST(FlashStatus, SstTakesEnableWriteStatusOnlyRightBeforeTheWrite) {
+  SpiRig rig = Rig(FlashPart::Sst25vf010);
+  rig.Command({kEnableWriteStatus});
+  rig.Command({kReadStatus}, 1);
+  rig.Command({kWriteStatus, 0x00});
+  EXPECT_EQ(rig.Status(), 0x0C);
+  rig.Command({kEnableWriteStatus});
+  rig.Command({kWriteStatus, 0x00});
+  ASSERT_TRUE(rig.WaitReady());
+  EXPECT_EQ(rig.Status(), 0x00);
+
+  SpiRig at = Rig(FlashPart::At25f1024);
+  at.Command({kEnableWriteStatus});
+  at.Command({kWriteStatus, 0x0C});
+  EXPECT_EQ(at.Status(), 0x00) << "0x50 means nothing to the other parts";
+}
+
+TEST(FlashProtection, ProtectedRangesRefuseProgramAndErase) {
+  const Bytes content(kFlashCapacity, 0xFF);
+  for (FlashPart part : kParts) {
+    SCOPED_TRACE(FlashPartName(part));
+    SpiRig rig = Rig(part, content);
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x0C});
+    ASSERT_TRUE(rig.WaitReady());
+    rig.Program(0x0, {0x00});
+    rig.Erase(std::array<std::uint8_t, 3>{0x62, 0xC7, 0x60}[static_cast<std::size_t>(part)]);
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(Flash(rig), content) << "level 3";
+
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x04});
+    ASSERT_TRUE(rig.WaitReady());
+    rig.Program(0x17FFF, {0x00});
+    ASSERT_TRUE(rig.WaitReady());
+    rig.Program(0x18000, {0x00});
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(rig.ReadFlash(0x17FFF, 2), (Bytes{0x00, 0xFF})) << "level 1: the top quarter";
+  }
+}
+
+}  // namespace
+}  // namespace emu::test
