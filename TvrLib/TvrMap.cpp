@@ -39,6 +39,10 @@ MEMHANDLE memMap(DWORD dwPhysical, DWORD dwSize) {
 }
 
 DWORD memUnmap(MEMHANDLE hMemory) {
+  // 0 is no mapping; releasing it would hit whatever lies at address 0.
+  if (hMemory == 0) {
+    return 1;
+  }
   EnsurePageSizeMask();
   TvrGetPlatform().Unmap(reinterpret_cast<void*>(hMemory),
                          WholePages(static_cast<DWORD>(iFileSize)));

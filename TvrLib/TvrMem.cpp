@@ -5,10 +5,15 @@
 
 namespace {
 
-// Moves `size` bytes between the device at `address` and `buffer`, one platform access
-// per unit, in ascending address order.
-void MoveDevice(std::uintptr_t address, BYTE* buffer, DWORD size, bool write) {
+// Moves `size` bytes between the device at hMemory + offset and `buffer`, one platform
+// access per unit, in ascending address order. The handle of a failed mapping (0) reaches
+// no address at all.
+void MoveDevice(MEMHANDLE hMemory, DWORD offset, BYTE* buffer, DWORD size, bool write) {
+  if (hMemory == 0) {
+    return;
+  }
   TvrPlatform& platform = TvrGetPlatform();
+  std::uintptr_t address = hMemory + offset;
   while (size != 0) {
     const DWORD unit = tvr::UnitSize(address, size);
     if (write) {
@@ -25,12 +30,12 @@ void MoveDevice(std::uintptr_t address, BYTE* buffer, DWORD size, bool write) {
 }  // namespace
 
 DWORD memRead(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize) {
-  MoveDevice(hMemory + dwOffset, static_cast<BYTE*>(pvBuffer), dwSize, false);
+  MoveDevice(hMemory, dwOffset, static_cast<BYTE*>(pvBuffer), dwSize, false);
   return 1;
 }
 
 DWORD memWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize) {
-  MoveDevice(hMemory + dwOffset, static_cast<BYTE*>(pvBuffer), dwSize, true);
+  MoveDevice(hMemory, dwOffset, static_cast<BYTE*>(pvBuffer), dwSize, true);
   return 1;
 }
 

@@ -14,5 +14,5 @@ extern int iFileSize;
 // A shared read-write mapping of dwSize bytes (rounded up to whole pages) at the
 // page-aligned physical address dwPhysical; 0 on any failure.
 MEMHANDLE memMap(DWORD dwPhysical, DWORD dwSize);
-// Releases the mapping memMap returned last; returns 1.
+// Releases the mapping memMap returned last (nothing for the handle 0); returns 1.
 DWORD memUnmap(MEMHANDLE hMemory);

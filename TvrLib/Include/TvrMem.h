@@ -1,6 +1,7 @@
 // Device register access inside a mapped range: each device access is one volatile load
 // or store of the widest aligned unit, in ascending address order. Every operation
 // returns 1; the handle must come from memMap and the range must lie inside the mapping.
+// The handle 0 of a failed mapping touches nothing.
 #pragma once
 
 #include "TvrLib.h"

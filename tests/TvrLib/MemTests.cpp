@@ -80,6 +80,14 @@ TEST_F(MemTest, MappingFailsOnUnalignedAddressUnknownDescriptorOrRefusedDevice) 
   EXPECT_EQ(memMap(kAperture, 0x100), 0u);
   machine.SetPhysicalMemoryAllowed(false);
   EXPECT_EQ(machine.OpenPhysicalMemory(), -1);
+
+  // The handle of a failed mapping reaches no address and releases nothing.
+  DWORD value = 0x600DF00D;
+  memReadDword(0, 0x304, &value);
+  memWriteDword(0, 0x304, 0);
+  EXPECT_EQ(memUnmap(0), 1u);
+  EXPECT_EQ(value, 0x600DF00Du);
+  EXPECT_EQ(machine.Stats().deviceFaults + machine.Stats().badUnmaps, 0u);
 }
 
 TEST_F(MemTest, EachUnitIsOneDeviceAccessInAscendingOrder) {
