@@ -26,11 +26,16 @@ BOOL32 cpuHavePortPrivilege() {
   return TRUE;
 }
 
+namespace {
+
+// Bytes one access of the kind lBank moves once the privilege is held; 0 when there is no
+// access to make. The privilege is asked for first, whatever the bank.
+DWORD AccessWidth(DWORD lBank) { return cpuHavePortPrivilege() ? BankWidth(lBank) : 0; }
+
+}  // namespace
+
 BOOL32 cpuRead(DWORD lBank, DWORD lIndex, void* pvBuffer) {
-  if (!cpuHavePortPrivilege()) {
-    return FALSE;
-  }
-  const DWORD width = BankWidth(lBank);
+  const DWORD width = AccessWidth(lBank);
   if (width == 0) {
     return FALSE;
   }
@@ -40,10 +45,7 @@ BOOL32 cpuRead(DWORD lBank, DWORD lIndex, void* pvBuffer) {
 }
 
 BOOL32 cpuWrite(DWORD lBank, DWORD lIndex, void* pvBuffer) {
-  if (!cpuHavePortPrivilege()) {
-    return FALSE;
-  }
-  const DWORD width = BankWidth(lBank);
+  const DWORD width = AccessWidth(lBank);
   if (width == 0) {
     return FALSE;
   }
