@@ -4,6 +4,8 @@
 #include <set>
 #include <utility>
 
+#include "TvrLib.h"
+
 namespace emu {
 
 namespace {
@@ -36,12 +38,6 @@ constexpr std::uint32_t WidthMask(std::uint32_t width) {
 
 constexpr std::uint64_t RoundUpToPage(std::uint64_t length) {
   return (length + kPageSize - 1) & ~(kPageSize - 1);
-}
-
-// Location key of a function, laid out as the handle the utility uses.
-constexpr std::uint32_t LocationKey(std::uint32_t bus, std::uint32_t device,
-                                    std::uint32_t function) {
-  return ((bus & 0xFF) << 8) | ((device & 0x1F) << 3) | (function & 0x7);
 }
 
 // Channel 2 of the 8254 counting at 1 193 182 Hz of virtual time. Modes 0 (output rises
@@ -220,6 +216,7 @@ void PciFunction::DeviceWrite(std::uint32_t, std::uint32_t, std::uint32_t, std::
 // Machine
 
 struct Machine::Impl {
+  // By location, laid out as the utility's PCI handle.
   std::map<std::uint32_t, std::unique_ptr<PciFunction>> functions;
   std::uint32_t configAddress = 0;
   IntervalTimer2 timer;
@@ -285,7 +282,7 @@ Machine::~Machine() = default;
 
 PciFunction& Machine::Attach(std::uint32_t bus, std::uint32_t device, std::uint32_t function,
                              std::unique_ptr<PciFunction> pci) {
-  auto& slot = m_impl->functions[LocationKey(bus, device, function)];
+  auto& slot = m_impl->functions[MakePciHandle(bus, device, function)];
   slot = std::move(pci);
   return *slot;
 }
