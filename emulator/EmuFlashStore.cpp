@@ -21,8 +21,12 @@ std::vector<std::uint8_t> InitialBytes(const std::vector<std::uint8_t>& content)
   return content;
 }
 
+[[noreturn]] void FailOnFile(const std::string& path, const std::string& what) {
+  throw std::runtime_error("flash file " + path + ": " + what);
+}
+
 [[noreturn]] void FailOnFile(const std::string& path, const char* what, int error) {
-  throw std::runtime_error("flash file " + path + ": " + what + ": " + std::strerror(error));
+  FailOnFile(path, std::string(what) + ": " + std::strerror(error));
 }
 
 class MemoryStore : public FlashStore {
@@ -85,7 +89,7 @@ class FileStore : public FlashStore {
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0) FailOnFile(path, "cannot read size", errno);
     if (static_cast<std::uint64_t>(info.st_size) != kFlashCapacity) {
-      FailOnFile(path, "size is not 131072 bytes", EINVAL);
+      FailOnFile(path, "size is not 131072 bytes");
     }
     void* mapping = ::mmap(nullptr, kFlashCapacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
     if (mapping == MAP_FAILED) FailOnFile(path, "cannot map", errno);

@@ -1,0 +1,228 @@
+// Named faults: how they are switched on by name, and what each does to a driver.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "SpiRig.h"
+
+namespace emu::test {
+namespace {
+
+constexpr std::uint64_t kSecond = 1000000000;
+
+CardOptions WithFault(const char* name, FlashPart part = FlashPart::At25f1024) {
+  CardOptions options;
+  options.part = part;
+  std::string error;
+  if (!ParseFault(name, options.faults, error)) ADD_FAILURE() << error;
+  return options;
+}
+
+// In the working directory, not named after the process: a death test's child runs the
+// test again and must reach the same file; separate build trees do not share it.
+std::string FreshPath(const char* name) {
+  const std::string path = std::string("emu-fault-") + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Programs the whole Atmel part page by page, as one pass of an update does.
+void ProgramPass(SpiRig& rig, const Bytes& image) {
+  constexpr std::size_t kPage = 256;
+  for (std::size_t at = 0; at < image.size(); at += kPage) {
+    rig.Program(static_cast<std::uint32_t>(at), Bytes(image.begin() + at, image.begin() + at + kPage));
+    ASSERT_TRUE(rig.WaitReady());
+  }
+}
+
+std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b) {
+  std::vector<std::size_t> at;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) at.push_back(i);
+  }
+  return at;
+}
+
+TEST(FaultNames, EachNameSwitchesOnItsOwnFault) {
+  FaultSet all;
+  std::string error;
+  for (const char* name : {"lines-busy", "no-flash", "stuck-busy", "erase-hang", "wp-stuck",
+                           "corrupt-pass=3", "power-cut=131072"}) {
+    EXPECT_TRUE(ParseFault(name, all, error)) << name << ": " << error;
+  }
+  EXPECT_TRUE(all.linesBusy && all.noFlash && all.stuckBusy && all.eraseHang && all.wpStuck);
+  EXPECT_EQ(all.corruptPasses, 3u);
+  EXPECT_TRUE(all.powerCut);
+  EXPECT_EQ(all.powerCutAfter, 131072u);
+
+  FaultSet one;
+  ASSERT_TRUE(ParseFault("erase-hang", one, error));
+  EXPECT_TRUE(one.eraseHang);
+  EXPECT_FALSE(one.linesBusy || one.noFlash || one.stuckBusy || one.wpStuck || one.powerCut);
+  EXPECT_EQ(one.corruptPasses, 0u);
+  ASSERT_TRUE(ParseFault("power-cut=0", one, error));
+  EXPECT_TRUE(one.powerCut);
+  EXPECT_EQ(one.powerCutAfter, 0u);
+}
+
+TEST(FaultNames, BadNamesAndNumbersAreRefusedWithAReason) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"power-surge", "unknown fault: power-surge"},
+      {"", "unknown fault: "},
+      {"Lines-Busy", "unknown fault: Lines-Busy"},
+      {"=3", "unknown fault: =3"},
+      {"no-flash=1", "fault takes no number: no-flash=1"},
+      {"corrupt-pass", "fault needs =N with a decimal count: corrupt-pass"},
+      {"corrupt-pass=", "fault needs =N with a decimal count: corrupt-pass="},
+      {"corrupt-pass=x", "fault needs =N with a decimal count: corrupt-pass=x"},
+      {"power-cut=-1", "fault needs =N with a decimal count: power-cut=-1"},
+      {"power-cut=+1", "fault needs =N with a decimal count: power-cut=+1"},
+      {"power-cut=12abc", "fault needs =N with a decimal count: power-cut=12abc"},
+      {"power-cut=4294967296", "fault needs =N with a decimal count: power-cut=4294967296"},
+  };
+  for (const auto& [name, reason] : cases) {
+    FaultSet faults;
+    faults.corruptPasses = 7;
+    std::string error;
+    EXPECT_FALSE(ParseFault(name, faults, error)) << name;
+    EXPECT_EQ(error, reason);
+    EXPECT_EQ(faults.corruptPasses, 7u) << name;
+    EXPECT_FALSE(faults.powerCut || faults.noFlash) << name;
+  }
+}
+
+TEST(FlashFaults, LinesBusyShowsBypassSetAndKeepsSoftwareOff) {
+  SpiRig rig(WithFault("lines-busy"));
+  rig.Write(kLineRegister, rig.Read(kLineRegister) & ~kLineBypass);
+  EXPECT_TRUE(rig.Line(kLineBypass));
+  EXPECT_FALSE(rig.Take());
+  // A driver that goes on regardless reaches nothing.
+  rig.SetLine(kLineChipSelectN, false);
+  rig.Send(kWriteEnable);
+  rig.SetLine(kLineChipSelectN, true);
+  EXPECT_EQ(rig.card().Flash().Status(), 0x00);
+  EXPECT_TRUE(rig.Line(kLineDataOut));
+}
+
+TEST(FlashFaults, NoFlashAnswersAllOnesAndKeepsNothing) {
+  for (FlashPart part : {FlashPart::At25f1024, FlashPart::M25p10, FlashPart::Sst25vf010}) {
+    SpiRig rig(WithFault("no-flash", part), FlashStore::InMemory(Bytes(kFlashCapacity, 0x00)));
+    EXPECT_EQ(rig.Command({0x15}, 1), Bytes{0xFF});
+    EXPECT_EQ(rig.Command({0xAB, 0, 0, 0}, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(rig.ReadFlash(0, 2), (Bytes{0xFF, 0xFF}));
+    rig.WriteEnable();
+    EXPECT_EQ(rig.Status(), 0xFF);
+    EXPECT_EQ(rig.card().Flash().Status() & kStatusWriteEnable, 0);
+  }
+}
+
+TEST(FlashFaults, StuckBusyNeverClearsOnceSet) {
+  SpiRig rig(WithFault("stuck-busy"), FlashStore::InMemory(Bytes(kFlashCapacity, 0x5A)));
+  EXPECT_EQ(rig.Command({0x15}, 1), Bytes{0x1F}) << "idle until the first write";
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x00});
+  rig.clock().Advance(100 * kSecond);
+  EXPECT_FALSE(rig.WaitReady(100));
+  EXPECT_EQ(rig.ReadFlash(0, 1), Bytes{0xFF});
+}
+
+TEST(FlashFaults, EraseHangStaysBusyAndErasesNothing) {
+  const Bytes content(kFlashCapacity, 0x5A);
+  SpiRig rig(WithFault("erase-hang"), FlashStore::InMemory(content));
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x00});
+  EXPECT_TRUE(rig.WaitReady()) << "a status write still ends";
+  rig.Erase(0x62);
+  rig.clock().Advance(1000 * kSecond);
+  EXPECT_EQ(rig.Status(), kStatusBusy);
+  EXPECT_EQ(rig.card().Flash().Store().Copy(), content);
+}
+
+TEST(FlashFaults, WpStuckIgnoresWritesToTheProtectRegister) {
+  SpiRig rig(WithFault("wp-stuck", FlashPart::M25p10));
+  const std::uint32_t powerUp = rig.Read(kProtectRegister);
+  rig.Write(kProtectRegister, 0xFFFFFFFF);
+  EXPECT_EQ(rig.Read(kProtectRegister), powerUp);
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x80});
+  ASSERT_TRUE(rig.WaitReady());
+  rig.SetWritable(true);
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x00});
+  ASSERT_TRUE(rig.WaitReady());
+  EXPECT_EQ(rig.Status(), 0x80 | kStatusWriteEnable) << "the pin stayed low: the status stays locked";
+}
+
+TEST(FlashFaults, CorruptPassesLeaveOneBitSetThatTheNextPassMends) {
+  Bytes image(kFlashCapacity);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+  SpiRig rig(WithFault("corrupt-pass=2"));
+  for (int pass = 1; pass <= 2; ++pass) {
+    ProgramPass(rig, image);
+    const Bytes flash = rig.card().Flash().Store().Copy();
+    const std::vector<std::size_t> wrong = Differences(flash, image);
+    ASSERT_EQ(wrong.size(), 1u) << "pass " << pass;
+    // The first byte with a bit to clear: 0x00 at 0, which keeps bit 0 on both passes.
+    EXPECT_EQ(wrong[0], 0u);
+    EXPECT_EQ(flash[0], 0x01);
+  }
+  ProgramPass(rig, image);
+  EXPECT_EQ(rig.card().Flash().Store().Copy(), image);
+}
+
+TEST(FlashFile, ProgrammedBytesAreInTheFileAtOnce) {
+  const std::string path = FreshPath("at-once.bin");
+  SpiRig rig(CardOptions{}, FlashStore::MapFile(path));
+  EXPECT_EQ(ReadFile(path), Bytes(kFlashCapacity, 0xFF)) << "a missing file starts erased";
+  rig.Program(0x1234, {0x12, 0x34});
+  const Bytes file = ReadFile(path);
+  ASSERT_EQ(file.size(), kFlashCapacity);
+  EXPECT_EQ(Bytes(file.begin() + 0x1233, file.begin() + 0x1237), (Bytes{0xFF, 0x12, 0x34, 0xFF}));
+  std::remove(path.c_str());
+}
+
+using FlashFileDeathTest = testing::Test;
+
+TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = FreshPath("killed.bin");
+  const auto programThenDie = [&path] {
+    SpiRig rig(CardOptions{}, FlashStore::MapFile(path));
+    rig.Program(0x100, {0xC0, 0xDE});
+    std::raise(SIGKILL);
+  };
+  EXPECT_EXIT(programThenDie(), testing::KilledBySignal(SIGKILL), "");
+  SpiRig next(CardOptions{}, FlashStore::MapFile(path));
+  EXPECT_EQ(next.ReadFlash(0xFF, 4), (Bytes{0xFF, 0xC0, 0xDE, 0xFF}));
+  std::remove(path.c_str());
+}
+
+TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = FreshPath("power-cut.bin");
+  const auto update = [&path] {
+    SpiRig rig(WithFault("power-cut=300"), FlashStore::MapFile(path));
+    for (std::uint32_t page = 0; page < 4; ++page) {
+      rig.Program(page * 256, Bytes(256, 0x00));
+      rig.WaitReady();
+    }
+    std::exit(0);
+  };
+  EXPECT_EXIT(update(), testing::ExitedWithCode(kPowerCutExitCode), "");
+  const Bytes file = ReadFile(path);
+  ASSERT_EQ(file.size(), kFlashCapacity);
+  EXPECT_EQ(Differences(file, Bytes(kFlashCapacity, 0xFF)).size(), 300u);
+  EXPECT_EQ(Bytes(file.begin(), file.begin() + 300), Bytes(300, 0x00));
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace emu::test

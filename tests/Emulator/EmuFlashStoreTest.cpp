@@ -1,0 +1,85 @@
+// Where a part's bytes live: in memory, or in a file that is the flash.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "EmuFlashStore.h"
+
+namespace emu {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::string TempPath(const char* name) {
+  const std::string path = testing::TempDir() + "store-" + std::to_string(::getpid()) + "-" + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes Counting() {
+  Bytes bytes(kFlashCapacity);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+  return bytes;
+}
+
+TEST(FlashStore, MemoryHoldsTheContentOrStartsErased) {
+  EXPECT_EQ(FlashStore::InMemory()->Copy(), Bytes(kFlashCapacity, 0xFF));
+  EXPECT_EQ(FlashStore::InMemory(Counting())->Copy(), Counting());
+  EXPECT_THROW(FlashStore::InMemory(Bytes(kFlashCapacity - 1)), std::invalid_argument);
+}
+
+TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
+  const std::string path = TempPath("create.bin");
+  {
+    auto store = FlashStore::MapFile(path, Counting());
+    EXPECT_EQ(store->Copy(), Counting());
+    store->Bytes()[7] = 0x00;
+    EXPECT_EQ(ReadFile(path)[7], 0x00) << "the mapping is the file";
+  }
+  Bytes expected = Counting();
+  expected[7] = 0x00;
+  EXPECT_EQ(FlashStore::MapFile(path)->Copy(), expected) << "the file wins over initial content";
+  EXPECT_EQ(FlashStore::MapFile(path, Bytes(kFlashCapacity, 0xAA))->Copy(), expected);
+  std::remove(path.c_str());
+}
+
+TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
+  const std::string shortFile = TempPath("short.bin");
+  WriteFile(shortFile, Bytes(1000, 0xFF));
+  try {
+    FlashStore::MapFile(shortFile);
+    ADD_FAILURE() << "a 1000-byte file was taken";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "flash file " + shortFile + ": size is not 131072 bytes");
+  }
+  EXPECT_EQ(ReadFile(shortFile).size(), 1000u) << "left as it was";
+  std::remove(shortFile.c_str());
+
+  const std::string nowhere = testing::TempDir() + "no-such-dir/flash.bin";
+  try {
+    FlashStore::MapFile(nowhere);
+    ADD_FAILURE() << "created a file in a missing folder";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "flash file " + nowhere + ": cannot create: No such file or directory");
+  }
+
+  const std::string unwritten = TempPath("bad-content.bin");
+  EXPECT_THROW(FlashStore::MapFile(unwritten, Bytes(10)), std::invalid_argument);
+  EXPECT_FALSE(std::ifstream(unwritten).good()) << "no file made for bad content";
+}
+
+}  // namespace
+}  // namespace emu
