@@ -11,6 +11,18 @@ GB_ERR ReleaseAndReturn(GBHANDLE hGB, GB_ERR lResult) {
   return lResult;
 }
 
+// Where an update puts things: the PInS inside the BIOS and clear of its checksum byte
+// (which would otherwise overwrite the PInS checksum), the calibration block directly
+// behind the BIOS and inside the image. Anything else would be cut or overflow.
+BOOL32 LayoutFits(GBHANDLE hGB, UINT32 ulBiosSize, UINT32 ulPinsOffset, UINT32 ulPinsSize) {
+  const BOOL32 bBiosFits = GBBiosHolds(hGB, 0, ulBiosSize);
+  const BOOL32 bPinsFits = ulPinsSize >= GB_PINS_MIN_SIZE && ulPinsOffset + ulPinsSize < ulBiosSize;
+  const BOOL32 bMcsFits = !hGB->m_oMCS.pucData || GBBiosHolds(hGB, ulBiosSize, hGB->m_oMCS.ulSize);
+  return bBiosFits && bPinsFits && bMcsFits;
+}
+
+}  // namespace
+
 GB_ERR GBInit(GBHANDLE hGB) {
   GBPinsInit(hGB);
   const UINT32 ulImage = hGB->m_oSEInfo.ulSEepromSize;
@@ -23,18 +35,6 @@ GB_ERR GBInit(GBHANDLE hGB) {
   GBMCSInit(hGB);
   return GB_SUCCESS;
 }
-
-// Where an update puts things: the PInS inside the BIOS and clear of its checksum byte
-// (which would otherwise overwrite the PInS checksum), the calibration block directly
-// behind the BIOS and inside the image. Anything else would be cut or overflow.
-BOOL32 LayoutFits(GBHANDLE hGB, UINT32 ulBiosSize, UINT32 ulPinsOffset, UINT32 ulPinsSize) {
-  const BOOL32 bBiosFits = GBBiosHolds(hGB, 0, ulBiosSize);
-  const BOOL32 bPinsFits = ulPinsSize >= GB_PINS_MIN_SIZE && ulPinsOffset + ulPinsSize < ulBiosSize;
-  const BOOL32 bMcsFits = !hGB->m_oMCS.pucData || GBBiosHolds(hGB, ulBiosSize, hGB->m_oMCS.ulSize);
-  return bBiosFits && bPinsFits && bMcsFits;
-}
-
-}  // namespace
 
 UINT32 GBGetLibVersion() { return GB_LIB_VERSION; }
 

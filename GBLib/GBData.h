@@ -98,6 +98,10 @@ struct GBBufferView {
   }
 };
 
+// GBCore: analyses the image read from the card (PInS, subsystem word, version, product
+// ID, family table, calibration block); 20001 for a chip of no known family.
+GB_ERR GBInit(GBHANDLE hGB);
+
 // GBGen: checksum rule and allocation.
 BOOL32 ComputeCheckSum(UINT8* pucBuffer, UINT32 ulSize);
 UINT8 GBSum8(const UINT8* pucBuffer, UINT32 ulSize);

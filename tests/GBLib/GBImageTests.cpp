@@ -1,0 +1,191 @@
+// The checksum rule, the BIOS size and the version, extension and product ID detection.
+#include "GBTestSupport.h"
+
+namespace gbtest {
+namespace {
+
+TEST(GBChecksum, LastByteBalancesTheBlockWhateverItHeld) {
+  Bytes block(512, 0);
+  for (std::uint32_t i = 0; i < 0x2C0 / 2; ++i) block[i] = 2;  // 0x2C0 in all
+  block[511] = 0x77;
+  EXPECT_EQ(TRUE, ComputeCheckSum(block.data(), 512));
+  EXPECT_EQ(0x40, block[511]);
+  block[511] = 0x00;
+  ComputeCheckSum(block.data(), 512);
+  EXPECT_EQ(0x40, block[511]);
+  EXPECT_EQ(0, Sum8(block, 0, 512));
+}
+
+TEST(GBChecksum, EmptyBlockIsLeftAlone) {
+  Bytes guard = {0xAB};
+  EXPECT_EQ(TRUE, ComputeCheckSum(guard.data() + 1, 0));
+  EXPECT_EQ(0xAB, guard[0]);
+}
+
+TEST(GBImage, SampleIsReadAsBuilt) {
+  emu::SampleBiosOptions o;
+  MemoryImage m(emu::BuildSampleBios(o));
+  ASSERT_EQ(GB_SUCCESS, m.InitResult());
+  const GB_DATA& d = m.Data();
+  EXPECT_EQ(0x60u * 512, d.m_oBIOS.ulSize);
+  EXPECT_EQ(0x200405u, d.m_oBIOS.ulVersion);  // 0x21, build 5: 2.1 build 5
+  EXPECT_EQ(2u, d.m_oBIOS.ulVersion >> 20);
+  EXPECT_EQ(1u, (d.m_oBIOS.ulVersion >> 10) & 0xFF);
+  EXPECT_STREQ("LV7", d.m_oBIOS.pszVerExt);
+  EXPECT_STREQ("TLV", d.m_oBIOS.pszProductID);
+  EXPECT_EQ(0x20011F2Eu, d.m_oSubSys.ulSubsys);
+  EXPECT_EQ(131064u, d.m_oSubSys.ulSubSys_Offset);
+  EXPECT_EQ(TRUE, d.m_oPINS.bValid);
+  EXPECT_EQ(0x7A00, d.m_oPINS.usPINSOffset);
+  EXPECT_EQ(3, d.m_oPINS.usCounter);
+  EXPECT_EQ(TRUE, d.m_oMCS.bValid);
+}
+
+TEST(GBImage, BiosSizeComesFromHeaderByte) {
+  Bytes image = emu::BuildSampleBios();
+  image[2] = 0x40;
+  MemoryImage m(image);
+  EXPECT_EQ(32768u, m.Data().m_oBIOS.ulSize);
+}
+
+TEST(GBImage, ErasedImageHasNothingButItsSize) {
+  MemoryImage m(Bytes(kImageSize, 0xFF));
+  const GB_DATA& d = m.Data();
+  EXPECT_EQ(130560u, d.m_oBIOS.ulSize);
+  EXPECT_EQ(0xFFFF, d.m_oPINS.usPINSOffset);
+  EXPECT_EQ(0xFFFF, d.m_oPINS.usSize);  // 0xFFFF + 65535 still lies inside the image
+  EXPECT_EQ(FALSE, d.m_oPINS.bValid);
+  EXPECT_EQ(0u, d.m_oBIOS.ulVersion);
+  EXPECT_STREQ("", d.m_oBIOS.pszVerExt);
+  EXPECT_STREQ("", d.m_oBIOS.pszProductID);
+  EXPECT_EQ(nullptr, d.m_oMCS.pucData);
+  EXPECT_EQ(0xFFFFFFFFu, d.m_oSubSys.ulSubsys);
+}
+
+TEST(GBImage, UnknownChipFailsAnalysisWithoutTable) {
+  MemoryImage m(emu::BuildSampleBios(), 0x0A12);
+  EXPECT_EQ(GB_ERR_NOT_SUPPORTED, m.InitResult());
+  EXPECT_EQ(nullptr, m.Data().m_oTable.PInSDataToASCII);
+  EXPECT_EQ(nullptr, m.Data().m_oMCS.pucData);
+}
+
+// A buffer with "PCIR" at 0x1800, clear of the version text area (version 0x21, build 5,
+// product "XYZ") and, when given, a version text placed at `textAt`.
+constexpr std::uint32_t kPcirAt = 0x1800;
+
+Bytes IdentBuffer(std::uint32_t size, const std::string& text = "", std::uint32_t textAt = 0x40) {
+  Bytes b(size, 0);
+  PutLe(b, 0x18, kPcirAt, 2);
+  std::memcpy(&b[kPcirAt], "PCIR", 4);
+  b[kPcirAt + 0x12] = 0x21;
+  b[kPcirAt + 0x13] = 0x05;
+  std::memcpy(&b[kPcirAt + 0x18], "XYZ", 3);
+  std::memcpy(&b[textAt], text.data(), text.size());
+  return b;
+}
+
+GB_BIOS_IDENT Identify(const Bytes& b) {
+  GB_BIOS_IDENT ident;
+  GBIdentifyBiosBuffer(b.data(), static_cast<UINT32>(b.size()), &ident);
+  return ident;
+}
+
+TEST(GBVersionText, ExtensionSkipsParenthesisAndFourCharacters) {
+  const GB_BIOS_IDENT id = Identify(IdentBuffer(8192, "BIOS (1234ABC)"));
+  EXPECT_EQ(TRUE, id.bPCIR);
+  EXPECT_EQ(0x200405u, id.ulVersion);
+  EXPECT_EQ(TRUE, id.bVerExt);
+  EXPECT_STREQ("ABC", id.pszVerExt);
+  EXPECT_STREQ("XYZ", id.pszProductID);
+}
+
+TEST(GBVersionText, EmptyExtensionIsFound) {
+  const GB_BIOS_IDENT id = Identify(IdentBuffer(8192, "BIOS (1234)"));
+  EXPECT_EQ(TRUE, id.bVerExt);
+  EXPECT_STREQ("", id.pszVerExt);
+}
+
+TEST(GBVersionText, LongExtensionKeepsItsFirstSevenCharacters) {
+  const GB_BIOS_IDENT id = Identify(IdentBuffer(8192, "BIOS (1234ABCDEFGHIJ)"));
+  EXPECT_EQ(TRUE, id.bVerExt);
+  EXPECT_STREQ("ABCDEFG", id.pszVerExt);
+}
+
+TEST(GBVersionText, BiosWordFromPosition5120IsNotSeen) {
+  const GB_BIOS_IDENT id = Identify(IdentBuffer(8192, "BIOS (1234ABC)", 5120));
+  EXPECT_EQ(0x200405u, id.ulVersion);  // set whatever the text search finds
+  EXPECT_EQ(FALSE, id.bVerExt);
+  EXPECT_STREQ("", id.pszVerExt);
+  EXPECT_STREQ("XYZ", id.pszProductID);
+}
+
+TEST(GBVersionText, ClosingParenthesisAbove5119IsTooLate) {
+  // ")" lands exactly on 5120.
+  const std::string text = "BIOS (1234" + std::string(5120 - 0x40 - 10, 'a') + ")";
+  const GB_BIOS_IDENT late = Identify(IdentBuffer(8192, text));
+  EXPECT_EQ(TRUE, late.bPCIR);
+  EXPECT_EQ(FALSE, late.bVerExt);
+  EXPECT_STREQ("", late.pszVerExt);
+  // One character less and ")" is at 5119: found, the text cut to seven characters.
+  const GB_BIOS_IDENT inTime = Identify(IdentBuffer(8192, "BIOS (1234" + std::string(5119 - 0x40 - 10, 'a') + ")"));
+  EXPECT_EQ(TRUE, inTime.bVerExt);
+  EXPECT_STREQ("aaaaaaa", inTime.pszVerExt);
+}
+
+TEST(GBVersionText, SearchesStayInsideAShortBuffer) {
+  // The buffer ends right behind the product ID; "BIOS" fills its last four bytes.
+  Bytes b = IdentBuffer(kPcirAt + 0x1C);
+  std::memcpy(&b[kPcirAt + 0x18], "BIOS", 4);
+  const GB_BIOS_IDENT id = Identify(b);
+  EXPECT_EQ(TRUE, id.bPCIR);
+  EXPECT_EQ(FALSE, id.bVerExt);
+  EXPECT_STREQ("BIO", id.pszProductID);
+}
+
+TEST(GBVersionText, NoPcirLeavesEverythingEmpty) {
+  Bytes b = IdentBuffer(8192, "BIOS (1234ABC)");
+  b[kPcirAt + 3] = 'X';
+  const GB_BIOS_IDENT id = Identify(b);
+  EXPECT_EQ(FALSE, id.bPCIR);
+  EXPECT_EQ(0u, id.ulVersion);
+  EXPECT_STREQ("", id.pszVerExt);
+  EXPECT_STREQ("", id.pszProductID);
+  // A pointer past the end of the buffer reads erased bytes, not the memory behind it.
+  PutLe(b, 0x18, 0xFFFF, 2);
+  EXPECT_EQ(FALSE, Identify(b).bPCIR);
+  EXPECT_EQ(FALSE, Identify(Bytes()).bPCIR);
+}
+
+TEST(GBVersionText, ImageWithoutPcirHasVersionZero) {
+  emu::SampleBiosOptions o;
+  o.breakPcirSignature = true;
+  MemoryImage m(emu::BuildSampleBios(o));
+  EXPECT_EQ(0u, m.Data().m_oBIOS.ulVersion);
+  EXPECT_STREQ("", m.Data().m_oBIOS.pszVerExt);
+  EXPECT_STREQ("", m.Data().m_oBIOS.pszProductID);
+}
+
+TEST(GBImageAccess, ReadsAndWritesOutsideTheImageDoNothing) {
+  MemoryImage m(emu::BuildSampleBios());
+  GBHANDLE h = m.Handle();
+  EXPECT_EQ(0x55, GBBiosGetByte(h, 0));
+  EXPECT_EQ(0xAA55, GBBiosGetWord(h, 0));
+  EXPECT_EQ(0x20011F2Eu, GBBiosGetDword(h, 131064));
+  EXPECT_EQ(0u, GBBiosGetWord(h, 131071));
+  EXPECT_EQ(0u, GBBiosGetDword(h, 0xFFFFFFFE));
+  EXPECT_EQ(FALSE, GBBiosSetDword(h, 131070, 0));
+  EXPECT_EQ(TRUE, GBBiosSetDword(h, 131068, 0x04030201));
+  EXPECT_EQ(Bytes({1, 2, 3, 4}), Slice(m.Image(), 131068, 4));
+}
+
+TEST(GBImageAccess, ZeroBiosSizeLeavesChecksumStepDoingNothing) {
+  Bytes image = emu::BuildSampleBios();
+  image[2] = 0;
+  MemoryImage m(image);
+  EXPECT_EQ(0u, m.Data().m_oBIOS.ulSize);
+  GBBiosComputeChecksum(m.Handle());
+  EXPECT_EQ(image, m.Image());
+}
+
+}  // namespace
+}  // namespace gbtest

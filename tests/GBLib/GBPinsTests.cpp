@@ -1,0 +1,156 @@
+// The PInS working copy: loading within the image, validity, bounded accessors, and the
+// binary transfers of the public object.
+#include "GBTestSupport.h"
+
+namespace gbtest {
+namespace {
+
+Bytes SampleWith(void (*change)(emu::SampleBiosOptions&)) {
+  emu::SampleBiosOptions o;
+  change(o);
+  return emu::BuildSampleBios(o);
+}
+
+TEST(GBPinsLoad, SampleBlockIsCopiedWhole) {
+  const Bytes image = emu::BuildSampleBios();
+  MemoryImage m(image);
+  EXPECT_EQ(512u, GBPinsGetSize(m.Handle()));
+  EXPECT_EQ(Slice(image, SamplePins(), 512), m.Pins());
+  EXPECT_EQ(TRUE, GBPinsIsValid(m.Handle()));
+}
+
+TEST(GBPinsLoad, AnySingleChangedByteMakesTheBlockInvalid) {
+  const Bytes image = emu::BuildSampleBios();
+  for (std::uint32_t at : {0u, 1u, 8u, 300u, 511u}) {
+    Bytes changed = image;
+    changed[SamplePins() + at] ^= 0x10;
+    MemoryImage m(changed);
+    EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle())) << "byte " << at;
+  }
+}
+
+TEST(GBPinsLoad, WrongSignatureWithRightChecksumIsInvalid) {
+  MemoryImage m(SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; }));
+  EXPECT_EQ(0, Sum8(m.Pins(), 0, 512));
+  EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle()));
+}
+
+TEST(GBPinsLoad, BlockReachingPastTheImageIsNotLoaded) {
+  // In a 131072-byte image any pointer and size fit; in a 64 KiB one they need not.
+  Bytes image(0x10000, 0xFF);
+  PutLe(image, 0x7FFC, 0xFF00, 2);
+  PutLe(image, 0xFF00, 0x412E, 2);
+  PutLe(image, 0xFF02, 0x0101, 2);  // one byte too many
+  {
+    MemoryImage m(image);
+    EXPECT_EQ(nullptr, m.Data().m_oPINS.pucData);
+    EXPECT_EQ(0u, GBPinsGetSize(m.Handle()));
+    EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle()));
+  }
+  PutLe(image, 0xFF02, 0x0100, 2);
+  {
+    MemoryImage m(image);
+    EXPECT_EQ(0x100u, GBPinsGetSize(m.Handle()));
+  }
+  PutLe(image, 0x7FFC, 0xFFFF, 2);  // the size word itself lies past the end
+  MemoryImage m(image);
+  EXPECT_EQ(nullptr, m.Data().m_oPINS.pucData);
+}
+
+TEST(GBPinsLoad, SizeTooSmallForTheHeaderIsNotLoaded) {
+  for (std::uint16_t size : {std::uint16_t(0), std::uint16_t(1), std::uint16_t(10)}) {
+    emu::SampleBiosOptions o;
+    o.pinsSizeWord = size;
+    MemoryImage m(emu::BuildSampleBios(o));
+    EXPECT_EQ(nullptr, m.Data().m_oPINS.pucData) << size;
+    EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle())) << size;
+    INT32 written = -1;
+    UINT8 buffer[512];
+    EXPECT_EQ(GB_ERR_INVALID_PINS, GBGetPInSInBuffer(m.Handle(), buffer, 512, &written));
+    EXPECT_EQ(0, written);
+  }
+  emu::SampleBiosOptions o;
+  o.pinsSizeWord = 11;
+  MemoryImage m(emu::BuildSampleBios(o));
+  EXPECT_EQ(11u, GBPinsGetSize(m.Handle()));
+}
+
+TEST(GBPinsAccess, LittleEndianInsideTheCopyNothingOutside) {
+  MemoryImage m(emu::BuildSampleBios());
+  GBHANDLE h = m.Handle();
+  EXPECT_EQ(0x2E, GBPinsGetByte(h, 0));
+  EXPECT_EQ(0x412E, GBPinsGetWord(h, 0));
+  EXPECT_EQ(0x0200412Eu, GBPinsGetDword(h, 0));
+  EXPECT_EQ(0u, GBPinsGetWord(h, 511));
+  EXPECT_EQ(TRUE, GBPinsSetDword(h, 508, 0x44332211));
+  EXPECT_EQ(Bytes({0x11, 0x22, 0x33, 0x44}), Slice(m.Pins(), 508, 4));
+  const Bytes before = m.Pins();
+  EXPECT_EQ(FALSE, GBPinsSetDword(h, 509, 0));
+  EXPECT_EQ(FALSE, GBPinsSetWord(h, 511, 0));
+  EXPECT_EQ(FALSE, GBPinsSetByte(h, 512, 0));
+  EXPECT_EQ(FALSE, GBPinsFill(h, 500, 13, 0));
+  EXPECT_EQ(before, m.Pins());
+}
+
+TEST(GBPinsAccess, SetStringWritesTextAndZeroOrNothing) {
+  MemoryImage m(emu::BuildSampleBios());
+  GBHANDLE h = m.Handle();
+  Bytes expected = m.Pins();
+  EXPECT_EQ(TRUE, GBPinsSetString(h, 12, "ABC"));
+  std::memcpy(&expected[12], "ABC", 4);
+  EXPECT_EQ(expected, m.Pins());
+  EXPECT_EQ(TRUE, GBPinsSetString(h, 508, "xyz"));  // the zero lands on 511
+  EXPECT_EQ(FALSE, GBPinsSetString(h, 509, "xyz"));
+  EXPECT_EQ(FALSE, GBPinsSetString(h, 600, ""));
+  EXPECT_EQ(0, m.Pins()[511]);
+  EXPECT_EQ('x', m.Pins()[508]);
+}
+
+TEST(GBPinsAccess, WithoutCopyEverythingIsRefused) {
+  MemoryImage m(SampleWith([](emu::SampleBiosOptions& o) { o.pinsSizeWord = 5; }));
+  GBHANDLE h = m.Handle();
+  EXPECT_EQ(0u, GBPinsGetDword(h, 0));
+  EXPECT_EQ(FALSE, GBPinsSetByte(h, 0, 1));
+  EXPECT_EQ(FALSE, GBPinsSetString(h, 0, ""));
+  GBPinsComputeChecksum(h);
+  EXPECT_EQ(FALSE, GBPinsIsValid(h));
+}
+
+TEST(GBPinsTransfer, GetNeedsRoomForTheWholeBlock) {
+  MemoryImage m(emu::BuildSampleBios());
+  UINT8 buffer[512] = {};
+  INT32 written = -1;
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBGetPInSInBuffer(m.Handle(), buffer, 511, &written));
+  EXPECT_EQ(0, written);
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBGetPInSInBuffer(m.Handle(), buffer, -1, &written));
+  EXPECT_EQ(GB_SUCCESS, GBGetPInSInBuffer(m.Handle(), buffer, 512, &written));
+  EXPECT_EQ(512, written);
+  EXPECT_EQ(m.Pins(), Bytes(buffer, buffer + 512));
+  written = -1;
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBGetPInSInBuffer(nullptr, buffer, 512, &written));
+  EXPECT_EQ(0, written);
+}
+
+TEST(GBPinsTransfer, BadChecksumAnswers20004) {
+  MemoryImage m(SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; }));
+  UINT8 buffer[512];
+  INT32 written = -1;
+  EXPECT_EQ(GB_ERR_INVALID_PINS, GBGetPInSInBuffer(m.Handle(), buffer, 512, &written));
+  EXPECT_EQ(0, written);
+  EXPECT_EQ(GB_ERR_INVALID_PINS, GBSetPInSFromBuffer(m.Handle(), buffer, 512));
+}
+
+TEST(GBPinsTransfer, SetReplacesTheLastByteByTheChecksum) {
+  MemoryImage m(emu::BuildSampleBios());
+  Bytes block(512);
+  for (std::uint32_t i = 0; i < 512; ++i) block[i] = static_cast<std::uint8_t>(i * 3);
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBSetPInSFromBuffer(m.Handle(), block.data(), 511));
+  EXPECT_EQ(GB_SUCCESS, GBSetPInSFromBuffer(m.Handle(), block.data(), 512));
+  const Bytes pins = m.Pins();
+  EXPECT_EQ(Slice(block, 0, 511), Slice(pins, 0, 511));
+  EXPECT_EQ(0, Sum8(pins, 0, 512));
+  EXPECT_EQ(3, m.Data().m_oPINS.usCounter);  // not taken from the new data
+}
+
+}  // namespace
+}  // namespace gbtest

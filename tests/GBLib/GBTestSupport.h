@@ -1,0 +1,122 @@
+// Shared by the image library's tests: an image object built over an image in memory (no
+// card), an emulated machine with one card, and little helpers over byte vectors.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EmuCard.h"
+#include "EmuMachine.h"
+#include "EmuSampleBios.h"
+#include "GBData.h"
+
+namespace gbtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kImageSize = 131072;
+constexpr PCIHANDLE kCardLocation = MakePciHandle(1, 0);
+
+inline std::uint32_t Le(const Bytes& bytes, std::uint32_t offset, std::uint32_t width) {
+  std::uint32_t value = 0;
+  for (std::uint32_t i = width; i-- > 0;) value = (value << 8) | bytes.at(offset + i);
+  return value;
+}
+
+inline void PutLe(Bytes& bytes, std::uint32_t offset, std::uint32_t value, std::uint32_t width) {
+  for (std::uint32_t i = 0; i < width; ++i) bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+inline std::uint8_t Sum8(const Bytes& bytes, std::uint32_t offset, std::uint32_t size) {
+  std::uint8_t sum = 0;
+  for (std::uint32_t i = 0; i < size; ++i) sum = static_cast<std::uint8_t>(sum + bytes.at(offset + i));
+  return sum;
+}
+
+inline Bytes Slice(const Bytes& bytes, std::uint32_t offset, std::uint32_t size) {
+  return Bytes(bytes.begin() + offset, bytes.begin() + offset + size);
+}
+
+// Where the sample builder puts things by default.
+inline std::uint32_t SampleBiosSize(const emu::SampleBiosOptions& o = {}) { return o.biosBlocks * 512u; }
+inline std::uint32_t SamplePins(const emu::SampleBiosOptions& o = {}) { return o.pinsOffset; }
+
+// An image object over an image in memory, analysed as creation would analyse the image read
+// from a card of `deviceId`. The record is released at the end.
+class MemoryImage {
+ public:
+  explicit MemoryImage(const Bytes& image, std::uint16_t deviceId = emu::kSampleDeviceLumivaneA) {
+    std::memset(&m_data, 0, sizeof(m_data));
+    m_data.m_oSEInfo.ulSEepromSize = static_cast<UINT32>(image.size());
+    m_data.m_oGBChipInfo.m_usDeviceID = deviceId;
+    m_data.m_oGBConfigAccess.m_hDevice = kCardLocation;
+    m_data.m_oBIOS.pucData = static_cast<UINT8*>(GBPoolAlloc(&m_data, m_data.m_oSEInfo.ulSEepromSize));
+    std::memcpy(m_data.m_oBIOS.pucData, image.data(), image.size());
+    GBBiosDetectSize(&m_data);
+    m_init = GBInit(&m_data);
+  }
+  ~MemoryImage() { GBReleaseHandle(&m_data); }
+  MemoryImage(const MemoryImage&) = delete;
+  MemoryImage& operator=(const MemoryImage&) = delete;
+
+  GBHANDLE Handle() { return &m_data; }
+  GB_DATA& Data() { return m_data; }
+  GB_ERR InitResult() const { return m_init; }
+  Bytes Image() const { return Bytes(m_data.m_oBIOS.pucData, m_data.m_oBIOS.pucData + m_data.m_oSEInfo.ulSEepromSize); }
+  Bytes Pins() const { return Bytes(m_data.m_oPINS.pucData, m_data.m_oPINS.pucData + m_data.m_oPINS.usSize); }
+
+ private:
+  GB_DATA m_data;
+  GB_ERR m_init = 0;
+};
+
+inline std::tm Date(int year, int month, int day) {
+  std::tm when{};
+  when.tm_year = year - 1900;
+  when.tm_mon = month - 1;
+  when.tm_mday = day;
+  when.tm_hour = 12;
+  return when;
+}
+
+// A machine with one card at bus 1, device 0, holding `image` in its flash; the local
+// date is 30 June 2005.
+class CardRig {
+ public:
+  explicit CardRig(const Bytes& image, emu::CardOptions options = {}) {
+    m_machine.SetLocalTime(Date(2005, 6, 30));
+    m_card = &m_machine.Emplace<emu::Card>(1, 0, 0, m_machine.Clock(), options, emu::FlashStore::InMemory(image));
+  }
+
+  emu::Machine& Machine() { return m_machine; }
+  emu::Card& Card() { return *m_card; }
+  Bytes Flash() const { return m_card->Flash().Store().Copy(); }
+
+ private:
+  emu::Machine m_machine;
+  emu::ScopedPlatform m_platform{m_machine};
+  emu::Card* m_card = nullptr;
+};
+
+// An image object on the rig's card, released and freed at the end.
+class CardObject {
+ public:
+  CardObject() : m_storage(new std::uint8_t[GBGetHandleSize()]) {}
+  ~CardObject() { GBReleaseHandle(Handle()); }
+  CardObject(const CardObject&) = delete;
+  CardObject& operator=(const CardObject&) = delete;
+
+  GB_ERR Create(PCIHANDLE location = kCardLocation) { return GBCreateHandle(Handle(), location); }
+  GBHANDLE Handle() { return reinterpret_cast<GBHANDLE>(m_storage.get()); }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> m_storage;
+};
+
+}  // namespace gbtest
