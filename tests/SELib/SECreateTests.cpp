@@ -1,0 +1,265 @@
+// Creating and releasing the object: the family and configuration checks, the mapping of
+// the aperture, identification of the flash part, and the command byte put back.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "SERig.h"
+#include "TvrMap.h"
+
+namespace setest {
+namespace {
+
+std::string Name(const SE_INFO& info) { return reinterpret_cast<const char*>(info.pszSEepromID); }
+std::string RecordName(SEHANDLE hSE) {
+  return reinterpret_cast<const char*>(hSE->m_oSE128K.m_pszSEepromID);
+}
+
+emu::CardOptions WithPart(emu::FlashPart part) {
+  emu::CardOptions options;
+  options.part = part;
+  return options;
+}
+
+struct PartCase {
+  emu::FlashPart part;
+  const char* name;
+  UINT32 makerId;
+  UINT32 page;
+  SE_WRITE_FCT write;
+  std::vector<Bytes> commands;  // identification commands as the part sees them
+};
+
+class Identification : public ::testing::TestWithParam<PartCase> {};
+
+TEST_P(Identification, RecordsThePartAndItsRoutines) {
+  const PartCase& expected = GetParam();
+  Rig rig(WithPart(expected.part));
+  ASSERT_EQ(rig.Create(), SE_OK);
+
+  SE_INFO info;
+  std::memset(&info, 0xEE, sizeof(info));
+  ASSERT_EQ(SEGetInfo(rig.handle(), &info), SE_OK);
+  EXPECT_EQ(info.hPci, kCardLocation);
+  EXPECT_EQ(Name(info), expected.name);
+  EXPECT_EQ(info.ulSEepromPage, expected.page);
+  EXPECT_EQ(info.ulSEepromSize, 131072u);
+
+  const SE_DATA& record = *rig.handle();
+  EXPECT_EQ(record.m_oSE128K.m_ulSEepromID, expected.makerId);
+  EXPECT_EQ(record.m_oTableMain.SEGetInfo, &SE128KGetInfo);
+  EXPECT_EQ(record.m_oTableMain.SERead, &SE128KRead);
+  EXPECT_EQ(record.m_oTableMain.SEWrite, expected.write);
+  EXPECT_EQ(record.m_oTableBoard.SetHWProtection, &LumSetHWProtection);
+  EXPECT_EQ(CommandHeads(rig.card().Events()), expected.commands);
+}
+
+// The Atmel part answers its own command at once; the others see it as unknown before the
+// second command. While an answer is clocked in, the data line keeps the last bit sent.
+INSTANTIATE_TEST_SUITE_P(
+    EachPart, Identification,
+    ::testing::Values(
+        PartCase{emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256, SE128K_ATMEL_STWrite,
+                 {{0x15, 0xFF}}},
+        PartCase{emu::FlashPart::M25p10, "ST M25P10", 0x10, 128, SE128K_ATMEL_STWrite,
+                 {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}},
+        PartCase{emu::FlashPart::Sst25vf010, "SST SST25VF010", 0xBF, 1, SE128K_SSTWrite,
+                 {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}}));
+
+// Parts that answer as the script says; the card's own part stays silent.
+struct AnswerCase {
+  Bytes atmelAnswer;
+  Bytes idAnswer;
+  SE_ERR result;
+  const char* name;
+  std::uint32_t commandBytes;  // clocked in during identification, answers included
+};
+
+class Answers : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(Answers, DecideThePart) {
+  const AnswerCase& expected = GetParam();
+  emu::CardOptions options;
+  options.faults.noFlash = true;
+  Rig rig(options);
+  rig.card().Script(0x15, 8, expected.atmelAnswer);
+  rig.card().Script(0xAB, 32, expected.idAnswer);
+  EXPECT_EQ(rig.Create(), expected.result);
+  EXPECT_EQ(RecordName(rig.handle()), expected.name);
+  std::uint32_t clocked = 0;
+  for (const CardEvent& event : rig.card().Events()) {
+    clocked += event.length;
+  }
+  EXPECT_EQ(clocked, expected.commandBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TieBreaks, Answers,
+    ::testing::Values(
+        AnswerCase{{0x1F, 0x00}, {0xBF, 0x49}, SE_OK, "ATMEL AT25F1024", 2},
+        AnswerCase{{0x1E}, {0x10, 0x00}, SE_OK, "ST M25P10", 2 + 6},
+        AnswerCase{{0xFF}, {0x10, 0x49}, SE_OK, "ST M25P10", 2 + 6},
+        AnswerCase{{0xFF}, {0x10, 0xFF}, SE_OK, "ST M25P10", 2 + 6},
+        AnswerCase{{0x9F}, {0xBF, 0x49}, SE_OK, "SST SST25VF010", 2 + 6},
+        AnswerCase{{0xFF}, {0xBF, 0x48}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+        AnswerCase{{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+        AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}));
+
+TEST(Creation, ReportsTheLibraryVersionAndRecordSize) {
+  EXPECT_EQ(SEGetLibVersion(), 8u);
+  EXPECT_EQ(SEGetHandleSize(), sizeof(SE_DATA));
+}
+
+TEST(Creation, AChipOutsideTheFamilyIsRefusedBeforeAnyMappingWithTheCommandByteRestored) {
+  for (const UINT16 deviceId : {UINT16{0x0A12}, UINT16{0x0A0F}, UINT16{0x0B31}, UINT16{0x1F2E}}) {
+    emu::CardOptions options;
+    options.deviceId = deviceId;
+    Rig rig(options);
+    EXPECT_EQ(rig.Create(), SE_ERR_UNSUPPORTED_DEVICE) << std::hex << deviceId;
+    EXPECT_EQ(rig.CommandByte(), 0x01);
+    EXPECT_EQ(rig.card().ConfigWrites(), (std::vector<std::uint32_t>{0x04, 0x04}));
+    EXPECT_EQ(rig.machine().Opens(), 0);
+    EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
+  }
+}
+
+TEST(Creation, TheFamilyIsKnownByDeviceIdAlone) {
+  for (const UINT16 deviceId : {DEVID_LUMIVANE_A, DEVID_LUMIVANE_B, DEVID_Z_SERIES}) {
+    emu::CardOptions options;
+    options.vendorId = 0x1234;
+    options.deviceId = deviceId;
+    Rig rig(options);
+    EXPECT_EQ(rig.Create(), SE_OK) << std::hex << deviceId;
+  }
+}
+
+TEST(Creation, AConfigurationWordWithoutAllThreeBitsIsRefusedAfterMappingAndUnmapped) {
+  for (const UINT32 word : {0x0C000000u, 0x0A000000u, 0x06000000u, 0xF1FFFFFFu}) {
+    emu::CardOptions options;
+    options.biosWord = word;
+    Rig rig(options);
+    EXPECT_EQ(rig.Create(), SE_ERR_NO_SERIAL_EEPROM) << std::hex << word;
+    EXPECT_EQ(rig.machine().Opens(), 1);
+    EXPECT_EQ(rig.machine().LiveMappings(), 0);
+    EXPECT_EQ(rig.handle()->m_oSERegisterAccess.m_hRegs, 0u);
+    EXPECT_EQ(rig.RegisterWrites(SE_REG_SERIAL_LINES), 0u);
+    EXPECT_EQ(rig.CommandByte(), 0x01);
+  }
+}
+
+TEST(Creation, NoAnsweringPartOrBusyLinesGiveNoPartWithTheApertureUnmapped) {
+  for (const bool busy : {false, true}) {
+    emu::CardOptions options;
+    options.faults.noFlash = !busy;
+    options.faults.linesBusy = busy;
+    Rig rig(options);
+    EXPECT_EQ(rig.Create(), SE_ERR_NO_FLASH_PART);
+    EXPECT_EQ(RecordName(rig.handle()), "Unknown");
+    EXPECT_EQ(rig.machine().LiveMappings(), 0);
+    EXPECT_EQ(rig.CommandByte(), 0x01);
+    EXPECT_EQ(rig.handle()->m_oTableMain.SERead, nullptr);
+    EXPECT_EQ(rig.handle()->m_oTableMain.SEWrite, nullptr);
+    // Busy lines are only looked at: the two identification attempts read the bypass bit.
+    if (busy) {
+      EXPECT_EQ(rig.RegisterReads(SE_REG_SERIAL_LINES), 2u);
+      EXPECT_EQ(rig.RegisterWrites(SE_REG_SERIAL_LINES), 0u);
+    }
+  }
+}
+
+TEST(Creation, AFailedMemoryDeviceOpenEndsCreationBeforeAnyRegisterAccess) {
+  Rig rig;
+  rig.machine().SetPhysicalMemoryAllowed(false);
+  EXPECT_EQ(rig.Create(), SE_ERR_MEMORY_MAP);
+  EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
+  EXPECT_EQ(rig.CommandByte(), 0x01);
+  EXPECT_EQ(rig.handle()->m_oTableE2P.SetSerialClk_High, nullptr);
+  // Nothing to read or write through afterwards.
+  UINT8 byte = 0;
+  EXPECT_EQ(SERead(rig.handle(), 0, 1, &byte), SE_ERR_READ);
+  EXPECT_EQ(SEWrite(rig.handle(), &byte, 0, 131072), SE_ERR_WRITE);
+  EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
+}
+
+TEST(Creation, BaseAddressesThatCannotBeMappedAreMappingFailures) {
+  // I/O space, an unassigned base, and a base the mapping refuses (not page-aligned).
+  for (const UINT32 bar : {0xF4000001u, 0x00000000u, 0x00000008u, 0xF4000810u}) {
+    Rig rig;
+    rig.card().SetConfig32(0x14, bar);
+    EXPECT_EQ(rig.Create(), SE_ERR_MEMORY_MAP) << std::hex << bar;
+    EXPECT_EQ(rig.machine().LiveMappings(), 0);
+    EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
+    EXPECT_EQ(rig.CommandByte(), 0x01);
+  }
+}
+
+TEST(Creation, TheFlagBitsOfTheBaseAddressAreNotPartOfTheAddress) {
+  Rig rig;
+  rig.card().SetConfig32(0x14, emu::CardOptions{}.apertureBase | 0x8);  // prefetchable
+  ASSERT_EQ(rig.Create(), SE_OK);
+  EXPECT_GT(rig.RegisterReads(SE_REG_SERIAL_LINES), 0u);
+}
+
+TEST(Creation, TheMemoryDeviceIsOpenedOnceForManyObjects) {
+  Rig rig;
+  for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(rig.Create(), SE_OK);
+    ASSERT_EQ(SEReleaseHandle(rig.handle()), SE_OK);
+  }
+  EXPECT_EQ(rig.machine().Opens(), 1);
+  EXPECT_EQ(rig.machine().LiveMappings(), 0);
+  const int descriptor = iFileDescriptor;
+  rig.machine().SetPhysicalMemoryAllowed(false);
+  EXPECT_EQ(rig.Create(), SE_OK) << "the open descriptor is reused";
+  EXPECT_EQ(iFileDescriptor, descriptor);
+}
+
+TEST(Creation, MemoryDecodingIsOnDuringTheObjectsLifeAndRestoredAfter) {
+  Rig rig;
+  ASSERT_EQ(rig.Create(), SE_OK);
+  EXPECT_EQ(rig.CommandByte(), 0x03);
+  EXPECT_EQ(SEReleaseHandle(rig.handle()), SE_OK);
+  EXPECT_EQ(rig.CommandByte(), 0x01);
+  EXPECT_EQ(rig.machine().LiveMappings(), 0);
+}
+
+TEST(Creation, MemoryDecodingAlreadyOnIsNotWrittenButStillRestored) {
+  emu::CardOptions options;
+  options.command = 0x0007;
+  Rig rig(options);
+  ASSERT_EQ(rig.Create(), SE_OK);
+  EXPECT_TRUE(rig.card().ConfigWrites().empty());
+  EXPECT_EQ(SEReleaseHandle(rig.handle()), SE_OK);
+  EXPECT_EQ(rig.card().ConfigWrites(), std::vector<std::uint32_t>{0x04});
+  EXPECT_EQ(rig.CommandByte(), 0x07);
+}
+
+TEST(Creation, EveryCallRefusesANullHandleWithoutTouchingTheMachine) {
+  Rig rig;
+  SE_INFO info{};
+  UINT8 byte = 0;
+  EXPECT_EQ(SECreateHandle(nullptr, kCardLocation), SE_ERR_NULL_HANDLE);
+  EXPECT_EQ(SESetWriteStatusFct(nullptr, nullptr, nullptr), SE_ERR_NULL_HANDLE);
+  EXPECT_EQ(SERead(nullptr, 0, 1, &byte), SE_ERR_NULL_HANDLE);
+  EXPECT_EQ(SEWrite(nullptr, &byte, 0, 1), SE_ERR_NULL_HANDLE);
+  EXPECT_EQ(SEGetInfo(nullptr, &info), SE_ERR_NULL_HANDLE);
+  EXPECT_EQ(SEReleaseHandle(nullptr), SE_ERR_NULL_HANDLE);
+  EXPECT_EQ(rig.machine().Stats().portReads + rig.machine().Stats().portWrites, 0u);
+}
+
+TEST(Creation, AFreshCreationForgetsWhatTheStorageHeld) {
+  Rig rig;
+  std::memset(rig.handle(), 0xA5, SEGetHandleSize());
+  ASSERT_EQ(rig.Create(), SE_OK);
+  EXPECT_EQ(rig.handle()->m_oUpdateStatus.m_fnWriteStatus, nullptr);
+  EXPECT_EQ(rig.handle()->m_oUpdateStatus.m_pvRefIn, nullptr);
+  SE_INFO info{};
+  ASSERT_EQ(SEGetInfo(rig.handle(), &info), SE_OK);
+  EXPECT_EQ(Name(info), "ATMEL AT25F1024");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.pszSEepromID) + 16, 47),
+            std::string(47, '\0'));
+}
+
+}  // namespace
+}  // namespace setest
