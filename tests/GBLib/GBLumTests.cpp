@@ -1,0 +1,318 @@
+// The PInS text: what the export writes, what the import accepts and refuses, the round
+// trip, and the programming stamp.
+#include <algorithm>
+#include <sstream>
+
+#include "GBTestSupport.h"
+
+namespace gbtest {
+namespace {
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class LumText : public ::testing::Test {
+ protected:
+  // The family line asks the card's configuration space for the device ID.
+  void Card(std::uint16_t deviceId) {
+    emu::PciFunction& f = m_machine.Emplace<emu::PciFunction>(1, 0, 0);
+    f.SetConfig16(0, emu::kSampleVendorId);
+    f.SetConfig16(2, deviceId);
+  }
+
+  static std::string Export(MemoryImage& m, INT32 size = 4096) {
+    std::string buffer(static_cast<std::size_t>(size), '#');
+    EXPECT_EQ(TRUE, LumPInSDataToASCII(m.Handle(), buffer.data(), size));
+    return buffer.substr(0, buffer.find('\0'));
+  }
+
+  static BOOL32 Import(MemoryImage& m, const std::string& text) {
+    return LumPInSASCIIToData(m.Handle(), text.data(), static_cast<INT32>(text.size()));
+  }
+
+  emu::Machine m_machine;
+  emu::ScopedPlatform m_platform{m_machine};
+};
+
+TEST_F(LumText, SampleTextLineByLine) {
+  Card(emu::kSampleDeviceLumivaneA);
+  MemoryImage m(emu::BuildSampleBios());
+  const std::string text = Export(m);
+  EXPECT_EQ(0u, text.rfind("Fill:\t0\t511\t0xFF\n\n0\t2\t0x412E\n2\t2\t0x0200\n4\t2\t0x0102\n", 0));
+  const std::string tail = "\n\n:FileType\t\tLumivane\n:PCBInfo\t\t42-03\n:SubSystemVendorID\t0x20011F2E";
+  ASSERT_GT(text.size(), tail.size());
+  EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
+
+  const std::vector<std::string> lines = Lines(text);
+  ASSERT_EQ(1u + 1 + 138 + 1 + 3, lines.size());
+  const std::vector<std::string> expected = {
+      "6\t2\t0x0A6E",   "8\t2\t0x0003",          "10\t2\t0x0021",       "12\t16\t'TS05A00017'", "28\t6\t'RB-2'",
+      "36\t4\t1000",    "40\t4\t0x00C80000",     "44\t2\t100",          "54\t2\t105",           "56\t4\t2000",
+      "116\t4\t-40",    "120\t4\t0x80000001",    "124\t4\t250000",      "128\t4\t0x00000000",   "132\t4\t0x01000111",
+      "376\t16\t'CAL-05'", "392\t4\t0x00000000", "396\t4\t0x01010101",  "508\t1\t0x01",         "509\t1\t0x00",
+      "510\t1\t0x5A"};
+  for (const std::string& line : expected)
+    EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), line)) << line;
+  EXPECT_EQ("", lines[1]);
+  EXPECT_EQ("510\t1\t0x5A", lines[139]);
+  EXPECT_EQ("", lines[140]);
+}
+
+TEST_F(LumText, FieldLinesCoverTheBlockInOrder) {
+  Card(emu::kSampleDeviceLumivaneA);
+  MemoryImage m(emu::BuildSampleBios());
+  const std::vector<std::string> lines = Lines(Export(m));
+  std::uint32_t next = 0;
+  for (std::size_t i = 2; i < 140; ++i) {
+    std::uint32_t offset = 0, size = 0;
+    ASSERT_EQ(2, std::sscanf(lines[i].c_str(), "%u\t%u\t", &offset, &size)) << lines[i];
+    if (next == 34) next = 36;
+    EXPECT_EQ(next, offset) << lines[i];
+    next = offset + size;
+  }
+  EXPECT_EQ(511u, next);
+}
+
+TEST_F(LumText, SixteenCharacterStringHasNoZeroByte) {
+  Card(emu::kSampleDeviceLumivaneA);
+  emu::SampleBiosOptions o;
+  o.serialNumber = "ABCDEFGHIJKLMNOP";
+  MemoryImage m(emu::BuildSampleBios(o));
+  const std::vector<std::string> lines = Lines(Export(m));
+  EXPECT_EQ("12\t16\t'ABCDEFGHIJKLMNOP'", lines[8]);
+  EXPECT_EQ("28\t6\t'RB-2'", lines[9]);
+}
+
+TEST_F(LumText, FamilyLineFollowsTheCardsDeviceID) {
+  const std::pair<std::uint16_t, const char*> cases[] = {
+      {emu::kSampleDeviceLumivaneB, "\n:FileType\t\tLumivane\n:PCBInfo"},
+      {emu::kSampleDeviceZSeries, "\n:FileType\t\tBrisel\n:PCBInfo"},
+      {0x1234, "\n510\t1\t0x5A\n:PCBInfo"},  // no family line at all
+  };
+  for (const auto& [deviceId, piece] : cases) {
+    emu::Machine machine;
+    emu::ScopedPlatform platform(machine);
+    emu::PciFunction& f = machine.Emplace<emu::PciFunction>(1, 0, 0);
+    f.SetConfig16(2, deviceId);
+    MemoryImage m(emu::BuildSampleBios());
+    EXPECT_NE(std::string::npos, Export(m).find(piece)) << deviceId;
+  }
+}
+
+TEST_F(LumText, PcbMajorAbove999IsShownWith6000Added) {
+  Card(emu::kSampleDeviceLumivaneA);
+  const std::pair<std::uint16_t, const char*> cases[] = {
+      {(999 << 4) | 2, ":PCBInfo\t\t999-02\n"},
+      {(1000 << 4) | 0, ":PCBInfo\t\t7000-00\n"},
+      {(1234 << 4) | 15, ":PCBInfo\t\t7234-15\n"},
+  };
+  for (const auto& [word, line] : cases) {
+    MemoryImage m(emu::BuildSampleBios());
+    GBPinsSetWord(m.Handle(), 34, word);
+    const std::string text = Export(m);
+    EXPECT_NE(std::string::npos, text.find(line)) << line;
+    GBPinsSetWord(m.Handle(), 34, 0);
+    ASSERT_EQ(TRUE, Import(m, text));
+    EXPECT_EQ(word, GBPinsGetWord(m.Handle(), 34)) << line;
+  }
+}
+
+TEST_F(LumText, ExportStopsWhenThePieceLeavesNoRoomForTheZero) {
+  Card(emu::kSampleDeviceLumivaneA);
+  MemoryImage m(emu::BuildSampleBios());
+  const std::string full = Export(m);
+  const INT32 exact = static_cast<INT32>(full.size()) + 1;
+  EXPECT_EQ(full, Export(m, exact));
+
+  std::string buffer(static_cast<std::size_t>(exact - 1), '#');
+  EXPECT_EQ(FALSE, LumPInSDataToASCII(m.Handle(), buffer.data(), exact - 1));
+  const std::string lastPiece = ":SubSystemVendorID\t0x20011F2E";
+  EXPECT_EQ(full.substr(0, full.size() - lastPiece.size()), buffer.substr(0, buffer.find('\0')));
+  EXPECT_EQ(std::string(lastPiece.size(), '\0'), buffer.substr(full.size() - lastPiece.size()));
+
+  char one = '#';
+  EXPECT_EQ(FALSE, LumPInSDataToASCII(m.Handle(), &one, 1));
+  EXPECT_EQ('\0', one);
+  EXPECT_EQ(FALSE, LumPInSDataToASCII(m.Handle(), &one, 0));
+  EXPECT_EQ(FALSE, LumPInSDataToASCII(m.Handle(), &one, -5));
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBGetPInSInASCIIBuffer(m.Handle(), buffer.data(), 19));
+  EXPECT_EQ("Fill:\t0\t511\t0xFF\n\n", buffer.substr(0, buffer.find('\0')));
+}
+
+// Bytes 0-510 of a PInS after a round trip: word 10 gains bit 15, string fields are 0xFF
+// after their zero byte.
+Bytes AfterRoundTrip(Bytes pins) {
+  pins[11] |= 0x80;
+  for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+    const auto field = pins.begin() + offset;
+    const auto zero = std::find(field, field + size, 0);
+    if (zero != field + size) std::fill(zero + 1, field + size, 0xFF);
+  }
+  return Slice(pins, 0, 511);
+}
+
+TEST_F(LumText, ExportThenImportGivesBackThePins) {
+  Card(emu::kSampleDeviceLumivaneA);
+  for (const std::string serial : {"TS05A00017", "ABCDEFGHIJKLMNOP"}) {
+    emu::SampleBiosOptions o;
+    o.serialNumber = serial;
+    MemoryImage source(emu::BuildSampleBios(o));
+    const std::string text = Export(source);
+
+    emu::SampleBiosOptions other;
+    other.serialNumber = "OTHER";
+    other.pinsCounter = 77;
+    other.pcbNumber = 0x123;
+    other.subsystem = 0x55667788;
+    MemoryImage target(emu::BuildSampleBios(other));
+    GBPinsSetDword(target.Handle(), 200, 0xDEADBEEF);
+    ASSERT_EQ(TRUE, Import(target, text));
+    EXPECT_EQ(AfterRoundTrip(source.Pins()), Slice(target.Pins(), 0, 511)) << serial;
+    EXPECT_EQ(0x20011F2Eu, target.Data().m_oSubSys.ulSubsys);
+
+    std::string windows;
+    for (char c : text) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    MemoryImage crlf(emu::BuildSampleBios(other));
+    ASSERT_EQ(TRUE, Import(crlf, windows));
+    EXPECT_EQ(Slice(target.Pins(), 0, 511), Slice(crlf.Pins(), 0, 511));
+  }
+}
+
+TEST_F(LumText, CommentsAndEmptyLinesOnlySetTheNoFileIDBit) {
+  MemoryImage m(emu::BuildSampleBios());
+  Bytes expected = m.Pins();
+  expected[11] |= 0x80;
+  EXPECT_EQ(TRUE, Import(m, "; a comment\n\n   \t\n;another 100 1 0x5\r\n"));
+  EXPECT_EQ(expected, m.Pins());
+  EXPECT_EQ(TRUE, Import(m, ""));
+}
+
+struct ImportCase {
+  const char* text;
+  BOOL32 accepted;
+  std::uint32_t offset;  // where to look afterwards
+  Bytes bytes;           // what lies there
+};
+
+TEST_F(LumText, ImportRulesLineByLine) {
+  const ImportCase cases[] = {
+      {"100\t3\t0x7", TRUE, 99, {0x00, 7, 7, 7, 0x00}},
+      {"200\t4\t0X1F", TRUE, 200, {0, 0, 0, 0}},
+      {"200\t4\t-2", TRUE, 200, {0xFE, 0xFF, 0xFF, 0xFF}},
+      {"200\t4\t305419896", TRUE, 200, {0x78, 0x56, 0x34, 0x12}},
+      {"200\t2\t  0xBEEF  ", TRUE, 200, {0xEF, 0xBE, 0x00}},
+      {"200\t1\t0x1FF", TRUE, 200, {0xFF, 0x13}},
+      {"200\t0\t0x9", TRUE, 200, {0x32}},
+      {"28\t6\t'ab'", TRUE, 27, {0x00, 'a', 'b', 0, '2'}},
+      {"12\t16\t'ABCDEFGHIJKLMNOP'", TRUE, 27, {'P', 0, 'B'}},
+      {"28\t6\t''", TRUE, 28, {0, 'B'}},
+      {"505\t6\t'abcdef'", TRUE, 510, {'f', 0}},
+      {"506\t6\t'abcdef'", FALSE, 506, {0x1C}},
+      {"510\t4\t0x0", FALSE, 510, {0x5A}},
+      {"0\t513\t0x0", FALSE, 0, {0x2E}},
+      {"-1\t2\t0x1", FALSE, 0, {0x2E}},
+      {"10\t-2\t0x1", FALSE, 10, {0x21}},
+      {"abc\t2\t0x1", FALSE, 0, {0x2E}},
+      {"12x\t2\t0x1", FALSE, 12, {'T'}},
+      {"12\t2", FALSE, 12, {'T'}},
+      {"12\t2\tx1", FALSE, 12, {'T'}},
+      {"12\t16\tABC'", FALSE, 12, {'T'}},
+      {"99999999999\t1\t0x1", FALSE, 0, {0x2E}},
+      {"Fill:\t0\t511\t0xFF", TRUE, 0, Bytes(1, 0xFF)},
+      {"Fill:\t500\t11\t0x00", TRUE, 499, {0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {"Fill:\t500\t13\t0x00", FALSE, 500, {0x1B}},
+      {"Fill:\t0\tabc\t0xFF", FALSE, 0, {0x2E}},
+      {":LumfileID\t0x1234", TRUE, 10, {0x34, 0x12}},
+      {":LumfileID\tzz", FALSE, 10, {0x21, 0x00}},
+      {":FileType\t\tLumivane", TRUE, 10, {0x21, 0x80}},
+      {":FileType\t\tBrisel", TRUE, 10, {0x21, 0x80}},
+      {":FileType\t\tlumivane", FALSE, 10, {0x21, 0x00}},
+      {":FileType", FALSE, 10, {0x21, 0x00}},
+      {":PCBInfo\t\t7234-05", TRUE, 34, {0x25, 0x4D}},
+      {":PCBInfo\t\t999-2", TRUE, 34, {0x72, 0x3E}},
+      {":PCBInfo\t\t12", FALSE, 34, {0xA3, 0x02}},
+      {":Unknown\tkey 1 2 3", TRUE, 10, {0x21, 0x80}},
+  };
+  for (const ImportCase& c : cases) {
+    MemoryImage m(emu::BuildSampleBios());
+    EXPECT_EQ(c.accepted, Import(m, c.text)) << c.text;
+    EXPECT_EQ(c.bytes, Slice(m.Pins(), c.offset, static_cast<std::uint32_t>(c.bytes.size()))) << c.text;
+  }
+}
+
+TEST_F(LumText, RefusedLineKeepsEarlierLinesAndStopsReading) {
+  MemoryImage m(emu::BuildSampleBios());
+  EXPECT_EQ(FALSE, Import(m, "100\t3\t0x7\n510\t4\t0x0\n101\t1\t0x9\n:LumfileID\t0x0001"));
+  EXPECT_EQ(Bytes({7, 7, 7}), Slice(m.Pins(), 100, 3));
+  EXPECT_EQ(0x0021, GBPinsGetWord(m.Handle(), 10));  // no bit 15 for a refused text
+}
+
+TEST_F(LumText, SubsystemKeySetsTheObjectsWord) {
+  MemoryImage m(emu::BuildSampleBios());
+  EXPECT_EQ(TRUE, Import(m, ":SubSystemVendorID\t0x12345678"));
+  EXPECT_EQ(0x12345678u, m.Data().m_oSubSys.ulSubsys);
+  EXPECT_EQ(FALSE, Import(m, ":SubSystemVendorID\t0x123456789"));
+  EXPECT_EQ(0x12345678u, m.Data().m_oSubSys.ulSubsys);
+}
+
+TEST_F(LumText, LongLinesAndTokens) {
+  // Of a long line the first 256 characters count and the one after them is dropped.
+  std::string first = "100\t1\t0x5";
+  first.resize(256, ' ');
+  MemoryImage m(emu::BuildSampleBios());
+  EXPECT_EQ(TRUE, Import(m, first + "Z101\t1\t0x6"));
+  EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
+
+  const std::string token127(127, '7');
+  EXPECT_EQ(TRUE, Import(m, ":" + token127.substr(1) + "\t1"));
+  EXPECT_EQ(FALSE, Import(m, ":" + token127 + "\t1"));
+  EXPECT_EQ(FALSE, Import(m, "12\t16\t'" + std::string(127, 'a') + "'"));
+  EXPECT_EQ(FALSE, Import(m, std::string(4000, '1')));
+}
+
+TEST_F(LumText, ZeroByteEndsALine) {
+  MemoryImage m(emu::BuildSampleBios());
+  const std::string text("100\t1\t0x5\0garbage\n101\t1\t0x6", 27);
+  EXPECT_EQ(TRUE, Import(m, text));
+  EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
+}
+
+TEST_F(LumText, StampWritesTodayAndLoadedCounterPlusOne) {
+  m_machine.SetLocalTime(Date(2005, 6, 30));
+  MemoryImage m(emu::BuildSampleBios());
+  ASSERT_EQ(TRUE, Import(m, "8\t2\t0x0099\n6\t2\t0x0001"));
+  LumUpdatePInSCountDate(m.Handle());
+  EXPECT_EQ(0x0ADE, GBPinsGetWord(m.Handle(), 6));
+  EXPECT_EQ(4, GBPinsGetWord(m.Handle(), 8));
+  EXPECT_EQ(0, Sum8(m.Pins(), 0, 512));
+  m_machine.SetLocalTime(Date(2027, 12, 31));
+  LumUpdatePInSCountDate(m.Handle());
+  EXPECT_EQ((27 << 9) | (12 << 5) | 31, GBPinsGetWord(m.Handle(), 6));
+  EXPECT_EQ(4, GBPinsGetWord(m.Handle(), 8));
+}
+
+TEST_F(LumText, ObjectTextCallsCheckThePins) {
+  Card(emu::kSampleDeviceLumivaneA);
+  emu::SampleBiosOptions o;
+  o.breakPinsChecksum = true;
+  MemoryImage bad(emu::BuildSampleBios(o));
+  std::string buffer(4096, '\0');
+  EXPECT_EQ(GB_SUCCESS, GBGetPInSInASCIIBuffer(bad.Handle(), buffer.data(), 4096));
+  EXPECT_EQ(GB_ERR_INVALID_PINS, GBSetPInSFromASCIIBuffer(bad.Handle(), buffer.data(), 10));
+
+  MemoryImage good(emu::BuildSampleBios());
+  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "1 1 x", 5));
+  EXPECT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5 trailing words", 24));
+  EXPECT_EQ(0, Sum8(good.Pins(), 0, 512));
+  EXPECT_EQ(5, good.Pins()[100]);
+  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "", -1));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBSetPInSFromASCIIBuffer(nullptr, "", 0));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBGetPInSInASCIIBuffer(nullptr, buffer.data(), 4096));
+}
+
+}  // namespace
+}  // namespace gbtest
