@@ -1,0 +1,347 @@
+// Programming runs and backups: /i, /k and /o as a technician runs them, what they print,
+// their exit status, and what the card's flash file holds afterwards.
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ScenarioSupport.h"
+
+namespace scenario {
+namespace {
+
+constexpr std::size_t kImageSize = emu::kSampleImageSize;
+constexpr std::size_t kDateOffset = 6;
+constexpr std::size_t kCounterOffset = 8;
+constexpr std::size_t kSerialOffset = 12;
+constexpr std::size_t kFileCounter = 9;
+constexpr std::size_t kCardCounter = 3;
+
+std::size_t BiosSize(const Bytes& image) { return image.at(2) * std::size_t{512}; }
+
+// The image a programming run must leave on the card: the file, with the card's PInS (or
+// the file's, for /k) stamped with the run's date and the counter + 1, the card's
+// calibration block right behind the new BIOS, the card's subsystem word, both checksums.
+Bytes ExpectedAfterUpdate(const Bytes& card, const Bytes& file, bool keepCardPins) {
+  Bytes image(kImageSize, 0xFF);
+  std::copy(file.begin(), file.end(), image.begin());
+  Bytes pins = keepCardPins ? Pins(card) : Pins(image);
+  const std::uint16_t counter = static_cast<std::uint16_t>(Word(pins, kCounterOffset) + 1);
+  pins[kDateOffset] = kDateWord & 0xFF;
+  pins[kDateOffset + 1] = kDateWord >> 8;
+  pins[kCounterOffset] = counter & 0xFF;
+  pins[kCounterOffset + 1] = counter >> 8;
+  pins.back() = static_cast<std::uint8_t>(pins.back() - Sum(pins, 0, pins.size()));
+  std::copy(pins.begin(), pins.end(), image.begin() + PinsOffset(image));
+  const std::size_t mcsSize = emu::SampleBiosOptions{}.mcsSize;
+  const auto cardMcs = card.begin() + static_cast<std::ptrdiff_t>(BiosSize(card));
+  std::copy(cardMcs, cardMcs + static_cast<std::ptrdiff_t>(mcsSize),
+            image.begin() + static_cast<std::ptrdiff_t>(BiosSize(image)));
+  std::copy(card.end() - 8, card.end() - 4, image.end() - 8);
+  const std::size_t last = BiosSize(image) - 1;
+  image[last] = static_cast<std::uint8_t>(image[last] - Sum(image, 0, BiosSize(image)));
+  return image;
+}
+
+class Programming : public ScenarioTest {
+ protected:
+  void SetUp() override {
+    ScenarioTest::SetUp();
+    Write("card.bin", m_card);
+    Write("new.bin", m_file);
+  }
+  // The card at 100 whose flash is card.bin, then the utility's arguments.
+  RunResult OnCard(const std::string& keys, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--card", "100,image=card.bin" + keys});
+    return Emu(args);
+  }
+  std::string Report() const { return kBanner + CardReport{}.Text(); }
+
+  const Bytes m_card = emu::BuildSampleBios();
+  const Bytes m_file = NewBiosFile();
+  const std::string m_newReport = FileReport("2.2 - 7 NV8", "TNV");
+};
+
+struct PartCase {
+  const char* flash;
+  const char* name;
+  std::size_t dots;
+};
+
+class ProgrammingOnEachPart : public Programming,
+                              public ::testing::WithParamInterface<PartCase> {};
+
+TEST_P(ProgrammingOnEachPart, KeepsTheCardsPinsCalibrationAndSubsystem) {
+  const PartCase& part = GetParam();
+  const RunResult run = OnCard(std::string(",flash=") + part.flash, {"/i", "new.bin"});
+  CardReport report;
+  report.part = part.name;
+  EXPECT_EQ(run.out, kBanner + report.Text() + m_newReport + kWarning + Dots(part.dots) + kUpdated);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 1);
+  const Bytes flash = Read("card.bin");
+  EXPECT_EQ(flash, ExpectedAfterUpdate(m_card, m_file, true));
+  EXPECT_EQ(PinsSerial(Pins(flash)), "TS05A00017");
+  EXPECT_EQ(Word(Pins(flash), kCounterOffset), kCardCounter + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
+                         ::testing::Values(PartCase{"m25p10", "ST M25P10", 48},
+                                           PartCase{"at25f1024", "ATMEL AT25F1024", 46},
+                                           PartCase{"sst25vf010", "SST SST25VF010", 46}));
+
+TEST_F(Programming, WithTheFilesOwnPins) {
+  const RunResult run = OnCard("", {"/k", "new.bin"});
+  EXPECT_EQ(run.out, Report() + m_newReport + kWarning + Dots(48) + kUpdated);
+  EXPECT_EQ(run.status, 1);
+  const Bytes flash = Read("card.bin");
+  EXPECT_EQ(flash, ExpectedAfterUpdate(m_card, m_file, false));
+  EXPECT_EQ(PinsSerial(Pins(flash)), "FILESERIAL01");
+  EXPECT_EQ(Word(Pins(flash), kCounterOffset), kFileCounter + 1);
+  EXPECT_EQ(Word(Pins(flash), kDateOffset), kDateWord);
+}
+
+struct RefusedFile {
+  const char* name;
+  Bytes content;  // empty: no such file
+  bool reported;  // the file report comes before the refusal
+  const char* error;
+};
+
+class RefusedFiles : public Programming, public ::testing::WithParamInterface<RefusedFile> {};
+
+TEST_P(RefusedFiles, LeaveTheCardUntouched) {
+  const RefusedFile& refused = GetParam();
+  if (!refused.content.empty()) {
+    Write(refused.name, refused.content);
+  }
+  const RunResult run = OnCard("", {"/i", refused.name});
+  EXPECT_EQ(run.out, Report() + (refused.reported ? FileReport("2.1 - 5 LV7", "TLV") : ""));
+  EXPECT_EQ(run.err, refused.error);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+Bytes OtherDeviceFile() {
+  emu::SampleBiosOptions options;
+  options.deviceId = emu::kSampleDeviceLumivaneB;
+  return emu::BuildSampleBios(options);
+}
+
+Bytes BrokenFile() {
+  emu::SampleBiosOptions options;
+  options.breakSignature = true;
+  return emu::BuildSampleBios(options);
+}
+
+Bytes OversizedFile() {
+  Bytes file = emu::BuildSampleBios();
+  file.push_back(0xFF);
+  return file;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, RefusedFiles,
+    ::testing::Values(
+        RefusedFile{"other.bin", OtherDeviceFile(), false,
+                    "ERROR! The selected BIOS file doesn't match your Tavrin graphics "
+                    "hardware.\n\n"},
+        RefusedFile{"broken.bin", BrokenFile(), false,
+                    "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
+        RefusedFile{"big.bin", OversizedFile(), true,
+                    "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
+        RefusedFile{"short.bin", Bytes(0x7FFD, 0x55), false,
+                    "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
+        RefusedFile{"missing.bin", {}, false,
+                    "ERROR! The following file couldn't be opened: missing.bin\n\n"}));
+
+TEST_F(Programming, FileThatCannotBeReadToItsEndIsNotOpened) {
+  std::filesystem::create_directory(Path("folder.bin"));
+  for (const char* sw : {"/i", "/k", "/s"}) {
+    const RunResult run = OnCard("", {sw, "folder.bin"});
+    EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: folder.bin\n\n") << sw;
+    EXPECT_EQ(run.status, 0);
+  }
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
+  emu::SampleBiosOptions broken;
+  broken.breakPinsChecksum = true;
+  const Bytes card = emu::BuildSampleBios(broken);
+  Write("card.bin", card);
+  CardReport report;
+  report.serial = "Unknown";
+
+  const RunResult kept = OnCard("", {"/i", "new.bin"});
+  EXPECT_EQ(kept.out, kBanner + report.Text() + m_newReport);
+  EXPECT_EQ(kept.err, kPinsUnrecognizable);
+  EXPECT_EQ(kept.status, 0);
+  EXPECT_EQ(Read("card.bin"), card);
+
+  const RunResult taken = OnCard("", {"/k", "new.bin"});
+  EXPECT_EQ(taken.out, kBanner + report.Text() + m_newReport + kWarning + Dots(48) + kUpdated);
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(card, m_file, false));
+}
+
+TEST_F(Programming, BackupAloneSavesTheWholeEepromAndWritesNothing) {
+  const RunResult run = OnCard("", {"/o", "old.bin"});
+  EXPECT_EQ(run.out, Report() + FileCreated("old.bin"));
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(Read("old.bin"), m_card);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(Programming, BackupAndProgrammingInEitherOrderSaveTheOldBios) {
+  for (const auto& args : {std::vector<std::string>{"/o", "old.bin", "/i", "new.bin"},
+                           std::vector<std::string>{"/i", "new.bin", "/o", "old.bin"}}) {
+    Write("card.bin", m_card);
+    const RunResult run = OnCard("", args);
+    const std::string created = FileCreated("old.bin");
+    const std::string loaded = m_newReport;
+    EXPECT_EQ(run.out, Report() + (args[0] == "/o" ? created + loaded : loaded + created) +
+                           kWarning + Dots(48) + kUpdated);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(Read("old.bin"), m_card);
+    EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(m_card, m_file, true));
+  }
+}
+
+TEST_F(Programming, BackupStaysWhenALaterSwitchFails) {
+  const RunResult run = OnCard("", {"/o", "old.bin", "/i", "missing.bin"});
+  EXPECT_EQ(run.out, Report() + FileCreated("old.bin"));
+  EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: missing.bin\n\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Read("old.bin"), m_card);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(Programming, FullDiskNeverLeavesAFileReportedAsCreated) {
+  for (const char* sw : {"/o", "/d", "/dmcs"}) {
+    ASSERT_EQ(symlink("/dev/full", Path("full.bin").c_str()), 0);
+    const RunResult run = OnCard("", {sw, "full.bin"});
+    EXPECT_EQ(run.out, Report()) << sw;
+    EXPECT_EQ(run.err, "ERROR! The following file couldn't be created: full.bin\n\n") << sw;
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(Exists("full.bin")) << sw;
+  }
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(Programming, BackupThatCannotBeCreatedFailsWithoutAMessage) {
+  const RunResult run = OnCard("", {"/o", "nowhere/old.bin", "/i", "new.bin"});
+  EXPECT_EQ(run.out, Report());
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(Programming, FileNameWithPercentIsShownLiterally) {
+  const RunResult run = OnCard("", {"/o", "a%s%n.bin"});
+  EXPECT_EQ(run.out, Report() + FileCreated("a%s%n.bin"));
+  EXPECT_EQ(Read("a%s%n.bin"), m_card);
+}
+
+// What each fault of the card does to a programming run.
+struct FaultCase {
+  const char* fault;
+  const char* error;        // standard error
+  bool warned;              // the warning and the write came before the failure
+  std::size_t bars;         // progress bars drawn
+  int status;
+  enum class Flash { Old, New, NewButOneByte } flash;
+};
+
+class FaultyCard : public Programming, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultyCard, ProgrammingRun) {
+  const FaultCase& fault = GetParam();
+  const RunResult run = OnCard(std::string(",fault=") + fault.fault, {"/i", "new.bin"});
+  std::string out = kBanner;
+  if (fault.warned) {
+    out += CardReport{}.Text() + m_newReport + kWarning;
+    for (std::size_t i = 0; i < fault.bars; ++i) {
+      out += Dots(48);
+    }
+    out += fault.status == 1 ? kUpdated : "";
+  }
+  EXPECT_EQ(run.out, out);
+  EXPECT_EQ(run.err, fault.error);
+  EXPECT_EQ(run.status, fault.status);
+  const Bytes flash = Read("card.bin");
+  const Bytes updated = ExpectedAfterUpdate(m_card, m_file, true);
+  switch (fault.flash) {
+    case FaultCase::Flash::Old:
+      EXPECT_EQ(flash, m_card);
+      break;
+    case FaultCase::Flash::New:
+      EXPECT_EQ(flash, updated);
+      break;
+    case FaultCase::Flash::NewButOneByte: {
+      std::size_t differences = 0;
+      for (std::size_t i = 0; i < kImageSize; ++i) {
+        differences += flash[i] != updated[i] ? 1 : 0;
+      }
+      EXPECT_EQ(differences, 1u);
+      break;
+    }
+  }
+}
+
+constexpr const char* kNoFlashPart =
+    "ERROR! Graphics hardware information couldn't be obtained. (#10003)\n\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultyCard,
+    ::testing::Values(
+        FaultCase{"lines-busy", kNoFlashPart, false, 0, 0, FaultCase::Flash::Old},
+        FaultCase{"no-flash", kNoFlashPart, false, 0, 0, FaultCase::Flash::Old},
+        FaultCase{"stuck-busy", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
+        FaultCase{"erase-hang", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
+        FaultCase{"wp-stuck", "", true, 1, 1, FaultCase::Flash::New},
+        FaultCase{"corrupt-pass=2", "", true, 3, 1, FaultCase::Flash::New},
+        FaultCase{"corrupt-pass=3", kNotUpdated, true, 3, 0, FaultCase::Flash::NewButOneByte}));
+
+TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
+  const RunResult cut = OnCard(",fault=power-cut=20000",
+                               {"/o", "backup.bin", "/d", "card.txt", "/i", "new.bin"});
+  EXPECT_EQ(cut.status, 113);
+  EXPECT_EQ(Read("backup.bin"), m_card);
+  const Bytes broken = Read("card.bin");
+  // The part was erased and only the first bytes of the new image reached it.
+  const Bytes updated = ExpectedAfterUpdate(m_card, m_file, true);
+  EXPECT_TRUE(std::equal(broken.begin(), broken.begin() + 20000, updated.begin()));
+  EXPECT_TRUE(std::all_of(broken.begin() + 20000, broken.end(), [](auto b) { return b == 0xFF; }));
+
+  // The card's own PInS is gone: only the backup's can be taken.
+  const RunResult refused = OnCard("", {"/i", "backup.bin"});
+  EXPECT_EQ(refused.err, kPinsUnrecognizable);
+  EXPECT_EQ(refused.status, 0);
+
+  // The backup's PInS, and the subsystem word from the text saved before the update.
+  const RunResult recovered = OnCard("", {"/k", "backup.bin", "/s", "card.txt"});
+  EXPECT_EQ(recovered.err, "");
+  EXPECT_EQ(recovered.status, 1);
+  const Bytes flash = Read("card.bin");
+  const Bytes pins = Pins(flash);
+  EXPECT_EQ(PinsSerial(pins), "TS05A00017");
+  EXPECT_EQ(Word(pins, kCounterOffset), kCardCounter + 1);
+  EXPECT_EQ(Word(pins, kDateOffset), kDateWord);
+  EXPECT_EQ(Sum(pins, 0, pins.size()), 0);
+  EXPECT_EQ(Dword(flash, kImageSize - 8), Dword(m_card, kImageSize - 8));
+  EXPECT_EQ(Sum(flash, 0, BiosSize(flash)), 0);
+  // Everything outside the PInS and the checksum byte is the backup's again.
+  const std::size_t pinsAt = PinsOffset(m_card);
+  for (std::size_t i = 0; i < kImageSize; ++i) {
+    if ((i < pinsAt || i >= pinsAt + emu::kSamplePinsSize) && i != BiosSize(m_card) - 1) {
+      ASSERT_EQ(flash[i], m_card[i]) << "offset " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace scenario

@@ -1,0 +1,161 @@
+#include "ScenarioSupport.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <sstream>
+
+namespace scenario {
+
+std::string CardReport::Text() const {
+  std::ostringstream text;
+  text << "Graphics card information\n"
+       << "\tModel:\t\t" << model << "\n"
+       << "\tSerial Number:\t" << serial << "\n"
+       << "\tPCI location:\tBus: " << bus << " Device: " << device << " Function: 0\n"
+       << "\tGraphics BIOS:\tVersion: " << version << "\n"
+       << "\t\t\tProduct ID: " << productId << "\n"
+       << "\tSerial EEPROM:\tType: " << part << "\n"
+       << "\t\t\tSize: 128 KBytes\n\n";
+  return text.str();
+}
+
+std::string FileReport(const std::string& version, const std::string& productId) {
+  return "Tavrin BIOS file information\tVersion:\n\tVersion:\t" + version +
+         "\n\tProduct ID:\t" + productId + "\n\n";
+}
+
+std::string Dots(std::size_t count) { return std::string(count, '.') + "\n\n"; }
+
+std::string FileCreated(const std::string& name) {
+  return "SUCCESS! The following file has been successfully created: " + name + "\n\n";
+}
+
+emu::SampleBiosOptions NewBiosOptions() {
+  emu::SampleBiosOptions options;
+  options.versionByte = 0x22;
+  options.build = 7;
+  options.versionExt = "NV8";
+  options.productId = "TNV";
+  options.serialNumber = "FILESERIAL01";
+  options.pinsCounter = 9;
+  options.subsystem = 0x77771F2E;
+  options.biosBlocks = 0x50;
+  options.pinsOffset = 0x7800;
+  options.withMcs = false;
+  return options;
+}
+
+Bytes NewBiosFile() {
+  Bytes file = emu::BuildSampleBios(NewBiosOptions());
+  file.resize(0x10000);
+  return file;
+}
+
+std::uint16_t Word(const Bytes& bytes, std::size_t offset) {
+  return static_cast<std::uint16_t>(bytes.at(offset) | (bytes.at(offset + 1) << 8));
+}
+
+std::uint32_t Dword(const Bytes& bytes, std::size_t offset) {
+  return Word(bytes, offset) | (static_cast<std::uint32_t>(Word(bytes, offset + 2)) << 16);
+}
+
+std::uint32_t PinsOffset(const Bytes& image) { return Word(image, emu::kSamplePinsPointerOffset); }
+
+Bytes Pins(const Bytes& image) {
+  const auto begin = image.begin() + PinsOffset(image);
+  return Bytes(begin, begin + emu::kSamplePinsSize);
+}
+
+std::uint8_t Sum(const Bytes& bytes, std::size_t begin, std::size_t end) {
+  return std::accumulate(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t{0},
+                         [](std::uint8_t sum, std::uint8_t b) {
+                           return static_cast<std::uint8_t>(sum + b);
+                         });
+}
+
+std::string PinsSerial(const Bytes& pins) {
+  const char* serial = reinterpret_cast<const char*>(pins.data() + 12);
+  return std::string(serial, strnlen(serial, 16));
+}
+
+void ScenarioTest::SetUp() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tvr-scenario-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  m_root = pattern;
+  m_work = m_root + "/work";
+  std::filesystem::create_directory(m_work);
+}
+
+void ScenarioTest::TearDown() { std::filesystem::remove_all(m_root); }
+
+RunResult ScenarioTest::Emu(const std::vector<std::string>& args) {
+  std::vector<std::string> all{"--date", kDate};
+  all.insert(all.end(), args.begin(), args.end());
+  return Run(TVRBIOS_EMU_PATH, all);
+}
+
+RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::string>& args) {
+  const std::string outPath = m_root + "/stdout";
+  const std::string errPath = m_root + "/stderr";
+  const pid_t child = fork();
+  if (child == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || chdir(m_work.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(127);
+    }
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& arg : args) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  RunResult result;
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  std::ifstream out(outPath, std::ios::binary);
+  result.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
+  std::ifstream err(errPath, std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return result;
+}
+
+std::string ScenarioTest::Path(const std::string& name) const { return m_work + "/" + name; }
+
+void ScenarioTest::Write(const std::string& name, const Bytes& bytes) {
+  std::ofstream file(Path(name), std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(file.good());
+}
+
+void ScenarioTest::WriteText(const std::string& name, const std::string& text) {
+  Write(name, Bytes(text.begin(), text.end()));
+}
+
+Bytes ScenarioTest::Read(const std::string& name) const {
+  std::ifstream file(Path(name), std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::string ScenarioTest::ReadText(const std::string& name) const {
+  const Bytes bytes = Read(name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+bool ScenarioTest::Exists(const std::string& name) const {
+  return std::filesystem::exists(std::filesystem::symlink_status(Path(name)));
+}
+
+}  // namespace scenario

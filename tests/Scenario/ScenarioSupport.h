@@ -1,0 +1,101 @@
+// Runs the programs as a user does: its own process in its own working directory, with
+// relative file names, standard output and standard error kept apart, and the exit status.
+// Also the texts every run prints and the pieces of a flash image the checks look at.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "EmuSampleBios.h"
+
+namespace scenario {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct RunResult {
+  int status = -1;  // the exit status, or -1 when the process did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Every run is dated so that the stamp in the PInS is known: 9 December 2026.
+constexpr const char* kDate = "2026-12-09";
+constexpr std::uint16_t kDateWord = (26 << 9) | (12 << 5) | 9;
+
+constexpr const char* kBanner =
+    "\nTavrin BIOS update utility - Version 1.65\n"
+    "Copyright (c) Tavrin. All rights reserved.\n\n";
+constexpr const char* kWarning =
+    "WARNING! Don't restart or turn off your computer while\n"
+    "         the BIOS of your Tavrin graphics hardware is\n"
+    "         being updated.\n\n";
+constexpr const char* kUpdated =
+    "SUCCESS! Programming of Tavrin BIOS is completed.\n\n"
+    "For changes to take effect, your computer must be restarted.\n"
+    "Before your computer is restarted, close all programs and\n"
+    "remove any disk from your disk drives.\n\n";
+constexpr const char* kNotUpdated =
+    "ERROR! The BIOS of your Tavrin graphics hardware couldn't be updated.\n\n";
+constexpr const char* kInvalidCmdLine = "ERROR! Invalid command line.\n\n";
+constexpr const char* kPinsUnrecognizable =
+    "ERROR! The product information structure in the\n"
+    "       current BIOS is unrecognizable.\n\n";
+constexpr const char* kLumivaneModel = "Tavrin Lumivane/Vesk/Orn card";
+
+// The card report as the sample card gives it, with what a test changes.
+struct CardReport {
+  std::string model = kLumivaneModel;
+  std::string serial = "TS05A00017";
+  int bus = 1;
+  int device = 0;
+  std::string version = "2.1 - 5 LV7";
+  std::string productId = "TLV";
+  std::string part = "ST M25P10";
+
+  std::string Text() const;
+};
+
+// A BIOS file's report.
+std::string FileReport(const std::string& version, const std::string& productId);
+// The progress bar: 46 dots for parts written in 256-byte pages, 48 for 128-byte pages.
+std::string Dots(std::size_t count);
+std::string FileCreated(const std::string& name);
+
+// The new BIOS the programming tests install: another version, serial number, counter and
+// subsystem word than the card's, a smaller BIOS, no calibration block, 64 KiB long.
+emu::SampleBiosOptions NewBiosOptions();
+Bytes NewBiosFile();
+
+// Pieces of an image.
+std::uint32_t PinsOffset(const Bytes& image);
+Bytes Pins(const Bytes& image);
+std::uint16_t Word(const Bytes& bytes, std::size_t offset);
+std::uint32_t Dword(const Bytes& bytes, std::size_t offset);
+std::uint8_t Sum(const Bytes& bytes, std::size_t begin, std::size_t end);
+std::string PinsSerial(const Bytes& pins);
+
+class ScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // tvrbios-emu with --date and the arguments.
+  RunResult Emu(const std::vector<std::string>& args);
+  // A program run with its arguments as they are.
+  RunResult Run(const std::string& program, const std::vector<std::string>& args);
+
+  void Write(const std::string& name, const Bytes& bytes);
+  void WriteText(const std::string& name, const std::string& text);
+  Bytes Read(const std::string& name) const;
+  std::string ReadText(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+  std::string Path(const std::string& name) const;
+
+  std::string m_root;  // holds the working directory and the captured streams
+  std::string m_work;
+};
+
+}  // namespace scenario
