@@ -36,7 +36,8 @@ std::unique_ptr<FlashStore> ContentOrErased(std::unique_ptr<FlashStore> flash) {
 Card::Card(const VirtualClock& clock, const CardOptions& options, std::unique_ptr<FlashStore> flash)
     : m_options((CheckAperture(options), options)),
       m_aperture(options.apertureSize, 0),
-      m_flash(options.part, ContentOrErased(std::move(flash)), clock, options.faults) {
+      m_flash(options.part, ContentOrErased(std::move(flash)), clock, options.faults,
+              options.flashStatus) {
   SetConfig16(kConfigVendorDevice, options.vendorId);
   SetConfig16(kConfigVendorDevice + 2, options.deviceId);
   SetConfig32(kConfigCommand, options.command);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "EmuFault.h"
@@ -59,6 +60,9 @@ struct CardOptions {
   std::uint32_t apertureBase = 0xF4000000;
   std::uint32_t apertureSize = 0x4000;
   FlashPart part = FlashPart::At25f1024;
+  // The part's block protection and lock bits at power-up; none gives the maker's value.
+  // 0x8C is a part that an earlier update left protected and locked.
+  std::optional<std::uint8_t> flashStatus;
   FaultSet faults;
 };
 

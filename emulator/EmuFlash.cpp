@@ -124,13 +124,13 @@ bool ParseFlashPart(std::string_view name, FlashPart& part) {
 }
 
 SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
-                   const FaultSet& faults)
+                   const FaultSet& faults, std::optional<std::uint8_t> statusBits)
     : m_part(part),
       m_spec(*kSpecs[static_cast<std::size_t>(part)]),
       m_store(std::move(store)),
       m_clock(clock),
       m_faults(faults),
-      m_nonVolatile(m_spec.powerUpStatus) {}
+      m_nonVolatile(statusBits.value_or(m_spec.powerUpStatus) & kStatusWritable) {}
 
 void SpiFlash::Select() {
   if (m_selected) return;

@@ -6,8 +6,10 @@
 // falling edge, most significant bit first. A command starts when chip select falls;
 // program, erase and status write take effect when it rises after a whole number of bytes.
 //
-// The non-volatile bits of the status register (block protection and bit 7) start at the
-// part's power-up value each time a part is made; they are not kept with the content.
+// The non-volatile bits of the status register (block protection and bit 7) are not kept
+// with the content: each part starts with the value its maker ships (SST: block protection
+// level 3; the others: 0), or with the bits its maker is given, as a card left locked by an
+// earlier update would start.
 #pragma once
 
 #include <array>
@@ -39,8 +41,9 @@ constexpr std::uint8_t kStatusLock = 0x80;
 class SpiFlash {
  public:
   // The part owns its store; `clock` must outlive it.
+  // `statusBits`: bits 2, 3 and 7 at power-up; others are dropped. None: the maker's value.
   SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
-           const FaultSet& faults = {});
+           const FaultSet& faults = {}, std::optional<std::uint8_t> statusBits = std::nullopt);
 
   // Pin events, as the card delivers them.
   void Select();    // chip select falls

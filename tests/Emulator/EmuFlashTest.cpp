@@ -282,20 +282,37 @@ TEST(FlashStatus, BitSevenLocksTheRegisterUntilBothProtectBitsAreSet) {
     rig.WriteEnable();
     rig.Command({kWriteStatus, 0x80});
     ASSERT_TRUE(rig.WaitReady());
-    ASSERT_EQ(rig.Status(), 0x80);
+    ASSERT_EQ(rig.Status(), 0x80) << "bit 7 may be set while the pin is low";
 
     for (std::uint32_t bits : {0u, 1u << 5, 1u << 15}) {
       rig.Write(kProtectRegister, (rig.Read(kProtectRegister) & ~kProtectWritable) | bits);
       rig.WriteEnable();
       rig.Command({kWriteStatus, 0x0C});
       ASSERT_TRUE(rig.WaitReady());
-      EXPECT_EQ(rig.Status() & 0x8C, 0x80) << "protect bits " << std::hex << bits;
+      EXPECT_EQ(rig.Status(), 0x80 | kStatusWriteEnable) << "protect bits " << std::hex << bits;
     }
     rig.SetWritable(true);
-    rig.WriteEnable();
     rig.Command({kWriteStatus, 0x0C});
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x0C);
+  }
+}
+
+TEST(FlashStatus, APartLeftLockedStartsLocked) {
+  for (FlashPart part : kParts) {
+    SCOPED_TRACE(FlashPartName(part));
+    CardOptions options = With(part);
+    options.flashStatus = 0xFF;
+    SpiRig rig(options);
+    EXPECT_EQ(rig.Status(), 0x8C) << "only the non-volatile bits are taken";
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x80});
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(rig.Status(), 0x8C | kStatusWriteEnable);
+    rig.SetWritable(true);
+    rig.Command({kWriteStatus, 0x80});
+    ASSERT_TRUE(rig.WaitReady());
+    EXPECT_EQ(rig.Status(), 0x80);
   }
 }
 
