@@ -1,0 +1,164 @@
+// The front end's own parts: joining the arguments, the root check through the platform,
+// and the emulator's option parser and machine.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "EmuFrontEnd.h"
+#include "UxLinCore.h"
+
+namespace {
+
+bool Join(std::vector<std::string> args, std::string& joined, std::size_t capacity = 256) {
+  std::vector<char*> argv{const_cast<char*>("tvrbios")};
+  for (std::string& arg : args) {
+    argv.push_back(arg.data());
+  }
+  std::vector<char> buffer(capacity, 'x');
+  const bool ok = ArgvToStr(static_cast<int>(argv.size()), argv.data(), buffer.data(), capacity);
+  joined = buffer.data();
+  return ok;
+}
+
+TEST(ArgumentJoin, SingleBlanksBetweenArgumentsNothingElseChanged) {
+  std::string joined;
+  ASSERT_TRUE(Join({"/I", "New File.bin", "/o", ""}, joined));
+  EXPECT_EQ(joined, "/I New File.bin /o ");
+  ASSERT_TRUE(Join({}, joined));
+  EXPECT_EQ(joined, "");
+}
+
+TEST(ArgumentJoin, AtMost255CharactersFitTheCommandString) {
+  std::string joined;
+  const std::string first(200, 'a');
+  EXPECT_TRUE(Join({first, std::string(54, 'b')}, joined));
+  EXPECT_EQ(joined.size(), 255u);
+  EXPECT_FALSE(Join({first, std::string(55, 'b')}, joined));
+  EXPECT_FALSE(Join({std::string(256, 'a')}, joined));
+  EXPECT_TRUE(Join({"ab"}, joined, 3));
+  EXPECT_FALSE(Join({"ab", ""}, joined, 3));
+}
+
+TEST(RootCheck, AsksThePlatformForTheUser) {
+  emu::Machine machine;
+  const emu::ScopedPlatform platform(machine);
+  machine.SetUserId(0);
+  EXPECT_TRUE(IsRoot());
+  machine.SetUserId(1000);
+  EXPECT_FALSE(IsRoot());
+}
+
+class EmulatorOptions : public ::testing::Test {
+ protected:
+  bool Parse(const std::vector<std::string>& args) {
+    return emu::ParseFrontEndOptions(args, m_options, m_error);
+  }
+  emu::FrontEndOptions m_options;
+  std::string m_error;
+};
+
+TEST_F(EmulatorOptions, NoCardGivesTheBuiltInCard) {
+  ASSERT_TRUE(Parse({"/i", "new.bin"}));
+  ASSERT_EQ(m_options.cards.size(), 1u);
+  const emu::FrontEndCard& card = m_options.cards[0];
+  EXPECT_EQ(card.location, 0x100u);
+  EXPECT_EQ(card.options.deviceId, emu::kLumivaneADeviceId);
+  EXPECT_EQ(card.options.part, emu::FlashPart::M25p10);
+  EXPECT_EQ(card.imageFile, "");
+  EXPECT_EQ(m_options.utilityArgs, (std::vector<std::string>{"/i", "new.bin"}));
+  EXPECT_EQ(m_options.uid, 0u);
+  EXPECT_FALSE(m_options.date);
+}
+
+TEST_F(EmulatorOptions, CardKeys) {
+  ASSERT_TRUE(Parse({"--card", "1a8,model=z-series,vendor=0x1234,subsys=90011F2E,flash=sst25vf010,"
+                               "image=c.bin,cfg40=0x0C000000,fault=stuck-busy,fault=corrupt-pass=2",
+                     "--card", "200,model=lumivane-b,devid=0A12", "/scan"}));
+  ASSERT_EQ(m_options.cards.size(), 2u);
+  const emu::CardOptions& first = m_options.cards[0].options;
+  EXPECT_EQ(m_options.cards[0].location, 0x1A8u);
+  EXPECT_EQ(first.deviceId, emu::kZSeriesDeviceId);
+  EXPECT_EQ(first.vendorId, 0x1234);
+  EXPECT_EQ(first.subsystemVendorId, 0x1F2E);
+  EXPECT_EQ(first.subsystemId, 0x9001);
+  EXPECT_EQ(first.part, emu::FlashPart::Sst25vf010);
+  EXPECT_EQ(m_options.cards[0].imageFile, "c.bin");
+  EXPECT_EQ(first.biosWord, 0x0C000000u);
+  EXPECT_TRUE(first.faults.stuckBusy);
+  EXPECT_EQ(first.faults.corruptPasses, 2u);
+  EXPECT_EQ(m_options.cards[1].options.deviceId, 0x0A12);
+  EXPECT_EQ(m_options.cards[1].options.part, emu::FlashPart::M25p10);
+}
+
+TEST_F(EmulatorOptions, UserDateStatsAndTheEndOfTheOptions) {
+  ASSERT_TRUE(Parse({"--uid", "1000", "--date", "2024-02-29", "--stats", "--", "--card"}));
+  EXPECT_EQ(m_options.uid, 1000u);
+  ASSERT_TRUE(m_options.date);
+  EXPECT_EQ(m_options.date->tm_year, 124);
+  EXPECT_EQ(m_options.date->tm_mon, 1);
+  EXPECT_EQ(m_options.date->tm_mday, 29);
+  EXPECT_TRUE(m_options.stats);
+  EXPECT_EQ(m_options.utilityArgs, std::vector<std::string>{"--card"});
+}
+
+TEST_F(EmulatorOptions, SampleBiosModel) {
+  ASSERT_TRUE(Parse({"--save-sample-bios", "z.bin,model=z-series"}));
+  EXPECT_EQ(m_options.sampleFile, "z.bin");
+  EXPECT_EQ(m_options.sampleDeviceId, emu::kZSeriesDeviceId);
+}
+
+TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {
+  const std::vector<std::vector<std::string>> refused{
+      {"--cards", "100"},
+      {"--card"},
+      {"--card", "10000"},
+      {"--card", "1g0"},
+      {"--card", "100,model=lumivane-c"},
+      {"--card", "100,devid=10000"},
+      {"--card", "100,flash=m25p20"},
+      {"--card", "100,image="},
+      {"--card", "100,fault=melt"},
+      {"--card", "100,fault=power-cut"},
+      {"--card", "100,colour=red"},
+      {"--card", "100", "--card", "0x100"},
+      {"--uid", "-1"},
+      {"--date", "2023-02-29"},
+      {"--date", "2024-13-01"},
+      {"--date", "24-01-01"},
+      {"--save-sample-bios", ",model=z-series"},
+      {"--save-sample-bios", "a.bin,model=x"},
+  };
+  for (const auto& args : refused) {
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+    m_error.clear();
+    EXPECT_FALSE(Parse(args));
+    EXPECT_FALSE(m_error.empty());
+    EXPECT_EQ(m_error.find('\n'), std::string::npos);
+  }
+}
+
+TEST_F(EmulatorOptions, MachineHoldsTheCardsWhereTheOptionsPutThem) {
+  ASSERT_TRUE(Parse({"--uid", "7", "--date", "2005-06-30", "--card", "108,subsys=12345678",
+                     "--card", "209,model=z-series"}));
+  const std::unique_ptr<emu::Machine> machine = emu::BuildMachine(m_options);
+  EXPECT_EQ(machine->UserId(), 7u);
+  std::tm date{};
+  ASSERT_TRUE(machine->LocalTime(date));
+  EXPECT_EQ(date.tm_year, 105);
+  EXPECT_EQ(date.tm_mon, 5);
+  EXPECT_EQ(date.tm_mday, 30);
+  ASSERT_TRUE(machine->RequestIoPrivilege());
+  // Configuration mechanism #1: bus 1 device 1, then bus 2 device 1 function 1.
+  machine->PortWrite(0xCF8, 4, 0x80010800);
+  EXPECT_EQ(machine->PortRead(0xCFC, 4), 0x0A101F2Eu);
+  machine->PortWrite(0xCF8, 4, 0x80010800 | 0x2C);
+  EXPECT_EQ(machine->PortRead(0xCFC, 4), 0x12345678u);
+  machine->PortWrite(0xCF8, 4, 0x80020900);
+  EXPECT_EQ(machine->PortRead(0xCFC, 4), 0x0B301F2Eu);
+  machine->PortWrite(0xCF8, 4, 0x80010000);
+  EXPECT_EQ(machine->PortRead(0xCFC, 4), 0xFFFFFFFFu);
+}
+
+}  // namespace
