@@ -113,20 +113,9 @@ std::string_view FlashPartName(FlashPart part) {
   return kSpecs[static_cast<std::size_t>(part)]->name;
 }
 
-bool ParseFlashPart(std::string_view name, FlashPart& part) {
-  for (std::size_t i = 0; i < kSpecs.size(); ++i) {
-    if (kSpecs[i]->name == name) {
-      part = static_cast<FlashPart>(i);
-      return true;
-    }
-  }
-  return false;
-}
-
 SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
                    const FaultSet& faults, std::optional<std::uint8_t> statusBits)
-    : m_part(part),
-      m_spec(*kSpecs[static_cast<std::size_t>(part)]),
+    : m_spec(*kSpecs[static_cast<std::size_t>(part)]),
       m_store(std::move(store)),
       m_clock(clock),
       m_faults(faults),

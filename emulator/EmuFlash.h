@@ -28,8 +28,6 @@ enum class FlashPart : std::uint8_t { At25f1024, M25p10, Sst25vf010 };
 
 // "AT25F1024", "M25P10", "SST25VF010".
 std::string_view FlashPartName(FlashPart part);
-// The part named as FlashPartName gives it; false for any other name.
-bool ParseFlashPart(std::string_view name, FlashPart& part);
 
 // Status register bits.
 constexpr std::uint8_t kStatusBusy = 0x01;
@@ -56,11 +54,9 @@ class SpiFlash {
   void SetWriteProtectPin(bool high) { m_writeProtectHigh = high; }
 
   // For tests and the front end.
-  FlashPart Part() const { return m_part; }
   std::uint8_t Status() const;
   FlashStore& Store() { return *m_store; }
   const FlashStore& Store() const { return *m_store; }
-  std::uint64_t ProgrammedBytes() const { return m_programmedBytes; }
 
   // The parts' table, defined with it.
   enum class Op : std::uint8_t;
@@ -68,7 +64,6 @@ class SpiFlash {
   struct Spec;
 
  private:
-
   void OnByte(std::uint8_t byte);
   void OnOpcode(std::uint8_t opcode);
   void OnHeaderComplete();
@@ -110,7 +105,6 @@ class SpiFlash {
     std::uint8_t bitsLeft = 0;
   };
 
-  FlashPart m_part;
   const Spec& m_spec;
   std::unique_ptr<FlashStore> m_store;
   const VirtualClock& m_clock;

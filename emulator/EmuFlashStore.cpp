@@ -76,7 +76,12 @@ int OpenOrCreate(const std::string& path, const std::vector<std::uint8_t>& initi
   const int created = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (created < 0) FailOnFile(path, "cannot create", errno);
   FileDescriptor guard(created);
-  WriteAll(path, created, bytes);
+  try {
+    WriteAll(path, created, bytes);
+  } catch (...) {
+    ::unlink(path.c_str());  // a half-written file would later be refused as the wrong size
+    throw;
+  }
   const int kept = ::dup(created);
   if (kept < 0) FailOnFile(path, "cannot keep open", errno);
   return kept;

@@ -18,7 +18,6 @@ class FlashStore {
   virtual ~FlashStore() = default;
   std::uint8_t* Bytes() { return m_bytes; }
   const std::uint8_t* Bytes() const { return m_bytes; }
-  std::size_t Size() const { return kFlashCapacity; }
   std::vector<std::uint8_t> Copy() const { return {m_bytes, m_bytes + kFlashCapacity}; }
 
   // `content` is kFlashCapacity bytes, or empty for an erased part (all 0xFF).
