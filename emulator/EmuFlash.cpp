@@ -31,7 +31,7 @@ struct SpiFlash::OpcodeEntry {
   bool startsAtAddressBit0;
 };
 
-struct SpiFlash::Spec {
+struct SpiFlash::PartTraits {
   std::string_view name;
   std::uint32_t pageSize;  // bytes one program command keeps
   std::uint8_t powerUpStatus;
@@ -71,7 +71,7 @@ constexpr Entry Identify(std::uint8_t opcode, std::uint8_t header, std::array<st
   return {opcode, Op::Identify, header, answer, length, repeats, startsAtAddressBit0};
 }
 
-constexpr SpiFlash::Spec kAt25f1024{
+constexpr SpiFlash::PartTraits kAt25f1024{
     "AT25F1024", 256, 0x00, 0, 20 * kMicro, 2000 * kMilli, 10 * kMilli,
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
@@ -79,7 +79,7 @@ constexpr SpiFlash::Spec kAt25f1024{
       Identify(0x15, 0, {0x1F, 0x60}, 2, false, false)}},
     8};
 
-constexpr SpiFlash::Spec kM25p10{
+constexpr SpiFlash::PartTraits kM25p10{
     "M25P10", 128, 0x00, 1400 * kMicro, 0, 1700 * kMilli, 5 * kMilli,
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
@@ -87,7 +87,7 @@ constexpr SpiFlash::Spec kM25p10{
       Identify(0xAB, kAddressBytes, {0x10, 0x10}, 1, true, false)}},
     8};
 
-constexpr SpiFlash::Spec kSst25vf010{
+constexpr SpiFlash::PartTraits kSst25vf010{
     "SST25VF010", 1, kStatusBlockProtect, 0, 14 * kMicro, 70 * kMilli, 10 * kMicro,
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0xAF, Op::AutoIncrement, kAddressBytes), Plain(0x06, Op::WriteEnable),
@@ -98,7 +98,7 @@ constexpr SpiFlash::Spec kSst25vf010{
     11};
 
 // Indexed by FlashPart.
-constexpr std::array<const SpiFlash::Spec*, 3> kSpecs{&kAt25f1024, &kM25p10, &kSst25vf010};
+constexpr std::array<const SpiFlash::PartTraits*, 3> kPartTraits{&kAt25f1024, &kM25p10, &kSst25vf010};
 
 // During auto-address-increment programming the part takes only these.
 constexpr std::array<Op, 3> kAutoIncrementOps{Op::ReadStatus, Op::AutoIncrement, Op::WriteDisable};
@@ -110,16 +110,16 @@ bool AllowedDuringAutoIncrement(Op op) {
 }  // namespace
 
 std::string_view FlashPartName(FlashPart part) {
-  return kSpecs[static_cast<std::size_t>(part)]->name;
+  return kPartTraits[static_cast<std::size_t>(part)]->name;
 }
 
 SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
                    const FaultSet& faults, std::optional<std::uint8_t> statusBits)
-    : m_spec(*kSpecs[static_cast<std::size_t>(part)]),
+    : m_traits(*kPartTraits[static_cast<std::size_t>(part)]),
       m_store(std::move(store)),
       m_clock(clock),
       m_faults(faults),
-      m_nonVolatile(statusBits.value_or(m_spec.powerUpStatus) & kStatusWritable) {}
+      m_nonVolatile(statusBits.value_or(m_traits.powerUpStatus) & kStatusWritable) {}
 
 void SpiFlash::Select() {
   if (m_selected) return;
@@ -185,8 +185,8 @@ void SpiFlash::OnByte(std::uint8_t byte) {
 void SpiFlash::OnOpcode(std::uint8_t opcode) {
   const bool statusWriteEnabled = m_writeStatusEnable;
   m_writeStatusEnable = false;
-  const auto begin = m_spec.opcodes.begin();
-  const auto end = begin + m_spec.opcodeCount;
+  const auto begin = m_traits.opcodes.begin();
+  const auto end = begin + m_traits.opcodeCount;
   const auto found = std::find_if(begin, end, [opcode](const Entry& e) { return e.opcode == opcode; });
   if (found == end) return;
   if (Busy() && found->op != Op::ReadStatus) return;
@@ -215,7 +215,7 @@ void SpiFlash::OnHeaderComplete() {
 
 void SpiFlash::OnDataByte(std::uint8_t byte) {
   Command& command = m_command;
-  const std::uint32_t page = m_spec.pageSize;
+  const std::uint32_t page = m_traits.pageSize;
   // Past the end of the page the address wraps to its start: the last page-worth is kept.
   command.page[(command.address % page + command.dataBytes) % page] = byte;
   command.lastData = byte;
@@ -280,7 +280,7 @@ void SpiFlash::CommitWriteStatus() {
   if (!m_writeProtectHigh && (m_nonVolatile & kStatusLock) != 0) return;
   m_nonVolatile = command.lastData & kStatusWritable;
   m_writeEnable = false;
-  StartBusy(m_spec.writeStatusNs);
+  StartBusy(m_traits.writeStatusNs);
 }
 
 void SpiFlash::CommitChipErase() {
@@ -291,13 +291,13 @@ void SpiFlash::CommitChipErase() {
     return;
   }
   std::fill_n(m_store->Bytes(), kFlashCapacity, kErased);
-  StartBusy(m_spec.chipEraseNs);
+  StartBusy(m_traits.chipEraseNs);
 }
 
 void SpiFlash::CommitProgram() {
   const Command& command = m_command;
   if (command.bytes < kShortestProgram || !m_writeEnable) return;
-  const std::uint32_t page = m_spec.pageSize;
+  const std::uint32_t page = m_traits.pageSize;
   const std::uint32_t base = command.address - command.address % page;
   const std::uint32_t kept = std::min(command.dataBytes, page);
   const std::uint32_t first = command.dataBytes >= page ? 0 : command.address % page;
@@ -309,7 +309,7 @@ void SpiFlash::CommitProgram() {
     const std::uint32_t offset = (first + i) % page;
     ProgramByte(base + offset, command.page[offset]);
   }
-  StartBusy(m_spec.programNsPerCommand + m_spec.programNsPerByte * kept);
+  StartBusy(m_traits.programNsPerCommand + m_traits.programNsPerByte * kept);
 }
 
 void SpiFlash::CommitAutoIncrement() {
@@ -326,7 +326,7 @@ void SpiFlash::CommitAutoIncrement() {
   if (m_autoAddressEnded) return;
   if (!Protected(m_autoAddress)) {
     ProgramByte(m_autoAddress, command.lastData);
-    StartBusy(m_spec.programNsPerCommand + m_spec.programNsPerByte);
+    StartBusy(m_traits.programNsPerCommand + m_traits.programNsPerByte);
   }
   if (m_autoAddress == kLastAddress) {
     m_autoAddressEnded = true;

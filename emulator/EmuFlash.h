@@ -61,7 +61,7 @@ class SpiFlash {
   // The parts' table, defined with it.
   enum class Op : std::uint8_t;
   struct OpcodeEntry;
-  struct Spec;
+  struct PartTraits;
 
  private:
   void OnByte(std::uint8_t byte);
@@ -105,7 +105,7 @@ class SpiFlash {
     std::uint8_t bitsLeft = 0;
   };
 
-  const Spec& m_spec;
+  const PartTraits& m_traits;
   std::unique_ptr<FlashStore> m_store;
   const VirtualClock& m_clock;
   FaultSet m_faults;
