@@ -1,0 +1,246 @@
+// Reading and writing the whole part: what reaches the card, in what order, with which
+// progress reports, and how the protections end after success and after each failure.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "SEWriteLog.h"
+
+namespace setest {
+namespace {
+
+using Tokens = std::vector<std::string>;
+
+emu::CardOptions WithPart(emu::FlashPart part) {
+  emu::CardOptions options;
+  options.part = part;
+  return options;
+}
+
+// A ready object on a card whose flash holds `old`, with the identification forgotten.
+class Transfer {
+ public:
+  explicit Transfer(emu::CardOptions options, emu::AccessCosts costs = {})
+      : old(Pattern(1)), image(Pattern(2)), rig(options, old, costs), log(rig) {
+    created = rig.Create();
+    rig.card().ClearEvents();
+    rig.machine().ResetStats();
+    log.Install();
+  }
+  SE_ERR Write() { return SEWrite(rig.handle(), image.data(), 0, 131072); }
+  bool EndsProtected() {
+    const bool pinLow = (rig.Register(SE_REG_HW_PROTECTION) & emu::kProtectWritable) == 0;
+    const bool levelThree = (rig.card().Flash().Status() & 0x8C) == 0x8C;
+    const bool linesReleased = (rig.Register(SE_REG_SERIAL_LINES) & emu::kLineBypass) == 0;
+    return pinLow && levelThree && linesReleased;
+  }
+
+  Bytes old;
+  Bytes image;
+  Rig rig;
+  ProgressLog log;
+  SE_ERR created;
+};
+
+struct WriteCase {
+  emu::FlashPart part;
+  std::uint32_t page;
+  INT32 reportStep;
+  bool firstReportSelected;
+  std::uint32_t firstReportBits;
+  Tokens summary;
+};
+
+class FullWrite : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
+  const WriteCase& expected = GetParam();
+  Transfer transfer(WithPart(expected.part));
+  ASSERT_EQ(transfer.created, SE_OK);
+  ASSERT_EQ(transfer.Write(), SE_OK);
+
+  EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
+  const auto& events = transfer.rig.card().Events();
+  EXPECT_EQ(Summary(events), expected.summary);
+  std::vector<std::uint32_t> pages;
+  for (std::uint32_t address = 0; expected.page > 1 && address < 131072; address += expected.page) {
+    pages.push_back(address);
+  }
+  EXPECT_EQ(PageAddresses(events, expected.page), pages);
+  EXPECT_TRUE(transfer.EndsProtected());
+
+  const ProgressLog& log = transfer.log;
+  EXPECT_EQ(log.positions, Positions(expected.reportStep));
+  EXPECT_EQ(log.totals, std::vector<INT32>(log.positions.size(), 131072));
+  EXPECT_EQ(log.firstSelected, expected.firstReportSelected);
+  EXPECT_EQ(log.firstBits, expected.firstReportBits);
+  // Page parts report with the page's bytes sent and the part still selected, before it
+  // programs anything; the SST part reports after each 256th byte went in.
+  if (expected.page > 1) {
+    ASSERT_EQ(log.flashAtFirst.size(), 131072u);
+    EXPECT_EQ(Bytes(log.flashAtFirst.begin(), log.flashAtFirst.begin() + expected.page),
+              Bytes(expected.page, 0xFF));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachPart, FullWrite,
+    ::testing::Values(
+        WriteCase{emu::FlashPart::At25f1024, 256, 256, true, (4 + 256) * 8,
+                  {"hw-writable", "06", "01 80", "06", "62", "06+02 x512", "03 131072", "06",
+                   "01 8C", "hw-protected"}},
+        WriteCase{emu::FlashPart::M25p10, 128, 128, true, (4 + 128) * 8,
+                  {"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072", "06",
+                   "01 8C", "hw-protected"}},
+        WriteCase{emu::FlashPart::Sst25vf010, 1, 256, false, 2 * 8,
+                  {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000", "AF x131071",
+                   "04", "03 131072", "50", "01 8C", "hw-protected"}}));
+
+TEST(WriteRetries, OneCorruptedPassIsMendedByASecondPassWithoutANewErase) {
+  emu::CardOptions options = WithPart(emu::FlashPart::At25f1024);
+  options.faults.corruptPasses = 1;
+  Transfer transfer(options);
+  ASSERT_EQ(transfer.Write(), SE_OK);
+  EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
+  EXPECT_EQ(Summary(transfer.rig.card().Events()),
+            (Tokens{"hw-writable", "06", "01 80", "06", "62", "06+02 x512", "03 131072",
+                    "06+02 x512", "03 131072", "06", "01 8C", "hw-protected"}));
+  EXPECT_EQ(transfer.log.positions, Positions(256, 2));
+  EXPECT_TRUE(transfer.EndsProtected());
+}
+
+TEST(WriteRetries, ThreeCorruptedPassesFailAfterTheThirdWithTheProtectionBack) {
+  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
+  options.faults.corruptPasses = 3;
+  Transfer transfer(options);
+  EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
+  EXPECT_FALSE(transfer.rig.Flash() == transfer.image);
+  EXPECT_EQ(Summary(transfer.rig.card().Events()),
+            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072",
+                    "06+02 x1024", "03 131072", "06+02 x1024", "03 131072", "06", "01 8C",
+                    "hw-protected"}));
+  EXPECT_EQ(transfer.log.positions, Positions(128, 3));
+  EXPECT_TRUE(transfer.EndsProtected());
+}
+
+// Slow port accesses make each 1 ms delay a handful of polls, so the whole watch period
+// (200000 status reads) runs in reasonable host time. The part stays busy, so the level-3
+// status write is lost, but the card's own protection is applied.
+TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgain) {
+  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
+  options.faults.eraseHang = true;
+  emu::AccessCosts costs;
+  costs.portNs = 250000;
+  Transfer transfer(options, costs);
+  ASSERT_EQ(transfer.created, SE_OK);
+  const std::uint64_t startNs = transfer.rig.machine().Clock().Now();
+  EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
+  EXPECT_EQ(Summary(transfer.rig.card().Events()),
+            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06", "01 8C", "hw-protected"}));
+  // The erase's watch period, and at most two bounded waits of the protection steps.
+  const std::uint64_t statusReads = transfer.rig.card().StatusReads();
+  EXPECT_GE(statusReads, 200000u);
+  EXPECT_LE(statusReads, 200000u + 2 * 2001);
+  EXPECT_GE(transfer.rig.machine().Clock().Now() - startNs, 200000ull * 1000 * 1000);
+  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
+  EXPECT_EQ(transfer.rig.Register(SE_REG_HW_PROTECTION) & emu::kProtectWritable, 0u);
+  EXPECT_EQ(transfer.rig.Register(SE_REG_SERIAL_LINES) & emu::kLineBypass, 0u);
+}
+
+TEST(WriteFailures, AWrongSizeOrStartIsRefusedBeforeAnythingReachesTheCard) {
+  Transfer transfer(WithPart(emu::FlashPart::At25f1024));
+  const std::vector<std::pair<UINT32, UINT32>> ranges = {
+      {0, 131071}, {1, 131072}, {0, 131073}, {0, 0}, {131072, 131072}};
+  for (const auto& [start, size] : ranges) {
+    EXPECT_EQ(SEWrite(transfer.rig.handle(), transfer.image.data(), start, size), SE_ERR_WRITE);
+  }
+  EXPECT_EQ(SEWrite(transfer.rig.handle(), nullptr, 0, 131072), SE_ERR_WRITE);
+  const emu::Counters& stats = transfer.rig.machine().Stats();
+  EXPECT_EQ(stats.deviceReads + stats.deviceWrites + stats.portReads + stats.portWrites, 0u);
+  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
+}
+
+// The part's status register is locked (bit 7) and the card's protection register ignores
+// writes, so level 0 cannot be reached: the write must not leave the protection lifted.
+TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
+  emu::CardOptions options = WithPart(emu::FlashPart::At25f1024);
+  options.faults.wpStuck = true;
+  Transfer transfer(options);
+  ASSERT_EQ(SE128KSetProtection(transfer.rig.handle(), 3), TRUE);
+  transfer.rig.card().ClearEvents();
+  EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
+  EXPECT_EQ(Summary(transfer.rig.card().Events()),
+            (Tokens{"hw-writable", "06", "01 80", "06", "01 8C", "hw-protected"}));
+  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
+}
+
+TEST(SetProtection, ConfirmsOnlyTheLevelThePartReportsBack) {
+  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
+  options.faults.wpStuck = true;
+  Transfer transfer(options);
+  const SEHANDLE hSE = transfer.rig.handle();
+  EXPECT_EQ(SE128KSetProtection(hSE, 3), TRUE);
+  EXPECT_EQ(transfer.rig.card().Flash().Status() & 0x8C, 0x8C);
+  EXPECT_EQ(SE128KSetProtection(hSE, 0), FALSE) << "locked while the pin is held low";
+  EXPECT_EQ(SE128KSetProtection(hSE, 3), TRUE);
+  EXPECT_EQ(SE128KSetProtection(hSE, 4), FALSE);
+  UINT8 status = 0;
+  EXPECT_EQ(SE128KReadStatusSPI(hSE, &status), TRUE);
+  EXPECT_EQ(status, transfer.rig.card().Flash().Status());
+}
+
+TEST(Read, AFullReadEqualsTheFlash) {
+  Transfer transfer(WithPart(emu::FlashPart::M25p10));
+  Bytes buffer(131072, 0);
+  ASSERT_EQ(SERead(transfer.rig.handle(), 0, 131072, buffer.data()), SE_OK);
+  EXPECT_TRUE(buffer == transfer.old);
+  EXPECT_TRUE(transfer.log.positions.empty());
+}
+
+// Besides the bytes themselves: the transaction frame (4 reads, 3 writes), chip select
+// low and high, bypass off, the command and address (4 bytes out) and 25 reads and 17
+// writes per byte in, no access more.
+TEST(Read, ARangeCostsExactlyTheProtocolsAccesses) {
+  Transfer transfer(WithPart(emu::FlashPart::Sst25vf010));
+  Bytes buffer(16, 0);
+  ASSERT_EQ(SERead(transfer.rig.handle(), 0x12345, 16, buffer.data()), SE_OK);
+  EXPECT_EQ(buffer, Bytes(transfer.old.begin() + 0x12345, transfer.old.begin() + 0x12345 + 16));
+  EXPECT_EQ(transfer.rig.RegisterReads(SE_REG_SERIAL_LINES), 4 + 1 + 100 + 25 * 16 + 1 + 1u);
+  EXPECT_EQ(transfer.rig.RegisterWrites(SE_REG_SERIAL_LINES), 3 + 1 + 100 + 17 * 16 + 1 + 1u);
+  EXPECT_EQ(transfer.rig.machine().Stats().deviceReads, 4 + 1 + 100 + 25 * 16 + 1 + 1u);
+  const auto& events = transfer.rig.card().Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(Bytes(events[0].head.begin(), events[0].head.begin() + 4),
+            (Bytes{0x03, 0x01, 0x23, 0x45}));
+}
+
+TEST(Read, ASizeOfZeroSendsTheCommandAndAddressOnly) {
+  Transfer transfer(WithPart(emu::FlashPart::At25f1024));
+  Bytes buffer(4, 0xEE);
+  EXPECT_EQ(SERead(transfer.rig.handle(), 0x000102, 0, buffer.data()), SE_OK);
+  EXPECT_EQ(SERead(transfer.rig.handle(), 0x000102, 0, nullptr), SE_OK);
+  EXPECT_EQ(buffer, Bytes(4, 0xEE));
+  const auto& events = transfer.rig.card().Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].head, (Bytes{0x03, 0x00, 0x01, 0x02}));
+  EXPECT_EQ(events[0].length, 4u);
+}
+
+TEST(Read, BusyLinesOrNoBufferFailTheReadAndLeaveTheBufferAlone) {
+  Transfer transfer(WithPart(emu::FlashPart::At25f1024));
+  Bytes buffer(8, 0xEE);
+  EXPECT_EQ(SERead(transfer.rig.handle(), 0, 8, nullptr), SE_ERR_READ);
+  EXPECT_EQ(transfer.rig.machine().Stats().deviceReads, 0u);
+  SERegisterAccess_WriteDword(transfer.rig.handle(), SE_REG_SERIAL_LINES,
+                              transfer.rig.Register(SE_REG_SERIAL_LINES) | emu::kLineBypass);
+  EXPECT_EQ(SERead(transfer.rig.handle(), 0, 8, buffer.data()), SE_ERR_READ);
+  EXPECT_EQ(buffer, Bytes(8, 0xEE));
+  EXPECT_TRUE(transfer.rig.card().Events().empty());
+}
+
+}  // namespace
+}  // namespace setest
