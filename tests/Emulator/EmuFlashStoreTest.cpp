@@ -1,28 +1,13 @@
 // Where a part's bytes live: in memory, or in a file that is the flash.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
-#include "EmuFlashStore.h"
+#include "SpiRig.h"
 
-namespace emu {
+namespace emu::test {
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-std::string TempPath(const char* name) {
-  const std::string path = testing::TempDir() + "store-" + std::to_string(::getpid()) + "-" + name;
-  std::remove(path.c_str());
-  return path;
-}
-
-Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -42,7 +27,7 @@ TEST(FlashStore, MemoryHoldsTheContentOrStartsErased) {
 }
 
 TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
-  const std::string path = TempPath("create.bin");
+  const std::string path = FreshPath("create.bin");
   {
     auto store = FlashStore::MapFile(path, Counting());
     EXPECT_EQ(store->Copy(), Counting());
@@ -57,7 +42,7 @@ TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
 }
 
 TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
-  const std::string shortFile = TempPath("short.bin");
+  const std::string shortFile = FreshPath("short.bin");
   WriteFile(shortFile, Bytes(1000, 0xFF));
   try {
     FlashStore::MapFile(shortFile);
@@ -68,7 +53,7 @@ TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
   EXPECT_EQ(ReadFile(shortFile).size(), 1000u) << "left as it was";
   std::remove(shortFile.c_str());
 
-  const std::string nowhere = testing::TempDir() + "no-such-dir/flash.bin";
+  const std::string nowhere = "no-such-dir/flash.bin";
   try {
     FlashStore::MapFile(nowhere);
     ADD_FAILURE() << "created a file in a missing folder";
@@ -76,10 +61,10 @@ TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
     EXPECT_EQ(std::string(e.what()), "flash file " + nowhere + ": cannot create: No such file or directory");
   }
 
-  const std::string unwritten = TempPath("bad-content.bin");
+  const std::string unwritten = FreshPath("bad-content.bin");
   EXPECT_THROW(FlashStore::MapFile(unwritten, Bytes(10)), std::invalid_argument);
   EXPECT_FALSE(std::ifstream(unwritten).good()) << "no file made for bad content";
 }
 
 }  // namespace
-}  // namespace emu
+}  // namespace emu::test

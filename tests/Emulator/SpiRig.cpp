@@ -1,5 +1,8 @@
 #include "SpiRig.h"
 
+#include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace emu::test {
@@ -93,6 +96,17 @@ bool SpiRig::WaitReady(std::uint32_t maxPolls) {
 void SpiRig::SetWritable(bool writable) {
   const std::uint32_t value = Read(kProtectRegister);
   Write(kProtectRegister, writable ? value | kProtectWritable : value & ~kProtectWritable);
+}
+
+std::string FreshPath(const std::string& name) {
+  const std::string path = "emu-test-" + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 Bytes Header(std::uint8_t opcode, std::uint32_t address) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "EmuCard.h"
@@ -68,6 +69,12 @@ class SpiRig {
   Card* m_card;
   std::uintptr_t m_aperture;
 };
+
+// A path in the working directory for `name`, with no file there yet. Not named after the
+// process: a death test's child runs the test again and must reach the same file; separate
+// build trees do not share it.
+std::string FreshPath(const std::string& name);
+Bytes ReadFile(const std::string& path);
 
 // `opcode` and the three address bytes, high first.
 Bytes Header(std::uint8_t opcode, std::uint32_t address);
