@@ -1,0 +1,72 @@
+// A verification buffer that cannot be allocated counts as a failed verification. The
+// array allocation functions of this test program are replaced so that a test can refuse
+// exactly the capacity-sized request.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "SEWriteLog.h"
+
+namespace {
+bool g_refuseCapacity = false;
+
+void* Allocate(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
+
+class RefuseCapacity {
+ public:
+  RefuseCapacity() { g_refuseCapacity = true; }
+  ~RefuseCapacity() { g_refuseCapacity = false; }
+  RefuseCapacity(const RefuseCapacity&) = delete;
+  RefuseCapacity& operator=(const RefuseCapacity&) = delete;
+};
+}  // namespace
+
+void* operator new[](std::size_t size) {
+  void* block = Allocate(size);
+  if (block == nullptr) {
+    throw std::bad_alloc();
+  }
+  return block;
+}
+
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return g_refuseCapacity && size == SE_CAPACITY ? nullptr : Allocate(size);
+}
+
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
+
+namespace setest {
+namespace {
+
+TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBack) {
+  emu::CardOptions options;
+  options.part = emu::FlashPart::M25p10;
+  const Bytes image = Pattern(7);
+  Rig rig(options, Pattern(8));
+  ASSERT_EQ(rig.Create(), SE_OK);
+  ProgressLog log(rig);
+  log.Install();
+  rig.card().ClearEvents();
+  Bytes buffer = image;
+  {
+    RefuseCapacity refuse;
+    EXPECT_EQ(SEWrite(rig.handle(), buffer.data(), 0, 131072), SE_ERR_WRITE);
+  }
+  EXPECT_EQ(Summary(rig.card().Events()),
+            (std::vector<std::string>{"hw-writable", "06", "01 80", "06", "C7", "06+02 x3072",
+                                      "06", "01 8C", "hw-protected"}));
+  const std::vector<std::uint32_t> addresses = PageAddresses(rig.card().Events(), 128);
+  ASSERT_EQ(addresses.size(), 3072u);
+  for (std::uint32_t i = 0; i < 3072; ++i) {
+    ASSERT_EQ(addresses[i], i % 1024 * 128) << "every pass starts again from offset 0";
+  }
+  EXPECT_EQ(log.positions, Positions(128, 3));
+  EXPECT_TRUE(rig.Flash() == image) << "programming itself went well";
+  EXPECT_EQ(rig.Register(SE_REG_HW_PROTECTION) & emu::kProtectWritable, 0u);
+}
+
+}  // namespace
+}  // namespace setest
