@@ -1,0 +1,178 @@
+// The PInS, calibration block and TV-out switches as a technician runs them.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ScenarioSupport.h"
+
+namespace scenario {
+namespace {
+
+constexpr std::size_t kCounterOffset = 8;
+constexpr std::size_t kIdentOffset = 10;
+constexpr std::size_t kTvOutByte = 161;
+constexpr std::size_t kMcsAt = 0x60 * 512;  // behind the sample BIOS
+constexpr const char* kSerialLine = "12\t16\t'TS05A00017'\n";
+constexpr const char* kSubsystemLine = ":SubSystemVendorID\t0x20011F2E";
+constexpr const char* kInvalidText =
+    "ERROR! An invalid product information structure file has been encountered.\n\n";
+constexpr const char* kNoMcs =
+    "ERROR! The Medical Calibration Structure (MCS) couldn't be found.\n\n";
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
+
+class PinsSwitches : public ScenarioTest {
+ protected:
+  void SetUp() override {
+    ScenarioTest::SetUp();
+    Write("card.bin", m_card);
+    Write("new.bin", NewBiosFile());
+  }
+  RunResult OnCard(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--card", "100,image=card.bin"});
+    return Emu(args);
+  }
+  std::string Report() const { return kBanner + CardReport{}.Text(); }
+  std::string Updated() const { return kWarning + Dots(48) + kUpdated; }
+  // The card's PInS as text, saved by /d.
+  std::string SavedText() {
+    EXPECT_EQ(OnCard({"/d", "card.txt"}).status, 1);
+    return ReadText("card.txt");
+  }
+
+  Bytes m_card = emu::BuildSampleBios();
+};
+
+TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
+  const RunResult saved = OnCard({"/d", "card.txt"});
+  EXPECT_EQ(saved.out, Report() + FileCreated("card.txt"));
+  EXPECT_EQ(saved.status, 1);
+  const std::string text = ReadText("card.txt");
+  EXPECT_EQ(text.rfind("Fill:\t0\t511\t0xFF\n\n0\t2\t0x412E\n", 0), 0u);
+  EXPECT_NE(text.find(kSerialLine), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - std::string(kSubsystemLine).size()), kSubsystemLine);
+
+  const RunResult shown = OnCard({"/ds"});
+  EXPECT_EQ(shown.out, Report() + text + "\n");
+  EXPECT_EQ(shown.err, "");
+  EXPECT_EQ(shown.status, 1);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
+  const std::string text = SavedText();
+  const RunResult run = OnCard({"/s", "card.txt"});
+  EXPECT_EQ(run.out, Report() + Updated());
+  EXPECT_EQ(run.status, 1);
+  const Bytes before = Pins(m_card);
+  const Bytes after = Pins(Read("card.bin"));
+  EXPECT_EQ(PinsSerial(after), "TS05A00017");
+  EXPECT_EQ(Word(after, kCounterOffset), Word(before, kCounterOffset) + 1);
+  // A text without an identification key marks word 10.
+  EXPECT_EQ(Word(after, kIdentOffset), Word(before, kIdentOffset) | 0x8000);
+  // Numbers keep their values; strings keep theirs up to their zero byte.
+  const auto stringEnd = std::find(before.begin() + 376, before.begin() + 392, 0) - before.begin();
+  for (std::size_t i = 36; i < 511; ++i) {
+    const bool stringTail = static_cast<std::ptrdiff_t>(i) > stringEnd && i < 392;
+    if (!stringTail) {
+      EXPECT_EQ(after[i], before[i]) << "PInS byte " << i;
+    }
+  }
+}
+
+TEST_F(PinsSwitches, EditedTextChangesSerialNumberAndSubsystemWord) {
+  std::string text = Replace(SavedText(), kSerialLine, "12\t16\t'EDITED99'\n");
+  WriteText("edited.txt", Replace(text, kSubsystemLine, ":SubSystemVendorID\t0x20021F2E"));
+  const RunResult run = OnCard({"/s", "edited.txt"});
+  EXPECT_EQ(run.out, Report() + Updated());
+  EXPECT_EQ(run.status, 1);
+  const Bytes flash = Read("card.bin");
+  EXPECT_EQ(PinsSerial(Pins(flash)), "EDITED99");
+  EXPECT_EQ(Dword(flash, flash.size() - 8), 0x20021F2Eu);
+}
+
+TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
+  WriteText("bad.txt", "Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n");
+  const RunResult run = OnCard({"/s", "bad.txt"});
+  EXPECT_EQ(run.out, Report());
+  EXPECT_EQ(run.err, kInvalidText);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(PinsSwitches, TextAppliedBeforeAndAfterAnotherBios) {
+  WriteText("edited.txt", Replace(SavedText(), kSerialLine, "12\t16\t'EDITED99'\n"));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
+      {{"/s", "edited.txt", "/i", "new.bin"}, "EDITED99"},
+      {{"/s", "edited.txt", "/k", "new.bin"}, "FILESERIAL01"},
+      {{"/k", "new.bin", "/s", "edited.txt"}, "EDITED99"},
+  };
+  for (const auto& [args, serial] : runs) {
+    Write("card.bin", m_card);
+    const RunResult run = OnCard(args);
+    EXPECT_EQ(run.status, 1) << args[0];
+    const Bytes flash = Read("card.bin");
+    EXPECT_EQ(PinsOffset(flash), NewBiosOptions().pinsOffset);
+    EXPECT_EQ(PinsSerial(Pins(flash)), serial) << args[0];
+  }
+}
+
+TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {
+  const RunResult run = OnCard({"/dmcs", "mcs.bin"});
+  EXPECT_EQ(run.out, Report() + FileCreated("mcs.bin"));
+  EXPECT_EQ(run.status, 1);
+  const std::size_t size = emu::SampleBiosOptions{}.mcsSize;
+  EXPECT_EQ(Read("mcs.bin"), Bytes(m_card.begin() + kMcsAt, m_card.begin() + kMcsAt + size));
+}
+
+TEST_F(PinsSwitches, CardWithoutCalibrationBlockLeavesNoFileAndStopsTheRun) {
+  emu::SampleBiosOptions options;
+  options.withMcs = false;
+  m_card = emu::BuildSampleBios(options);
+  Write("card.bin", m_card);
+  const RunResult alone = OnCard({"/dmcs", "mcs.bin"});
+  EXPECT_EQ(alone.out, Report());
+  EXPECT_EQ(alone.err, kNoMcs);
+  EXPECT_EQ(alone.status, 0);
+  EXPECT_FALSE(Exists("mcs.bin"));
+
+  const RunResult afterBios = OnCard({"/i", "new.bin", "/dmcs", "mcs.bin"});
+  EXPECT_EQ(afterBios.out, Report() + FileReport("2.2 - 7 NV8", "TNV"));
+  EXPECT_EQ(afterBios.err, kNoMcs);
+  EXPECT_EQ(afterBios.status, 0);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
+  for (const auto& [standard, bit] : {std::pair{"PAL", 1}, std::pair{"ntsc", 0}, std::pair{"pal", 1}}) {
+    const Bytes before = Pins(Read("card.bin"));
+    const RunResult run = OnCard({"/tvout", standard});
+    EXPECT_EQ(run.out, Report() + Updated()) << standard;
+    EXPECT_EQ(run.status, 1);
+    Bytes after = Pins(Read("card.bin"));
+    EXPECT_EQ(after[kTvOutByte] & 1, bit) << standard;
+    EXPECT_EQ(after[kTvOutByte] & 0xFE, before[kTvOutByte] & 0xFE);
+    EXPECT_EQ(Sum(after, 0, after.size()), 0);
+  }
+}
+
+TEST_F(PinsSwitches, TvOutOnUnrecognizablePinsFailsAndWritesNothing) {
+  emu::SampleBiosOptions options;
+  options.breakPinsChecksum = true;
+  m_card = emu::BuildSampleBios(options);
+  Write("card.bin", m_card);
+  CardReport report;
+  report.serial = "Unknown";
+  const RunResult run = OnCard({"/tvout", "pal"});
+  EXPECT_EQ(run.out, kBanner + report.Text());
+  EXPECT_EQ(run.err, kPinsUnrecognizable);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(Read("card.bin"), m_card);
+}
+
+}  // namespace
+}  // namespace scenario
