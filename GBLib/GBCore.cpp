@@ -11,14 +11,23 @@ GB_ERR ReleaseAndReturn(GBHANDLE hGB, GB_ERR lResult) {
   return lResult;
 }
 
-// Where an update puts things: the PInS inside the BIOS and clear of its checksum byte
-// (which would otherwise overwrite the PInS checksum), the calibration block directly
-// behind the BIOS and inside the image. Anything else would be cut or overflow.
+BOOL32 Overlaps(UINT32 ulStart, UINT32 ulSize, UINT32 ulOtherStart, UINT32 ulOtherSize) {
+  return ulSize && ulOtherSize && ulStart < ulOtherStart + ulOtherSize && ulOtherStart < ulStart + ulSize;
+}
+
+// Where an update puts things. The PInS goes inside the BIOS, clear of its checksum byte
+// (which would overwrite the PInS checksum); the calibration block directly behind the BIOS,
+// inside the image. Neither may cover the PInS pointer, nor the block the subsystem word,
+// since those are written too and the card would lose its record. Anything else would be
+// cut or overflow.
 BOOL32 LayoutFits(GBHANDLE hGB, UINT32 ulBiosSize, UINT32 ulPinsOffset, UINT32 ulPinsSize) {
-  const BOOL32 bBiosFits = GBBiosHolds(hGB, 0, ulBiosSize);
-  const BOOL32 bPinsFits = ulPinsSize >= GB_PINS_MIN_SIZE && ulPinsOffset + ulPinsSize < ulBiosSize;
-  const BOOL32 bMcsFits = !hGB->m_oMCS.pucData || GBBiosHolds(hGB, ulBiosSize, hGB->m_oMCS.ulSize);
-  return bBiosFits && bPinsFits && bMcsFits;
+  const UINT32 ulMcsSize = hGB->m_oMCS.pucData ? hGB->m_oMCS.ulSize : 0;
+  const BOOL32 bPinsFits = ulPinsSize >= GB_PINS_MIN_SIZE && ulPinsOffset + ulPinsSize < ulBiosSize &&
+                           !Overlaps(ulPinsOffset, ulPinsSize, GB_PINS_POINTER_OFFSET, GB_PINS_POINTER_SIZE);
+  const BOOL32 bMcsFits = GBBiosHolds(hGB, ulBiosSize, ulMcsSize) &&
+                          !Overlaps(ulBiosSize, ulMcsSize, GB_PINS_POINTER_OFFSET, GB_PINS_POINTER_SIZE) &&
+                          !Overlaps(ulBiosSize, ulMcsSize, hGB->m_oSubSys.ulSubSys_Offset, GB_SUBSYS_SIZE);
+  return GBBiosHolds(hGB, 0, ulBiosSize) && bPinsFits && bMcsFits;
 }
 
 }  // namespace

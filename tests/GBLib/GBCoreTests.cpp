@@ -1,0 +1,297 @@
+// The image object on the emulated card: creation and release, the public calls, and the
+// flash after an update.
+#include "GBTestSupport.h"
+
+namespace gbtest {
+namespace {
+
+constexpr UINT16 kStampedDate = 0x0ADE;  // 30 June 2005
+
+// The card's own image: its board record, calibration block and subsystem word.
+emu::SampleBiosOptions CardSample() {
+  emu::SampleBiosOptions o;
+  o.serialNumber = "CARD-0001";
+  o.pinsCounter = 3;
+  o.mcsSize = 200;
+  o.subsystem = 0x20011F2E;
+  return o;
+}
+
+// A newer BIOS file with its own PInS elsewhere, and a subsystem word of its own.
+emu::SampleBiosOptions FileSample(std::uint8_t blocks) {
+  emu::SampleBiosOptions o;
+  o.versionByte = 0x30;
+  o.build = 9;
+  o.versionExt = "LV8";
+  o.serialNumber = "FILE-9999";
+  o.pinsCounter = 40;
+  o.biosBlocks = blocks;
+  o.pinsOffset = 0x6800;
+  o.withMcs = false;
+  o.subsystem = 0xAAAAAAAA;
+  return o;
+}
+
+// A PInS block as the stamp leaves it: today's date, counter `counter`, checksum right.
+Bytes Stamped(Bytes pins, std::uint16_t counter) {
+  PutLe(pins, 6, kStampedDate, 2);
+  PutLe(pins, 8, counter, 2);
+  pins[511] = static_cast<std::uint8_t>(0x100 - Sum8(pins, 0, 511));
+  return pins;
+}
+
+// What the flash must hold after an update with `file` (of `fileLength` bytes).
+Bytes ExpectedFlash(const Bytes& file, std::uint32_t fileLength, const Bytes& pins, std::uint32_t pinsAt,
+                    const Bytes& mcs, std::uint32_t subsystem) {
+  Bytes image(kImageSize, 0xFF);
+  std::copy(file.begin(), file.begin() + fileLength, image.begin());
+  std::copy(pins.begin(), pins.end(), image.begin() + pinsAt);
+  const std::uint32_t biosSize = file[2] * 512u;
+  std::copy(mcs.begin(), mcs.end(), image.begin() + biosSize);
+  PutLe(image, kImageSize - 8, subsystem, 4);
+  image[biosSize - 1] = static_cast<std::uint8_t>(0x100 - Sum8(image, 0, biosSize - 1));
+  return image;
+}
+
+class GBCard : public ::testing::Test {
+ protected:
+  explicit GBCard(const Bytes& image = emu::BuildSampleBios(CardSample())) : m_cardImage(image), m_rig(image) {}
+
+  GB_ERR SetBios(const Bytes& file, std::uint32_t length, UINT8 ucDefaultPInS) {
+    return GBSetBIOS(h(), file.data(), static_cast<INT32>(length), ucDefaultPInS);
+  }
+  GBHANDLE h() { return m_object.Handle(); }
+  Bytes ImageInMemory() {
+    return Bytes(h()->m_oBIOS.pucData, h()->m_oBIOS.pucData + kImageSize);
+  }
+  Bytes CardPins() const { return Slice(m_cardImage, 0x7A00, 512); }
+  Bytes CardMcs() const { return Slice(m_cardImage, 0x60 * 512, 200); }
+
+  void SetUp() override { ASSERT_EQ(GB_SUCCESS, m_object.Create()); }
+
+  Bytes m_cardImage;
+  CardRig m_rig;
+  CardObject m_object;
+};
+
+TEST_F(GBCard, CreationReadsAndDescribesTheCard) {
+  EXPECT_EQ(m_cardImage, ImageInMemory());
+  GB_INFO info;
+  std::memset(&info, 0x5A, sizeof(info));
+  ASSERT_EQ(GB_SUCCESS, GBGetInfo(h(), &info));
+  EXPECT_EQ(kCardLocation, info.hPci);
+  EXPECT_EQ(h()->m_hSE, info.hSE);
+  EXPECT_NE(nullptr, info.hSE);
+  EXPECT_EQ(0x200405u, info.ulBIOSVersion);
+  EXPECT_STREQ("LV7", info.pszBIOSVerExt);
+  EXPECT_STREQ("TLV", info.pszProductID);
+  EXPECT_EQ(7u, GBGetLibVersion());
+  EXPECT_EQ(sizeof(GB_DATA), GBGetHandleSize());
+  EXPECT_EQ(131072u, h()->m_oSEInfo.ulSEepromSize);
+}
+
+TEST_F(GBCard, ReadImageFromHardwareNeedsRoomForAllOfIt) {
+  Bytes buffer(kImageSize, 0);
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBReadImageFromHW(h(), buffer.data(), kImageSize - 1));
+  EXPECT_EQ(Bytes(kImageSize, 0), buffer);
+  EXPECT_EQ(GB_SUCCESS, GBReadImageFromHW(h(), buffer.data(), kImageSize));
+  EXPECT_EQ(m_rig.Flash(), buffer);
+}
+
+TEST_F(GBCard, UpdateKeepsTheCardsPinsMcsAndSubsystemWord) {
+  // A smaller BIOS given as a short file, and a larger one given whole.
+  for (std::uint8_t blocks : {std::uint8_t(0x50), std::uint8_t(0x70)}) {
+    const Bytes file = emu::BuildSampleBios(FileSample(blocks));
+    const std::uint32_t length = blocks == 0x50 ? blocks * 512u : kImageSize;
+    ASSERT_EQ(GB_SUCCESS, SetBios(file, length, 0)) << int(blocks);
+    ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
+    const Bytes flash = m_rig.Flash();
+    EXPECT_EQ(ExpectedFlash(file, length, Stamped(CardPins(), 4), 0x6800, CardMcs(), 0x20011F2E), flash)
+        << int(blocks);
+    EXPECT_EQ(0, Sum8(flash, 0, blocks * 512u));
+    EXPECT_EQ(0, Sum8(flash, 0x6800, 512));
+  }
+}
+
+TEST_F(GBCard, UpdateWithTheFilesPins) {
+  const Bytes file = emu::BuildSampleBios(FileSample(0x58));
+  ASSERT_EQ(GB_SUCCESS, SetBios(file, 0x58 * 512, 1));
+  EXPECT_EQ(40, h()->m_oPINS.usCounter);
+  ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
+  const Bytes filePins = Slice(file, 0x6800, 512);
+  EXPECT_EQ(ExpectedFlash(file, 0x58 * 512, Stamped(filePins, 41), 0x6800, CardMcs(), 0x20011F2E), m_rig.Flash());
+}
+
+TEST_F(GBCard, SubsystemWordSetByTheTextGoesToTheCard) {
+  const char text[] = ":SubSystemVendorID\t0x0BADF00D";
+  ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(h(), text, sizeof(text) - 1));
+  const Bytes file = emu::BuildSampleBios(FileSample(0x60));
+  ASSERT_EQ(GB_SUCCESS, SetBios(file, kImageSize, 0));
+  ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
+  EXPECT_EQ(0x0BADF00Du, Le(m_rig.Flash(), 131064, 4));
+}
+
+TEST_F(GBCard, WriteWithoutNewBiosStampsInPlaceWithLoadedCounter) {
+  GBPinsSetWord(h(), 8, 0x1234);  // the counter written is the loaded one plus 1 all the same
+  GBPinsComputeChecksum(h());
+  ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
+  Bytes expected = m_cardImage;
+  const Bytes pins = Stamped(CardPins(), 4);
+  std::copy(pins.begin(), pins.end(), expected.begin() + 0x7A00);
+  const std::uint32_t biosSize = 0x60 * 512;
+  expected[biosSize - 1] = static_cast<std::uint8_t>(0x100 - Sum8(expected, 0, biosSize - 1));
+  EXPECT_EQ(expected, m_rig.Flash());
+}
+
+TEST_F(GBCard, RefusedFilesLeaveTheImageAsItWas) {
+  const Bytes file = emu::BuildSampleBios(FileSample(0x50));
+  Bytes tooLong = file;
+  tooLong.push_back(0xFF);
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, SetBios(tooLong, kImageSize + 1, 0));
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBSetBIOS(h(), file.data(), -1, 0));
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBSetBIOS(h(), nullptr, 100, 0));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBSetBIOS(nullptr, file.data(), 100, 0));
+
+  // The PInS would cover the PInS pointer at 0x7FFC, kept or taken from the file.
+  emu::SampleBiosOptions late = FileSample(0x40);
+  late.pinsOffset = 0x7DFF;
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, SetBios(emu::BuildSampleBios(late), kImageSize, 0));
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, SetBios(emu::BuildSampleBios(late), kImageSize, 1));
+  // The PInS would reach the checksum byte of a 24576-byte BIOS.
+  emu::SampleBiosOptions small = FileSample(0x30);
+  small.pinsOffset = 0x5E00;
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, SetBios(emu::BuildSampleBios(small), kImageSize, 0));
+  // A file's PInS size that is too large, or too small for the header.
+  for (std::uint16_t size : {std::uint16_t(0x9000), std::uint16_t(10), std::uint16_t(0)}) {
+    emu::SampleBiosOptions odd = FileSample(0x60);
+    odd.pinsSizeWord = size;
+    EXPECT_EQ(GB_ERR_BUFFER_SIZE, SetBios(emu::BuildSampleBios(odd), kImageSize, 1)) << size;
+  }
+  // A BIOS size of 0 leaves no room for a PInS.
+  Bytes empty = file;
+  empty[2] = 0;
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, SetBios(empty, kImageSize, 0));
+  EXPECT_EQ(m_cardImage, ImageInMemory());
+  EXPECT_EQ(3, h()->m_oPINS.usCounter);
+  EXPECT_EQ(0x7A00, h()->m_oPINS.usPINSOffset);
+  EXPECT_EQ(m_cardImage, m_rig.Flash());
+}
+
+TEST_F(GBCard, PinsMayEndRightBeforeTheChecksumByte) {
+  emu::SampleBiosOptions small = FileSample(0x30);
+  small.pinsOffset = 0x5DFF;
+  ASSERT_EQ(GB_SUCCESS, SetBios(emu::BuildSampleBios(small), kImageSize, 0));
+  EXPECT_EQ(0x5DFF, h()->m_oPINS.usPINSOffset);
+  EXPECT_EQ(0x30u * 512, h()->m_oBIOS.ulSize);
+}
+
+// The card's calibration block behind a 130560-byte BIOS: it must end inside the image and
+// before the subsystem word.
+TEST(GBCardUpdate, CalibrationBlockMustFitBehindTheNewBios) {
+  const std::pair<std::uint32_t, GB_ERR> cases[] = {{504, GB_SUCCESS}, {505, GB_ERR_BUFFER_SIZE}, {520, GB_ERR_BUFFER_SIZE}};
+  for (const auto& [mcsSize, expected] : cases) {
+    emu::SampleBiosOptions card = CardSample();
+    card.mcsSize = mcsSize;
+    CardRig rig(emu::BuildSampleBios(card));
+    CardObject object;
+    ASSERT_EQ(GB_SUCCESS, object.Create());
+    ASSERT_EQ(static_cast<INT32>(mcsSize), GBMCSGetSize(object.Handle()));
+    const Bytes file = emu::BuildSampleBios(FileSample(0xFF));
+    EXPECT_EQ(expected, GBSetBIOS(object.Handle(), file.data(), kImageSize, 0)) << mcsSize;
+  }
+}
+
+TEST(GBCardWrite, EepromWriteFailurePassesItsCodeOn) {
+  emu::CardOptions options;
+  options.faults.eraseHang = true;
+  const Bytes image = emu::BuildSampleBios(CardSample());
+  CardRig rig(image, options);
+  CardObject object;
+  ASSERT_EQ(GB_SUCCESS, object.Create());
+  EXPECT_EQ(10005, GBWriteImageToHW(object.Handle()));
+  EXPECT_EQ(image, rig.Flash());
+}
+
+TEST(GBCardCreation, FailuresReleaseEverythingAndReleaseRepeats) {
+  struct Case {
+    const char* name;
+    emu::CardOptions options;
+    GB_ERR expected;
+  };
+  emu::CardOptions foreign;
+  foreign.deviceId = 0x0A12;
+  emu::CardOptions noEeprom;
+  noEeprom.biosWord = 0x0C000000;
+  emu::CardOptions noPart;
+  noPart.faults.noFlash = true;
+  emu::CardOptions busy;
+  busy.faults.linesBusy = true;
+  for (const Case& c : {Case{"foreign", foreign, 10001}, Case{"no-eeprom", noEeprom, 10002},
+                        Case{"no-flash", noPart, 10003}, Case{"lines-busy", busy, 10003}}) {
+    CardRig rig(emu::BuildSampleBios(), c.options);
+    CardObject object;
+    EXPECT_EQ(c.expected, object.Create()) << c.name;
+    GB_DATA& d = *object.Handle();
+    EXPECT_EQ(nullptr, d.m_hSE) << c.name;
+    EXPECT_EQ(nullptr, d.m_oBIOS.pucData) << c.name;
+    EXPECT_EQ(nullptr, d.m_oPINS.pucData) << c.name;
+    EXPECT_EQ(nullptr, d.m_oMCS.pucData) << c.name;
+    EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle())) << c.name;
+    EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle())) << c.name;
+  }
+  CardRig rig(emu::BuildSampleBios());
+  CardObject nobody;
+  EXPECT_NE(GB_SUCCESS, nobody.Create(MakePciHandle(2, 0)));
+  EXPECT_EQ(nullptr, nobody.Handle()->m_hSE);
+}
+
+TEST(GBCardCreation, ReleaseFreesAndRepeatsHarmlessly) {
+  CardRig rig(emu::BuildSampleBios());
+  CardObject object;
+  ASSERT_EQ(GB_SUCCESS, object.Create());
+  EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle()));
+  GB_DATA& d = *object.Handle();
+  EXPECT_EQ(nullptr, d.m_hSE);
+  EXPECT_EQ(nullptr, d.m_oBIOS.pucData);
+  EXPECT_EQ(nullptr, d.m_oPINS.pucData);
+  EXPECT_EQ(nullptr, d.m_oMCS.pucData);
+  EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle()));
+  // The card's command register is as it was found: memory decoding off again.
+  EXPECT_FALSE(rig.Card().MemoryDecodingOn());
+}
+
+TEST(GBCardCreation, ErasedCardCanOnlyTakeTheFilesPins) {
+  CardRig rig(Bytes(kImageSize, 0xFF));
+  CardObject object;
+  ASSERT_EQ(GB_SUCCESS, object.Create());
+  GBHANDLE h = object.Handle();
+  EXPECT_EQ(FALSE, GBPinsIsValid(h));
+  EXPECT_EQ(130560u, h->m_oBIOS.ulSize);
+  const Bytes file = emu::BuildSampleBios(FileSample(0x60));
+  EXPECT_EQ(GB_ERR_INVALID_PINS, GBSetBIOS(h, file.data(), 0x60 * 512, 0));
+  // Its own block (65535 bytes at 0xFFFF) cannot go back inside a 130560-byte BIOS.
+  EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBWriteImageToHW(h));
+  EXPECT_EQ(Bytes(kImageSize, 0xFF), rig.Flash());
+  ASSERT_EQ(GB_SUCCESS, GBSetBIOS(h, file.data(), 0x60 * 512, 1));
+  ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h));
+  const Bytes flash = rig.Flash();
+  EXPECT_EQ(Stamped(Slice(file, 0x6800, 512), 41), Slice(flash, 0x6800, 512));
+  EXPECT_EQ(0xFFFFFFFFu, Le(flash, 131064, 4));  // the erased card's own subsystem word
+}
+
+TEST(GBPublic, NullHandleIsRefusedEverywhere) {
+  UINT8 buffer[16];
+  INT32 written = 7;
+  GB_INFO info;
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBCreateHandle(nullptr, kCardLocation));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBGetInfo(nullptr, &info));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBReleaseHandle(nullptr));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBSetPInSFromBuffer(nullptr, buffer, 16));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBReadImageFromHW(nullptr, buffer, 16));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBWriteImageToHW(nullptr));
+  EXPECT_EQ(GB_ERR_INVALID_HANDLE, GBGetMCSInBuffer(nullptr, buffer, 16, &written));
+  EXPECT_EQ(0, written);
+}
+
+}  // namespace
+}  // namespace gbtest
