@@ -167,7 +167,7 @@ std::uint8_t SpiFlash::Status() const {
 
 void SpiFlash::OnByte(std::uint8_t byte) {
   Command& command = m_command;
-  ++command.bytes;
+  if (command.bytes < UINT32_MAX) ++command.bytes;  // an endless read must not wrap to an opcode
   if (command.bytes == 1) {
     OnOpcode(byte);
     return;
