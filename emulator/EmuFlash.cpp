@@ -7,6 +7,7 @@
 namespace emu {
 
 enum class SpiFlash::Op : std::uint8_t {
+  Unused,  // the rest of a part's table, zero-filled
   Read,
   Program,
   AutoIncrement,
@@ -40,7 +41,6 @@ struct SpiFlash::PartTraits {
   std::uint64_t chipEraseNs;
   std::uint64_t writeStatusNs;
   std::array<OpcodeEntry, 11> opcodes;
-  std::size_t opcodeCount;
 };
 
 namespace {
@@ -76,16 +76,14 @@ constexpr SpiFlash::PartTraits kAt25f1024{
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
       Plain(0x01, Op::WriteStatus), Plain(0x62, Op::ChipErase),
-      Identify(0x15, 0, {0x1F, 0x60}, 2, false, false)}},
-    8};
+      Identify(0x15, 0, {0x1F, 0x60}, 2, false, false)}}};
 
 constexpr SpiFlash::PartTraits kM25p10{
     "M25P10", 128, 0x00, 1400 * kMicro, 0, 1700 * kMilli, 5 * kMilli,
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
       Plain(0x01, Op::WriteStatus), Plain(0xC7, Op::ChipErase),
-      Identify(0xAB, kAddressBytes, {0x10, 0x10}, 1, true, false)}},
-    8};
+      Identify(0xAB, kAddressBytes, {0x10, 0x10}, 1, true, false)}}};
 
 constexpr SpiFlash::PartTraits kSst25vf010{
     "SST25VF010", 1, kStatusBlockProtect, 0, 14 * kMicro, 70 * kMilli, 10 * kMicro,
@@ -94,8 +92,7 @@ constexpr SpiFlash::PartTraits kSst25vf010{
       Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus), Plain(0x01, Op::WriteStatus),
       Plain(0x50, Op::EnableWriteStatus), Plain(0x60, Op::ChipErase),
       Identify(0xAB, kAddressBytes, {0xBF, 0x49}, 2, true, true),
-      Identify(0x90, kAddressBytes, {0xBF, 0x49}, 2, true, true)}},
-    11};
+      Identify(0x90, kAddressBytes, {0xBF, 0x49}, 2, true, true)}}};
 
 // Indexed by FlashPart.
 constexpr std::array<const SpiFlash::PartTraits*, 3> kPartTraits{&kAt25f1024, &kM25p10, &kSst25vf010};
@@ -185,10 +182,11 @@ void SpiFlash::OnByte(std::uint8_t byte) {
 void SpiFlash::OnOpcode(std::uint8_t opcode) {
   const bool statusWriteEnabled = m_writeStatusEnable;
   m_writeStatusEnable = false;
-  const auto begin = m_traits.opcodes.begin();
-  const auto end = begin + m_traits.opcodeCount;
-  const auto found = std::find_if(begin, end, [opcode](const Entry& e) { return e.opcode == opcode; });
-  if (found == end) return;
+  const auto& table = m_traits.opcodes;
+  const auto found = std::find_if(table.begin(), table.end(), [opcode](const Entry& e) {
+    return e.op != Op::Unused && e.opcode == opcode;
+  });
+  if (found == table.end()) return;
   if (Busy() && found->op != Op::ReadStatus) return;
   if (m_autoIncrement && !AllowedDuringAutoIncrement(found->op)) return;
 

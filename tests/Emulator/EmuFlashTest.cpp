@@ -41,7 +41,7 @@ void Unprotect(SpiRig& rig) {
 
 constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10, FlashPart::Sst25vf010};
 
-TEST(FlashIdentification, EachPartAnswersItsOwnCommandsOnly) {
+TEST(FlashIdentification, EachPartAnswersItsOwnCommandsAndIgnoresUnknownOnes) {
   struct Case {
     FlashPart part;
     Bytes command;
@@ -51,6 +51,7 @@ TEST(FlashIdentification, EachPartAnswersItsOwnCommandsOnly) {
       {FlashPart::At25f1024, {0x15}, {0x1F, 0x60, 0xFF}},
       {FlashPart::At25f1024, {0xAB, 0, 0, 0}, {0xFF, 0xFF}},
       {FlashPart::At25f1024, {0x90, 0, 0, 0}, {0xFF, 0xFF}},
+      {FlashPart::At25f1024, {0x00, 0, 0, 0}, {0xFF, 0xFF}},
       {FlashPart::M25p10, {0xAB, 0, 0, 0}, {0x10, 0x10, 0x10}},
       {FlashPart::M25p10, {0x15}, {0xFF, 0xFF}},
       {FlashPart::M25p10, {0x90, 0, 0, 0}, {0xFF, 0xFF}},
