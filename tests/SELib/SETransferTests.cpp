@@ -98,15 +98,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "04", "03 131072", "50", "01 8C", "hw-protected"}}));
 
 TEST(WriteRetries, OneCorruptedPassIsMendedByASecondPassWithoutANewErase) {
-  emu::CardOptions options = WithPart(emu::FlashPart::At25f1024);
+  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
   options.faults.corruptPasses = 1;
   Transfer transfer(options);
   ASSERT_EQ(transfer.Write(), SE_OK);
   EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
   EXPECT_EQ(Summary(transfer.rig.card().Events()),
-            (Tokens{"hw-writable", "06", "01 80", "06", "62", "06+02 x512", "03 131072",
-                    "06+02 x512", "03 131072", "06", "01 8C", "hw-protected"}));
-  EXPECT_EQ(transfer.log.positions, Positions(256, 2));
+            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072",
+                    "06+02 x1024", "03 131072", "06", "01 8C", "hw-protected"}));
+  EXPECT_EQ(transfer.log.positions, Positions(128, 2));
   EXPECT_TRUE(transfer.EndsProtected());
 }
 
