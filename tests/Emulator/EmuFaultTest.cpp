@@ -19,13 +19,16 @@ CardOptions WithFault(const char* name, FlashPart part = FlashPart::At25f1024) {
   return options;
 }
 
-// Programs the whole Atmel part page by page, as one pass of an update does.
+// Programs the whole Atmel part page by page, as one pass of an update does. The clock is
+// moved past each page's programming time rather than polled, to keep the test quick.
 void ProgramPass(SpiRig& rig, const Bytes& image) {
   constexpr std::size_t kPage = 256;
+  constexpr std::uint64_t kPageProgramNs = 256 * 20000;
   for (std::size_t at = 0; at < image.size(); at += kPage) {
     rig.Program(static_cast<std::uint32_t>(at), Bytes(image.begin() + at, image.begin() + at + kPage));
-    ASSERT_TRUE(rig.WaitReady());
+    rig.clock().Advance(kPageProgramNs);
   }
+  ASSERT_EQ(rig.Status(), 0x00);
 }
 
 std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b) {
