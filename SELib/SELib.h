@@ -14,7 +14,7 @@ using SEHANDLE = SE_DATA*;
 using SE_ERR = INT32;
 
 constexpr SE_ERR SE_OK = 1;
-constexpr SE_ERR SE_ERR_NULL_HANDLE = 10000;
+constexpr SE_ERR SE_ERR_NULL_HANDLE = 10000;  // null handle, or null record for SEGetInfo
 constexpr SE_ERR SE_ERR_UNSUPPORTED_DEVICE = 10001;
 constexpr SE_ERR SE_ERR_NO_SERIAL_EEPROM = 10002;  // BIOS configuration word lacks bits 25-27
 constexpr SE_ERR SE_ERR_NO_FLASH_PART = 10003;     // no part answered, or the lines were busy
