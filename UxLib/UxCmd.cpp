@@ -52,34 +52,28 @@ const SwitchWord* FindSwitch(const ACHAR* pszArg) {
   return nullptr;
 }
 
-// Stores the operand of the switch in slot `slot`; false when it is not acceptable.
+bool ReadTvStandard(const ACHAR* pszOperand, UINT32& value) {
+  const std::string_view word(pszOperand);
+  for (const TvStandard& standard : kTvStandards) {
+    if (standard.word == word) {
+      value = standard.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// Stores the operand of the switch in slot `slot`; false when it is not acceptable. Every
+// operand must fit its 64-byte text slot, whatever its kind.
 bool StoreOperand(Operand operand, ACHAR* pszOperand, SWITCH& sw, UINT32 slot) {
   if (std::strlen(pszOperand) >= UX_OPTION_SIZE) {
     return false;
   }
-  switch (operand) {
-    case Operand::PciLocation:
-      if (!atoh(pszOperand, &sw.ulOption[slot])) {
-        return false;
-      }
-      break;
-    case Operand::TvStandard: {
-      const std::string_view word(pszOperand);
-      const TvStandard* found = nullptr;
-      for (const TvStandard& standard : kTvStandards) {
-        if (standard.word == word) {
-          found = &standard;
-        }
-      }
-      if (found == nullptr) {
-        return false;
-      }
-      sw.ulOption[slot] = found->value;
-      return true;
-    }
-    case Operand::File:
-    case Operand::None:
-      break;
+  if (operand == Operand::TvStandard) {
+    return ReadTvStandard(pszOperand, sw.ulOption[slot]);
+  }
+  if (operand == Operand::PciLocation && !atoh(pszOperand, &sw.ulOption[slot])) {
+    return false;
   }
   std::strcpy(sw.pszOption[slot].data(), pszOperand);
   return true;

@@ -207,24 +207,35 @@ UX_ERR LoadBiosFile(UXHANDLE hUx, std::vector<UINT8>& file, BOOL32 bBypassPInS) 
   return result;
 }
 
-// The serial number of another card, read through a short-lived image object on it.
-void ReadOtherCard(PCIHANDLE hPci, ACHAR* pszModel, std::array<ACHAR, UX_SERIAL_NUMBER_SIZE>& serial,
-                   UX_ERR& result) {
+// What the listing shows of a card other than the session's.
+struct OtherCard {
+  std::array<ACHAR, kModelSize> model{};
+  std::array<ACHAR, UX_SERIAL_NUMBER_SIZE> serial{};
+  UX_ERR result = UX_OK;  // of reading its PInS
+};
+
+// Reads another card through a short-lived image object of its own.
+OtherCard ReadOtherCard(PCIHANDLE hPci) {
+  OtherCard card;
   const auto hGB = static_cast<GBHANDLE>(std::calloc(1, GBGetHandleSize()));
   if (hGB == nullptr) {
-    result = UX_ERR_REFUSED;
-    return;
+    card.result = UX_ERR_REFUSED;
+    std::strcpy(card.serial.data(), kUnknown);
+    return card;
   }
   GBCreateHandle(hGB, hPci);
-  GetGrapCardModel(hPci, pszModel, kModelSize);
+  GetGrapCardModel(hPci, card.model.data(), kModelSize);
   std::array<UINT8, kPinsBufferSize> pins{};
   INT32 written = 0;
-  result = GBGetPInSInBuffer(hGB, pins.data(), kPinsBufferSize, &written);
-  if (result != UX_OK || !GetGrapCardSerialNumber(hPci, pins.data(), serial.data())) {
-    std::strcpy(serial.data(), kUnknown);
+  card.result = GBGetPInSInBuffer(hGB, pins.data(), kPinsBufferSize, &written);
+  if (card.result == UX_OK) {
+    GetGrapCardSerialNumber(hPci, pins.data(), card.serial.data());
+  } else {
+    std::strcpy(card.serial.data(), kUnknown);
   }
   GBReleaseHandle(hGB);
   std::free(hGB);
+  return card;
 }
 
 std::string ScanLine(PCIHANDLE hPci, const ACHAR* pszModel, const ACHAR* pszSerialNumber) {
@@ -361,10 +372,9 @@ UX_ERR ProcessSCAN_SWITCH(UXHANDLE hUx) {
     if (location == hUx->hPci) {
       line = ScanLine(location, hUx->pszDevID.data(), hUx->szSerialNumber.data());
     } else {
-      std::array<ACHAR, kModelSize> model{};
-      std::array<ACHAR, UX_SERIAL_NUMBER_SIZE> serial{};
-      ReadOtherCard(location, model.data(), serial, result);
-      line = ScanLine(location, model.data(), serial.data());
+      const OtherCard card = ReadOtherCard(location);
+      result = card.result;
+      line = ScanLine(location, card.model.data(), card.serial.data());
     }
     UxPrintOut(hUx, line.c_str());
   }

@@ -1,0 +1,118 @@
+// The session's life cycle on the emulated machine: creation on the default or a given card,
+// its refusals, moving with /dev, and release.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "EmuFrontEnd.h"
+#include "UxLib.h"
+
+namespace {
+
+void Capture(void* pvRefData, const ACHAR* pszString) {
+  *static_cast<std::string*>(pvRefData) += pszString;
+}
+
+class SessionLife : public ::testing::Test {
+ protected:
+  void Machine(const std::vector<std::string>& cards) {
+    emu::FrontEndOptions options;
+    std::string error;
+    ASSERT_TRUE(emu::ParseFrontEndOptions(cards, options, error)) << error;
+    m_machine = emu::BuildMachine(options);
+    m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
+  }
+  UX_ERR Create(PCIHANDLE hPci) {
+    return UxCreateHandle(&m_session, hPci, Capture, &m_out, Capture, &m_err);
+  }
+  UX_ERR Exec(const std::string& line) {
+    std::array<ACHAR, 256> text{};
+    std::strncpy(text.data(), line.c_str(), text.size() - 1);
+    return UxExecLibrary(&m_session, text.data());
+  }
+  void TearDown() override { UxReleaseHandle(&m_session); }
+
+  std::unique_ptr<emu::Machine> m_machine;
+  std::unique_ptr<emu::ScopedPlatform> m_platform;
+  UX_DATA m_session{};
+  std::string m_out;
+  std::string m_err;
+};
+
+TEST_F(SessionLife, VersionAndNullHandles) {
+  EXPECT_EQ(UxGetLibVersion(), 7u);
+  EXPECT_EQ(UxGetHandleSize(), sizeof(UX_DATA));
+  ACHAR line[] = "/ds";
+  UX_INFO info{};
+  EXPECT_EQ(UxExecLibrary(nullptr, line), UX_ERR_INVALID_HANDLE);
+  EXPECT_EQ(UxGetInfo(nullptr, &info), UX_ERR_INVALID_HANDLE);
+  EXPECT_EQ(UxReleaseHandle(nullptr), UX_ERR_INVALID_HANDLE);
+}
+
+TEST_F(SessionLife, OpensTheFirstCardAndReleasesTwiceHarmlessly) {
+  Machine({"--card", "200", "--card", "108"});
+  ASSERT_EQ(Create(0), UX_OK);
+  UX_INFO info{};
+  ASSERT_EQ(UxGetInfo(&m_session, &info), UX_OK);
+  EXPECT_EQ(info.hPci, 0x108u);
+  EXPECT_NE(info.hGB, nullptr);
+  EXPECT_NE(info.hSE, nullptr);
+  EXPECT_EQ(m_session.hSEInfo.ulSEepromSize, 131072u);
+  EXPECT_EQ(m_out + m_err, "");
+  EXPECT_EQ(UxReleaseHandle(&m_session), UX_OK);
+  EXPECT_EQ(m_session.hGB, nullptr);
+  EXPECT_EQ(UxReleaseHandle(&m_session), UX_OK);
+}
+
+TEST_F(SessionLife, GivenLocationMustHoldASupportedCard) {
+  Machine({"--card", "100,subsys=90331F2E", "--card", "200,subsys=90331234"});
+  EXPECT_EQ(Create(0x100), UX_ERR_NOT_SUPPORTED);
+  EXPECT_EQ(m_err, "ERROR! Hardware device is not supported by this software.\n\n");
+  EXPECT_EQ(m_session.hGB, nullptr);
+  m_err.clear();
+  // Another vendor's subsystem is never left out.
+  EXPECT_EQ(Create(0x200), UX_OK);
+  EXPECT_EQ(m_err, "");
+}
+
+TEST_F(SessionLife, NoCardWithSilentChannels) {
+  Machine({"--card", "100,subsys=90001F2E"});
+  EXPECT_EQ(UxCreateHandle(&m_session, 0, nullptr, &m_out, nullptr, &m_err), UX_ERR_NO_DEVICE);
+  EXPECT_EQ(m_out + m_err, "");
+}
+
+TEST_F(SessionLife, CardThatCannotBeOpenedReportsTheCode) {
+  Machine({"--card", "100,cfg40=0C000000"});
+  EXPECT_EQ(Create(0), 10002);
+  EXPECT_EQ(m_err, "ERROR! Graphics hardware information couldn't be obtained. (#10002)\n\n");
+  EXPECT_EQ(m_session.hGB, nullptr);
+}
+
+TEST_F(SessionLife, FailedMoveForgetsTheOldCardsEepromObject) {
+  Machine({});
+  ASSERT_EQ(Create(0), UX_OK);
+  EXPECT_EQ(Exec("/dev 300 /ds"), 10001);
+  EXPECT_EQ(m_out, "");
+  UX_INFO info{};
+  ASSERT_EQ(UxGetInfo(&m_session, &info), UX_OK);
+  EXPECT_EQ(info.hPci, 0x300u);
+  EXPECT_EQ(info.hSE, nullptr);
+  // Moving back opens the first card again.
+  m_err.clear();
+  EXPECT_EQ(Exec("/dev 100 /ds"), UX_OK);
+  EXPECT_EQ(m_err, "");
+}
+
+TEST_F(SessionLife, RefusedLineExecutesNothing) {
+  Machine({});
+  ASSERT_EQ(Create(0), UX_OK);
+  EXPECT_EQ(Exec(""), UX_ERR_INVALID_CMD_LINE);
+  EXPECT_EQ(m_out, "");
+  EXPECT_EQ(m_err, "ERROR! Invalid command line.\n\n");
+}
+
+}  // namespace
