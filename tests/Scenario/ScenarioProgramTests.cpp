@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,8 @@ struct PartCase {
   std::size_t dots;
 };
 
+void PrintTo(const PartCase& part, std::ostream* out) { *out << part.flash; }
+
 class ProgrammingOnEachPart : public Programming,
                               public ::testing::WithParamInterface<PartCase> {};
 
@@ -109,6 +112,8 @@ struct RefusedFile {
   bool reported;  // the file report comes before the refusal
   const char* error;
 };
+
+void PrintTo(const RefusedFile& file, std::ostream* out) { *out << file.name; }
 
 class RefusedFiles : public Programming, public ::testing::WithParamInterface<RefusedFile> {};
 
@@ -255,6 +260,8 @@ struct FaultCase {
   int status;
   enum class Flash { Old, New, NewButOneByte } flash;
 };
+
+void PrintTo(const FaultCase& fault, std::ostream* out) { *out << fault.fault; }
 
 class FaultyCard : public Programming, public ::testing::WithParamInterface<FaultCase> {};
 
