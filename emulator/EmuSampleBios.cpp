@@ -1,3 +1,4 @@
+// The sample BIOS image: invented content laid out as the utility expects a Tavrin BIOS.
 #include "EmuSampleBios.h"
 
 #include <array>
