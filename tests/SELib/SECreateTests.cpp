@@ -106,11 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
         AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}));
 
-TEST(Creation, ReportsTheLibraryVersionAndRecordSize) {
-  EXPECT_EQ(SEGetLibVersion(), 8u);
-  EXPECT_EQ(SEGetHandleSize(), sizeof(SE_DATA));
-}
-
 TEST(Creation, AChipOutsideTheFamilyIsRefusedBeforeAnyMappingWithTheCommandByteRestored) {
   for (const UINT16 deviceId : {UINT16{0x0A12}, UINT16{0x0A0F}, UINT16{0x0B31}, UINT16{0x1F2E}}) {
     emu::CardOptions options;
@@ -246,19 +241,6 @@ TEST(Creation, EveryCallRefusesANullHandleWithoutTouchingTheMachine) {
   EXPECT_EQ(SEGetInfo(nullptr, &info), SE_ERR_NULL_HANDLE);
   EXPECT_EQ(SEReleaseHandle(nullptr), SE_ERR_NULL_HANDLE);
   EXPECT_EQ(rig.machine().Stats().portReads + rig.machine().Stats().portWrites, 0u);
-}
-
-TEST(Creation, AFreshCreationForgetsWhatTheStorageHeld) {
-  Rig rig;
-  std::memset(rig.handle(), 0xA5, SEGetHandleSize());
-  ASSERT_EQ(rig.Create(), SE_OK);
-  EXPECT_EQ(rig.handle()->m_oUpdateStatus.m_fnWriteStatus, nullptr);
-  EXPECT_EQ(rig.handle()->m_oUpdateStatus.m_pvRefIn, nullptr);
-  SE_INFO info{};
-  ASSERT_EQ(SEGetInfo(rig.handle(), &info), SE_OK);
-  EXPECT_EQ(Name(info), "ATMEL AT25F1024");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(info.pszSEepromID) + 16, 47),
-            std::string(47, '\0'));
 }
 
 }  // namespace

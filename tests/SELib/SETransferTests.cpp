@@ -2,6 +2,7 @@
 // progress reports, and how the protections end after success and after each failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,32 +98,29 @@ INSTANTIATE_TEST_SUITE_P(
                   {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000", "AF x131071",
                    "04", "03 131072", "50", "01 8C", "hw-protected"}}));
 
-TEST(WriteRetries, OneCorruptedPassIsMendedByASecondPassWithoutANewErase) {
+// Each corrupted pass fails its verification; the next pass reprograms every page from
+// offset 0 without a new erase, and reports again from the start.
+class WriteRetries : public ::testing::TestWithParam<std::uint32_t> {};
+
+TEST_P(WriteRetries, RunUntilAPassVerifiesOrThreePassesFailed) {
+  const std::uint32_t corrupted = GetParam();
+  const int passes = static_cast<int>(std::min(corrupted + 1, 3u));
   emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
-  options.faults.corruptPasses = 1;
+  options.faults.corruptPasses = corrupted;
   Transfer transfer(options);
-  ASSERT_EQ(transfer.Write(), SE_OK);
-  EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
-  EXPECT_EQ(Summary(transfer.rig.card().Events()),
-            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072",
-                    "06+02 x1024", "03 131072", "06", "01 8C", "hw-protected"}));
-  EXPECT_EQ(transfer.log.positions, Positions(128, 2));
+  EXPECT_EQ(transfer.Write(), corrupted < 3 ? SE_OK : SE_ERR_WRITE);
+  EXPECT_EQ(transfer.rig.Flash() == transfer.image, corrupted < 3);
+  Tokens expected = {"hw-writable", "06", "01 80", "06", "C7"};
+  for (int pass = 0; pass < passes; ++pass) {
+    expected.insert(expected.end(), {"06+02 x1024", "03 131072"});
+  }
+  expected.insert(expected.end(), {"06", "01 8C", "hw-protected"});
+  EXPECT_EQ(Summary(transfer.rig.card().Events()), expected);
+  EXPECT_EQ(transfer.log.positions, Positions(128, passes));
   EXPECT_TRUE(transfer.EndsProtected());
 }
 
-TEST(WriteRetries, ThreeCorruptedPassesFailAfterTheThirdWithTheProtectionBack) {
-  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
-  options.faults.corruptPasses = 3;
-  Transfer transfer(options);
-  EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
-  EXPECT_FALSE(transfer.rig.Flash() == transfer.image);
-  EXPECT_EQ(Summary(transfer.rig.card().Events()),
-            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072",
-                    "06+02 x1024", "03 131072", "06+02 x1024", "03 131072", "06", "01 8C",
-                    "hw-protected"}));
-  EXPECT_EQ(transfer.log.positions, Positions(128, 3));
-  EXPECT_TRUE(transfer.EndsProtected());
-}
+INSTANTIATE_TEST_SUITE_P(CorruptedPasses, WriteRetries, ::testing::Values(1u, 3u));
 
 // Slow port accesses make each 1 ms delay a handful of polls, so the whole watch period
 // (200000 status reads) runs in reasonable host time. The part stays busy, so the level-3
