@@ -73,6 +73,22 @@ constexpr bool PagesTileTheCapacity() {
 }
 static_assert(PagesTileTheCapacity(), "every page size divides the capacity");
 
+constexpr bool ProbesFitTheirBuffers() {
+  for (const SE_PROBE& oProbe : kProbes) {
+    if (oProbe.ulCommandLength > oProbe.aucCommand.size() ||
+        oProbe.ulAnswerLength > SE_ANSWER{}.size()) {
+      return false;
+    }
+  }
+  for (const SE_PART& oPart : kParts) {
+    if (oPart.ulProbe >= kProbes.size()) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(ProbesFitTheirBuffers(), "identification stays inside its command and answer");
+
 const SE_PART* SE128KFindPart(UINT32 ulMakerID) {
   for (const SE_PART& oPart : kParts) {
     if (oPart.ucMakerID == ulMakerID) {
