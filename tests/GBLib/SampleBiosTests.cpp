@@ -1,0 +1,104 @@
+// The sample image the emulated cards and the tests start from: valid as built, and each
+// damage switch breaks its own piece and nothing else.
+#include <bitset>
+
+#include "GBTestSupport.h"
+
+namespace gbtest {
+namespace {
+
+enum Piece { kSignature, kBiosSum, kMaker, kPcir, kVersionText, kPinsSignature, kPinsSum, kMcs, kMcsSum, kPieces };
+using Pieces = std::bitset<kPieces>;
+
+bool TextAt(const Bytes& b, std::uint32_t at, const std::string& text) {
+  return std::equal(text.begin(), text.end(), b.begin() + at);
+}
+
+// Which pieces of the image are sound, each checked on its own.
+Pieces SoundPieces(const Bytes& b) {
+  const std::uint32_t biosSize = b[2] * 512u;
+  const std::uint32_t pcir = Le(b, 0x18, 2);
+  const std::uint32_t pins = Le(b, 0x7FFC, 2);
+  GB_BIOS_IDENT ident;
+  GBIdentifyBiosBuffer(b.data(), static_cast<UINT32>(b.size()), &ident);
+  Pieces sound;
+  sound[kSignature] = b[0] == 0x55 && b[1] == 0xAA;
+  sound[kBiosSum] = Sum8(b, 0, biosSize) == 0;
+  sound[kMaker] = TextAt(b, 0x2D, "TAVRIN");
+  sound[kPcir] = TextAt(b, pcir, "PCIR") && Le(b, pcir + 4, 2) == 0x1F2E;
+  sound[kVersionText] = ident.bVerExt && std::string(ident.pszVerExt) == "LV7";
+  sound[kPinsSignature] = Le(b, pins, 2) == 0x412E && Le(b, pins + 2, 2) == 512;
+  sound[kPinsSum] = Sum8(b, pins, 512) == 0;
+  sound[kMcs] = TextAt(b, biosSize, "MCS ");
+  sound[kMcsSum] = Sum8(b, biosSize, b[biosSize + 10]) == 0;
+  return sound;
+}
+
+TEST(SampleBios, BuiltWholeAndValid) {
+  const Bytes image = emu::BuildSampleBios();
+  ASSERT_EQ(kImageSize, image.size());
+  EXPECT_TRUE(SoundPieces(image).all()) << SoundPieces(image);
+  EXPECT_EQ(0x20011F2Eu, Le(image, 131064, 4));
+  EXPECT_EQ(0x0A10u, Le(image, Le(image, 0x18, 2) + 6, 2));
+  EXPECT_EQ(0xFF, image[0x1000]);
+  EXPECT_EQ(0xFF, image[0x20000 - 9]);
+}
+
+TEST(SampleBios, ModelsAndTheirDeviceIDs) {
+  EXPECT_EQ(0x0A10, emu::SampleModelDeviceId("lumivane-a"));
+  EXPECT_EQ(0x0A11, emu::SampleModelDeviceId("lumivane-b"));
+  EXPECT_EQ(0x0B30, emu::SampleModelDeviceId("z-series"));
+  EXPECT_FALSE(emu::SampleModelDeviceId("Lumivane-A"));
+  emu::SampleBiosOptions o;
+  o.deviceId = 0x0B30;
+  const Bytes image = emu::BuildSampleBios(o);
+  EXPECT_EQ(0x0B30u, Le(image, Le(image, 0x18, 2) + 6, 2));
+  EXPECT_TRUE(SoundPieces(image).all());
+}
+
+TEST(SampleBios, EachSwitchBreaksItsOwnPiece) {
+  struct Case {
+    const char* name;
+    void (*apply)(emu::SampleBiosOptions&);
+    Pieces broken;
+  };
+  const Case cases[] = {
+      {"signature", [](emu::SampleBiosOptions& o) { o.breakSignature = true; }, Pieces().set(kSignature)},
+      {"bios sum", [](emu::SampleBiosOptions& o) { o.breakBiosChecksum = true; }, Pieces().set(kBiosSum)},
+      {"maker", [](emu::SampleBiosOptions& o) { o.withMakerName = false; }, Pieces().set(kMaker)},
+      {"pcir", [](emu::SampleBiosOptions& o) { o.breakPcirSignature = true; }, Pieces().set(kPcir).set(kVersionText)},
+      {"version", [](emu::SampleBiosOptions& o) { o.withVersionText = false; }, Pieces().set(kVersionText)},
+      {"pins signature", [](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; }, Pieces().set(kPinsSignature)},
+      {"pins sum", [](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; }, Pieces().set(kPinsSum)},
+      {"mcs sum", [](emu::SampleBiosOptions& o) { o.breakMcsChecksum = true; }, Pieces().set(kMcsSum)},
+  };
+  for (const Case& c : cases) {
+    emu::SampleBiosOptions o;
+    c.apply(o);
+    EXPECT_EQ(~c.broken, SoundPieces(emu::BuildSampleBios(o))) << c.name;
+  }
+}
+
+TEST(SampleBios, PointersAndSizesCanBeOverridden) {
+  emu::SampleBiosOptions o;
+  o.pinsPointer = 0x1234;
+  o.pinsSizeWord = 300;
+  o.mcsSizeWord = 0x12345678;
+  o.mcsOffset = 0x10000;
+  const Bytes image = emu::BuildSampleBios(o);
+  EXPECT_EQ(0x1234u, Le(image, 0x7FFC, 2));
+  EXPECT_EQ(300u, Le(image, 0x7A02, 2));
+  EXPECT_TRUE(TextAt(image, 0x10000, "MCS "));
+  EXPECT_EQ(0x12345678u, Le(image, 0x10004, 4));
+  EXPECT_EQ(0, Sum8(image, 0, 0x60 * 512));
+
+  emu::SampleBiosOptions bare;
+  bare.withPins = false;
+  bare.withMcs = false;
+  const Bytes empty = emu::BuildSampleBios(bare);
+  EXPECT_EQ(Bytes(512, 0xFF), Slice(empty, 0x7A00, 512));
+  EXPECT_EQ(Bytes(0x100, 0xFF), Slice(empty, 0x60 * 512, 0x100));
+}
+
+}  // namespace
+}  // namespace gbtest
