@@ -62,21 +62,6 @@ TEST_F(LumText, SampleTextLineByLine) {
   EXPECT_EQ("", lines[140]);
 }
 
-TEST_F(LumText, FieldLinesCoverTheBlockInOrder) {
-  Card(emu::kSampleDeviceLumivaneA);
-  MemoryImage m(emu::BuildSampleBios());
-  const std::vector<std::string> lines = Lines(Export(m));
-  std::uint32_t next = 0;
-  for (std::size_t i = 2; i < 140; ++i) {
-    std::uint32_t offset = 0, size = 0;
-    ASSERT_EQ(2, std::sscanf(lines[i].c_str(), "%u\t%u\t", &offset, &size)) << lines[i];
-    if (next == 34) next = 36;
-    EXPECT_EQ(next, offset) << lines[i];
-    next = offset + size;
-  }
-  EXPECT_EQ(511u, next);
-}
-
 TEST_F(LumText, SixteenCharacterStringHasNoZeroByte) {
   Card(emu::kSampleDeviceLumivaneA);
   emu::SampleBiosOptions o;
