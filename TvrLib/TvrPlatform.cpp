@@ -151,7 +151,12 @@ TvrPlatform* s_installed = nullptr;
 
 }  // namespace
 
-TvrPlatform& TvrGetPlatform() { return s_installed != nullptr ? *s_installed : Native(); }
+TvrPlatform& TvrGetPlatform() {
+  if (s_installed != nullptr) {
+    return *s_installed;
+  }
+  return Native();
+}
 
 void TvrSetPlatform(TvrPlatform* platform) {
   s_installed = platform;
