@@ -56,10 +56,12 @@ UINT32 Sum(Bytes::const_iterator begin, Bytes::const_iterator end) {
 
 // The replaced image is the file, then erased bytes; only the BIOS checksum byte differs.
 void ExpectFileInImage(const ImageState& state, const std::uint8_t* data, std::size_t size) {
+  bool same = true;
   for (std::size_t i = 0; i < state.image.size(); ++i) {
     const std::uint8_t expected = i < size ? data[i] : 0xFF;
-    Expect(state.image[i] == expected || i + 1 == state.biosSize, "the image holds the file and erased bytes");
+    same = same && (state.image[i] == expected || i + 1 == state.biosSize);
   }
+  Expect(same, "the image holds the file and erased bytes");
 }
 
 // What the write-back must have put together before it reached the flash.
