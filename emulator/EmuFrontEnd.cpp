@@ -4,8 +4,6 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
-#include <functional>
-#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -373,9 +371,12 @@ bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string
 std::string FormatStats(Machine& machine) {
   const Counters& counters = machine.Stats();
   const std::uint64_t ns = machine.Clock().Now();
+  std::array<char, 48> seconds{};
+  std::snprintf(seconds.data(), seconds.size(), "%llu.%09llu",
+                static_cast<unsigned long long>(ns / 1000000000),
+                static_cast<unsigned long long>(ns % 1000000000));
   std::ostringstream text;
-  text << "virtual time: " << ns / 1000000000 << "." << std::to_string(1000000000 + ns % 1000000000).substr(1)
-       << " s\n"
+  text << "virtual time: " << seconds.data() << " s\n"
        << "port reads: " << counters.portReads << "\n"
        << "port writes: " << counters.portWrites << "\n"
        << "device reads: " << counters.deviceReads << "\n"

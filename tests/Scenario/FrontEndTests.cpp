@@ -161,4 +161,16 @@ TEST_F(EmulatorOptions, MachineHoldsTheCardsWhereTheOptionsPutThem) {
   EXPECT_EQ(machine->PortRead(0xCFC, 4), 0xFFFFFFFFu);
 }
 
+TEST(EmulatorStats, VirtualTimeAndAccessCounts) {
+  emu::Machine machine;
+  machine.Clock().Advance(3000000123);
+  ASSERT_TRUE(machine.RequestIoPrivilege());
+  machine.PortWrite(0x43, 1, 0xB0);
+  machine.PortRead(0x61, 1);
+  const std::string stats = emu::FormatStats(machine);
+  EXPECT_EQ(stats.substr(0, 28), "virtual time: 3.000002123 s\n");
+  EXPECT_NE(stats.find("port reads: 1\nport writes: 1\ndevice reads: 0\ndevice writes: 0\n"),
+            std::string::npos);
+}
+
 }  // namespace
