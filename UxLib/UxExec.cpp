@@ -342,6 +342,10 @@ UX_ERR ProcessTVOUT_SWITCH(UXHANDLE hUx, UINT32 ulTVOutStandard) {
   std::array<UINT8, kPinsBufferSize> pins{};
   INT32 written = 0;
   UX_ERR result = GBGetPInSInBuffer(hUx->hGB, pins.data(), kPinsBufferSize, &written);
+  // A record too short to hold the TV-out byte cannot carry the setting.
+  if (result == UX_OK && written <= kPinsTvOutByte) {
+    result = GB_ERR_INVALID_PINS;
+  }
   if (result == UX_OK) {
     pins[kPinsTvOutByte] = static_cast<UINT8>(
         ulTVOutStandard == UX_TVOUT_PAL ? pins[kPinsTvOutByte] | kPinsTvOutPal
