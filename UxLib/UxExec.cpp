@@ -110,12 +110,21 @@ class OutFile {
   std::FILE* m_file;
 };
 
+UX_ERR FileNotOpened(UXHANDLE hUx, const ACHAR* pszFileName) {
+  UxPrintErrFileMessage(hUx, kMsgFileNotOpened, pszFileName);
+  return UX_ERR_FILE;
+}
+
+UX_ERR FileNotCreated(UXHANDLE hUx, const ACHAR* pszFileName) {
+  UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
+  return UX_ERR_FILE;
+}
+
 // Writes a finished file and reports it; 1, or 30005 after the "couldn't be created" message.
 UX_ERR FinishFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, const void* pvData,
                   std::size_t size) {
   if (!file.WriteAndClose(pvData, size)) {
-    UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
-    return UX_ERR_FILE;
+    return FileNotCreated(hUx, pszFileName);
   }
   UxPrintOutFileMessage(hUx, kMsgFileCreated, pszFileName);
   return UX_OK;
@@ -125,19 +134,9 @@ UX_ERR FinishFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, const v
 UX_ERR AbandonFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, UX_ERR code) {
   file.Discard();
   if (!DispatchErrMsg(hUx, static_cast<UINT32>(code))) {
-    UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
+    FileNotCreated(hUx, pszFileName);
   }
   return code;
-}
-
-UX_ERR FileNotOpened(UXHANDLE hUx, const ACHAR* pszFileName) {
-  UxPrintErrFileMessage(hUx, kMsgFileNotOpened, pszFileName);
-  return UX_ERR_FILE;
-}
-
-UX_ERR FileNotCreated(UXHANDLE hUx, const ACHAR* pszFileName) {
-  UxPrintErrFileMessage(hUx, kMsgFileNotCreated, pszFileName);
-  return UX_ERR_FILE;
 }
 
 // Prints the message for a failed library call, or the fallback when none is known.
@@ -157,7 +156,8 @@ const ACHAR* Operand(UXHANDLE hUx, UINT32 slot) {
   return hUx->hCmd.hSwitch.pszOption[slot].data();
 }
 
-constexpr std::array<SwitchHandler, 10> kHandlers{{
+// Indexed by switch identifier.
+constexpr std::array<SwitchHandler, UX_SWITCH_TVOUT + 1> kHandlers{{
     {[](UXHANDLE h, UINT32 s) { return ProcessD_SWITCH(h, Operand(h, s)); }, false},
     // /dev moved the session before the board report.
     {[](UXHANDLE, UINT32) { return UX_OK; }, false},
