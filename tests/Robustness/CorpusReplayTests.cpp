@@ -24,6 +24,8 @@ struct Input {
   fs::path file;
 };
 
+void PrintTo(const Input& input, std::ostream* out) { *out << input.file.string(); }
+
 struct TargetEntry {
   const char* folder;
   Target run;
