@@ -144,6 +144,21 @@ TEST_F(Reports, SerialNumberIsCopiedAsSixteenBytesOnlyForSupportedCards) {
   EXPECT_STREQ(serial.data(), "0123456789ABCDEF");
 }
 
+TEST_F(Reports, CardReportWithNothingKnownSaysUnknown) {
+  PutDevice(0x0A101F2E);
+  EXPECT_TRUE(DisplayBoardInfo(&m_session));
+  EXPECT_EQ(m_out,
+            "Graphics card information\n"
+            "\tModel:\t\tTavrin Lumivane/Vesk/Orn card\n"
+            "\tSerial Number:\tUnknown\n"
+            "\tPCI location:\tBus: 1 Device: 1 Function: 0\n"
+            "\tGraphics BIOS:\tVersion: Unknown\n"
+            "\t\t\tProduct ID: Unknown\n"
+            "\tSerial EEPROM:\tType: Unknown\n"
+            "\t\t\tSize: Unknown\n\n");
+  EXPECT_STREQ(m_session.pszDevID.data(), "Tavrin Lumivane/Vesk/Orn card");
+}
+
 TEST_F(Reports, FileReportOfTheSample) {
   const std::vector<UINT8> file = Sample();
   EXPECT_TRUE(DisplayBinaryFileInfo(&m_session, file.data(), static_cast<UINT32>(file.size())));

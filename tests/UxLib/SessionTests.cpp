@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "EmuFrontEnd.h"
+#include "EmuSampleBios.h"
 #include "UxLib.h"
 
 namespace {
@@ -105,6 +106,21 @@ TEST_F(SessionLife, FailedMoveForgetsTheOldCardsEepromObject) {
   m_err.clear();
   EXPECT_EQ(Exec("/dev 100 /ds"), UX_OK);
   EXPECT_EQ(m_err, "");
+}
+
+TEST_F(SessionLife, SerialNumberFillingItsFieldIsReportedWhole) {
+  emu::SampleBiosOptions sample;
+  sample.serialNumber = "ABCDEFGHIJKLMNOP";
+  m_machine = std::make_unique<emu::Machine>();
+  emu::CardOptions card;
+  card.part = emu::FlashPart::M25p10;
+  m_machine->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
+                                emu::FlashStore::InMemory(emu::BuildSampleBios(sample)));
+  m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
+  ASSERT_EQ(Create(0), UX_OK);
+  EXPECT_EQ(Exec("/dev 100"), UX_OK);
+  EXPECT_NE(m_out.find("\tSerial Number:\tABCDEFGHIJKLMNOP\n\tPCI location:"), std::string::npos)
+      << m_out;
 }
 
 TEST_F(SessionLife, RefusedLineExecutesNothing) {
