@@ -97,6 +97,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   std::string Operand(const std::string& name) const;
+  std::filesystem::path File(const std::string& name) const { return m_path / name; }
 
  private:
   std::filesystem::path m_path;

@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -160,16 +161,15 @@ std::string Hex(std::size_t value) {
 std::string FlashState(const Bytes& flash, const Bytes& before, const Bytes& updated) {
   if (flash == before) return "untouched";
   if (flash == updated) return "updated";
-  std::size_t same = 0;
-  while (same < flash.size() && flash[same] == updated[same]) ++same;
-  std::size_t erased = same;
-  while (erased < flash.size() && flash[erased] == 0xFF) ++erased;
-  if (erased == flash.size()) {
-    return same == 0 ? "erased" : "erased, new image up to " + Hex(same - 1);
+  std::size_t erasedFrom = flash.size();
+  while (erasedFrom > 0 && flash[erasedFrom - 1] == 0xFF) --erasedFrom;
+  if (erasedFrom == 0) return "erased";
+  if (std::equal(flash.begin(), flash.begin() + static_cast<std::ptrdiff_t>(erasedFrom), updated.begin())) {
+    return "the update up to " + Hex(erasedFrom - 1) + ", erased after it";
   }
   std::size_t differ = 0;
   for (std::size_t i = 0; i < flash.size(); ++i) differ += flash[i] != updated[i];
-  return std::to_string(differ) + " bytes differ from the update";
+  return std::to_string(differ) + (differ == 1 ? " byte differs" : " bytes differ") + " from the update";
 }
 
 std::string Protection(const Outcome& outcome) {
