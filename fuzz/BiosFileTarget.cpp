@@ -24,12 +24,10 @@ emu::CardOptions LockedCard() {
   return options;
 }
 
-struct FileRig {
-  Bytes card = emu::BuildSampleBios();
-  CardMachine machine{card, LockedCard()};
-  Session session;
+struct FileRig : KeptSession {
+  FileRig() : KeptSession(emu::BuildSampleBios(), LockedCard()) {}
 
-  FileRig() { Expect(session.Open() == UX_OK, "the sample card opens"); }
+  const Bytes card = machine.Flash();
 
   // The image object as it was made from the card.
   void Restore() {
@@ -41,6 +39,7 @@ struct FileRig {
 
 FileRig& Rig() {
   static FileRig rig;
+  rig.Use();
   return rig;
 }
 

@@ -16,17 +16,12 @@ namespace {
 
 constexpr const char* kCardHeading = "Graphics card information\n";
 
-struct FlashRig {
-  CardMachine machine{emu::BuildSampleBios()};
-  Session session;
+struct FlashRig : KeptSession {
+  FlashRig() : KeptSession(emu::BuildSampleBios()) {}
+
   TempDir dir;
   // Every switch that only reads, in one command line.
-  std::string readOnlyLine;
-
-  FlashRig() {
-    Expect(session.Open() == UX_OK, "the sample card opens");
-    readOnlyLine = "/d " + dir.Operand("pins.txt") + " /ds /dmcs " + dir.Operand("mcs.bin");
-  }
+  const std::string readOnlyLine = "/d " + dir.Operand("pins.txt") + " /ds /dmcs " + dir.Operand("mcs.bin");
 
   void Load(const Bytes& flash) {
     std::copy(flash.begin(), flash.end(), machine.Card().Flash().Store().Bytes());
@@ -38,6 +33,7 @@ struct FlashRig {
 
 FlashRig& Rig() {
   static FlashRig rig;
+  rig.Use();
   return rig;
 }
 

@@ -30,7 +30,7 @@ void Expect(bool holds, const std::string& what) {
 
 Bytes AsImage(const std::uint8_t* data, std::size_t size) {
   Bytes image(emu::kFlashCapacity, 0xFF);
-  std::memcpy(image.data(), data, size < image.size() ? size : image.size());
+  std::copy_n(data, std::min(size, image.size()), image.begin());
   return image;
 }
 
@@ -58,6 +58,10 @@ UX_ERR Session::Exec(const std::string& commandLine) {
   Expect(commandLine.size() < line.size(), "a command line the front end would have refused");
   std::memcpy(line.data(), commandLine.data(), commandLine.size());
   return UxExecLibrary(Handle(), line.data());
+}
+
+KeptSession::KeptSession(const Bytes& flash, const emu::CardOptions& options) : machine(flash, options) {
+  Expect(session.Open() == UX_OK, "the card opens");
 }
 
 ImageState StateOf(GBHANDLE hGB) {

@@ -34,13 +34,16 @@ void Expect(bool holds, const std::string& what);
 Bytes AsImage(const std::uint8_t* data, std::size_t size);
 
 // A machine with one card at bus 1, device 0 whose flash holds `flash` (a whole image),
-// installed as the platform for the life of the object.
+// installed as the platform when it is made; the native platform is back when it goes.
+// A machine that outlives others (a fuzz target's, kept for the whole process) installs
+// itself again before every use.
 class CardMachine {
  public:
   explicit CardMachine(const Bytes& flash, const emu::CardOptions& options = {});
   CardMachine(const CardMachine&) = delete;
   CardMachine& operator=(const CardMachine&) = delete;
 
+  void Install() { TvrSetPlatform(&m_machine); }
   emu::Machine& Machine() { return m_machine; }
   emu::Card& Card() { return *m_card; }
   Bytes Flash() const { return m_card->Flash().Store().Copy(); }
@@ -82,6 +85,22 @@ struct ImageState {
   UINT32 subsystem;
 };
 ImageState StateOf(GBHANDLE hGB);
+
+// A card and an open session on it that a fuzz target keeps for the whole process. Each use
+// installs its machine again, since tests in the same process make machines of their own,
+// and so does the end, so that the session is released on its own card.
+struct KeptSession {
+  explicit KeptSession(const Bytes& flash, const emu::CardOptions& options = {});
+  ~KeptSession() { machine.Install(); }
+  KeptSession(const KeptSession&) = delete;
+  KeptSession& operator=(const KeptSession&) = delete;
+
+  // Call before every use.
+  void Use() { machine.Install(); }
+
+  CardMachine machine;
+  Session session;
+};
 
 // Puts `image` in the image object's buffer and analyses it as creation analyses what it
 // reads from the card, without reading the card again.

@@ -17,14 +17,11 @@ namespace {
 // What /d hands the export.
 constexpr INT32 kTextBufferSize = 4096;
 
-struct PinsRig {
-  CardMachine machine{emu::BuildSampleBios()};
-  Session session;
+struct PinsRig : KeptSession {
   Bytes pins = Bytes(GB_PINS_SIZE);
   UINT32 subsystem = 0;
 
-  PinsRig() {
-    Expect(session.Open() == UX_OK, "the sample card opens");
+  PinsRig() : KeptSession(emu::BuildSampleBios()) {
     INT32 written = 0;
     Expect(GBGetPInSInBuffer(session.Image(), pins.data(), GB_PINS_SIZE, &written) == GB_SUCCESS,
            "the sample card has a PInS");
@@ -39,6 +36,7 @@ struct PinsRig {
 
 PinsRig& Rig() {
   static PinsRig rig;
+  rig.Use();
   return rig;
 }
 

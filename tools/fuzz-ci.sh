@@ -10,7 +10,7 @@ trap 'rm -rf "$scratch"' EXIT
 
 # target and runs: sized to what each target does per input (the flash and BIOS-file
 # targets drive the emulated card).
-targets=(commandline:300000 pinstext:10000 biosfile:400 flashimage:1000)
+targets=(commandline:1000000 pinstext:30000 biosfile:1500 flashimage:1500)
 for entry in "${targets[@]}"; do
   target=${entry%%:*}
   runs=${entry##*:}
