@@ -5,10 +5,7 @@
 #include <type_traits>
 
 #include "GBLib.h"
-
-constexpr UINT16 DEVID_LUMIVANE_A = 0x0A10;
-constexpr UINT16 DEVID_LUMIVANE_B = DEVID_LUMIVANE_A + 1;
-constexpr UINT16 DEVID_Z_SERIES = 0x0B30;
+#include "TvrCards.h"
 
 struct GB_CONFIG {
   PCIHANDLE m_hDevice;

@@ -4,11 +4,7 @@
 #include <type_traits>
 
 #include "SELib.h"
-
-// Graphics chips of the one supported family.
-constexpr UINT16 DEVID_LUMIVANE_A = 0x0A10;
-constexpr UINT16 DEVID_LUMIVANE_B = DEVID_LUMIVANE_A + 1;
-constexpr UINT16 DEVID_Z_SERIES = 0x0B30;
+#include "TvrCards.h"
 
 // PCI configuration words the object uses.
 constexpr UINT32 SE_CFG_DEVICE_ID = 0x02;

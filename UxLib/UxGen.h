@@ -3,14 +3,8 @@
 #pragma once
 
 #include "TvrLib.h"
+#include "TvrCards.h"
 #include "UxLib.h"
-
-// The maker's PCI vendor ID and the device IDs of the supported chips.
-constexpr WORD TAVRIN_VENDOR_ID = 0x1F2E;
-constexpr WORD DEVID_LUMIVANE_A = 0x0A10;
-constexpr WORD DEVID_LUMIVANE_B = 0x0A11;
-constexpr WORD DEVID_Z_SERIES = 0x0B30;
-static_assert(DEVID_LUMIVANE_B == DEVID_LUMIVANE_A + 1, "the two Lumivane chips are adjacent");
 
 // Locations a bus scan stores; a list handed to SetPCIHANDLE holds this many.
 constexpr UINT32 UX_PCI_LIST_SIZE = 5;

@@ -12,13 +12,9 @@
 #include "EmuFlash.h"
 #include "EmuFlashStore.h"
 #include "EmuMachine.h"
+#include "TvrCards.h"
 
 namespace emu {
-
-constexpr std::uint16_t kTavrinVendorId = 0x1F2E;
-constexpr std::uint16_t kLumivaneADeviceId = 0x0A10;
-constexpr std::uint16_t kLumivaneBDeviceId = 0x0A11;
-constexpr std::uint16_t kZSeriesDeviceId = 0x0B30;
 
 // Configuration space.
 constexpr std::uint32_t kConfigCommand = 0x04;
@@ -48,9 +44,9 @@ static_assert((kLineRegisterPowerUp & (kLineBypass | kLineClock | kLineDataIn | 
 static_assert((kProtectRegisterPowerUp & kProtectWritable) == 0, "the part starts write-protected");
 
 struct CardOptions {
-  std::uint16_t vendorId = kTavrinVendorId;
-  std::uint16_t deviceId = kLumivaneADeviceId;
-  std::uint16_t subsystemVendorId = kTavrinVendorId;
+  std::uint16_t vendorId = TAVRIN_VENDOR_ID;
+  std::uint16_t deviceId = DEVID_LUMIVANE_A;
+  std::uint16_t subsystemVendorId = TAVRIN_VENDOR_ID;
   std::uint16_t subsystemId = 0x2001;
   // Memory decoding (bit 1) off, so the utility's own enabling is needed.
   std::uint16_t command = 0x0001;

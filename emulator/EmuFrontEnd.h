@@ -29,7 +29,7 @@ struct FrontEndOptions {
   bool stats = false;
   // --save-sample-bios: the file and the device its sample BIOS is built for.
   std::optional<std::string> sampleFile;
-  std::uint16_t sampleDeviceId = kLumivaneADeviceId;
+  std::uint16_t sampleDeviceId = DEVID_LUMIVANE_A;
   // The utility's command line, without a program name.
   std::vector<std::string> utilityArgs;
 };

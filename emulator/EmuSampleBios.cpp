@@ -12,9 +12,9 @@ struct SampleModel {
 };
 
 constexpr std::array<SampleModel, 3> kSampleModels = {{
-    {"lumivane-a", kSampleDeviceLumivaneA},
-    {"lumivane-b", kSampleDeviceLumivaneB},
-    {"z-series", kSampleDeviceZSeries},
+    {"lumivane-a", DEVID_LUMIVANE_A},
+    {"lumivane-b", DEVID_LUMIVANE_B},
+    {"z-series", DEVID_Z_SERIES},
 }};
 
 constexpr std::uint32_t kBlockSize = 512;

@@ -9,13 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "TvrCards.h"
+
 namespace emu {
 
 constexpr std::uint32_t kSampleImageSize = 131072;
-constexpr std::uint16_t kSampleVendorId = 0x1F2E;
-constexpr std::uint16_t kSampleDeviceLumivaneA = 0x0A10;
-constexpr std::uint16_t kSampleDeviceLumivaneB = 0x0A11;
-constexpr std::uint16_t kSampleDeviceZSeries = 0x0B30;
 
 // Where the pieces lie in the image.
 constexpr std::uint32_t kSamplePcirPointerOffset = 0x18;
@@ -28,8 +26,8 @@ constexpr std::uint32_t kSamplePinsSize = 512;
 std::optional<std::uint16_t> SampleModelDeviceId(std::string_view model);
 
 struct SampleBiosOptions {
-  std::uint16_t deviceId = kSampleDeviceLumivaneA;
-  std::uint16_t vendorId = kSampleVendorId;
+  std::uint16_t deviceId = DEVID_LUMIVANE_A;
+  std::uint16_t vendorId = TAVRIN_VENDOR_ID;
   std::uint8_t versionByte = 0x21;  // major in the high nibble, minor in the low one
   std::uint8_t build = 5;
   std::string versionExt = "LV7";   // the text between "(" + four characters and ")"

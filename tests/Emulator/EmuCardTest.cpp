@@ -21,7 +21,7 @@ TEST(CardConfig, PowerUpWordsAndSettableOptions) {
   EXPECT_EQ(bar & 0xFFF, 0u) << "memory BAR, page-aligned";
 
   CardOptions options;
-  options.deviceId = kZSeriesDeviceId;
+  options.deviceId = DEVID_Z_SERIES;
   options.subsystemVendorId = 0x1234;
   options.subsystemId = 0x5678;
   options.biosWord = 0x02000000;

@@ -20,7 +20,7 @@ class LumText : public ::testing::Test {
   // The family line asks the card's configuration space for the device ID.
   void Card(std::uint16_t deviceId) {
     emu::PciFunction& f = m_machine.Emplace<emu::PciFunction>(1, 0, 0);
-    f.SetConfig16(0, emu::kSampleVendorId);
+    f.SetConfig16(0, TAVRIN_VENDOR_ID);
     f.SetConfig16(2, deviceId);
   }
 
@@ -39,7 +39,7 @@ class LumText : public ::testing::Test {
 };
 
 TEST_F(LumText, SampleTextLineByLine) {
-  Card(emu::kSampleDeviceLumivaneA);
+  Card(DEVID_LUMIVANE_A);
   MemoryImage m(emu::BuildSampleBios());
   const std::string text = Export(m);
   EXPECT_EQ(0u, text.rfind("Fill:\t0\t511\t0xFF\n\n0\t2\t0x412E\n2\t2\t0x0200\n4\t2\t0x0102\n", 0));
@@ -63,7 +63,7 @@ TEST_F(LumText, SampleTextLineByLine) {
 }
 
 TEST_F(LumText, SixteenCharacterStringHasNoZeroByte) {
-  Card(emu::kSampleDeviceLumivaneA);
+  Card(DEVID_LUMIVANE_A);
   emu::SampleBiosOptions o;
   o.serialNumber = "ABCDEFGHIJKLMNOP";
   MemoryImage m(emu::BuildSampleBios(o));
@@ -74,8 +74,8 @@ TEST_F(LumText, SixteenCharacterStringHasNoZeroByte) {
 
 TEST_F(LumText, FamilyLineFollowsTheCardsDeviceID) {
   const std::pair<std::uint16_t, const char*> cases[] = {
-      {emu::kSampleDeviceLumivaneB, "\n:FileType\t\tLumivane\n:PCBInfo"},
-      {emu::kSampleDeviceZSeries, "\n:FileType\t\tBrisel\n:PCBInfo"},
+      {DEVID_LUMIVANE_B, "\n:FileType\t\tLumivane\n:PCBInfo"},
+      {DEVID_Z_SERIES, "\n:FileType\t\tBrisel\n:PCBInfo"},
       {0x1234, "\n510\t1\t0x5A\n:PCBInfo"},  // no family line at all
   };
   for (const auto& [deviceId, piece] : cases) {
@@ -89,7 +89,7 @@ TEST_F(LumText, FamilyLineFollowsTheCardsDeviceID) {
 }
 
 TEST_F(LumText, PcbMajorAbove999IsShownWith6000Added) {
-  Card(emu::kSampleDeviceLumivaneA);
+  Card(DEVID_LUMIVANE_A);
   const std::pair<std::uint16_t, const char*> cases[] = {
       {(999 << 4) | 2, ":PCBInfo\t\t999-02\n"},
       {(1000 << 4) | 0, ":PCBInfo\t\t7000-00\n"},
@@ -107,7 +107,7 @@ TEST_F(LumText, PcbMajorAbove999IsShownWith6000Added) {
 }
 
 TEST_F(LumText, ExportStopsWhenThePieceLeavesNoRoomForTheZero) {
-  Card(emu::kSampleDeviceLumivaneA);
+  Card(DEVID_LUMIVANE_A);
   MemoryImage m(emu::BuildSampleBios());
   const std::string full = Export(m);
   const INT32 exact = static_cast<INT32>(full.size()) + 1;
@@ -141,7 +141,7 @@ Bytes AfterRoundTrip(Bytes pins) {
 }
 
 TEST_F(LumText, ExportThenImportGivesBackThePins) {
-  Card(emu::kSampleDeviceLumivaneA);
+  Card(DEVID_LUMIVANE_A);
   for (const std::string serial : {"TS05A00017", "ABCDEFGHIJKLMNOP"}) {
     emu::SampleBiosOptions o;
     o.serialNumber = serial;
@@ -281,7 +281,7 @@ TEST_F(LumText, StampWritesTodayAndLoadedCounterPlusOne) {
 }
 
 TEST_F(LumText, ObjectTextCallsCheckThePins) {
-  Card(emu::kSampleDeviceLumivaneA);
+  Card(DEVID_LUMIVANE_A);
   emu::SampleBiosOptions o;
   o.breakPinsChecksum = true;
   MemoryImage bad(emu::BuildSampleBios(o));

@@ -51,7 +51,7 @@ inline std::uint32_t SamplePins(const emu::SampleBiosOptions& o = {}) { return o
 // from a card of `deviceId`. The record is released at the end.
 class MemoryImage {
  public:
-  explicit MemoryImage(const Bytes& image, std::uint16_t deviceId = emu::kSampleDeviceLumivaneA) {
+  explicit MemoryImage(const Bytes& image, std::uint16_t deviceId = DEVID_LUMIVANE_A) {
     std::memset(&m_data, 0, sizeof(m_data));
     m_data.m_oSEInfo.ulSEepromSize = static_cast<UINT32>(image.size());
     m_data.m_oGBChipInfo.m_usDeviceID = deviceId;

@@ -64,7 +64,7 @@ TEST_F(EmulatorOptions, NoCardGivesTheBuiltInCard) {
   ASSERT_EQ(m_options.cards.size(), 1u);
   const emu::FrontEndCard& card = m_options.cards[0];
   EXPECT_EQ(card.location, 0x100u);
-  EXPECT_EQ(card.options.deviceId, emu::kLumivaneADeviceId);
+  EXPECT_EQ(card.options.deviceId, DEVID_LUMIVANE_A);
   EXPECT_EQ(card.options.part, emu::FlashPart::M25p10);
   EXPECT_EQ(card.imageFile, "");
   EXPECT_EQ(m_options.utilityArgs, (std::vector<std::string>{"/i", "new.bin"}));
@@ -79,7 +79,7 @@ TEST_F(EmulatorOptions, CardKeys) {
   ASSERT_EQ(m_options.cards.size(), 2u);
   const emu::CardOptions& first = m_options.cards[0].options;
   EXPECT_EQ(m_options.cards[0].location, 0x1A8u);
-  EXPECT_EQ(first.deviceId, emu::kZSeriesDeviceId);
+  EXPECT_EQ(first.deviceId, DEVID_Z_SERIES);
   EXPECT_EQ(first.vendorId, 0x1234);
   EXPECT_EQ(first.subsystemVendorId, 0x1F2E);
   EXPECT_EQ(first.subsystemId, 0x9001);
@@ -106,7 +106,7 @@ TEST_F(EmulatorOptions, UserDateStatsAndTheEndOfTheOptions) {
 TEST_F(EmulatorOptions, SampleBiosModel) {
   ASSERT_TRUE(Parse({"--save-sample-bios", "z.bin,model=z-series"}));
   EXPECT_EQ(m_options.sampleFile, "z.bin");
-  EXPECT_EQ(m_options.sampleDeviceId, emu::kZSeriesDeviceId);
+  EXPECT_EQ(m_options.sampleDeviceId, DEVID_Z_SERIES);
 }
 
 TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {

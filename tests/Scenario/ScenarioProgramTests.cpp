@@ -131,7 +131,7 @@ TEST_P(RefusedFiles, LeaveTheCardUntouched) {
 
 Bytes OtherDeviceFile() {
   emu::SampleBiosOptions options;
-  options.deviceId = emu::kSampleDeviceLumivaneB;
+  options.deviceId = DEVID_LUMIVANE_B;
   return emu::BuildSampleBios(options);
 }
 

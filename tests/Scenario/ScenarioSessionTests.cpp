@@ -29,7 +29,7 @@ TEST_F(Session, ScanWithOneCardListsTheReportedCard) {
 
 TEST_F(Session, ScanWithSeveralCards) {
   emu::SampleBiosOptions z;
-  z.deviceId = emu::kSampleDeviceZSeries;
+  z.deviceId = DEVID_Z_SERIES;
   z.serialNumber = "ABCDEFGHIJKLMNOP";  // fills its field, no terminator
   Write("z.bin", emu::BuildSampleBios(z));
   emu::SampleBiosOptions broken;
@@ -61,7 +61,7 @@ TEST_F(Session, ScanWithSeveralCards) {
 TEST_F(Session, DevMovesTheSessionBeforeTheReport) {
   Write("z.bin", emu::BuildSampleBios([] {
     emu::SampleBiosOptions z;
-    z.deviceId = emu::kSampleDeviceZSeries;
+    z.deviceId = DEVID_Z_SERIES;
     return z;
   }()));
   const RunResult run =
@@ -173,7 +173,7 @@ TEST_F(Session, EmulatorSavesTheSampleBiosOfAModel) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
   emu::SampleBiosOptions z;
-  z.deviceId = emu::kSampleDeviceZSeries;
+  z.deviceId = DEVID_Z_SERIES;
   EXPECT_EQ(Read("z.bin"), emu::BuildSampleBios(z));
 }
 
