@@ -9,13 +9,12 @@
 #include <cstring>
 
 #include "GBData.h"
+#include "SEInternal.h"
 #include "TvrPci.h"
 #include "TvrTimer.h"
 #include "UxLib.h"
 
 namespace {
-
-constexpr UINT32 kEepromCapacity = 131072;
 
 // Records copied or cleared as plain bytes between the libraries.
 static_assert(sizeof(UINT8) == 1 && sizeof(UINT16) == 2 && sizeof(UINT32) == 4, "fixed widths");
@@ -23,12 +22,15 @@ static_assert(sizeof(INT32) == 4 && sizeof(BOOL32) == 4, "status codes and truth
 static_assert(sizeof(MEMHANDLE) == sizeof(void*), "a mapped address is as wide as a pointer");
 static_assert(sizeof(PCIHANDLE) == 4 && sizeof(IOHANDLE) == 4, "PCI and port handles are 32 bits");
 
-// The EEPROM description a caller receives: no padding the ABI could move.
+// The EEPROM description a caller receives: no padding the ABI could move, and the part
+// name handed out whole from the object's own record.
 static_assert(offsetof(SE_INFO, hPci) == 0, "SE_INFO starts with the location");
 static_assert(offsetof(SE_INFO, pszSEepromID) == 4, "the part name follows the location");
 static_assert(offsetof(SE_INFO, ulSEepromPage) == 4 + SE_EEPROM_ID_LENGTH, "page size after the name");
 static_assert(offsetof(SE_INFO, ulSEepromSize) == 8 + SE_EEPROM_ID_LENGTH, "capacity last");
 static_assert(sizeof(SE_INFO) == 12 + SE_EEPROM_ID_LENGTH, "SE_INFO is the same on 32 and 64 bits");
+static_assert(sizeof(SE_128K{}.m_pszSEepromID) == sizeof(SE_INFO{}.pszSEepromID), "the part name fits");
+static_assert(SE_CAPACITY == 131072, "the parts the object speaks to are 1 Mbit");
 
 // The image summary: the version texts are copied by the size of the field they fill, so
 // every source must be at least as long as its destination.
@@ -45,10 +47,10 @@ static_assert(offsetof(GB_INFO, ulBIOSVersion) % 4 == 0, "the version word is al
 static_assert(GB_PINS_SIZE == 512, "the family's PInS is 512 bytes");
 static_assert(GB_PINS_MIN_SIZE <= GB_PINS_SIZE, "a whole PInS passes the size check");
 static_assert(GB_PINS_COUNTER_FIELD + 2 < GB_PINS_MIN_SIZE, "the counter lies inside the smallest PInS");
-static_assert(GB_PINS_POINTER_OFFSET + GB_PINS_POINTER_SIZE <= kEepromCapacity, "the PInS pointer lies in the image");
+static_assert(GB_PINS_POINTER_OFFSET + GB_PINS_POINTER_SIZE <= SE_CAPACITY, "the PInS pointer lies in the image");
 static_assert(GB_SUBSYS_FROM_END >= GB_SUBSYS_SIZE, "the subsystem word lies inside the image");
 static_assert(GB_PCIR_POINTER_OFFSET + 2 <= GB_BIOS_BLOCK, "the PCI data pointer is in the first block");
-static_assert(255 * GB_BIOS_BLOCK <= kEepromCapacity, "the largest BIOS the size byte can give fits");
+static_assert(255 * GB_BIOS_BLOCK <= SE_CAPACITY, "the largest BIOS the size byte can give fits");
 
 // The session record: three switch slots, operands with room for their zero, and a serial
 // number as long as the PInS field it is copied from (offset 12, 16 bytes).
