@@ -80,6 +80,7 @@ GB_ERR GBGetInfo(GBHANDLE hGB, GB_INFO* pGBInfo) {
   pGBInfo->ulBIOSVersion = hGB->m_oBIOS.ulVersion;
   static_assert(sizeof(pGBInfo->pszBIOSVerExt) >= sizeof(hGB->m_oBIOS.pszVerExt), "the extension fits");
   std::memcpy(pGBInfo->pszBIOSVerExt, hGB->m_oBIOS.pszVerExt, sizeof(hGB->m_oBIOS.pszVerExt));
+  static_assert(sizeof(hGB->m_oBIOS.pszProductID) >= sizeof(pGBInfo->pszProductID), "the product ID fits");
   std::memcpy(pGBInfo->pszProductID, hGB->m_oBIOS.pszProductID, sizeof(pGBInfo->pszProductID));
   return GB_SUCCESS;
 }
