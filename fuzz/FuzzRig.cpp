@@ -34,11 +34,6 @@ Bytes AsImage(const std::uint8_t* data, std::size_t size) {
   return image;
 }
 
-CardMachine::CardMachine(const Bytes& flash, const emu::CardOptions& options) {
-  m_card = &m_machine.Emplace<emu::Card>(1, 0, 0, m_machine.Clock(), options,
-                                         emu::FlashStore::InMemory(flash));
-}
-
 Session::Session() : m_storage(new std::uint8_t[UxGetHandleSize()]()) {}
 
 Session::~Session() {

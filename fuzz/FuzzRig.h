@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "EmuCard.h"
+#include "EmuCardMachine.h"
 #include "EmuMachine.h"
 #include "UxLib.h"
 
@@ -33,26 +34,7 @@ void Expect(bool holds, const std::string& what);
 // The input as a whole EEPROM: its bytes, then erased bytes, cut at the capacity.
 Bytes AsImage(const std::uint8_t* data, std::size_t size);
 
-// A machine with one card at bus 1, device 0 whose flash holds `flash` (a whole image),
-// installed as the platform when it is made; the native platform is back when it goes.
-// A machine that outlives others (a fuzz target's, kept for the whole process) installs
-// itself again before every use.
-class CardMachine {
- public:
-  explicit CardMachine(const Bytes& flash, const emu::CardOptions& options = {});
-  CardMachine(const CardMachine&) = delete;
-  CardMachine& operator=(const CardMachine&) = delete;
-
-  void Install() { TvrSetPlatform(&m_machine); }
-  emu::Machine& Machine() { return m_machine; }
-  emu::Card& Card() { return *m_card; }
-  Bytes Flash() const { return m_card->Flash().Store().Copy(); }
-
- private:
-  emu::Machine m_machine;
-  emu::ScopedPlatform m_platform{m_machine};
-  emu::Card* m_card = nullptr;
-};
+using CardMachine = emu::CardMachine;
 
 // A session on the card at kCardLocation, released when it goes. What it prints is kept.
 class Session {

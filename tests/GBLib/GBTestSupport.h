@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "EmuCard.h"
+#include "EmuCardMachine.h"
 #include "EmuMachine.h"
 #include "EmuSampleBios.h"
 #include "GBData.h"
@@ -87,21 +88,12 @@ inline std::tm Date(int year, int month, int day) {
 
 // A machine with one card at bus 1, device 0, holding `image` in its flash; the local
 // date is 30 June 2005.
-class CardRig {
+class CardRig : public emu::CardMachine {
  public:
-  explicit CardRig(const Bytes& image, emu::CardOptions options = {}) {
-    m_machine.SetLocalTime(Date(2005, 6, 30));
-    m_card = &m_machine.Emplace<emu::Card>(1, 0, 0, m_machine.Clock(), options, emu::FlashStore::InMemory(image));
+  explicit CardRig(const Bytes& image, const emu::CardOptions& options = {})
+      : emu::CardMachine(image, options) {
+    Machine().SetLocalTime(Date(2005, 6, 30));
   }
-
-  emu::Machine& Machine() { return m_machine; }
-  emu::Card& Card() { return *m_card; }
-  Bytes Flash() const { return m_card->Flash().Store().Copy(); }
-
- private:
-  emu::Machine m_machine;
-  emu::ScopedPlatform m_platform{m_machine};
-  emu::Card* m_card = nullptr;
 };
 
 // An image object on the rig's card, released and freed at the end.
