@@ -31,9 +31,7 @@ struct FileRig : KeptSession {
 
   // The image object as it was made from the card.
   void Restore() {
-    Reanalyse(session.Image(), card);
-    GBGetInfo(session.Image(), &session.Handle()->hGBInfo);
-    session.Out().clear();
+    session.Reload(card);
   }
 };
 

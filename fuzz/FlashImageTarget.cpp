@@ -25,9 +25,7 @@ struct FlashRig : KeptSession {
 
   void Load(const Bytes& flash) {
     std::copy(flash.begin(), flash.end(), machine.Card().Flash().Store().Bytes());
-    Reanalyse(session.Image(), flash);
-    GBGetInfo(session.Image(), &session.Handle()->hGBInfo);
-    session.Out().clear();
+    session.Reload(flash);
   }
 };
 

@@ -87,6 +87,12 @@ void Reanalyse(GBHANDLE hGB, const Bytes& image) {
   Expect(GBInit(hGB) == GB_SUCCESS, "the card's chip family is still known");
 }
 
+void Session::Reload(const Bytes& image) {
+  Reanalyse(Image(), image);
+  GBGetInfo(Image(), &Handle()->hGBInfo);
+  m_out.clear();
+}
+
 TempDir::TempDir() {
   namespace fs = std::filesystem;
   static unsigned s_count = 0;

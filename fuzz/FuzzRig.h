@@ -50,6 +50,9 @@ class Session {
   UXHANDLE Handle() { return reinterpret_cast<UXHANDLE>(m_storage.get()); }
   GBHANDLE Image() { return Handle()->hGB; }
   std::string& Out() { return m_out; }
+  // The image object analyses `image` as if just read from the card, the session takes its
+  // description again, and what was printed so far is dropped.
+  void Reload(const Bytes& image);
 
  private:
   std::unique_ptr<std::uint8_t[]> m_storage;
