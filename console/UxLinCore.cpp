@@ -7,6 +7,7 @@
 #include <string>
 
 #include "TvrPlatform.h"
+#include "UxLinSignals.h"
 
 namespace {
 
@@ -59,7 +60,24 @@ void ConsolePrintOut(void*, const ACHAR* pszString) { Write(stdout, pszString); 
 
 void ConsolePrintErr(void*, const ACHAR* pszString) { Write(stderr, pszString); }
 
+namespace {
+
+// The session on the first card, from taking it to letting it go, with the ending
+// signals held throughout.
+UX_ERR RunSession(UXHANDLE hUx, ACHAR* pszCmdLine) {
+  const HeldInterruptions held;
+  if (UxCreateHandle(hUx, 0, ConsolePrintOut, nullptr, ConsolePrintErr, nullptr) != UX_OK) {
+    return UX_ERR_REFUSED;
+  }
+  const UX_ERR result = UxExecLibrary(hUx, pszCmdLine);
+  UxReleaseHandle(hUx);
+  return result;
+}
+
+}  // namespace
+
 int UxLinMain(int argc, char** argv) {
+  IgnoreBrokenOutputSignals();
   if (!IsRoot()) {
     const std::string text = "\n" + std::string(kMsgNotRoot) + "\n";
     ConsolePrintOut(nullptr, text.c_str());
@@ -76,12 +94,7 @@ int UxLinMain(int argc, char** argv) {
   if (hUx == nullptr) {
     return 0;
   }
-  if (UxCreateHandle(hUx, 0, ConsolePrintOut, nullptr, ConsolePrintErr, nullptr) != UX_OK) {
-    std::free(hUx);
-    return 0;
-  }
-  const UX_ERR result = UxExecLibrary(hUx, cmdLine.data());
-  UxReleaseHandle(hUx);
+  const UX_ERR result = RunSession(hUx, cmdLine.data());
   std::free(hUx);
   return result == UX_OK ? 1 : 0;
 }
