@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "UxFile.h"
 #include "UxGen.h"
 #include "UxPrint.h"
 
@@ -75,41 +76,6 @@ bool ReadWholeFile(const ACHAR* pszFileName, const ACHAR* pszMode, std::vector<U
   return true;
 }
 
-// A file being written. Every write and the close are checked; a file that was not written
-// completely is deleted, so that a cut-short file never passes for a good one.
-class OutFile {
- public:
-  OutFile(const ACHAR* pszFileName, const ACHAR* pszMode)
-      : m_name(pszFileName), m_file(std::fopen(pszFileName, pszMode)) {}
-  ~OutFile() { Discard(); }
-  OutFile(const OutFile&) = delete;
-  OutFile& operator=(const OutFile&) = delete;
-
-  bool IsOpen() const { return m_file != nullptr; }
-
-  bool WriteAndClose(const void* pvData, std::size_t size) {
-    bool written = std::fwrite(pvData, 1, size, m_file) == size;
-    written = std::fclose(m_file) == 0 && written;
-    m_file = nullptr;
-    if (!written) {
-      std::remove(m_name);
-    }
-    return written;
-  }
-
-  void Discard() {
-    if (m_file != nullptr) {
-      std::fclose(m_file);
-      m_file = nullptr;
-      std::remove(m_name);
-    }
-  }
-
- private:
-  const ACHAR* m_name;
-  std::FILE* m_file;
-};
-
 UX_ERR FileNotOpened(UXHANDLE hUx, const ACHAR* pszFileName) {
   UxPrintErrFileMessage(hUx, kMsgFileNotOpened, pszFileName);
   return UX_ERR_FILE;
@@ -121,17 +87,18 @@ UX_ERR FileNotCreated(UXHANDLE hUx, const ACHAR* pszFileName) {
 }
 
 // Writes a finished file and reports it; 1, or 30005 after the "couldn't be created" message.
-UX_ERR FinishFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, const void* pvData,
+UX_ERR FinishFile(UXHANDLE hUx, UxOutFile& file, const ACHAR* pszFileName, const void* pvData,
                   std::size_t size) {
-  if (!file.WriteAndClose(pvData, size)) {
+  if (!file.Commit(pvData, size)) {
     return FileNotCreated(hUx, pszFileName);
   }
   UxPrintOutFileMessage(hUx, kMsgFileCreated, pszFileName);
   return UX_OK;
 }
 
-// A library call failed while a file was being made: the file goes, the code is explained.
-UX_ERR AbandonFile(UXHANDLE hUx, OutFile& file, const ACHAR* pszFileName, UX_ERR code) {
+// A library call failed while a file was being made: the new file goes, the code is
+// explained.
+UX_ERR AbandonFile(UXHANDLE hUx, UxOutFile& file, const ACHAR* pszFileName, UX_ERR code) {
   file.Discard();
   if (!DispatchErrMsg(hUx, static_cast<UINT32>(code))) {
     FileNotCreated(hUx, pszFileName);
@@ -272,9 +239,9 @@ UX_ERR ProcessI_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName, BOOL32 bBypassPIn
 }
 
 UX_ERR ProcessO_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
-  OutFile file(pszFileName, "wb");
+  UxOutFile file(pszFileName);
   if (!file.IsOpen()) {
-    return UX_ERR_REFUSED;
+    return FileNotCreated(hUx, pszFileName);
   }
   std::vector<UINT8> image(hUx->hSEInfo.ulSEepromSize);
   const UX_ERR result =
@@ -286,7 +253,7 @@ UX_ERR ProcessO_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
 }
 
 UX_ERR ProcessD_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
-  OutFile file(pszFileName, "w");
+  UxOutFile file(pszFileName);
   if (!file.IsOpen()) {
     return FileNotCreated(hUx, pszFileName);
   }
@@ -312,7 +279,7 @@ UX_ERR ProcessDS_SWITCH(UXHANDLE hUx) {
 }
 
 UX_ERR ProcessDMCS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
-  OutFile file(pszFileName, "w");
+  UxOutFile file(pszFileName);
   if (!file.IsOpen()) {
     return FileNotCreated(hUx, pszFileName);
   }

@@ -15,7 +15,7 @@
 using UX_ERR = INT32;
 
 constexpr UX_ERR UX_OK = 1;
-// A switch refused its input after saying why, or /o could not create its file.
+// A switch refused its input after saying why.
 constexpr UX_ERR UX_ERR_REFUSED = 0;
 constexpr UX_ERR UX_ERR_INVALID_HANDLE = 30000;
 constexpr UX_ERR UX_ERR_INVALID_CMD_LINE = 30001;

@@ -1,11 +1,14 @@
 // Programming runs and backups: /i, /k and /o as a technician runs them, what they print,
 // their exit status, and what the card's flash file holds afterwards.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ScenarioSupport.h"
@@ -225,24 +228,29 @@ TEST_F(Programming, BackupStaysWhenALaterSwitchFails) {
   EXPECT_EQ(Read("card.bin"), m_card);
 }
 
-TEST_F(Programming, FullDiskNeverLeavesAFileReportedAsCreated) {
-  for (const char* sw : {"/o", "/d", "/dmcs"}) {
-    ASSERT_EQ(symlink("/dev/full", Path("full.bin").c_str()), 0);
-    const RunResult run = OnCard("", {sw, "full.bin"});
+// A file that cannot be written whole is never reported as created, the update does not
+// run, and nothing that was there is lost: not a link, the device behind it or a folder.
+TEST_F(Programming, FailedFilesLeaveWhatWasThere) {
+  ASSERT_EQ(symlink("/dev/full", Path("full.bin").c_str()), 0);
+  ASSERT_EQ(mkdir(Path("folder.bin").c_str(), 0755), 0);
+  const std::string notCreated = "ERROR! The following file couldn't be created: ";
+  const std::vector<std::pair<const char*, const char*>> cases{
+      {"/o", "full.bin"}, {"/d", "nowhere/pins.txt"}, {"/dmcs", "folder.bin"}};
+  for (const auto& [sw, name] : cases) {
+    const RunResult run = OnCard("", {sw, name, "/i", "new.bin"});
     EXPECT_EQ(run.out, Report()) << sw;
-    EXPECT_EQ(run.err, "ERROR! The following file couldn't be created: full.bin\n\n") << sw;
+    EXPECT_EQ(run.err, notCreated + name + "\n\n") << sw;
     EXPECT_EQ(run.status, 0);
-    EXPECT_FALSE(Exists("full.bin")) << sw;
   }
   EXPECT_EQ(Read("card.bin"), m_card);
-}
-
-TEST_F(Programming, BackupThatCannotBeCreatedFailsWithoutAMessage) {
-  const RunResult run = OnCard("", {"/o", "nowhere/old.bin", "/i", "new.bin"});
-  EXPECT_EQ(run.out, Report());
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Read("card.bin"), m_card);
+  std::array<char, 16> link{};
+  EXPECT_EQ(readlink(Path("full.bin").c_str(), link.data(), link.size()), 9);
+  EXPECT_STREQ(link.data(), "/dev/full");
+  struct stat device {};
+  EXPECT_EQ(stat("/dev/full", &device), 0);
+  EXPECT_TRUE(S_ISCHR(device.st_mode));
+  EXPECT_EQ(std::filesystem::directory_iterator(Path("folder.bin")),
+            std::filesystem::directory_iterator());
 }
 
 TEST_F(Programming, FileNameWithPercentIsShownLiterally) {
