@@ -1,5 +1,6 @@
 #include "EmuCard.h"
 
+#include <array>
 #include <stdexcept>
 
 namespace emu {
@@ -31,16 +32,56 @@ std::unique_ptr<FlashStore> ContentOrErased(std::unique_ptr<FlashStore> flash) {
   return flash ? std::move(flash) : FlashStore::InMemory();
 }
 
+std::unique_ptr<StateStore> StateOrPowerUp(std::unique_ptr<StateStore> state,
+                                           const CardOptions& options) {
+  return state ? std::move(state) : StateStore::InMemory(PowerUpState(options));
+}
+
+// The aperture registers that live in the card's state, by offset.
+struct StateRegister {
+  std::uint32_t offset;
+  std::uint32_t CardRegisters::*field;
+};
+
+constexpr std::array<StateRegister, 2> kStateRegisters{{
+    {kLineRegister, &CardRegisters::lineRegister},
+    {kProtectRegister, &CardRegisters::protectRegister},
+}};
+
+// The state register that holds the aperture byte at `offset`, if any.
+const StateRegister* StateRegisterAt(std::uint32_t offset) {
+  for (const StateRegister& entry : kStateRegisters) {
+    if (Overlaps(offset, 1, entry.offset)) return &entry;
+  }
+  return nullptr;
+}
+
+std::uint32_t ByteShift(std::uint32_t offset, const StateRegister& reg) {
+  return 8 * (offset - reg.offset);
+}
+
 }  // namespace
 
-Card::Card(const VirtualClock& clock, const CardOptions& options, std::unique_ptr<FlashStore> flash)
+CardState PowerUpState(const CardOptions& options) {
+  CardState state{};
+  state.card.command = options.command;
+  state.card.lineRegister = kLineRegisterPowerUp;
+  state.card.protectRegister = kProtectRegisterPowerUp;
+  state.part = SpiFlash::PowerUpState(options.part, options.flashStatus);
+  return state;
+}
+
+Card::Card(const VirtualClock& clock, const CardOptions& options, std::unique_ptr<FlashStore> flash,
+           std::unique_ptr<StateStore> state)
     : m_options((CheckAperture(options), options)),
+      m_state(StateOrPowerUp(std::move(state), options)),
+      m_registers(m_state->State().card),
       m_aperture(options.apertureSize, 0),
       m_flash(options.part, ContentOrErased(std::move(flash)), clock, options.faults,
-              options.flashStatus) {
+              options.flashStatus, m_state.get()) {
   SetConfig16(kConfigVendorDevice, options.vendorId);
   SetConfig16(kConfigVendorDevice + 2, options.deviceId);
-  SetConfig32(kConfigCommand, options.command);
+  SetConfig16(kConfigCommand, static_cast<std::uint16_t>(m_registers.command));
   SetConfig32(kConfigClassRevision, kDisplayControllerClass);
   SetConfig32(kConfigAperture, options.apertureBase);
   SetConfig16(kConfigSubsystem, options.subsystemVendorId);
@@ -49,9 +90,14 @@ Card::Card(const VirtualClock& clock, const CardOptions& options, std::unique_pt
   SetWriteMask32(kConfigCommand, kCommandWritable);
   SetWriteMask32(kConfigAperture, ~(options.apertureSize - 1) & ~kBarFlagBits);
 
-  Store32(kLineRegister, kLineRegisterPowerUp);
-  Store32(kProtectRegister, kProtectRegisterPowerUp);
-  m_flash.SetWriteProtectPin(false);
+  // The part sees the protection and its select line as the kept registers drive them.
+  OnProtectRegisterWritten(m_registers.protectRegister);
+  if (SeenByPart(m_registers.lineRegister).selected) m_flash.Select();
+}
+
+void Card::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
+  PciFunction::ConfigWrite(offset, width, value);
+  m_registers.command = Config32(kConfigCommand) & 0xFFFF;
 }
 
 std::vector<MemoryBar> Card::MemoryBars() const {
@@ -68,10 +114,10 @@ std::uint32_t Card::DeviceRead(std::uint32_t, std::uint32_t offset, std::uint32_
 
 void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
   if (width > kRegisterWidth || offset > m_aperture.size() - width) return;
-  const std::uint32_t linesBefore = Stored32(kLineRegister);
-  const std::uint32_t protectBefore = Stored32(kProtectRegister);
+  const std::uint32_t linesBefore = m_registers.lineRegister;
+  const std::uint32_t protectBefore = m_registers.protectRegister;
   for (std::uint32_t i = 0; i < width; ++i) {
-    m_aperture[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    SetByteAt(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
   }
   if (Overlaps(offset, width, kLineRegister)) OnLineRegisterWritten(linesBefore);
   if (Overlaps(offset, width, kProtectRegister)) OnProtectRegisterWritten(protectBefore);
@@ -82,11 +128,24 @@ std::uint8_t Card::ByteAt(std::uint32_t offset) const {
   if (Overlaps(offset, 1, kLineRegister)) {
     return static_cast<std::uint8_t>(LiveLineRegister() >> (8 * (offset - kLineRegister)));
   }
-  return m_aperture[offset];
+  const StateRegister* reg = StateRegisterAt(offset);
+  if (reg == nullptr) return m_aperture[offset];
+  return static_cast<std::uint8_t>(m_registers.*(reg->field) >> ByteShift(offset, *reg));
+}
+
+void Card::SetByteAt(std::uint32_t offset, std::uint8_t byte) {
+  const StateRegister* reg = StateRegisterAt(offset);
+  if (reg == nullptr) {
+    m_aperture[offset] = byte;
+    return;
+  }
+  const std::uint32_t shift = ByteShift(offset, *reg);
+  std::uint32_t& value = m_registers.*(reg->field);
+  value = (value & ~(0xFFu << shift)) | (static_cast<std::uint32_t>(byte) << shift);
 }
 
 std::uint32_t Card::LiveLineRegister() const {
-  std::uint32_t value = Stored32(kLineRegister);
+  std::uint32_t value = m_registers.lineRegister;
   // Another user of the lines has the bypass bit set whenever software looks.
   if (m_options.faults.linesBusy) value |= kLineBypass;
   // Nothing drives data-out unless the part is on the lines: the line then reads 1.
@@ -107,8 +166,8 @@ Card::Lines Card::SeenByPart(std::uint32_t lineRegister) const {
 }
 
 void Card::OnLineRegisterWritten(std::uint32_t before) {
-  const std::uint32_t after = Stored32(kLineRegister) & ~kLineDataOut;  // data-out is read-only
-  Store32(kLineRegister, after);
+  const std::uint32_t after = m_registers.lineRegister & ~kLineDataOut;  // data-out is read-only
+  m_registers.lineRegister = after;
   const Lines was = SeenByPart(before);
   const Lines now = SeenByPart(after);
   // One write may move several lines: data settles first, a falling select opens the
@@ -120,22 +179,8 @@ void Card::OnLineRegisterWritten(std::uint32_t before) {
 }
 
 void Card::OnProtectRegisterWritten(std::uint32_t before) {
-  if (m_options.faults.wpStuck) Store32(kProtectRegister, before);
-  m_flash.SetWriteProtectPin((Stored32(kProtectRegister) & kProtectWritable) == kProtectWritable);
-}
-
-std::uint32_t Card::Stored32(std::uint32_t offset) const {
-  std::uint32_t value = 0;
-  for (std::uint32_t i = 0; i < kRegisterWidth; ++i) {
-    value |= static_cast<std::uint32_t>(m_aperture[offset + i]) << (8 * i);
-  }
-  return value;
-}
-
-void Card::Store32(std::uint32_t offset, std::uint32_t value) {
-  for (std::uint32_t i = 0; i < kRegisterWidth; ++i) {
-    m_aperture[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
+  if (m_options.faults.wpStuck) m_registers.protectRegister = before;
+  m_flash.SetWriteProtectPin((m_registers.protectRegister & kProtectWritable) == kProtectWritable);
 }
 
 }  // namespace emu

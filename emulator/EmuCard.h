@@ -12,6 +12,7 @@
 #include "EmuFlash.h"
 #include "EmuFlashStore.h"
 #include "EmuMachine.h"
+#include "EmuState.h"
 #include "TvrCards.h"
 
 namespace emu {
@@ -62,13 +63,21 @@ struct CardOptions {
   FaultSet faults;
 };
 
+// The card's and its part's state at power-up.
+CardState PowerUpState(const CardOptions& options);
+
 class Card : public PciFunction {
  public:
-  // `flash` holds the part's content; null gives an erased part in memory. `clock` must
-  // outlive the card. Throws std::invalid_argument for an aperture that is not a power of
-  // two of at least 0x2000 bytes on a base aligned to its size.
+  // `flash` holds the part's content; null gives an erased part in memory. `state` holds
+  // what the machine kept since it was powered up (see PowerUpState); null gives a card
+  // just powered up, in memory. `clock` must outlive the card. Throws
+  // std::invalid_argument for an aperture that is not a power of two of at least 0x2000
+  // bytes on a base aligned to its size.
   explicit Card(const VirtualClock& clock, const CardOptions& options = {},
-                std::unique_ptr<FlashStore> flash = nullptr);
+                std::unique_ptr<FlashStore> flash = nullptr,
+                std::unique_ptr<StateStore> state = nullptr);
+
+  void ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) override;
 
   std::vector<MemoryBar> MemoryBars() const override;
   std::uint32_t DeviceRead(std::uint32_t bar, std::uint32_t offset, std::uint32_t width) override;
@@ -87,16 +96,17 @@ class Card : public PciFunction {
   };
 
   std::uint8_t ByteAt(std::uint32_t offset) const;
+  void SetByteAt(std::uint32_t offset, std::uint8_t byte);
   std::uint32_t LiveLineRegister() const;
   bool LinesReachPart(std::uint32_t lineRegister) const;
   Lines SeenByPart(std::uint32_t lineRegister) const;
   void OnLineRegisterWritten(std::uint32_t before);
   void OnProtectRegisterWritten(std::uint32_t before);
-  std::uint32_t Stored32(std::uint32_t offset) const;
-  void Store32(std::uint32_t offset, std::uint32_t value);
 
   CardOptions m_options;
-  std::vector<std::uint8_t> m_aperture;
+  std::unique_ptr<StateStore> m_state;
+  CardRegisters& m_registers;    // in m_state
+  std::vector<std::uint8_t> m_aperture;  // the bytes that are no register
   SpiFlash m_flash;
 };
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <csignal>
 
 namespace emu {
 namespace {
@@ -23,6 +24,26 @@ constexpr std::array<FaultName, 7> kFaultNames{{
     {"power-cut", &FaultSet::powerCut, &FaultSet::powerCutAfter},
 }};
 
+struct SignalName {
+  std::string_view name;
+  int signal;
+};
+
+constexpr std::array<SignalName, 10> kSignalNames{{
+    {"INT", SIGINT},
+    {"TERM", SIGTERM},
+    {"HUP", SIGHUP},
+    {"QUIT", SIGQUIT},
+    {"TSTP", SIGTSTP},
+    {"USR1", SIGUSR1},
+    {"ALRM", SIGALRM},
+    {"PIPE", SIGPIPE},
+    {"XFSZ", SIGXFSZ},
+    {"KILL", SIGKILL},
+}};
+
+constexpr std::string_view kSignalFault = "signal";
+constexpr std::string_view kSignalExpected = "fault needs =NAME:N with a signal and a count: ";
 constexpr std::string_view kUnknownFault = "unknown fault: ";
 constexpr std::string_view kNumberExpected = "fault needs =N with a decimal count: ";
 constexpr std::string_view kNumberNotTaken = "fault takes no number: ";
@@ -46,11 +67,32 @@ bool Fail(std::string& error, std::string_view reason, std::string_view name) {
   return false;
 }
 
+// "NAME:N" of the signal fault.
+bool ParseSignal(std::string_view name, std::string_view value, FaultSet& faults,
+                 std::string& error) {
+  const std::size_t colon = value.find(':');
+  std::uint32_t count = 0;
+  if (colon == std::string_view::npos || !ParseCount(value.substr(colon + 1), count)) {
+    return Fail(error, kSignalExpected, name);
+  }
+  for (const SignalName& entry : kSignalNames) {
+    if (entry.name == value.substr(0, colon)) {
+      faults.signal = entry.signal;
+      faults.signalAfterBytes = count;
+      return true;
+    }
+  }
+  return Fail(error, kSignalExpected, name);
+}
+
 }  // namespace
 
 bool ParseFault(std::string_view name, FaultSet& faults, std::string& error) {
   const std::size_t equals = name.find('=');
   const bool hasNumber = equals != std::string_view::npos;
+  if (name.substr(0, equals) == kSignalFault) {
+    return ParseSignal(name, hasNumber ? name.substr(equals + 1) : std::string_view(), faults, error);
+  }
   const FaultName* entry = FindFault(name.substr(0, equals));
   if (entry == nullptr) return Fail(error, kUnknownFault, name);
 

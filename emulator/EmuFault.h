@@ -31,6 +31,12 @@ struct FaultSet {
   // programmed, so exactly N bytes reach the flash.
   bool powerCut = false;
   std::uint32_t powerCutAfter = 0;
+  // `signal=NAME:N` (NAME one of INT, TERM, HUP, QUIT, TSTP, USR1, ALRM, PIPE, XFSZ, KILL):
+  // the process is sent the signal when byte N+1 is about to move through the part (read
+  // out of its array or programmed), so that an interruption lands at a known point of a
+  // run.
+  int signal = 0;
+  std::uint32_t signalAfterBytes = 0;
 };
 
 // Adds the fault `name` ("stuck-busy", "corrupt-pass=2", ...) to `faults`. On an unknown name

@@ -1,6 +1,7 @@
 #include "EmuFlash.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <optional>
 
@@ -111,14 +112,39 @@ std::string_view FlashPartName(FlashPart part) {
 }
 
 SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
-                   const FaultSet& faults, std::optional<std::uint8_t> statusBits)
+                   const FaultSet& faults, std::optional<std::uint8_t> statusBits,
+                   StateStore* state)
     : m_traits(*kPartTraits[static_cast<std::size_t>(part)]),
       m_store(std::move(store)),
       m_clock(clock),
       m_faults(faults),
-      m_nonVolatile(statusBits.value_or(m_traits.powerUpStatus) & kStatusWritable) {}
+      m_ownState(state != nullptr ? nullptr
+                                  : StateStore::InMemory({{}, PowerUpState(part, statusBits)})),
+      m_stateStore(state != nullptr ? *state : *m_ownState),
+      m_state(m_stateStore.State().part) {
+  ResumeBusy();
+}
+
+PartState SpiFlash::PowerUpState(FlashPart part, std::optional<std::uint8_t> statusBits) {
+  PartState state{};
+  const PartTraits& traits = *kPartTraits[static_cast<std::size_t>(part)];
+  state.nonVolatile = statusBits.value_or(traits.powerUpStatus) & kStatusWritable;
+  return state;
+}
+
+// The time between two runs is not known, so an unfinished busy period goes on for what was
+// left of it at the part's last pin event: never shorter than a real part would be busy.
+void SpiFlash::ResumeBusy() {
+  const std::uint64_t until = m_state.busyUntilNs;
+  const std::uint64_t left = until > m_state.lastEventNs ? until - m_state.lastEventNs : 0;
+  m_state.busyUntilNs = until == UINT64_MAX ? UINT64_MAX : m_clock.Now() + left;
+  m_state.lastEventNs = m_clock.Now();
+}
+
+void SpiFlash::OnPinEvent() { m_state.lastEventNs = m_clock.Now(); }
 
 void SpiFlash::Select() {
+  OnPinEvent();
   if (m_selected) return;
   m_selected = true;
   m_shift = {};
@@ -127,6 +153,7 @@ void SpiFlash::Select() {
 }
 
 void SpiFlash::Deselect() {
+  OnPinEvent();
   if (!m_selected) return;
   if (m_command.entry != nullptr && m_shift.inBits == 0) Commit();
   m_selected = false;
@@ -134,6 +161,7 @@ void SpiFlash::Deselect() {
 }
 
 void SpiFlash::ClockRise(bool dataIn) {
+  OnPinEvent();
   if (!m_selected) return;
   m_shift.in = static_cast<std::uint8_t>((m_shift.in << 1) | (dataIn ? 1 : 0));
   if (++m_shift.inBits < 8) return;
@@ -142,6 +170,7 @@ void SpiFlash::ClockRise(bool dataIn) {
 }
 
 void SpiFlash::ClockFall() {
+  OnPinEvent();
   if (!m_selected || !m_command.answering) return;
   if (m_output.bitsLeft == 0) {
     const std::optional<std::uint8_t> next = NextAnswer();
@@ -155,10 +184,10 @@ void SpiFlash::ClockFall() {
 }
 
 std::uint8_t SpiFlash::Status() const {
-  std::uint8_t status = m_nonVolatile;
+  std::uint8_t status = m_state.nonVolatile;
   if (Busy()) status |= kStatusBusy;
-  if (m_writeEnable) status |= kStatusWriteEnable;
-  if (m_autoIncrement) status |= kStatusAutoIncrement;
+  if (m_state.writeEnable) status |= kStatusWriteEnable;
+  if (m_state.autoIncrement) status |= kStatusAutoIncrement;
   return status;
 }
 
@@ -180,15 +209,15 @@ void SpiFlash::OnByte(std::uint8_t byte) {
 }
 
 void SpiFlash::OnOpcode(std::uint8_t opcode) {
-  const bool statusWriteEnabled = m_writeStatusEnable;
-  m_writeStatusEnable = false;
+  const bool statusWriteEnabled = m_state.writeStatusEnable;
+  m_state.writeStatusEnable = false;
   const auto& table = m_traits.opcodes;
   const auto found = std::find_if(table.begin(), table.end(), [opcode](const Entry& e) {
     return e.op != Op::Unused && e.opcode == opcode;
   });
   if (found == table.end()) return;
   if (Busy() && found->op != Op::ReadStatus) return;
-  if (m_autoIncrement && !AllowedDuringAutoIncrement(found->op)) return;
+  if (m_state.autoIncrement && !AllowedDuringAutoIncrement(found->op)) return;
 
   m_command.entry = &*found;
   m_command.statusWriteEnabled = statusWriteEnabled;
@@ -198,7 +227,7 @@ void SpiFlash::OnOpcode(std::uint8_t opcode) {
 
 std::uint32_t SpiFlash::HeaderLength() const {
   // Only the first byte of an auto-increment sequence carries an address.
-  if (m_command.entry->op == Op::AutoIncrement && m_autoIncrement) return 0;
+  if (m_command.entry->op == Op::AutoIncrement && m_state.autoIncrement) return 0;
   return m_command.entry->header;
 }
 
@@ -225,6 +254,7 @@ std::optional<std::uint8_t> SpiFlash::NextAnswer() {
   const Entry& entry = *command.entry;
   switch (entry.op) {
     case Op::Read: {
+      CountMovedByte();
       const std::uint8_t value = m_store->Bytes()[command.address];
       command.address = (command.address + 1) & kAddressMask;
       return value;
@@ -242,16 +272,16 @@ std::optional<std::uint8_t> SpiFlash::NextAnswer() {
 void SpiFlash::Commit() {
   switch (m_command.entry->op) {
     case Op::WriteEnable:
-      if (m_command.bytes == 1) m_writeEnable = true;
+      if (m_command.bytes == 1) m_state.writeEnable = true;
       break;
     case Op::WriteDisable:
       if (m_command.bytes == 1) {
-        m_writeEnable = false;
-        m_autoIncrement = false;
+        m_state.writeEnable = false;
+        m_state.autoIncrement = false;
       }
       break;
     case Op::EnableWriteStatus:
-      if (m_command.bytes == 1) m_writeStatusEnable = true;
+      if (m_command.bytes == 1) m_state.writeStatusEnable = true;
       break;
     case Op::WriteStatus:
       CommitWriteStatus();
@@ -273,19 +303,19 @@ void SpiFlash::Commit() {
 void SpiFlash::CommitWriteStatus() {
   const Command& command = m_command;
   if (command.bytes != 2) return;
-  if (!m_writeEnable && !command.statusWriteEnabled) return;
+  if (!m_state.writeEnable && !command.statusWriteEnabled) return;
   // Bit 7 locks the register while the write-protect pin is held low.
-  if (!m_writeProtectHigh && (m_nonVolatile & kStatusLock) != 0) return;
-  m_nonVolatile = command.lastData & kStatusWritable;
-  m_writeEnable = false;
+  if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) return;
+  m_state.nonVolatile = command.lastData & kStatusWritable;
+  m_state.writeEnable = false;
   StartBusy(m_traits.writeStatusNs);
 }
 
 void SpiFlash::CommitChipErase() {
-  if (m_command.bytes != 1 || !m_writeEnable || ProtectionLevel() != 0) return;
-  m_writeEnable = false;
+  if (m_command.bytes != 1 || !m_state.writeEnable || ProtectionLevel() != 0) return;
+  m_state.writeEnable = false;
   if (m_faults.eraseHang) {
-    m_busyUntil = UINT64_MAX;
+    m_state.busyUntilNs = UINT64_MAX;
     return;
   }
   std::fill_n(m_store->Bytes(), kFlashCapacity, kErased);
@@ -294,7 +324,7 @@ void SpiFlash::CommitChipErase() {
 
 void SpiFlash::CommitProgram() {
   const Command& command = m_command;
-  if (command.bytes < kShortestProgram || !m_writeEnable) return;
+  if (command.bytes < kShortestProgram || !m_state.writeEnable) return;
   const std::uint32_t page = m_traits.pageSize;
   const std::uint32_t base = command.address - command.address % page;
   const std::uint32_t kept = std::min(command.dataBytes, page);
@@ -302,7 +332,7 @@ void SpiFlash::CommitProgram() {
   for (std::uint32_t i = 0; i < kept; ++i) {
     if (Protected(base + (first + i) % page)) return;
   }
-  m_writeEnable = false;
+  m_state.writeEnable = false;
   for (std::uint32_t i = 0; i < kept; ++i) {
     const std::uint32_t offset = (first + i) % page;
     ProgramByte(base + offset, command.page[offset]);
@@ -312,41 +342,52 @@ void SpiFlash::CommitProgram() {
 
 void SpiFlash::CommitAutoIncrement() {
   const Command& command = m_command;
-  if (!m_autoIncrement) {
-    if (command.bytes != kShortestProgram || !m_writeEnable) return;
-    m_autoIncrement = true;
-    m_autoAddress = command.address;
-    m_autoAddressEnded = false;
+  if (!m_state.autoIncrement) {
+    if (command.bytes != kShortestProgram || !m_state.writeEnable) return;
+    m_state.autoIncrement = true;
+    m_state.autoAddress = command.address;
+    m_state.autoAddressEnded = false;
   } else if (command.bytes != kAutoIncrementNext) {
     return;
   }
   // Programming stops at the last address; it does not wrap.
-  if (m_autoAddressEnded) return;
-  if (!Protected(m_autoAddress)) {
-    ProgramByte(m_autoAddress, command.lastData);
+  if (m_state.autoAddressEnded) return;
+  if (!Protected(m_state.autoAddress)) {
+    ProgramByte(m_state.autoAddress, command.lastData);
     StartBusy(m_traits.programNsPerCommand + m_traits.programNsPerByte);
   }
-  if (m_autoAddress == kLastAddress) {
-    m_autoAddressEnded = true;
+  if (m_state.autoAddress == kLastAddress) {
+    m_state.autoAddressEnded = true;
   } else {
-    ++m_autoAddress;
+    ++m_state.autoAddress;
   }
 }
 
-bool SpiFlash::Busy() const { return m_clock.Now() < m_busyUntil; }
-
-void SpiFlash::StartBusy(std::uint64_t ns) {
-  m_busyUntil = m_faults.stuckBusy ? UINT64_MAX : m_clock.Now() + ns;
+// The process is sent the fault's signal when the byte after the given count is about to
+// move, as if a user or the system had sent it at that point of the run.
+void SpiFlash::CountMovedByte() {
+  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) ::raise(m_faults.signal);
+  ++m_movedBytes;
 }
 
-std::uint32_t SpiFlash::ProtectionLevel() const { return (m_nonVolatile & kStatusBlockProtect) >> 2; }
+bool SpiFlash::Busy() const { return m_clock.Now() < m_state.busyUntilNs; }
+
+void SpiFlash::StartBusy(std::uint64_t ns) {
+  m_state.busyUntilNs = m_faults.stuckBusy ? UINT64_MAX : m_clock.Now() + ns;
+}
+
+std::uint32_t SpiFlash::ProtectionLevel() const { return (m_state.nonVolatile & kStatusBlockProtect) >> 2; }
 
 bool SpiFlash::Protected(std::uint32_t address) const {
   return address >= kProtectedFrom[ProtectionLevel()];
 }
 
 void SpiFlash::ProgramByte(std::uint32_t address, std::uint8_t data) {
-  if (m_faults.powerCut && m_programmedBytes == m_faults.powerCutAfter) std::_Exit(kPowerCutExitCode);
+  if (m_faults.powerCut && m_programmedBytes == m_faults.powerCutAfter) {
+    m_stateStore.CutPower();
+    std::_Exit(kPowerCutExitCode);
+  }
+  CountMovedByte();
   std::uint8_t& cell = m_store->Bytes()[address];
   std::uint8_t result = cell & data;
   const std::uint8_t cleared = cell & static_cast<std::uint8_t>(~data);

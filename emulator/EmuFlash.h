@@ -7,9 +7,10 @@
 // program, erase and status write take effect when it rises after a whole number of bytes.
 //
 // The non-volatile bits of the status register (block protection and bit 7) are not kept
-// with the content: each part starts with the value its maker ships (SST: block protection
-// level 3; the others: 0), or with the bits its maker is given, as a card left locked by an
-// earlier update would start.
+// with the content but with the part's volatile state: a part starts with the value its
+// maker ships (SST: block protection level 3; the others: 0), or with the bits it is given,
+// as a card left locked by an earlier update would start, or with the state an earlier run
+// left.
 #pragma once
 
 #include <array>
@@ -21,6 +22,7 @@
 #include "EmuFault.h"
 #include "EmuFlashStore.h"
 #include "EmuMachine.h"
+#include "EmuState.h"
 
 namespace emu {
 
@@ -40,8 +42,15 @@ class SpiFlash {
  public:
   // The part owns its store; `clock` must outlive it.
   // `statusBits`: bits 2, 3 and 7 at power-up; others are dropped. None: the maker's value.
+  // `state`: where the part's volatile state lives (it must outlive the part), already
+  // holding power-up values or what an earlier run left; a busy period left unfinished goes
+  // on for what remained of it. None: in memory, from power-up.
   SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
-           const FaultSet& faults = {}, std::optional<std::uint8_t> statusBits = std::nullopt);
+           const FaultSet& faults = {}, std::optional<std::uint8_t> statusBits = std::nullopt,
+           StateStore* state = nullptr);
+
+  // The part's state at power-up.
+  static PartState PowerUpState(FlashPart part, std::optional<std::uint8_t> statusBits);
 
   // Pin events, as the card delivers them.
   void Select();    // chip select falls
@@ -80,6 +89,9 @@ class SpiFlash {
   std::uint32_t ProtectionLevel() const;
   bool Protected(std::uint32_t address) const;
   void ProgramByte(std::uint32_t address, std::uint8_t data);
+  void ResumeBusy();
+  void OnPinEvent();
+  void CountMovedByte();
 
   // One chip-select cycle.
   struct Command {
@@ -109,21 +121,18 @@ class SpiFlash {
   std::unique_ptr<FlashStore> m_store;
   const VirtualClock& m_clock;
   FaultSet m_faults;
+  std::unique_ptr<StateStore> m_ownState;
+  StateStore& m_stateStore;
+  PartState& m_state;
 
   bool m_selected = false;
   Shifter m_shift;
   Command m_command;
   Output m_output;
 
-  std::uint8_t m_nonVolatile;  // bits 2, 3 and 7
-  bool m_writeEnable = false;
-  bool m_writeStatusEnable = false;  // set by 0x50, good for the next command only
-  bool m_autoIncrement = false;
-  std::uint32_t m_autoAddress = 0;
-  bool m_autoAddressEnded = false;
   bool m_writeProtectHigh = false;
-  std::uint64_t m_busyUntil = 0;
   std::uint64_t m_programmedBytes = 0;
+  std::uint64_t m_movedBytes = 0;  // read out of the array or programmed, this run
   std::uint64_t m_lastCorruptedPass = UINT64_MAX;
 };
 

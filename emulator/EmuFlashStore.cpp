@@ -1,13 +1,8 @@
 #include "EmuFlashStore.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
+
+#include "EmuMappedFile.h"
 
 namespace emu {
 namespace {
@@ -21,14 +16,6 @@ std::vector<std::uint8_t> InitialBytes(const std::vector<std::uint8_t>& content)
   return content;
 }
 
-[[noreturn]] void FailOnFile(const std::string& path, const std::string& what) {
-  throw std::runtime_error("flash file " + path + ": " + what);
-}
-
-[[noreturn]] void FailOnFile(const std::string& path, const char* what, int error) {
-  FailOnFile(path, std::string(what) + ": " + std::strerror(error));
-}
-
 class MemoryStore : public FlashStore {
  public:
   explicit MemoryStore(std::vector<std::uint8_t> content) : m_content(std::move(content)) {
@@ -39,70 +26,15 @@ class MemoryStore : public FlashStore {
   std::vector<std::uint8_t> m_content;
 };
 
-// Owns a descriptor and closes it on every path out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
-void WriteAll(const std::string& path, int fd, const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) FailOnFile(path, "cannot write", written < 0 ? errno : EIO);
-    done += static_cast<std::size_t>(written);
-  }
-}
-
-// Opens the file, creating it with `initialContent` when it does not exist. The new file
-// is written under O_EXCL so that a file made by someone else at the same moment is kept.
-int OpenOrCreate(const std::string& path, const std::vector<std::uint8_t>& initialContent) {
-  const int existing = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (existing >= 0 || errno != ENOENT) {
-    if (existing < 0) FailOnFile(path, "cannot open", errno);
-    return existing;
-  }
-  const std::vector<std::uint8_t> bytes = InitialBytes(initialContent);
-  const int created = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (created < 0) FailOnFile(path, "cannot create", errno);
-  FileDescriptor guard(created);
-  try {
-    WriteAll(path, created, bytes);
-  } catch (...) {
-    ::unlink(path.c_str());  // a half-written file would later be refused as the wrong size
-    throw;
-  }
-  const int kept = ::dup(created);
-  if (kept < 0) FailOnFile(path, "cannot keep open", errno);
-  return kept;
-}
-
 class FileStore : public FlashStore {
  public:
-  FileStore(const std::string& path, const std::vector<std::uint8_t>& initialContent) {
-    FileDescriptor fd(OpenOrCreate(path, initialContent));
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0) FailOnFile(path, "cannot read size", errno);
-    if (static_cast<std::uint64_t>(info.st_size) != kFlashCapacity) {
-      FailOnFile(path, "size is not 131072 bytes");
-    }
-    void* mapping = ::mmap(nullptr, kFlashCapacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
-    if (mapping == MAP_FAILED) FailOnFile(path, "cannot map", errno);
-    SetBytes(static_cast<std::uint8_t*>(mapping));
+  FileStore(const std::string& path, const std::vector<std::uint8_t>& initialContent)
+      : m_file("flash file", path, InitialBytes(initialContent)) {
+    SetBytes(m_file.Bytes());
   }
-  ~FileStore() override { ::munmap(Bytes(), kFlashCapacity); }
-  FileStore(const FileStore&) = delete;
-  FileStore& operator=(const FileStore&) = delete;
+
+ private:
+  MappedFile m_file;
 };
 
 }  // namespace

@@ -137,7 +137,7 @@ bool ParseHex16Key(std::string_view key, std::string_view value, std::uint16_t& 
   return true;
 }
 
-constexpr std::array<CardKey, 8> kCardKeys{{
+constexpr std::array<CardKey, 9> kCardKeys{{
     {"model",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
        return ParseModel(value, card.options.deviceId) || BadValue(error, "model", value);
@@ -174,6 +174,11 @@ constexpr std::array<CardKey, 8> kCardKeys{{
      [](std::string_view value, FrontEndCard& card, std::string& error) {
        card.imageFile = std::string(value);
        return !value.empty() || BadValue(error, "image", value);
+     }},
+    {"state",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       card.stateFile = std::string(value);
+       return !value.empty() || BadValue(error, "state", value);
      }},
     {"cfg40",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
@@ -307,6 +312,13 @@ std::unique_ptr<FlashStore> CardFlash(const FrontEndCard& card) {
   return FlashStore::MapFile(card.imageFile, image);
 }
 
+std::unique_ptr<StateStore> CardStateStore(const FrontEndCard& card) {
+  if (card.stateFile.empty()) {
+    return nullptr;
+  }
+  return StateStore::MapFile(card.stateFile, PowerUpState(card.options));
+}
+
 }  // namespace
 
 bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
@@ -349,7 +361,8 @@ std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
     CardOptions cardOptions = card.options;
     cardOptions.apertureBase = kApertureBase + index++ * kApertureStride;
     machine->Emplace<Card>((card.location >> 8) & 0xFF, (card.location >> 3) & 0x1F,
-                           card.location & 0x7, machine->Clock(), cardOptions, CardFlash(card));
+                           card.location & 0x7, machine->Clock(), cardOptions, CardFlash(card),
+                           CardStateStore(card));
   }
   return machine;
 }

@@ -20,6 +20,7 @@ struct FrontEndCard {
   std::uint32_t location = 0x100;  // bus in bits 8-15, device in 3-7, function in 0-2
   CardOptions options;
   std::string imageFile;  // empty: the sample image, in memory
+  std::string stateFile;  // empty: the card starts powered up, its state in memory
 };
 
 struct FrontEndOptions {
@@ -39,8 +40,8 @@ struct FrontEndOptions {
 bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
                           std::string& error);
 
-// The machine with its cards. Throws std::runtime_error when a card's flash file cannot be
-// created or mapped.
+// The machine with its cards. Throws std::runtime_error when a card's flash or state file
+// cannot be created or mapped.
 std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options);
 
 // Writes the sample BIOS for the device to `path`; false with the reason in `error`.
