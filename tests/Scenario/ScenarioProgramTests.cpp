@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <filesystem>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "EmuCard.h"
 #include "ScenarioSupport.h"
 
 namespace scenario {
@@ -57,9 +59,10 @@ class Programming : public ScenarioTest {
     Write("new.bin", m_file);
   }
   // The card at 100 whose flash is card.bin, then the utility's arguments.
-  RunResult OnCard(const std::string& keys, std::vector<std::string> args) {
+  RunResult OnCard(const std::string& keys, std::vector<std::string> args,
+                   const RunLimits& limits = {}) {
     args.insert(args.begin(), {"--card", "100,image=card.bin" + keys});
-    return Emu(args);
+    return Emu(args, limits);
   }
   std::string Report() const { return kBanner + CardReport{}.Text(); }
 
@@ -322,7 +325,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"corrupt-pass=3", kNotUpdated, true, 3, 0, FaultCase::Flash::NewButOneByte}));
 
 TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
-  const RunResult cut = OnCard(",fault=power-cut=20000",
+  // The machine keeps its state between runs: a power cut is a reboot, so the lines and the
+  // protection the cut run held do not keep the next runs out.
+  const RunResult cut = OnCard(",state=card.st,fault=power-cut=20000",
                                {"/o", "backup.bin", "/d", "card.txt", "/i", "new.bin"});
   EXPECT_EQ(cut.status, 113);
   EXPECT_EQ(Read("backup.bin"), m_card);
@@ -333,12 +338,12 @@ TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
   EXPECT_TRUE(std::all_of(broken.begin() + 20000, broken.end(), [](auto b) { return b == 0xFF; }));
 
   // The card's own PInS is gone: only the backup's can be taken.
-  const RunResult refused = OnCard("", {"/i", "backup.bin"});
+  const RunResult refused = OnCard(",state=card.st", {"/i", "backup.bin"});
   EXPECT_EQ(refused.err, kPinsUnrecognizable);
   EXPECT_EQ(refused.status, 0);
 
   // The backup's PInS, and the subsystem word from the text saved before the update.
-  const RunResult recovered = OnCard("", {"/k", "backup.bin", "/s", "card.txt"});
+  const RunResult recovered = OnCard(",state=card.st", {"/k", "backup.bin", "/s", "card.txt"});
   EXPECT_EQ(recovered.err, "");
   EXPECT_EQ(recovered.status, 1);
   const Bytes flash = Read("card.bin");
@@ -356,6 +361,119 @@ TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
       ASSERT_EQ(flash[i], m_card[i]) << "offset " << i;
     }
   }
+}
+
+// Bytes through the part in a run of /o backup.bin /i new.bin on the sample card: the card
+// report reads 128 KiB, the backup the next 128 KiB, programming writes about 120 KiB and
+// verification reads 128 KiB.
+constexpr std::uint32_t kReadingBackup = 200000;
+constexpr std::uint32_t kEarlyInProgramming = 270000;
+constexpr std::uint32_t kLateInProgramming = 380000;
+constexpr std::uint32_t kMidProgramming = 330000;
+constexpr std::uint32_t kVerifying = 450000;
+
+std::string SignalAt(const char* name, std::uint32_t bytes) {
+  return ",fault=signal=" + std::string(name) + ":" + std::to_string(bytes);
+}
+
+// The card's state as the state file keeps it.
+emu::CardState KeptState(const std::string& path) {
+  return emu::StateStore::MapFile(path, {})->State();
+}
+
+bool LinesHeld(const emu::CardState& state) {
+  return (state.card.lineRegister & emu::kLineBypass) != 0;
+}
+
+bool WriteProtected(const emu::CardState& state) {
+  return (state.card.protectRegister & emu::kProtectWritable) != emu::kProtectWritable;
+}
+
+// Whatever ends or disturbs an update while it holds the card.
+struct Interruption {
+  const char* label;
+  std::string fault;
+  RunLimits limits;
+  int endedBy;   // the signal that ends the run once the card is let go
+  bool updated;  // false: the backup failed, so nothing was programmed
+};
+
+TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
+  const Bytes updated = ExpectedAfterUpdate(m_card, m_file, true);
+  const std::string earlier = "an earlier backup";
+  const std::vector<Interruption> cases{
+      {"SIGINT reading the backup", SignalAt("INT", kReadingBackup), {}, SIGINT, true},
+      {"SIGTERM early in programming, output closed after the warning",
+       SignalAt("TERM", kEarlyInProgramming), {0, kWarning}, SIGTERM, true},
+      {"SIGHUP late in programming, output closed before the backup",
+       SignalAt("HUP", kLateInProgramming), {0, CardReport{}.Text()}, SIGHUP, true},
+      {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, true},
+      {"SIGTERM reading a backup beyond the file-size limit", SignalAt("TERM", kReadingBackup),
+       {100000, ""}, SIGTERM, false},
+  };
+  for (const Interruption& c : cases) {
+    Write("card.bin", m_card);
+    std::filesystem::remove(Path("card.st"));
+    WriteText("backup.bin", earlier);
+    const RunResult run =
+        OnCard(",state=card.st" + c.fault, {"/o", "backup.bin", "/i", "new.bin"}, c.limits);
+    EXPECT_EQ(run.signal, c.endedBy) << c.label;
+    if (c.limits.closeOutputAfter.empty()) {
+      EXPECT_EQ(run.out, c.updated ? Report() + FileCreated("backup.bin") + m_newReport +
+                                         kWarning + Dots(48) + kUpdated
+                                   : Report())
+          << c.label;
+    }
+    EXPECT_EQ(Read("card.bin"), c.updated ? updated : m_card) << c.label;
+    EXPECT_EQ(ReadText("backup.bin"),
+              c.updated ? std::string(m_card.begin(), m_card.end()) : earlier)
+        << c.label;
+    const emu::CardState state = KeptState(Path("card.st"));
+    EXPECT_FALSE(LinesHeld(state)) << c.label;
+    EXPECT_TRUE(WriteProtected(state)) << c.label;
+    EXPECT_EQ(state.card.command, emu::CardOptions{}.command) << c.label;
+
+    const RunResult next = OnCard(",state=card.st", {"/ds"});
+    EXPECT_EQ(next.err, "") << c.label;
+    EXPECT_EQ(next.status, 1) << c.label;
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(m_work)) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"backup.bin", "card.bin", "card.st", "new.bin"}))
+      << "no temporary file left behind";
+}
+
+// SIGKILL cannot wait: the card stays as the killed run left it, half programmed, its lines
+// held and its protection lifted, and refuses every run until the machine is rebooted (on
+// the emulator: the state file removed). Then the backup goes back on.
+TEST_F(Programming, KilledMidUpdateTheCardRefusesUntilARebootThenTheBackupRestoresIt) {
+  const RunResult killed =
+      OnCard(",state=card.st" + SignalAt("KILL", kMidProgramming), {"/o", "backup.bin", "/i", "new.bin"});
+  EXPECT_EQ(killed.signal, SIGKILL);
+  EXPECT_EQ(Read("backup.bin"), m_card);
+  const Bytes half = Read("card.bin");
+  EXPECT_NE(half, m_card);
+  EXPECT_NE(half, ExpectedAfterUpdate(m_card, m_file, true));
+  const emu::CardState state = KeptState(Path("card.st"));
+  EXPECT_TRUE(LinesHeld(state));
+  EXPECT_FALSE(WriteProtected(state));
+
+  const RunResult refused = OnCard(",state=card.st", {"/k", "backup.bin"});
+  EXPECT_EQ(refused.out, kBanner);
+  EXPECT_EQ(refused.err, "ERROR! Graphics hardware information couldn't be obtained. (#10003)\n\n");
+  EXPECT_EQ(refused.status, 0);
+  EXPECT_EQ(Read("card.bin"), half);
+
+  std::filesystem::remove(Path("card.st"));
+  const RunResult restored = OnCard(",state=card.st", {"/k", "backup.bin"});
+  EXPECT_EQ(restored.err, "");
+  EXPECT_EQ(restored.status, 1);
+  const Bytes flash = Read("card.bin");
+  EXPECT_EQ(PinsSerial(Pins(flash)), "TS05A00017");
+  EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + PinsOffset(m_card), m_card.begin()));
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "ScenarioSupport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -96,21 +98,50 @@ void ScenarioTest::SetUp() {
 
 void ScenarioTest::TearDown() { std::filesystem::remove_all(m_root); }
 
-RunResult ScenarioTest::Emu(const std::vector<std::string>& args) {
+RunResult ScenarioTest::Emu(const std::vector<std::string>& args, const RunLimits& limits) {
   std::vector<std::string> all{"--date", kDate};
   all.insert(all.end(), args.begin(), args.end());
-  return Run(TVRBIOS_EMU_PATH, all);
+  return Run(TVRBIOS_EMU_PATH, all, limits);
 }
 
-RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::string>& args) {
+namespace {
+
+// Reads the pipe until `text` has come, then closes it.
+std::string ReadUntil(int fd, const std::string& text) {
+  std::string got;
+  std::array<char, 4096> buffer{};
+  while (got.find(text) == std::string::npos) {
+    const ssize_t length = read(fd, buffer.data(), buffer.size());
+    if (length <= 0) break;
+    got.append(buffer.data(), static_cast<std::size_t>(length));
+  }
+  close(fd);
+  return got;
+}
+
+}  // namespace
+
+RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::string>& args,
+                            const RunLimits& limits) {
   const std::string outPath = m_root + "/stdout";
   const std::string errPath = m_root + "/stderr";
+  const bool piped = !limits.closeOutputAfter.empty();
+  std::array<int, 2> pipeEnds{-1, -1};
+  if (piped && pipe(pipeEnds.data()) != 0) {
+    ADD_FAILURE() << "no pipe";
+    return {};
+  }
   const pid_t child = fork();
   if (child == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const rlimit size{limits.fileSizeLimit, limits.fileSizeLimit};
+    const int out = piped ? pipeEnds[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (out < 0 || err < 0 || chdir(m_work.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+    if (out < 0 || err < 0 || chdir(m_work.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
+        (limits.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
       _exit(127);
+    }
+    if (piped) {
+      close(pipeEnds[0]);
     }
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) {
@@ -121,12 +152,19 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     _exit(127);
   }
   RunResult result;
-  int status = 0;
-  if (child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
+  if (piped) {
+    close(pipeEnds[1]);
+    result.out = ReadUntil(pipeEnds[0], limits.closeOutputAfter);
   }
-  std::ifstream out(outPath, std::ios::binary);
-  result.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
+  int status = 0;
+  if (child > 0 && waitpid(child, &status, 0) == child) {
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  if (!piped) {
+    std::ifstream out(outPath, std::ios::binary);
+    result.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
+  }
   std::ifstream err(errPath, std::ios::binary);
   result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
   return result;

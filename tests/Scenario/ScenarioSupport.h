@@ -17,8 +17,16 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct RunResult {
   int status = -1;  // the exit status, or -1 when the process did not exit normally
+  int signal = 0;   // the signal that ended the process, if one did
   std::string out;
   std::string err;
+};
+
+// What a run's surroundings take from it.
+struct RunLimits {
+  std::uint64_t fileSizeLimit = 0;  // bytes any file of the run may grow to; 0: no limit
+  // Not empty: standard output is a pipe whose reader goes away once this text has come.
+  std::string closeOutputAfter;
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.
@@ -83,9 +91,10 @@ class ScenarioTest : public ::testing::Test {
   void TearDown() override;
 
   // tvrbios-emu with --date and the arguments.
-  RunResult Emu(const std::vector<std::string>& args);
+  RunResult Emu(const std::vector<std::string>& args, const RunLimits& limits = {});
   // A program run with its arguments as they are.
-  RunResult Run(const std::string& program, const std::vector<std::string>& args);
+  RunResult Run(const std::string& program, const std::vector<std::string>& args,
+                const RunLimits& limits = {});
 
   void Write(const std::string& name, const Bytes& bytes);
   void WriteText(const std::string& name, const std::string& text);
