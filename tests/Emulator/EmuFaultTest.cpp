@@ -3,6 +3,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 
 #include "SpiRig.h"
 
@@ -43,13 +45,15 @@ TEST(FaultNames, EachNameSwitchesOnItsOwnFault) {
   FaultSet all;
   std::string error;
   for (const char* name : {"lines-busy", "no-flash", "stuck-busy", "erase-hang", "wp-stuck",
-                           "corrupt-pass=3", "power-cut=131072"}) {
+                           "corrupt-pass=3", "power-cut=131072", "signal=TERM:262144"}) {
     EXPECT_TRUE(ParseFault(name, all, error)) << name << ": " << error;
   }
   EXPECT_TRUE(all.linesBusy && all.noFlash && all.stuckBusy && all.eraseHang && all.wpStuck);
   EXPECT_EQ(all.corruptPasses, 3u);
   EXPECT_TRUE(all.powerCut);
   EXPECT_EQ(all.powerCutAfter, 131072u);
+  EXPECT_EQ(all.signal, SIGTERM);
+  EXPECT_EQ(all.signalAfterBytes, 262144u);
 
   FaultSet one;
   ASSERT_TRUE(ParseFault("erase-hang", one, error));
@@ -72,6 +76,9 @@ TEST(FaultNames, BadNamesAndNumbersAreRefusedWithAReason) {
       {"power-cut=-1", "fault needs =N with a decimal count: power-cut=-1"},
       {"power-cut=12abc", "fault needs =N with a decimal count: power-cut=12abc"},
       {"power-cut=4294967296", "fault needs =N with a decimal count: power-cut=4294967296"},
+      {"signal=INT", "fault needs =NAME:N with a signal and a count: signal=INT"},
+      {"signal=SIGINT:1", "fault needs =NAME:N with a signal and a count: signal=SIGINT:1"},
+      {"signal", "fault needs =NAME:N with a signal and a count: signal"},
   };
   for (const auto& [name, reason] : cases) {
     FaultSet faults;
@@ -164,25 +171,76 @@ TEST(FlashFaults, CorruptPassesLeaveOneBitSetThatTheNextPassMends) {
 
 using FlashFileDeathTest = testing::Test;
 
+std::unique_ptr<StateStore> KeptState(const std::string& path, const CardOptions& options = {}) {
+  return StateStore::MapFile(path, PowerUpState(options));
+}
+
+constexpr std::uint64_t kMs = 1000000;
+
+// The flash and the machine's state are files: a run killed in the middle of a status write
+// leaves the card's lines held, its protection lifted and the part busy, and the next run
+// finds them so, the busy period going on for what was left of it.
 TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string path = FreshPath("killed.bin");
-  const auto programThenDie = [&path] {
-    SpiRig rig(CardOptions{}, FlashStore::MapFile(path));
+  const std::string state = FreshPath("killed.st");
+  const auto programThenDie = [&path, &state] {
+    SpiRig rig(CardOptions{}, FlashStore::MapFile(path), {}, KeptState(state));
     rig.Program(0x100, {0xC0, 0xDE});
+    rig.WaitReady();
+    rig.SetWritable(true);
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x00});  // 10 ms busy
+    rig.clock().Advance(4 * kMs);
+    rig.Status();
+    rig.Take();
     std::raise(SIGKILL);
   };
   EXPECT_EXIT(programThenDie(), testing::KilledBySignal(SIGKILL), "");
-  SpiRig next(CardOptions{}, FlashStore::MapFile(path));
+  SpiRig next(CardOptions{}, FlashStore::MapFile(path), {}, KeptState(state));
+  EXPECT_TRUE(next.Line(kLineBypass)) << "the lines are still held";
+  EXPECT_EQ(next.Read(kProtectRegister) & kProtectWritable, kProtectWritable);
+  EXPECT_NE(next.card().Flash().Status() & kStatusBusy, 0);
+  next.clock().Advance(5 * kMs);
+  EXPECT_NE(next.card().Flash().Status() & kStatusBusy, 0);
+  next.clock().Advance(1 * kMs);
+  EXPECT_EQ(next.card().Flash().Status() & kStatusBusy, 0);
+  next.Release();
   EXPECT_EQ(next.ReadFlash(0xFF, 4), (Bytes{0xFF, 0xC0, 0xDE, 0xFF}));
+  std::remove(path.c_str());
+  std::remove(state.c_str());
+}
+
+TEST(MachineStateFile, OnlyAStateOfThisLayoutIsTaken) {
+  const std::string path = FreshPath("other.st");
+  for (const std::size_t size : {10, 64}) {
+    {
+      std::ofstream out(path, std::ios::binary | std::ios::trunc);
+      out << std::string(size, 'x');
+    }
+    try {
+      KeptState(path);
+      ADD_FAILURE() << size << " bytes taken";
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()), "state file " + path + ": " +
+                                           (size == 64 ? "not a card state of this emulator"
+                                                       : "size is not 64 bytes"));
+    }
+  }
   std::remove(path.c_str());
 }
 
 TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::string path = FreshPath("power-cut.bin");
-  const auto update = [&path] {
-    SpiRig rig(WithFault("power-cut=300"), FlashStore::MapFile(path));
+  const std::string state = FreshPath("power-cut.st");
+  const CardOptions options = WithFault("power-cut=300");
+  const auto update = [&] {
+    SpiRig rig(options, FlashStore::MapFile(path), {}, KeptState(state, options));
+    rig.SetWritable(true);
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, kStatusLock});
+    rig.WaitReady();
     for (std::uint32_t page = 0; page < 4; ++page) {
       rig.Program(page * 256, Bytes(256, 0x00));
       rig.WaitReady();
@@ -194,7 +252,13 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
   ASSERT_EQ(file.size(), kFlashCapacity);
   EXPECT_EQ(Differences(file, Bytes(kFlashCapacity, 0xFF)).size(), 300u);
   EXPECT_EQ(Bytes(file.begin(), file.begin() + 300), Bytes(300, 0x00));
+  // A power cut is a reboot: the state is the power-up one, but for the part's lock bit.
+  CardState expected = PowerUpState(options);
+  expected.part.nonVolatile = kStatusLock;
+  const CardState kept = KeptState(state, options)->State();
+  EXPECT_EQ(std::memcmp(&kept, &expected, sizeof(CardState)), 0);
   std::remove(path.c_str());
+  std::remove(state.c_str());
 }
 
 }  // namespace

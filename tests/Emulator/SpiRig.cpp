@@ -7,9 +7,11 @@
 
 namespace emu::test {
 
-SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, AccessCosts costs)
+SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, AccessCosts costs,
+               std::unique_ptr<StateStore> state)
     : m_machine(costs) {
-  m_card = &m_machine.Emplace<Card>(0, 3, 0, m_machine.Clock(), options, std::move(flash));
+  m_card = &m_machine.Emplace<Card>(0, 3, 0, m_machine.Clock(), options, std::move(flash),
+                                    std::move(state));
   m_card->ConfigWrite(kConfigCommand, 2, options.command | kCommandMemoryDecoding);
   void* mapping = m_machine.Map(options.apertureSize, m_machine.OpenPhysicalMemory(),
                                 options.apertureBase);

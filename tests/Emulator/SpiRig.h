@@ -27,7 +27,7 @@ constexpr std::uint8_t kEnableWriteStatus = 0x50;
 class SpiRig {
  public:
   explicit SpiRig(const CardOptions& options = {}, std::unique_ptr<FlashStore> flash = nullptr,
-                  AccessCosts costs = {});
+                  AccessCosts costs = {}, std::unique_ptr<StateStore> state = nullptr);
 
   Machine& machine() { return m_machine; }
   Card& card() { return *m_card; }
