@@ -41,14 +41,17 @@ class FileDescriptor {
   int m_fd;
 };
 
-void WriteAll(const FileName& file, int fd, const std::vector<std::uint8_t>& bytes) {
+// False with errno set when the bytes could not all be written.
+bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) FailOnFile(file, "cannot write", written < 0 ? errno : EIO);
+    if (written == 0) errno = EIO;
+    if (written <= 0) return false;
     done += static_cast<std::size_t>(written);
   }
+  return true;
 }
 
 // Opens the file, creating it with `initial` when it does not exist. The new file is
@@ -62,11 +65,10 @@ int OpenOrCreate(const FileName& file, const std::vector<std::uint8_t>& initial)
   const int created = ::open(file.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (created < 0) FailOnFile(file, "cannot create", errno);
   FileDescriptor guard(created);
-  try {
-    WriteAll(file, created, initial);
-  } catch (...) {
+  if (!WriteAll(created, initial)) {
+    const int error = errno;
     ::unlink(file.path.c_str());  // a half-written file would later be refused as the wrong size
-    throw;
+    FailOnFile(file, "cannot write", error);
   }
   const int kept = ::dup(created);
   if (kept < 0) FailOnFile(file, "cannot keep open", errno);
@@ -77,7 +79,7 @@ int OpenOrCreate(const FileName& file, const std::vector<std::uint8_t>& initial)
 
 MappedFile::MappedFile(const std::string& what, const std::string& path,
                        const std::vector<std::uint8_t>& initial)
-    : m_size(initial.size()) {
+    : m_path(path), m_size(initial.size()) {
   const FileName file{what, path};
   FileDescriptor fd(OpenOrCreate(file, initial));
   struct stat info {};
@@ -88,8 +90,30 @@ MappedFile::MappedFile(const std::string& what, const std::string& path,
   void* mapping = ::mmap(nullptr, m_size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.Get(), 0);
   if (mapping == MAP_FAILED) FailOnFile(file, "cannot map", errno);
   m_bytes = static_cast<std::uint8_t*>(mapping);
+  m_device = info.st_dev;
+  m_inode = info.st_ino;
 }
 
-MappedFile::~MappedFile() { ::munmap(m_bytes, m_size); }
+MappedFile::~MappedFile() {
+  if (!NameStillMine()) PutContentUnderName();
+  ::munmap(m_bytes, m_size);
+}
+
+bool MappedFile::NameStillMine() const {
+  struct stat info {};
+  return ::stat(m_path.c_str(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode;
+}
+
+// Whole, beside the name, then renamed over it; on any failure the name is left alone.
+void MappedFile::PutContentUnderName() const {
+  std::string temp = m_path + ".XXXXXX";
+  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) return;
+  FileDescriptor guard(fd);
+  const std::vector<std::uint8_t> content(m_bytes, m_bytes + m_size);
+  if (!WriteAll(fd, content) || ::fsync(fd) != 0 || ::rename(temp.c_str(), m_path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+  }
+}
 
 }  // namespace emu

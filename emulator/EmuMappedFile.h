@@ -16,6 +16,8 @@ class MappedFile {
   // it cannot be created, opened, sized or mapped.
   MappedFile(const std::string& what, const std::string& path,
              const std::vector<std::uint8_t>& initial);
+  // The file is the hardware: when its name was given to another file during the run (a
+  // backup written over it, say), the name gets the hardware's content back.
   ~MappedFile();
   MappedFile(const MappedFile&) = delete;
   MappedFile& operator=(const MappedFile&) = delete;
@@ -23,8 +25,14 @@ class MappedFile {
   std::uint8_t* Bytes() const { return m_bytes; }
 
  private:
+  bool NameStillMine() const;
+  void PutContentUnderName() const;
+
+  std::string m_path;
   std::uint8_t* m_bytes = nullptr;
   std::size_t m_size = 0;
+  std::uint64_t m_device = 0;
+  std::uint64_t m_inode = 0;
 };
 
 }  // namespace emu

@@ -256,6 +256,15 @@ TEST_F(Programming, FailedFilesLeaveWhatWasThere) {
             std::filesystem::directory_iterator());
 }
 
+// The emulated card's flash file is the card: a backup written over it never cuts it short
+// under the running card, and the update that follows stays in it.
+TEST_F(Programming, BackupOverTheCardsOwnFlashFileKeepsTheCard) {
+  const RunResult run = OnCard("", {"/o", "card.bin", "/i", "new.bin"});
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Read("card.bin") == ExpectedAfterUpdate(m_card, m_file, true));
+}
+
 TEST_F(Programming, FileNameWithPercentIsShownLiterally) {
   const RunResult run = OnCard("", {"/o", "a%s%n.bin"});
   EXPECT_EQ(run.out, Report() + FileCreated("a%s%n.bin"));
