@@ -123,6 +123,15 @@ TEST_F(SessionLife, SerialNumberFillingItsFieldIsReportedWhole) {
       << m_out;
 }
 
+// A backup that cannot even be created stops the run before the update, with a reason.
+TEST_F(SessionLife, BackupIntoAMissingFolderIsAFileError) {
+  Machine({});
+  ASSERT_EQ(Create(0), UX_OK);
+  EXPECT_EQ(Exec("/o no-such-folder/old.bin /tvout pal"), UX_ERR_FILE);
+  EXPECT_EQ(m_err, "ERROR! The following file couldn't be created: no-such-folder/old.bin\n\n");
+  EXPECT_EQ(m_out.find("WARNING!"), std::string::npos);
+}
+
 TEST_F(SessionLife, RefusedLineExecutesNothing) {
   Machine({});
   ASSERT_EQ(Create(0), UX_OK);
