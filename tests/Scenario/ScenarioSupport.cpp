@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -143,6 +144,14 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     if (piped) {
       close(pipeEnds[0]);
     }
+    // As started from a terminal: whatever ignores or holds signals here (a shell that put
+    // the tests in the background, say) is not the user's.
+    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+      std::signal(signal, SIG_DFL);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) {
       argv.push_back(const_cast<char*>(arg.c_str()));
