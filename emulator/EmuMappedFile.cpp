@@ -99,9 +99,11 @@ MappedFile::~MappedFile() {
   ::munmap(m_bytes, m_size);
 }
 
+// A name that cannot be looked at for another reason than its absence is left alone.
 bool MappedFile::NameStillMine() const {
   struct stat info {};
-  return ::stat(m_path.c_str(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode;
+  if (::stat(m_path.c_str(), &info) != 0) return errno != ENOENT;
+  return info.st_dev == m_device && info.st_ino == m_inode;
 }
 
 // Whole, beside the name, then renamed over it; on any failure the name is left alone.

@@ -134,7 +134,8 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
   }
   const pid_t child = fork();
   if (child == 0) {
-    const rlimit size{limits.fileSizeLimit, limits.fileSizeLimit};
+    const auto bytes = static_cast<rlim_t>(limits.fileSizeLimit);
+    const rlimit size{bytes, bytes};
     const int out = piped ? pipeEnds[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || chdir(m_work.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
