@@ -47,7 +47,7 @@ std::string FollowLinks(std::string path) {
     if (target.empty()) {
       return path;
     }
-    path = target.front() == '/' ? target : FolderOf(path) + target;
+    path = target.front() == '/' ? target : FolderOf(path).append(target);
   }
   return path;
 }
