@@ -62,6 +62,11 @@ std::uint32_t ByteShift(std::uint32_t offset, const StateRegister& reg) {
 
 }  // namespace
 
+bool LineLevels::operator==(const LineLevels& other) const {
+  return chipSelectN == other.chipSelectN && clock == other.clock && dataIn == other.dataIn &&
+         dataOut == other.dataOut && writeProtectN == other.writeProtectN && bypass == other.bypass;
+}
+
 CardState PowerUpState(const CardOptions& options) {
   CardState state{};
   state.card.command = options.command;
@@ -121,6 +126,19 @@ void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
   }
   if (Overlaps(offset, width, kLineRegister)) OnLineRegisterWritten(linesBefore);
   if (Overlaps(offset, width, kProtectRegister)) OnProtectRegisterWritten(protectBefore);
+  if (Overlaps(offset, width, kLineRegister) || Overlaps(offset, width, kProtectRegister)) {
+    for (const auto& observer : m_lineObservers) observer->OnLines(Levels());
+  }
+}
+
+void Card::AddLineObserver(std::unique_ptr<LineObserver> observer) {
+  m_lineObservers.push_back(std::move(observer));
+}
+
+LineLevels Card::Levels() const {
+  const std::uint32_t lines = LiveLineRegister();
+  return {(lines & kLineChipSelectN) != 0, (lines & kLineClock) != 0, (lines & kLineDataIn) != 0,
+          (lines & kLineDataOut) != 0,     WriteProtectPinHigh(),       (lines & kLineBypass) != 0};
 }
 
 std::uint8_t Card::ByteAt(std::uint32_t offset) const {
@@ -180,7 +198,11 @@ void Card::OnLineRegisterWritten(std::uint32_t before) {
 
 void Card::OnProtectRegisterWritten(std::uint32_t before) {
   if (m_options.faults.wpStuck) m_registers.protectRegister = before;
-  m_flash.SetWriteProtectPin((m_registers.protectRegister & kProtectWritable) == kProtectWritable);
+  m_flash.SetWriteProtectPin(WriteProtectPinHigh());
+}
+
+bool Card::WriteProtectPinHigh() const {
+  return (m_registers.protectRegister & kProtectWritable) == kProtectWritable;
 }
 
 }  // namespace emu

@@ -44,6 +44,30 @@ static_assert((kLineRegisterPowerUp & (kLineBypass | kLineClock | kLineDataIn | 
               "the lines start released, the clock low");
 static_assert((kProtectRegisterPowerUp & kProtectWritable) == 0, "the part starts write-protected");
 
+// The levels of the card's serial lines after an access: the chip select, clock and
+// data-to-the-part bits of register 0x304 as software drives them, data from the part as
+// software reads it (1 while the part does not drive it), the part's write-protect pin and
+// the bypass bit.
+struct LineLevels {
+  bool chipSelectN = true;
+  bool clock = false;
+  bool dataIn = false;
+  bool dataOut = true;
+  bool writeProtectN = false;
+  bool bypass = false;
+
+  bool operator==(const LineLevels& other) const;
+  bool operator!=(const LineLevels& other) const { return !(*this == other); }
+};
+
+// Watches the lines without taking part: told after every write of register 0x304 or
+// 0x1C4C, whether or not a level changed.
+class LineObserver {
+ public:
+  virtual ~LineObserver() = default;
+  virtual void OnLines(const LineLevels& levels) = 0;
+};
+
 struct CardOptions {
   std::uint16_t vendorId = TAVRIN_VENDOR_ID;
   std::uint16_t deviceId = DEVID_LUMIVANE_A;
@@ -84,6 +108,10 @@ class Card : public PciFunction {
   void DeviceWrite(std::uint32_t bar, std::uint32_t offset, std::uint32_t width,
                    std::uint32_t value) override;
 
+  // The card keeps the observer for its own life.
+  void AddLineObserver(std::unique_ptr<LineObserver> observer);
+  LineLevels Levels() const;
+
   SpiFlash& Flash() { return m_flash; }
   const SpiFlash& Flash() const { return m_flash; }
 
@@ -102,12 +130,14 @@ class Card : public PciFunction {
   Lines SeenByPart(std::uint32_t lineRegister) const;
   void OnLineRegisterWritten(std::uint32_t before);
   void OnProtectRegisterWritten(std::uint32_t before);
+  bool WriteProtectPinHigh() const;
 
   CardOptions m_options;
   std::unique_ptr<StateStore> m_state;
   CardRegisters& m_registers;    // in m_state
   std::vector<std::uint8_t> m_aperture;  // the bytes that are no register
   SpiFlash m_flash;
+  std::vector<std::unique_ptr<LineObserver>> m_lineObservers;
 };
 
 }  // namespace emu

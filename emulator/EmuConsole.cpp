@@ -13,7 +13,8 @@ namespace {
 
 // A bad option or value: nothing else runs.
 constexpr int kBadOptionStatus = 2;
-constexpr int kSampleSavedStatus = 0;
+// --save-sample-bios, --help and --version: nothing of the utility runs.
+constexpr int kEmulatorOnlyStatus = 0;
 
 int Refuse(const std::string& reason) {
   std::fprintf(stderr, "tvrbios-emu: %s\n", reason.c_str());
@@ -29,9 +30,14 @@ int main(int argc, char** argv) {
   if (!emu::ParseFrontEndOptions(args, options, error)) {
     return Refuse(error);
   }
+  if (options.help || options.version) {
+    std::fputs(options.help ? emu::FrontEndUsage().c_str() : "tvrbios-emu " TVR_VERSION "\n",
+               stdout);
+    return kEmulatorOnlyStatus;
+  }
   if (options.sampleFile) {
     return emu::SaveSampleBios(*options.sampleFile, options.sampleDeviceId, error)
-               ? kSampleSavedStatus
+               ? kEmulatorOnlyStatus
                : Refuse(error);
   }
   std::unique_ptr<emu::Machine> machine;

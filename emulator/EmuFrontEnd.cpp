@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -240,6 +241,51 @@ bool ParseSampleOption(std::string_view value, FrontEndOptions& options, std::st
   return true;
 }
 
+bool ParseTraceOption(std::string_view value, FrontEndOptions& options, std::string& error) {
+  const std::vector<std::string_view> items = SplitCommas(value);
+  if (items[0].empty()) {
+    return Fail(error, "--vcd needs a file name");
+  }
+  FrontEndTrace trace;
+  trace.file = std::string(items[0]);
+  for (std::size_t i = 1; i < items.size(); ++i) {
+    const auto [key, keyValue] = SplitKey(items[i]);
+    std::uint32_t number = 0;
+    if (key == "skip") {
+      if (!ParseDecimal(keyValue, trace.window.skip)) return BadValue(error, key, keyValue);
+    } else if (key == "keep" || key == "last") {
+      if (!ParseDecimal(keyValue, number) || number == 0) {
+        return BadValue(error, key, keyValue);
+      }
+      (key == "keep" ? trace.window.keep : trace.window.last) = number;
+    } else if (key == "card") {
+      if (!ParseHex(keyValue, kMaxLocation, number)) return BadValue(error, key, keyValue);
+      trace.location = number;
+    } else {
+      return Fail(error, "unknown --vcd key: '" + std::string(key) + "'");
+    }
+  }
+  if (trace.window.last && (trace.window.skip != 0 || trace.window.keep)) {
+    return Fail(error, "--vcd takes last= or skip= and keep=, not both");
+  }
+  options.traces.push_back(trace);
+  return true;
+}
+
+// A trace names a card that some --card put there, or the built-in one.
+bool TracesFindTheirCards(const FrontEndOptions& options, std::string& error) {
+  for (const FrontEndTrace& trace : options.traces) {
+    bool found = !trace.location;
+    for (const FrontEndCard& card : options.cards) {
+      found = found || card.location == *trace.location;
+    }
+    if (!found) {
+      return Fail(error, "--vcd names no card: '" + trace.file + "'");
+    }
+  }
+  return true;
+}
+
 // One option and its value.
 using OptionParser = bool (*)(std::string_view value, FrontEndOptions& options,
                               std::string& error);
@@ -250,7 +296,7 @@ struct Option {
   OptionParser parse;
 };
 
-constexpr std::array<Option, 5> kOptions{{
+constexpr std::array<Option, 8> kOptions{{
     {"--card", true,
      [](std::string_view value, FrontEndOptions& options, std::string& error) {
        FrontEndCard card;
@@ -284,6 +330,17 @@ constexpr std::array<Option, 5> kOptions{{
        return true;
      }},
     {"--save-sample-bios", true, ParseSampleOption},
+    {"--vcd", true, ParseTraceOption},
+    {"--help", false,
+     [](std::string_view, FrontEndOptions& options, std::string&) {
+       options.help = true;
+       return true;
+     }},
+    {"--version", false,
+     [](std::string_view, FrontEndOptions& options, std::string&) {
+       options.version = true;
+       return true;
+     }},
 }};
 
 const Option* FindOption(std::string_view name) {
@@ -349,7 +406,7 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
   if (options.cards.empty()) {
     options.cards.push_back(DefaultCard());
   }
-  return true;
+  return TracesFindTheirCards(options, error);
 }
 
 std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
@@ -357,12 +414,18 @@ std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
   machine->SetUserId(options.uid);
   machine->SetLocalTime(options.date ? *options.date : Today());
   std::uint32_t index = 0;
+  std::map<std::uint32_t, Card*> cards;
   for (const FrontEndCard& card : options.cards) {
     CardOptions cardOptions = card.options;
     cardOptions.apertureBase = kApertureBase + index++ * kApertureStride;
-    machine->Emplace<Card>((card.location >> 8) & 0xFF, (card.location >> 3) & 0x1F,
-                           card.location & 0x7, machine->Clock(), cardOptions, CardFlash(card),
-                           CardStateStore(card));
+    cards[card.location] = &machine->Emplace<Card>(
+        (card.location >> 8) & 0xFF, (card.location >> 3) & 0x1F, card.location & 0x7,
+        machine->Clock(), cardOptions, CardFlash(card), CardStateStore(card));
+  }
+  for (const FrontEndTrace& trace : options.traces) {
+    Card& card = *cards.at(trace.location.value_or(options.cards.front().location));
+    card.AddLineObserver(std::make_unique<VcdRecorder>(machine->Clock(), trace.file,
+                                                       trace.window, card.Levels()));
   }
   return machine;
 }
@@ -379,6 +442,31 @@ bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string
     return Fail(error, "cannot write the sample BIOS to '" + path + "'");
   }
   return true;
+}
+
+std::string FrontEndUsage() {
+  return "Usage: tvrbios-emu [OPTION]... [--] [SWITCH [OPERAND]]...\n"
+         "Runs the Tavrin BIOS update utility on an emulated machine; the switches are the\n"
+         "utility's own (/o, /i, /k, /d, /ds, /s, /dmcs, /tvout, /scan, /dev).\n"
+         "\n"
+         "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
+         "        model=lumivane-a|lumivane-b|z-series, devid=HEX, vendor=HEX, subsys=HEX,\n"
+         "        flash=at25f1024|m25p10|sst25vf010, image=FILE, cfg40=HEX, fault=NAME\n"
+         "        (lines-busy, no-flash, stuck-busy, erase-hang, wp-stuck, corrupt-pass=N,\n"
+         "        power-cut=N)\n"
+         "  --uid N                    the user ID the utility sees (default 0)\n"
+         "  --date YYYY-MM-DD          the date stamped into the PInS (default today)\n"
+         "  --stats                    virtual time and access counts at exit\n"
+         "  --vcd FILE[,skip=N][,keep=N|,last=N][,card=LOC]\n"
+         "                             record a card's serial lines as a Value Change Dump:\n"
+         "                             after skip cycles of chip select, keep cycles, or\n"
+         "                             the last cycles of the run (repeatable)\n"
+         "  --save-sample-bios FILE[,model=M]  write a sample BIOS and exit\n"
+         "  --help                     this text\n"
+         "  --version                  the emulator's version\n"
+         "\n"
+         "Exit status: 1 when the utility succeeded, 0 when it did not, 2 for a bad option,\n"
+         "113 when a power-cut fault struck.\n";
 }
 
 std::string FormatStats(Machine& machine) {

@@ -12,6 +12,7 @@
 
 #include "EmuCard.h"
 #include "EmuMachine.h"
+#include "EmuVcd.h"
 
 namespace emu {
 
@@ -23,11 +24,22 @@ struct FrontEndCard {
   std::string stateFile;  // empty: the card starts powered up, its state in memory
 };
 
+// One --vcd: a trace of one card's lines over a window of chip-select cycles.
+struct FrontEndTrace {
+  std::string file;
+  VcdWindow window;
+  std::optional<std::uint32_t> location;  // none: the first card
+};
+
 struct FrontEndOptions {
   std::vector<FrontEndCard> cards;
   std::uint32_t uid = 0;
   std::optional<std::tm> date;  // none: today
   bool stats = false;
+  std::vector<FrontEndTrace> traces;
+  // --help and --version: print and exit.
+  bool help = false;
+  bool version = false;
   // --save-sample-bios: the file and the device its sample BIOS is built for.
   std::optional<std::string> sampleFile;
   std::uint16_t sampleDeviceId = DEVID_LUMIVANE_A;
@@ -40,12 +52,15 @@ struct FrontEndOptions {
 bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
                           std::string& error);
 
-// The machine with its cards. Throws std::runtime_error when a card's flash or state file
-// cannot be created or mapped.
+// The machine with its cards and their line traces. Throws std::runtime_error when a card's
+// flash or state file cannot be created or mapped, or a trace file cannot be written.
 std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options);
 
 // Writes the sample BIOS for the device to `path`; false with the reason in `error`.
 bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error);
+
+// What --help prints: the synopsis and every option.
+std::string FrontEndUsage();
 
 // The virtual time and the access counts, one per line.
 std::string FormatStats(Machine& machine);
