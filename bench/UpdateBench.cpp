@@ -49,10 +49,7 @@ class Workspace {
  public:
   Workspace() : m_dir(fs::temp_directory_path() / ("tvr-bench-" + std::to_string(getpid()))) {
     fs::create_directories(m_dir);
-    emu::SampleBiosOptions file;
-    file.versionByte = 0x22;
-    file.versionExt = "NV8";
-    const std::vector<std::uint8_t> bytes = emu::BuildSampleBios(file);
+    const std::vector<std::uint8_t> bytes = emu::BuildSampleBios(emu::NewerSampleBios());
     std::ofstream(m_dir / "new.bin", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     m_previous = fs::current_path();

@@ -431,9 +431,7 @@ std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
 }
 
 bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error) {
-  SampleBiosOptions sample;
-  sample.deviceId = deviceId;
-  const std::vector<std::uint8_t> image = BuildSampleBios(sample);
+  const std::vector<std::uint8_t> image = BuildSampleBios(NewerSampleBios(deviceId));
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   file.close();

@@ -56,7 +56,8 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
 // flash or state file cannot be created or mapped, or a trace file cannot be written.
 std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options);
 
-// Writes the sample BIOS for the device to `path`; false with the reason in `error`.
+// Writes a newer sample BIOS for the device than the emulated cards start with to `path`;
+// false with the reason in `error`.
 bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error);
 
 // What --help prints: the synopsis and every option.

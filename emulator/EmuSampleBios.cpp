@@ -145,6 +145,15 @@ std::optional<std::uint16_t> SampleModelDeviceId(std::string_view model) {
   return std::nullopt;
 }
 
+SampleBiosOptions NewerSampleBios(std::uint16_t deviceId) {
+  SampleBiosOptions options;
+  options.deviceId = deviceId;
+  options.versionByte = 0x22;
+  options.build = 7;
+  options.versionExt = "NV8";
+  return options;
+}
+
 std::vector<std::uint8_t> BuildSampleBios(const SampleBiosOptions& options) {
   ImageWriter image;
   WriteHeader(image, options);

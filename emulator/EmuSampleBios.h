@@ -60,6 +60,10 @@ struct SampleBiosOptions {
   std::optional<std::uint32_t> mcsSizeWord;   // written as the MCS size instead of mcsSize
 };
 
+// A later release of the sample BIOS for the device: what --save-sample-bios writes, so that
+// programming it into an emulated card shows the version change.
+SampleBiosOptions NewerSampleBios(std::uint16_t deviceId = DEVID_LUMIVANE_A);
+
 // The image, always kSampleImageSize bytes; a shorter BIOS file is a prefix of it.
 std::vector<std::uint8_t> BuildSampleBios(const SampleBiosOptions& options = {});
 

@@ -195,11 +195,7 @@ int main(int argc, char** argv) {
   const fs::path dir = fs::temp_directory_path() / ("tvr-fault-matrix-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const Bytes card = emu::BuildSampleBios();
-  emu::SampleBiosOptions other;
-  other.versionByte = 0x22;
-  other.build = 7;
-  other.versionExt = "NV8";
-  WriteFile(dir / "new.bin", emu::BuildSampleBios(other));
+  WriteFile(dir / "new.bin", emu::BuildSampleBios(emu::NewerSampleBios()));
 
   std::ostringstream table;
   table << "| part | switch | fault | messages | exit | flash afterwards | protection afterwards |\n"

@@ -41,10 +41,7 @@ std::string FileCreated(const std::string& name) {
 }
 
 emu::SampleBiosOptions NewBiosOptions() {
-  emu::SampleBiosOptions options;
-  options.versionByte = 0x22;
-  options.build = 7;
-  options.versionExt = "NV8";
+  emu::SampleBiosOptions options = emu::NewerSampleBios();
   options.productId = "TNV";
   options.serialNumber = "FILESERIAL01";
   options.pinsCounter = 9;
