@@ -109,6 +109,20 @@ TEST_F(EmulatorOptions, SampleBiosModel) {
   EXPECT_EQ(m_options.sampleDeviceId, DEVID_Z_SERIES);
 }
 
+TEST_F(EmulatorOptions, TraceWindowsNameTheirCards) {
+  ASSERT_TRUE(Parse({"--vcd", "a.vcd,skip=5,keep=2,card=208", "--card", "100", "--card", "208",
+                     "--vcd", "b.vcd,last=3", "--help", "--version"}));
+  ASSERT_EQ(m_options.traces.size(), 2u);
+  EXPECT_EQ(m_options.traces[0].file, "a.vcd");
+  EXPECT_EQ(m_options.traces[0].window.skip, 5u);
+  EXPECT_EQ(m_options.traces[0].window.keep, 2u);
+  EXPECT_EQ(m_options.traces[0].location, 0x208u);
+  EXPECT_EQ(m_options.traces[1].window.last, 3u);
+  EXPECT_FALSE(m_options.traces[1].location) << "the first card";
+  EXPECT_TRUE(m_options.help);
+  EXPECT_TRUE(m_options.version);
+}
+
 TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {
   const std::vector<std::vector<std::string>> refused{
       {"--cards", "100"},
@@ -129,6 +143,11 @@ TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {
       {"--date", "24-01-01"},
       {"--save-sample-bios", ",model=z-series"},
       {"--save-sample-bios", "a.bin,model=x"},
+      {"--vcd", ",keep=1"},
+      {"--vcd", "a.vcd,keep=0"},
+      {"--vcd", "a.vcd,last=2,skip=1"},
+      {"--vcd", "a.vcd,card=208"},
+      {"--vcd", "a.vcd,from=3"},
   };
   for (const auto& args : refused) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
