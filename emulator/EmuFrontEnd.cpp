@@ -290,6 +290,13 @@ bool TracesFindTheirCards(const FrontEndOptions& options, std::string& error) {
 using OptionParser = bool (*)(std::string_view value, FrontEndOptions& options,
                               std::string& error);
 
+// An option without a value that switches one flag on.
+template <bool FrontEndOptions::*flag>
+bool SetFlag(std::string_view, FrontEndOptions& options, std::string&) {
+  options.*flag = true;
+  return true;
+}
+
 struct Option {
   std::string_view name;
   bool takesValue;
@@ -324,23 +331,11 @@ constexpr std::array<Option, 8> kOptions{{
        options.date = date;
        return true;
      }},
-    {"--stats", false,
-     [](std::string_view, FrontEndOptions& options, std::string&) {
-       options.stats = true;
-       return true;
-     }},
+    {"--stats", false, SetFlag<&FrontEndOptions::stats>},
     {"--save-sample-bios", true, ParseSampleOption},
     {"--vcd", true, ParseTraceOption},
-    {"--help", false,
-     [](std::string_view, FrontEndOptions& options, std::string&) {
-       options.help = true;
-       return true;
-     }},
-    {"--version", false,
-     [](std::string_view, FrontEndOptions& options, std::string&) {
-       options.version = true;
-       return true;
-     }},
+    {"--help", false, SetFlag<&FrontEndOptions::help>},
+    {"--version", false, SetFlag<&FrontEndOptions::version>},
 }};
 
 const Option* FindOption(std::string_view name) {
