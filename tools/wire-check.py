@@ -8,10 +8,10 @@ descriptions, so it catches a mistake that our driver and our emulated parts sha
 
 Usage: wire-check.py BUILD_DIR [--break edge|select]
 
---break damages the programming window of the first part before it is decoded (a bit taken on
-the wrong clock edge, or a chip select that rises one byte early) and then expects the check
-to fail. Without it, after the three parts pass, both damages are tried on one trace and must
-be refused.
+--break checks the first part, then damages its programming window (a bit taken on the wrong
+clock edge, or a chip select that rises one byte early), checks it again and fails with the
+reason. Without it, after the three parts pass, both damages are tried on one part's window
+and must be refused.
 """
 import argparse
 import concurrent.futures
@@ -31,6 +31,8 @@ PROGRAM = 0x02
 AUTO_INCREMENT = 0xAF
 READ = 0x03
 BUSY = 0x01
+# The identifiers of the lines in the emulator's dumps.
+SELECT, CLOCK, DATA_IN, WRITE_PROTECT_N, BYPASS = "!", '"', "#", "%", "&"
 # Chip-select cycles of the programming window: the status write, the erase and its polls,
 # and the first page or byte programs.
 PROGRAM_WINDOW = 4500
@@ -168,10 +170,8 @@ def match_wait(token, expected, cut):
 
 
 def match(decoded, expected, prefix=False):
-    """Matches the decoded tokens one by one; with `prefix` the window may end anywhere.
-    Returns how many expected items were matched."""
+    """Matches the decoded tokens one by one; with `prefix` the window may end anywhere."""
     expected = iter(expected)
-    count = 0
     for index, token in enumerate(decoded):
         item = next(expected, None)
         if item is None:
@@ -180,10 +180,8 @@ def match(decoded, expected, prefix=False):
             match_command(token, item)
         else:
             match_wait(token, item, cut=prefix and index == len(decoded) - 1)
-        count += 1
     if not prefix and next(expected, None) is not None:
         raise Mismatch("the trace ends before the sequence does")
-    return count
 
 
 # --- recording -------------------------------------------------------------------------------
@@ -203,7 +201,7 @@ def read(path):
         return f.read()
 
 
-def record(emulator, workdir, part, part_name, traces):
+def record(emulator, workdir, part_name, traces):
     """A programming run on a card that holds card-before.bin; the card's content afterwards."""
     shutil.copy(os.path.join(workdir, "card-before.bin"), os.path.join(workdir, "card.bin"))
     emulate(emulator, workdir, part_name, traces)
@@ -213,39 +211,54 @@ def record(emulator, workdir, part, part_name, traces):
 def check_program_window(part, vcd, after):
     """The decoded programming window; the number of programs it held."""
     program = tokens(decode(vcd))
-    matched = match(program, programming_start(part, after), prefix=True)
-    programs = (matched - len(protection(part, 0)) - 3) // 3
+    match(program, programming_start(part, after), prefix=True)
+    programs = sum(1 for t in program if t[0] == "cmd" and t[1][0] in (PROGRAM, AUTO_INCREMENT))
     needed = MIN_PROGRAMS if part.page > 1 else MIN_BYTE_PROGRAMS
     if programs < needed:
         raise Mismatch("only %d programs in the window" % programs)
     return program, programs
 
 
-def check_part(emulator, workdir, part_name, damage=None):
+def window_path(workdir, part_name, window):
+    return os.path.join(workdir, "%s-%s.vcd" % (part_name, window))
+
+
+def check_part(emulator, workdir, part_name):
     """Two runs of the same update: the first and the programming windows, then the last
-    cycles, as many as the protection's own take. Returns the number of programs seen."""
+    cycles, as many as the protection's own take. Returns the number of programs seen and the
+    card's content after the update."""
     part = PARTS[part_name]
-    path = lambda window: os.path.join(workdir, "%s-%s.vcd" % (part_name, window))
+    path = lambda window: window_path(workdir, part_name, window)
     first = len(part.identification) + 1
-    after = record(emulator, workdir, part, part_name,
+    after = record(emulator, workdir, part_name,
                    ["%s,keep=%d" % (path("first"), first),
                     "%s,skip=%d,keep=%d" % (path("program"), first, PROGRAM_WINDOW)])
-    if damage:
-        DAMAGES[damage](path("program"))
     program, programs = check_program_window(part, path("program"), after)
-    if damage:
-        return programs
     match(tokens(decode(path("first"))),
           identification_and_read(part, read(os.path.join(workdir, "card-before.bin"))))
     status_reads = len(program[2][1])
-    record(emulator, workdir, part, part_name, ["%s,last=%d" % (path("last"), 2 + status_reads)])
+    record(emulator, workdir, part_name, ["%s,last=%d" % (path("last"), 2 + status_reads)])
     match(tokens(decode(path("last"))), protection(part, 3))
-    return programs
+    check_pins(path("program"), path("last"))
+    return programs, after
+
+
+def check_pins(program, last):
+    """The part is writable, and software holds the lines, for every command of the update;
+    at its end the part is write-protected again and the lines handed back."""
+    levels = {}
+    for _, signal, value in read_vcd(program)[1]:
+        if signal == SELECT and value == "0" and (levels[WRITE_PROTECT_N], levels[BYPASS]) != ("1", "1"):
+            raise Mismatch("a command went out while the part was write-protected or the lines "
+                           "were not handed to software")
+        levels[signal] = value
+    for _, signal, value in read_vcd(last)[1]:
+        levels[signal] = value
+    if (levels[WRITE_PROTECT_N], levels[BYPASS]) != ("0", "0"):
+        raise Mismatch("the update ends with the part writable or the lines held by software")
 
 
 # --- damaged traces ----------------------------------------------------------------------------
-
-CLOCK, DATA_IN, SELECT = '"', "#", "!"
 
 
 def read_vcd(path):
@@ -316,14 +329,28 @@ def prepare(emulator, workdir):
                    capture_output=True)
 
 
-def check_one(emulator, workdir, part_name, damage=None):
+def check_one(emulator, workdir, part_name):
+    """True or False, what was seen, and the card's content after the update."""
     prepare(emulator, workdir)
     try:
-        programs = check_part(emulator, workdir, part_name, damage)
+        programs, after = check_part(emulator, workdir, part_name)
     except Mismatch as failure:
-        return False, "%s: %s" % (part_name, failure)
-    return True, "%s: identification, read, status writes, erase, %d programs, protection: " \
-                 "as decoded" % (part_name, programs)
+        return False, "%s: %s" % (part_name, failure), None
+    return True, "%s: identification, read, status writes, erase, %d programs, protection, " \
+                 "write protection and bypass: as decoded" % (part_name, programs), after
+
+
+def refused(workdir, part_name, after, damage):
+    """The part's programming window, damaged, decoded and checked again: the reason it was
+    refused, or None."""
+    damaged = window_path(workdir, part_name, "program-" + damage)
+    shutil.copy(window_path(workdir, part_name, "program"), damaged)
+    DAMAGES[damage](damaged)
+    try:
+        check_program_window(PARTS[part_name], damaged, after)
+    except Mismatch as failure:
+        return str(failure)
+    return None
 
 
 def main():
@@ -336,22 +363,34 @@ def main():
         sys.exit("wire check: sigrok-cli is missing (tools/setup.sh installs it)")
     with tempfile.TemporaryDirectory() as top:
         if options.damage:
-            ok, text = check_one(emulator, top, next(iter(PARTS)), options.damage)
-            print("wire check, %s damaged: %s" % (options.damage, text))
-            return 0 if ok else 1
-        # The parts, and the damaged traces that must be refused, side by side.
-        jobs = [(part_name, None) for part_name in PARTS] + [(next(iter(PARTS)), d) for d in sorted(DAMAGES)]
+            return show_damage(emulator, top, options.damage)
         with concurrent.futures.ThreadPoolExecutor(os.cpu_count() or 1) as pool:
             results = list(pool.map(
-                lambda job: check_one(emulator, os.path.join(top, "%s-%s" % job), *job), jobs))
-    failed = False
-    for (part_name, damage), (ok, text) in zip(jobs, results):
-        if damage:
-            ok = not ok
-            text = "%s damaged, %s" % (damage, "refused: " + text if ok else "NOT refused")
-        print("wire check: %s%s" % ("" if ok else "FAILED: ", text))
-        failed = failed or not ok
-    return 1 if failed else 0
+                lambda name: check_one(emulator, os.path.join(top, name), name), PARTS))
+        for ok, text, _ in results:
+            print("wire check: %s%s" % ("" if ok else "FAILED: ", text))
+        if not all(ok for ok, _, _ in results):
+            return 1
+        # The check itself must see a damaged trace: one part's window, damaged each way.
+        part_name, after = next(iter(PARTS)), results[0][2]
+        for damage in sorted(DAMAGES):
+            reason = refused(os.path.join(top, part_name), part_name, after, damage)
+            print("wire check: %s, %s damaged: %s" %
+                  (part_name, damage, "refused: " + reason if reason else "NOT refused"))
+            if reason is None:
+                return 1
+    return 0
+
+
+def show_damage(emulator, top, damage):
+    """The first part checked, then its programming window damaged: fails with the reason."""
+    part_name = next(iter(PARTS))
+    ok, text, after = check_one(emulator, top, part_name)
+    print("wire check: %s" % text)
+    if ok:
+        reason = refused(top, part_name, after, damage)
+        print("wire check: %s, %s damaged: %s" % (part_name, damage, reason or "NOT refused"))
+    return 1
 
 
 if __name__ == "__main__":
