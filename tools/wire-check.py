@@ -63,17 +63,25 @@ class Mismatch(Exception):
 
 # --- what the decoder saw --------------------------------------------------------------------
 
-def decode(vcd):
-    """The chip-select cycles in `vcd` as (bytes out, bytes in), in order."""
+def decode(vcd, names=None):
+    """The chip-select cycles in `vcd` as (bytes out, bytes in), in order. With a set in
+    `names`, the flash decoder stacked on the SPI one adds the names of the commands it knows."""
+    decoders = "spi:clk=clock:mosi=data_in:miso=data_out:cs=chip_select_n:cpol=0:cpha=0:" \
+               "cs_polarity=active-low:bitorder=msb-first"
+    annotations = "spi=mosi-transfer:miso-transfer"
+    if names is not None:
+        decoders += ",spiflash"
+        annotations += ",spiflash=commands"
     result = subprocess.run(
-        ["sigrok-cli", "-I", "vcd:compress=1", "-i", vcd,
-         "-P", "spi:clk=clock:mosi=data_in:miso=data_out:cs=chip_select_n:cpol=0:cpha=0:"
-               "cs_polarity=active-low:bitorder=msb-first",
-         "-A", "spi=mosi-transfer:miso-transfer", "--protocol-decoder-jsontrace"],
+        ["sigrok-cli", "-I", "vcd:compress=1", "-i", vcd, "-P", decoders, "-A", annotations,
+         "--protocol-decoder-jsontrace"],
         check=True, capture_output=True, text=True)
     cycles = {}
     for event in json.loads(result.stdout)["traceEvents"]:
         if event.get("ph") != "B":
+            continue
+        if event["pid"].startswith("spiflash"):
+            names.add(event["name"].replace("Command: ", ""))
             continue
         side = "out" if event["tid"].startswith("MOSI") else "in"
         cycles.setdefault(event["ts"], {})[side] = [int(b, 16) for b in event["name"].split()]
@@ -208,9 +216,9 @@ def record(emulator, workdir, part_name, traces):
     return read(os.path.join(workdir, "card.bin"))
 
 
-def check_program_window(part, vcd, after):
+def check_program_window(part, vcd, after, names=None):
     """The decoded programming window; the number of programs it held."""
-    program = tokens(decode(vcd))
+    program = tokens(decode(vcd, names))
     match(program, programming_start(part, after), prefix=True)
     programs = sum(1 for t in program if t[0] == "cmd" and t[1][0] in (PROGRAM, AUTO_INCREMENT))
     needed = MIN_PROGRAMS if part.page > 1 else MIN_BYTE_PROGRAMS
@@ -233,14 +241,15 @@ def check_part(emulator, workdir, part_name):
     after = record(emulator, workdir, part_name,
                    ["%s,keep=%d" % (path("first"), first),
                     "%s,skip=%d,keep=%d" % (path("program"), first, PROGRAM_WINDOW)])
-    program, programs = check_program_window(part, path("program"), after)
+    names = set()
+    program, programs = check_program_window(part, path("program"), after, names)
     match(tokens(decode(path("first"))),
           identification_and_read(part, read(os.path.join(workdir, "card-before.bin"))))
     status_reads = len(program[2][1])
     record(emulator, workdir, part_name, ["%s,last=%d" % (path("last"), 2 + status_reads)])
     match(tokens(decode(path("last"))), protection(part, 3))
     check_pins(path("program"), path("last"))
-    return programs, after
+    return programs, after, names
 
 
 def check_pins(program, last):
@@ -333,11 +342,12 @@ def check_one(emulator, workdir, part_name):
     """True or False, what was seen, and the card's content after the update."""
     prepare(emulator, workdir)
     try:
-        programs, after = check_part(emulator, workdir, part_name)
+        programs, after, names = check_part(emulator, workdir, part_name)
     except Mismatch as failure:
         return False, "%s: %s" % (part_name, failure), None
     return True, "%s: identification, read, status writes, erase, %d programs, protection, " \
-                 "write protection and bypass: as decoded" % (part_name, programs), after
+                 "write protection and bypass: as decoded; the flash decoder named %s" % \
+                 (part_name, programs, ", ".join(sorted(names))), after
 
 
 def refused(workdir, part_name, after, damage):
