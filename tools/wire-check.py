@@ -17,6 +17,7 @@ import argparse
 import concurrent.futures
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -81,7 +82,9 @@ def decode(vcd, names=None):
         if event.get("ph") != "B":
             continue
         if event["pid"].startswith("spiflash"):
-            names.add(event["name"].replace("Command: ", ""))
+            # "Page program (addr 0x000100, 256 bytes): data": the name alone.
+            name = event["name"].replace("Command: ", "").split(":")[0]
+            names.add(re.sub(r" \(addr [^)]*\)", "", name))
             continue
         side = "out" if event["tid"].startswith("MOSI") else "in"
         cycles.setdefault(event["ts"], {})[side] = [int(b, 16) for b in event["name"].split()]
