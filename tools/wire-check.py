@@ -2,9 +2,10 @@
 """The card's serial lines, recorded by tvrbios-emu --vcd and decoded by sigrok's SPI decoder
 (mode 0, chip select active low, most significant bit first), against what the utility must
 send to each flash part: the identification and the first read of a programming run, its
-status writes, chip erase and first page or byte programs with their status polls, and the
-final protection. The decoder was written by others from the parts' and the bus's own
-descriptions, so it catches a mistake that our driver and our emulated parts share.
+status writes, chip erase and first page or byte programs with their status polls, the end
+of a byte-by-byte pass, and the final protection. The decoder was written by others from the
+parts' and the bus's own descriptions, so it catches a mistake that our driver and our
+emulated parts share.
 
 Usage: wire-check.py BUILD_DIR [--break edge|select]
 
@@ -249,10 +250,29 @@ def check_part(emulator, workdir, part_name):
     match(tokens(decode(path("first"))),
           identification_and_read(part, read(os.path.join(workdir, "card-before.bin"))))
     status_reads = len(program[2][1])
-    record(emulator, workdir, part_name, ["%s,last=%d" % (path("last"), 2 + status_reads)])
+    windows = ["%s,last=%d" % (path("last"), 2 + status_reads)]
+    if part.page == 1:
+        windows.append(last_byte_window(path("end"), first, program))
+    record(emulator, workdir, part_name, windows)
     match(tokens(decode(path("last"))), protection(part, 3))
+    if part.page == 1:
+        match(tokens(decode(path("end"))),
+              [command([AUTO_INCREMENT, after[-1]], what="last byte program"), wait(),
+               command([WRITE_DISABLE], what="write disable after the last byte")])
     check_pins(path("program"), path("last"))
     return programs, after, names
+
+
+def last_byte_window(vcd, first, program):
+    """The end of a byte-by-byte pass: the last byte, its polls and the write disable. Where
+    it lies follows from the programming window, each byte taking the polls the second did:
+    the status write and the erase with their polls, the write enable, the first byte with its
+    address and polls, then one command and its polls for each further byte."""
+    status_polls, erase_polls = len(program[2][1]), len(program[5][1])
+    first_byte_polls, byte_polls = len(program[8][1]), len(program[10][1])
+    last_byte = first + 2 + status_polls + 2 + erase_polls + 1 + 1 + first_byte_polls + \
+        (CAPACITY - 2) * (1 + byte_polls)
+    return "%s,skip=%d,keep=%d" % (vcd, last_byte, byte_polls + 2)
 
 
 def check_pins(program, last):
