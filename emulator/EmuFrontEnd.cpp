@@ -444,22 +444,22 @@ std::string FrontEndUsage() {
          "\n"
          "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
          "        model=lumivane-a|lumivane-b|z-series, devid=HEX, vendor=HEX, subsys=HEX,\n"
-         "        flash=at25f1024|m25p10|sst25vf010, image=FILE, cfg40=HEX, fault=NAME\n"
-         "        (lines-busy, no-flash, stuck-busy, erase-hang, wp-stuck, corrupt-pass=N,\n"
-         "        power-cut=N)\n"
+         "        flash=at25f1024|m25p10|sst25vf010, image=FILE, state=FILE, cfg40=HEX,\n"
+         "        fault=NAME (lines-busy, no-flash, stuck-busy, erase-hang, wp-stuck,\n"
+         "        corrupt-pass=N, power-cut=N, signal=NAME:N)\n"
          "  --uid N                    the user ID the utility sees (default 0)\n"
          "  --date YYYY-MM-DD          the date stamped into the PInS (default today)\n"
          "  --stats                    virtual time and access counts at exit\n"
          "  --vcd FILE[,skip=N][,keep=N|,last=N][,card=LOC]\n"
-         "                             record a card's serial lines as a Value Change Dump:\n"
+         "                             record a card's lines as a Value Change Dump:\n"
          "                             after skip cycles of chip select, keep cycles, or\n"
          "                             the last cycles of the run (repeatable)\n"
          "  --save-sample-bios FILE[,model=M]  write a sample BIOS and exit\n"
          "  --help                     this text\n"
          "  --version                  the emulator's version\n"
          "\n"
-         "Exit status: 1 when the utility succeeded, 0 when it did not, 2 for a bad option,\n"
-         "113 when a power-cut fault struck.\n";
+         "Exit status: 1 when the utility succeeded, 0 when not, 2 for a bad option,\n"
+         "113 when a power-cut fault struck, 128 + N after signal N.\n";
 }
 
 std::string FormatStats(Machine& machine) {
