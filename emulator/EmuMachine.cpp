@@ -137,6 +137,14 @@ struct Mapping {
   }
 };
 
+// A range of physical addresses that one function decodes, as its configuration last set it.
+struct Route {
+  std::uint64_t base;
+  std::uint32_t size;
+  PciFunction* function;
+  std::uint32_t bar;
+};
+
 // The function and the place in one of its ranges that a device access reaches.
 struct DeviceTarget {
   PciFunction* function = nullptr;
@@ -183,6 +191,7 @@ void PciFunction::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::ui
     const std::uint8_t mask = m_writeMask[offset + i];
     m_config[offset + i] = static_cast<std::uint8_t>((m_config[offset + i] & ~mask) | (byte & mask));
   }
+  ConfigChanged();
 }
 
 std::uint32_t PciFunction::Config32(std::uint32_t offset) const {
@@ -191,15 +200,24 @@ std::uint32_t PciFunction::Config32(std::uint32_t offset) const {
 
 void PciFunction::SetConfig32(std::uint32_t offset, std::uint32_t value) {
   StoreBytes(m_config, offset, value, 4);
+  ConfigChanged();
 }
 void PciFunction::SetConfig16(std::uint32_t offset, std::uint16_t value) {
   StoreBytes(m_config, offset, value, 2);
+  ConfigChanged();
 }
 void PciFunction::SetConfig8(std::uint32_t offset, std::uint8_t value) {
   StoreBytes(m_config, offset, value, 1);
+  ConfigChanged();
 }
 void PciFunction::SetWriteMask32(std::uint32_t offset, std::uint32_t mask) {
   StoreBytes(m_writeMask, offset, mask, 4);
+}
+
+void PciFunction::ConfigChanged() const {
+  if (m_listener != nullptr) {
+    m_listener->OnConfigChanged();
+  }
 }
 
 bool PciFunction::MemoryDecodingOn() const {
@@ -215,9 +233,33 @@ void PciFunction::DeviceWrite(std::uint32_t, std::uint32_t, std::uint32_t, std::
 // ---------------------------------------------------------------------------------------
 // Machine
 
-struct Machine::Impl {
+namespace {
+
+// A per-address count kept at hand: a driver works one register over and over, so most
+// accesses count where the last one did without searching the map.
+class AddressCount {
+ public:
+  void Add(std::map<std::uint32_t, std::uint64_t>& counts, std::uint32_t address) {
+    if (m_count == nullptr || m_address != address) {
+      m_address = address;
+      m_count = &counts[address];
+    }
+    ++*m_count;
+  }
+
+ private:
+  std::uint32_t m_address = 0;
+  std::uint64_t* m_count = nullptr;
+};
+
+}  // namespace
+
+struct Machine::Impl : ConfigListener {
   // By location, laid out as the utility's PCI handle.
   std::map<std::uint32_t, std::unique_ptr<PciFunction>> functions;
+  // What memory decoding and the base address registers of the functions select, in the
+  // order the functions answer.
+  std::vector<Route> routes;
   std::uint32_t configAddress = 0;
   IntervalTimer2 timer;
   std::uint8_t portB = 0;
@@ -226,6 +268,26 @@ struct Machine::Impl {
   int nextDescriptor = kFirstDescriptor;
   std::vector<Mapping> mappings;
   std::uintptr_t nextMappingAddress = kFirstMappingAddress;
+  AddressCount portReadsAt;
+  AddressCount portWritesAt;
+  AddressCount deviceReadsAt;
+  AddressCount deviceWritesAt;
+
+  void OnConfigChanged() override { Reroute(); }
+
+  void Reroute() {
+    routes.clear();
+    for (const auto& [key, function] : functions) {
+      if (!function->MemoryDecodingOn()) {
+        continue;
+      }
+      for (const MemoryBar& bar : function->MemoryBars()) {
+        const std::uint64_t base =
+            function->Config32(bar.configOffset) & ~kBarFlagBits & ~(bar.size - 1);
+        routes.push_back({base, bar.size, function.get(), bar.configOffset});
+      }
+    }
+  }
 
   PciFunction* SelectedFunction() const {
     if ((configAddress & kConfigEnable) == 0) {
@@ -257,16 +319,9 @@ struct Machine::Impl {
 
   // The function answering a device access at `physical`, if any.
   DeviceTarget TargetOf(std::uint32_t physical, std::uint32_t width) const {
-    for (const auto& [key, function] : functions) {
-      if (!function->MemoryDecodingOn()) {
-        continue;
-      }
-      for (const MemoryBar& bar : function->MemoryBars()) {
-        const std::uint64_t base =
-            function->Config32(bar.configOffset) & ~kBarFlagBits & ~(bar.size - 1);
-        if (physical >= base && physical - base + width <= bar.size) {
-          return {function.get(), bar.configOffset, static_cast<std::uint32_t>(physical - base)};
-        }
+    for (const Route& route : routes) {
+      if (physical >= route.base && physical - route.base + width <= route.size) {
+        return {route.function, route.bar, static_cast<std::uint32_t>(physical - route.base)};
       }
     }
     return {};
@@ -284,10 +339,18 @@ PciFunction& Machine::Attach(std::uint32_t bus, std::uint32_t device, std::uint3
                              std::unique_ptr<PciFunction> pci) {
   auto& slot = m_impl->functions[MakePciHandle(bus, device, function)];
   slot = std::move(pci);
+  slot->SetConfigListener(m_impl.get());
+  m_impl->Reroute();
   return *slot;
 }
 
-void Machine::ResetStats() { m_counters = Counters{}; }
+void Machine::ResetStats() {
+  m_counters = Counters{};
+  m_impl->portReadsAt = {};
+  m_impl->portWritesAt = {};
+  m_impl->deviceReadsAt = {};
+  m_impl->deviceWritesAt = {};
+}
 
 void Machine::EnableTrace(bool on) { m_tracing = on; }
 
@@ -314,7 +377,7 @@ UINT32 Machine::PortRead(UINT16 port, UINT32 width) {
   }
   const std::uint32_t value = PortValue(port, width) & WidthMask(width);
   ++m_counters.portReads;
-  ++m_counters.portReadsAt[port];
+  m_impl->portReadsAt.Add(m_counters.portReadsAt, port);
   Record(Access::PortRead, port, width, value, m_costs.portNs);
   return value;
 }
@@ -327,7 +390,7 @@ void Machine::PortWrite(UINT16 port, UINT32 width, UINT32 value) {
   value &= WidthMask(width);
   StorePortValue(port, width, value);
   ++m_counters.portWrites;
-  ++m_counters.portWritesAt[port];
+  m_impl->portWritesAt.Add(m_counters.portWritesAt, port);
   Record(Access::PortWrite, port, width, value, m_costs.portNs);
 }
 
@@ -416,7 +479,7 @@ UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
                                   : kAllOnes) &
       WidthMask(width);
   ++m_counters.deviceReads;
-  ++m_counters.deviceReadsAt[physical];
+  m_impl->deviceReadsAt.Add(m_counters.deviceReadsAt, physical);
   Record(Access::DeviceRead, physical, width, value, m_costs.deviceReadNs);
   return value;
 }
@@ -434,7 +497,7 @@ void Machine::DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) {
     target.function->DeviceWrite(target.bar, target.offset, width, value);
   }
   ++m_counters.deviceWrites;
-  ++m_counters.deviceWritesAt[physical];
+  m_impl->deviceWritesAt.Add(m_counters.deviceWritesAt, physical);
   Record(Access::DeviceWrite, physical, width, value, m_costs.deviceWriteNs);
 }
 

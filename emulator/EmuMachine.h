@@ -68,6 +68,16 @@ struct MemoryBar {
   std::uint32_t size;          // a power of two, at least one page
 };
 
+// Hears of every change to a function's configuration bytes: the machine decides from them,
+// once per change, which function answers which physical addresses.
+class ConfigListener {
+ public:
+  virtual void OnConfigChanged() = 0;
+
+ protected:
+  ~ConfigListener() = default;
+};
+
 // One PCI function: a 256-byte configuration space with per-byte write masks. The base
 // class keeps the bytes; a device overrides the hooks it needs.
 class PciFunction {
@@ -87,6 +97,8 @@ class PciFunction {
   void SetWriteMask32(std::uint32_t offset, std::uint32_t mask);
 
   bool MemoryDecodingOn() const;  // command register bit 1
+  // At most one listener; null for none.
+  void SetConfigListener(ConfigListener* listener) { m_listener = listener; }
 
   // Memory ranges this function decodes; the base address is read from configuration space.
   virtual std::vector<MemoryBar> MemoryBars() const { return {}; }
@@ -98,8 +110,11 @@ class PciFunction {
                            std::uint32_t value);
 
  private:
+  void ConfigChanged() const;
+
   std::array<std::uint8_t, 256> m_config{};
   std::array<std::uint8_t, 256> m_writeMask{};
+  ConfigListener* m_listener = nullptr;
 };
 
 // The whole machine. Install it with ScopedPlatform for the life of a run.
