@@ -143,6 +143,11 @@ struct Route {
   std::uint32_t size;
   PciFunction* function;
   std::uint32_t bar;
+  // No earlier range shares an address with it: an access inside it goes to it, whatever
+  // the order of the search.
+  bool alone;
+
+  std::uint64_t End() const { return base + size; }
 };
 
 // The function and the place in one of its ranges that a device access reaches.
@@ -150,6 +155,31 @@ struct DeviceTarget {
   PciFunction* function = nullptr;
   std::uint32_t bar = 0;
   std::uint32_t offset = 0;
+};
+
+// Where a device access lands: outside every mapping, or at a physical address that a
+// function may answer.
+struct Landing {
+  bool mapped = false;
+  std::uint32_t physical = 0;
+  DeviceTarget target;
+};
+
+// The stretch of one mapping that one range covers: an access inside it lands where the
+// searches of the mappings and the ranges would take it. Empty when its length is 0.
+struct Window {
+  std::uintptr_t start = 0;
+  std::uint64_t length = 0;
+  std::uint32_t physical = 0;  // at start
+  DeviceTarget target;         // at start
+
+  bool Holds(std::uintptr_t address, std::uint32_t width) const {
+    return address >= start && address - start + width <= length;
+  }
+  Landing LandingOf(std::uintptr_t address) const {
+    const auto delta = static_cast<std::uint32_t>(address - start);
+    return {true, physical + delta, {target.function, target.bar, target.offset + delta}};
+  }
 };
 
 }  // namespace
@@ -260,6 +290,8 @@ struct Machine::Impl : ConfigListener {
   // What memory decoding and the base address registers of the functions select, in the
   // order the functions answer.
   std::vector<Route> routes;
+  // Where the last device access went; forgotten whenever a mapping or a range goes.
+  Window window;
   std::uint32_t configAddress = 0;
   IntervalTimer2 timer;
   std::uint8_t portB = 0;
@@ -284,9 +316,13 @@ struct Machine::Impl : ConfigListener {
       for (const MemoryBar& bar : function->MemoryBars()) {
         const std::uint64_t base =
             function->Config32(bar.configOffset) & ~kBarFlagBits & ~(bar.size - 1);
-        routes.push_back({base, bar.size, function.get(), bar.configOffset});
+        const bool alone = std::none_of(routes.begin(), routes.end(), [&](const Route& earlier) {
+          return earlier.base < base + bar.size && base < earlier.End();
+        });
+        routes.push_back({base, bar.size, function.get(), bar.configOffset, alone});
       }
     }
+    window = {};
   }
 
   PciFunction* SelectedFunction() const {
@@ -317,14 +353,41 @@ struct Machine::Impl : ConfigListener {
     return nullptr;
   }
 
-  // The function answering a device access at `physical`, if any.
-  DeviceTarget TargetOf(std::uint32_t physical, std::uint32_t width) const {
+  // Where a device access at `address` lands: through the window of the last access when
+  // it holds the access, otherwise by searching the mappings and the ranges.
+  Landing LandingOf(std::uintptr_t address, std::uint32_t width) {
+    return window.Holds(address, width) ? window.LandingOf(address) : Search(address, width);
+  }
+
+  // After the search the window moves to where the access went.
+  Landing Search(std::uintptr_t address, std::uint32_t width) {
+    const Mapping* mapping = MappingOf(address, width);
+    if (mapping == nullptr) {
+      return {};
+    }
+    const std::uint32_t physical = mapping->PhysicalOf(address);
     for (const Route& route : routes) {
       if (physical >= route.base && physical - route.base + width <= route.size) {
-        return {route.function, route.bar, static_cast<std::uint32_t>(physical - route.base)};
+        if (route.alone) {
+          window = WindowOf(*mapping, route);
+        }
+        return {true, physical, {route.function, route.bar, static_cast<std::uint32_t>(physical - route.base)}};
       }
     }
-    return {};
+    return {true, physical, {}};
+  }
+
+  // The addresses of `mapping` whose physical addresses `route` covers; none for the part
+  // of a mapping that runs past 4 GiB and wraps.
+  static Window WindowOf(const Mapping& mapping, const Route& route) {
+    const std::uint64_t low = std::max<std::uint64_t>(mapping.physical, route.base);
+    const std::uint64_t high = std::min<std::uint64_t>(mapping.physical + mapping.length, route.End());
+    if (high <= low) {
+      return {};
+    }
+    return {static_cast<std::uintptr_t>(mapping.start + (low - mapping.physical)), high - low,
+            static_cast<std::uint32_t>(low),
+            {route.function, route.bar, static_cast<std::uint32_t>(low - route.base)}};
   }
 };
 
@@ -362,12 +425,9 @@ bool Machine::RequestIoPrivilege() {
   return m_impl->privilegeHeld;
 }
 
-void Machine::Record(Access kind, std::uint32_t address, std::uint32_t width,
-                     std::uint32_t value, std::uint64_t costNs) {
-  if (m_tracing) {
-    m_trace.push_back({kind, address, width, value, m_clock.Now()});
-  }
-  m_clock.Advance(costNs);
+void Machine::AppendTrace(Access kind, std::uint32_t address, std::uint32_t width,
+                          std::uint32_t value) {
+  m_trace.push_back({kind, address, width, value, m_clock.Now()});
 }
 
 UINT32 Machine::PortRead(UINT16 port, UINT32 width) {
@@ -464,16 +524,17 @@ void Machine::Unmap(void* address, std::size_t length) {
     return;
   }
   mappings.erase(found);
+  m_impl->window = {};
 }
 
 UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
-  const Mapping* mapping = m_impl->MappingOf(address, width);
-  if (mapping == nullptr) {
+  const Landing landing = m_impl->LandingOf(address, width);
+  if (!landing.mapped) {
     ++m_counters.deviceFaults;
     return WidthMask(width);
   }
-  const std::uint32_t physical = mapping->PhysicalOf(address);
-  const DeviceTarget target = m_impl->TargetOf(physical, width);
+  const std::uint32_t physical = landing.physical;
+  const DeviceTarget& target = landing.target;
   const std::uint32_t value =
       (target.function != nullptr ? target.function->DeviceRead(target.bar, target.offset, width)
                                   : kAllOnes) &
@@ -485,14 +546,14 @@ UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
 }
 
 void Machine::DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) {
-  const Mapping* mapping = m_impl->MappingOf(address, width);
-  if (mapping == nullptr) {
+  const Landing landing = m_impl->LandingOf(address, width);
+  if (!landing.mapped) {
     ++m_counters.deviceFaults;
     return;
   }
-  const std::uint32_t physical = mapping->PhysicalOf(address);
+  const std::uint32_t physical = landing.physical;
   value &= WidthMask(width);
-  const DeviceTarget target = m_impl->TargetOf(physical, width);
+  const DeviceTarget& target = landing.target;
   if (target.function != nullptr) {
     target.function->DeviceWrite(target.bar, target.offset, width, value);
   }

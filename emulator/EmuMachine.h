@@ -164,7 +164,13 @@ class Machine : public TvrPlatform {
   void StorePortValue(std::uint16_t port, std::uint32_t width, std::uint32_t value);
   // Traces an access made now, then charges its cost to the clock.
   void Record(Access kind, std::uint32_t address, std::uint32_t width, std::uint32_t value,
-              std::uint64_t costNs);
+              std::uint64_t costNs) {
+    if (m_tracing) {
+      AppendTrace(kind, address, width, value);
+    }
+    m_clock.Advance(costNs);
+  }
+  void AppendTrace(Access kind, std::uint32_t address, std::uint32_t width, std::uint32_t value);
 
   std::unique_ptr<Impl> m_impl;
   VirtualClock m_clock;
