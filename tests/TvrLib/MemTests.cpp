@@ -10,17 +10,17 @@ namespace {
 
 constexpr DWORD kAperture = 0xE0000000;
 
-// A function whose 16 KiB memory range is a plain register file.
+// A function whose memory range (16 KiB unless told) is a plain register file.
 class RegisterFile : public emu::PciFunction {
  public:
-  RegisterFile() {
-    SetConfig32(0x14, kAperture);
+  explicit RegisterFile(DWORD base = kAperture, std::uint32_t size = 0x4000) : size(size) {
+    SetConfig32(0x14, base);
     SetConfig16(0x04, 0x0002);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       bytes[i] = static_cast<BYTE>(i * 13 + 1);
     }
   }
-  std::vector<emu::MemoryBar> MemoryBars() const override { return {{0x14, 0x4000}}; }
+  std::vector<emu::MemoryBar> MemoryBars() const override { return {{0x14, size}}; }
   std::uint32_t DeviceRead(std::uint32_t, std::uint32_t offset, std::uint32_t width) override {
     std::uint32_t value = 0;
     for (std::uint32_t i = 0; i < width; ++i) {
@@ -35,6 +35,7 @@ class RegisterFile : public emu::PciFunction {
     }
   }
 
+  std::uint32_t size;
   std::array<BYTE, 0x4000> bytes{};
 };
 
@@ -135,6 +136,48 @@ TEST_F(MemTest, OnlyADecodingFunctionAnswersAtItsBaseAddress) {
   device.SetConfig32(0x14, 0xD0000000);
   memReadDword(handle, 0x304, &value);
   EXPECT_EQ(value, 0xFFFFFFFFu);
+}
+
+// The machine keeps where accesses go between them; every change of the ranges, of the
+// functions' order or of the mappings must reach the next access, and the counts too.
+TEST(MachineRouting, FollowsEveryChangeBetweenAccesses) {
+  emu::Machine machine;
+  machine.RequestIoPrivilege();
+  // The later function covers 16 KiB; the earlier one its upper 8 KiB, where it answers.
+  auto& later = machine.Emplace<RegisterFile>(0, 5, 0, kAperture, 0x4000);
+  const int fd = machine.OpenPhysicalMemory();
+  const auto at = reinterpret_cast<std::uintptr_t>(machine.Map(0x4000, fd, kAperture));
+  EXPECT_EQ(machine.DeviceRead(at + 0x2100, 1), later.bytes[0x2100]);
+  auto& earlier = machine.Emplace<RegisterFile>(0, 4, 0, kAperture + 0x2000, 0x2000);
+  earlier.bytes[0x100] = 0x5A;
+  EXPECT_EQ(machine.DeviceRead(at + 0x100, 1), later.bytes[0x100]);
+  EXPECT_EQ(machine.DeviceRead(at + 0x2100, 1), 0x5Au);
+
+  // The earlier function's base moved through the configuration ports: the later answers.
+  machine.PortWrite(0xCF8, 4, 0x80002014);
+  earlier.SetWriteMask32(0x14, 0xFFFFFFF0);
+  machine.PortWrite(0xCFC, 4, 0xD0000000);
+  EXPECT_EQ(machine.DeviceRead(at + 0x2100, 1), later.bytes[0x2100]);
+  later.SetConfig16(0x04, 0x0000);
+  EXPECT_EQ(machine.DeviceRead(at + 0x2100, 1), 0xFFu);
+  later.SetConfig16(0x04, 0x0002);
+
+  machine.DeviceWrite(at + 0x304, 4, 0x01020304);
+  machine.DeviceRead(at + 0x304, 4);
+  machine.ResetStats();
+  machine.DeviceWrite(at + 0x304, 4, 0x05060708);
+  EXPECT_EQ(machine.DeviceRead(at + 0x304, 4), 0x05060708u);
+  EXPECT_EQ(machine.Stats().deviceWritesAt.at(kAperture + 0x304), 1u);
+  EXPECT_EQ(machine.Stats().deviceReadsAt.at(kAperture + 0x304), 1u);
+
+  machine.Unmap(reinterpret_cast<void*>(at), 0x4000);
+  EXPECT_EQ(machine.DeviceRead(at + 0x304, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(machine.Stats().deviceFaults, 1u);
+  // A mapping that runs past 4 GiB reaches the low addresses through its wrapped part.
+  auto& low = machine.Emplace<RegisterFile>(0, 6, 0, 0x00000000, 0x4000);
+  const auto wraps = reinterpret_cast<std::uintptr_t>(machine.Map(0x2000, fd, 0xFFFFF000));
+  EXPECT_EQ(machine.DeviceRead(wraps + 0x1010, 1), low.bytes[0x10]);
+  EXPECT_EQ(machine.DeviceRead(wraps + 0x10, 1), 0xFFu);
 }
 
 }  // namespace
