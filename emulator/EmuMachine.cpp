@@ -284,7 +284,7 @@ class AddressCount {
 
 }  // namespace
 
-struct Machine::Impl : ConfigListener {
+struct Machine::Impl final : ConfigListener {
   // By location, laid out as the utility's PCI handle.
   std::map<std::uint32_t, std::unique_ptr<PciFunction>> functions;
   // What memory decoding and the base address registers of the functions select, in the
