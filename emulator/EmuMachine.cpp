@@ -137,6 +137,13 @@ struct Mapping {
   }
 };
 
+// The function and the place in one of its ranges that a device access reaches.
+struct DeviceTarget {
+  PciFunction* function = nullptr;
+  std::uint32_t bar = 0;
+  std::uint32_t offset = 0;
+};
+
 // A range of physical addresses that one function decodes, as its configuration last set it.
 struct Route {
   std::uint64_t base;
@@ -148,13 +155,12 @@ struct Route {
   bool alone;
 
   std::uint64_t End() const { return base + size; }
-};
-
-// The function and the place in one of its ranges that a device access reaches.
-struct DeviceTarget {
-  PciFunction* function = nullptr;
-  std::uint32_t bar = 0;
-  std::uint32_t offset = 0;
+  bool Holds(std::uint32_t physical, std::uint32_t width) const {
+    return physical >= base && physical - base + width <= size;
+  }
+  DeviceTarget At(std::uint64_t physical) const {
+    return {function, bar, static_cast<std::uint32_t>(physical - base)};
+  }
 };
 
 // Where a device access lands: outside every mapping, or at a physical address that a
@@ -367,11 +373,11 @@ struct Machine::Impl final : ConfigListener {
     }
     const std::uint32_t physical = mapping->PhysicalOf(address);
     for (const Route& route : routes) {
-      if (physical >= route.base && physical - route.base + width <= route.size) {
+      if (route.Holds(physical, width)) {
         if (route.alone) {
           window = WindowOf(*mapping, route);
         }
-        return {true, physical, {route.function, route.bar, static_cast<std::uint32_t>(physical - route.base)}};
+        return {true, physical, route.At(physical)};
       }
     }
     return {true, physical, {}};
@@ -381,13 +387,12 @@ struct Machine::Impl final : ConfigListener {
   // of a mapping that runs past 4 GiB and wraps.
   static Window WindowOf(const Mapping& mapping, const Route& route) {
     const std::uint64_t low = std::max<std::uint64_t>(mapping.physical, route.base);
-    const std::uint64_t high = std::min<std::uint64_t>(mapping.physical + mapping.length, route.End());
+    const std::uint64_t high = std::min(mapping.physical + mapping.length, route.End());
     if (high <= low) {
       return {};
     }
     return {static_cast<std::uintptr_t>(mapping.start + (low - mapping.physical)), high - low,
-            static_cast<std::uint32_t>(low),
-            {route.function, route.bar, static_cast<std::uint32_t>(low - route.base)}};
+            static_cast<std::uint32_t>(low), route.At(low)};
   }
 };
 
