@@ -366,22 +366,7 @@ struct Machine::Impl final : ConfigListener {
   }
 
   // After the search the window moves to where the access went.
-  Landing Search(std::uintptr_t address, std::uint32_t width) {
-    const Mapping* mapping = MappingOf(address, width);
-    if (mapping == nullptr) {
-      return {};
-    }
-    const std::uint32_t physical = mapping->PhysicalOf(address);
-    for (const Route& route : routes) {
-      if (route.Holds(physical, width)) {
-        if (route.alone) {
-          window = WindowOf(*mapping, route);
-        }
-        return {true, physical, route.At(physical)};
-      }
-    }
-    return {true, physical, {}};
-  }
+  Landing Search(std::uintptr_t address, std::uint32_t width);
 
   // The addresses of `mapping` whose physical addresses `route` covers; none for the part
   // of a mapping that runs past 4 GiB and wraps.
@@ -395,6 +380,24 @@ struct Machine::Impl final : ConfigListener {
             static_cast<std::uint32_t>(low), route.At(low)};
   }
 };
+
+// The search stays out of line, so that the window's path is all that every access carries.
+Landing Machine::Impl::Search(std::uintptr_t address, std::uint32_t width) {
+  const Mapping* mapping = MappingOf(address, width);
+  if (mapping == nullptr) {
+    return {};
+  }
+  const std::uint32_t physical = mapping->PhysicalOf(address);
+  for (const Route& route : routes) {
+    if (route.Holds(physical, width)) {
+      if (route.alone) {
+        window = WindowOf(*mapping, route);
+      }
+      return {true, physical, route.At(physical)};
+    }
+  }
+  return {true, physical, {}};
+}
 
 Machine::Machine(AccessCosts costs) : m_impl(std::make_unique<Impl>()), m_costs(costs) {
   m_localTime.tm_year = 100;  // 1 January 2000, 00:00, until a test sets another
