@@ -56,6 +56,12 @@ const StateRegister* StateRegisterAt(std::uint32_t offset) {
   return nullptr;
 }
 
+// The state register that an aligned access of its whole width reaches, if any.
+const StateRegister* WholeStateRegister(std::uint32_t offset, std::uint32_t width) {
+  const StateRegister* reg = StateRegisterAt(offset);
+  return reg != nullptr && reg->offset == offset && width == kRegisterWidth ? reg : nullptr;
+}
+
 std::uint32_t ByteShift(std::uint32_t offset, const StateRegister& reg) {
   return 8 * (offset - reg.offset);
 }
@@ -97,7 +103,7 @@ Card::Card(const VirtualClock& clock, const CardOptions& options, std::unique_pt
 
   // The part sees the protection and its select line as the kept registers drive them.
   OnProtectRegisterWritten(m_registers.protectRegister);
-  if (SeenByPart(m_registers.lineRegister).selected) m_flash.Select();
+  if ((SeenByPart(m_registers.lineRegister) & kLineChipSelectN) == 0) m_flash.Select();
 }
 
 void Card::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
@@ -110,9 +116,13 @@ std::vector<MemoryBar> Card::MemoryBars() const {
 }
 
 std::uint32_t Card::DeviceRead(std::uint32_t, std::uint32_t offset, std::uint32_t width) {
+  // The register a driver polls is read whole; the line register's live value is worked
+  // out once for any other access that covers part of it.
+  if (offset == kLineRegister && width == kRegisterWidth) return LiveLineRegister();
+  const std::uint32_t lines = Overlaps(offset, width, kLineRegister) ? LiveLineRegister() : 0;
   std::uint32_t value = 0;
   for (std::uint32_t i = 0; i < width && i < kRegisterWidth; ++i) {
-    value |= static_cast<std::uint32_t>(ByteAt(offset + i)) << (8 * i);
+    value |= static_cast<std::uint32_t>(ByteAt(offset + i, lines)) << (8 * i);
   }
   return value;
 }
@@ -121,8 +131,12 @@ void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
   if (width > kRegisterWidth || offset > m_aperture.size() - width) return;
   const std::uint32_t linesBefore = m_registers.lineRegister;
   const std::uint32_t protectBefore = m_registers.protectRegister;
-  for (std::uint32_t i = 0; i < width; ++i) {
-    SetByteAt(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
+  if (const StateRegister* reg = WholeStateRegister(offset, width)) {
+    m_registers.*(reg->field) = value;
+  } else {
+    for (std::uint32_t i = 0; i < width; ++i) {
+      SetByteAt(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
+    }
   }
   if (Overlaps(offset, width, kLineRegister)) OnLineRegisterWritten(linesBefore);
   if (Overlaps(offset, width, kProtectRegister)) OnProtectRegisterWritten(protectBefore);
@@ -141,10 +155,10 @@ LineLevels Card::Levels() const {
           (lines & kLineDataOut) != 0,     WriteProtectPinHigh(),       (lines & kLineBypass) != 0};
 }
 
-std::uint8_t Card::ByteAt(std::uint32_t offset) const {
+std::uint8_t Card::ByteAt(std::uint32_t offset, std::uint32_t liveLines) const {
   if (offset >= m_aperture.size()) return 0xFF;
   if (Overlaps(offset, 1, kLineRegister)) {
-    return static_cast<std::uint8_t>(LiveLineRegister() >> (8 * (offset - kLineRegister)));
+    return static_cast<std::uint8_t>(liveLines >> (8 * (offset - kLineRegister)));
   }
   const StateRegister* reg = StateRegisterAt(offset);
   if (reg == nullptr) return m_aperture[offset];
@@ -176,24 +190,25 @@ bool Card::LinesReachPart(std::uint32_t lineRegister) const {
   return (lineRegister & kLineBypass) != 0 && !faults.linesBusy && !faults.noFlash;
 }
 
-Card::Lines Card::SeenByPart(std::uint32_t lineRegister) const {
-  // While the chip drives the lines itself, the part sees itself deselected.
-  if (!LinesReachPart(lineRegister)) return {};
-  return {(lineRegister & kLineChipSelectN) == 0, (lineRegister & kLineClock) != 0,
-          (lineRegister & kLineDataIn) != 0};
+std::uint32_t Card::SeenByPart(std::uint32_t lineRegister) const {
+  // While the chip drives the lines itself, the part sees itself deselected, the clock low.
+  if (!LinesReachPart(lineRegister)) return kLineChipSelectN;
+  return lineRegister & (kLineChipSelectN | kLineClock | kLineDataIn);
 }
 
 void Card::OnLineRegisterWritten(std::uint32_t before) {
   const std::uint32_t after = m_registers.lineRegister & ~kLineDataOut;  // data-out is read-only
   m_registers.lineRegister = after;
-  const Lines was = SeenByPart(before);
-  const Lines now = SeenByPart(after);
+  const std::uint32_t was = SeenByPart(before);
+  const std::uint32_t now = SeenByPart(after);
+  const std::uint32_t rose = now & ~was;
+  const std::uint32_t fell = was & ~now;
   // One write may move several lines: data settles first, a falling select opens the
   // command before the clock edge, a rising select closes it after.
-  if (!was.selected && now.selected) m_flash.Select();
-  if (!was.clock && now.clock) m_flash.ClockRise(now.dataIn);
-  if (was.clock && !now.clock) m_flash.ClockFall();
-  if (was.selected && !now.selected) m_flash.Deselect();
+  if ((fell & kLineChipSelectN) != 0) m_flash.Select();
+  if ((rose & kLineClock) != 0) m_flash.ClockRise((now & kLineDataIn) != 0);
+  if ((fell & kLineClock) != 0) m_flash.ClockFall();
+  if ((rose & kLineChipSelectN) != 0) m_flash.Deselect();
 }
 
 void Card::OnProtectRegisterWritten(std::uint32_t before) {

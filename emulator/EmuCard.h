@@ -116,18 +116,13 @@ class Card : public PciFunction {
   const SpiFlash& Flash() const { return m_flash; }
 
  private:
-  // The serial lines as the part sees them.
-  struct Lines {
-    bool selected = false;
-    bool clock = false;
-    bool dataIn = false;
-  };
-
-  std::uint8_t ByteAt(std::uint32_t offset) const;
+  // `liveLines`: the line register's live value, for a byte inside it.
+  std::uint8_t ByteAt(std::uint32_t offset, std::uint32_t liveLines) const;
   void SetByteAt(std::uint32_t offset, std::uint8_t byte);
   std::uint32_t LiveLineRegister() const;
   bool LinesReachPart(std::uint32_t lineRegister) const;
-  Lines SeenByPart(std::uint32_t lineRegister) const;
+  // The select, clock and data-in bits of the line register as the part sees them.
+  std::uint32_t SeenByPart(std::uint32_t lineRegister) const;
   void OnLineRegisterWritten(std::uint32_t before);
   void OnProtectRegisterWritten(std::uint32_t before);
   bool WriteProtectPinHigh() const;
