@@ -425,6 +425,11 @@ void Machine::ResetStats() {
 
 void Machine::EnableTrace(bool on) { m_tracing = on; }
 
+bool Machine::ModelsPort(std::uint16_t port) {
+  return port == kConfigAddressPort || (port >= kConfigDataPort && port <= kConfigDataPort + 3) ||
+         port == kTimer2DataPort || port == kTimerControlPort || port == kSystemControlPortB;
+}
+
 bool Machine::RequestIoPrivilege() {
   ++m_privilegeRequests;
   if (m_portPrivilege) {

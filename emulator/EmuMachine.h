@@ -143,6 +143,9 @@ class Machine : public TvrPlatform {
   void SetUserId(std::uint32_t uid) { m_userId = uid; }
   void SetLocalTime(const std::tm& when) { m_localTime = when; }
   std::uint64_t PrivilegeRequests() const { return m_privilegeRequests; }
+  // The ports this PC has: the PCI configuration mechanism, channel 2 of the interval timer
+  // and its control port, system control port B.
+  static bool ModelsPort(std::uint16_t port);
 
   // TvrPlatform
   bool RequestIoPrivilege() override;

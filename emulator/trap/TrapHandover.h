@@ -1,0 +1,28 @@
+// What the harness hands to the library it preloads into the program: the emulator options
+// that describe the machine, carried in one environment variable, and the exit statuses
+// with which the harness itself ends a run.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace trap {
+
+// The preloaded library, beside the harness's own executable.
+constexpr const char* kLibraryFile = "libtvrbios-trap.so";
+// The machine's options; the library removes it from the program's environment.
+constexpr const char* kMachineVariable = "TVRBIOS_TRAP_MACHINE";
+// Every message of the harness and its library starts with this.
+constexpr const char* kMessagePrefix = "tvrbios-trap: ";
+
+// A bad option, or a machine or program that cannot be set up: the program never ran.
+constexpr int kSetUpFailureStatus = 2;
+// The program did something the harness cannot emulate; it was stopped there.
+constexpr int kTrapFailureStatus = 3;
+
+// Each argument as hexadecimal digits, separated by blanks, so that any byte survives.
+std::string EncodeArguments(const std::vector<std::string>& args);
+std::optional<std::vector<std::string>> DecodeArguments(const std::string& text);
+
+}  // namespace trap
