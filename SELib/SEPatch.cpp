@@ -4,7 +4,14 @@
 
 namespace {
 constexpr UINT8 kMemorySpaceEnable = 0x02;
-}
+// A test build of the program leaves the restore out, to show that the trap harness
+// finds a missing restore; the shipped program always restores.
+#ifdef TVR_FAULT_NO_COMMAND_RESTORE
+constexpr bool kRestoreCommandByte = false;
+#else
+constexpr bool kRestoreCommandByte = true;
+#endif
+}  // namespace
 
 BOOL32 SEDevCtrlPatch_Init(SEHANDLE hSE) {
   UINT8& ucDEVCTRL = hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL;
@@ -17,5 +24,7 @@ BOOL32 SEDevCtrlPatch_Init(SEHANDLE hSE) {
 
 // Written back unconditionally, so the byte is what it was even if something else changed it.
 void SEDevCtrlPatch_Cleanup(SEHANDLE hSE) {
-  SEConfigAccess_WriteByte(hSE, SE_CFG_COMMAND, hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL);
+  if (kRestoreCommandByte) {
+    SEConfigAccess_WriteByte(hSE, SE_CFG_COMMAND, hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL);
+  }
 }

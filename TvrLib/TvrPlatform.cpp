@@ -22,6 +22,20 @@ namespace {
 constexpr UINT32 ALL_ONES = 0xFFFFFFFFu;
 constexpr char PHYSICAL_MEMORY_DEVICE[] = "/dev/mem";
 
+// Test builds of the program plant one fault here, to show that the trap harness finds
+// it: a 32-bit port read made 16 bits wide, or a 32-bit register read made 16 bits wide.
+// The shipped program is built without either.
+#ifdef TVR_FAULT_PORT_WIDTH
+constexpr UINT32 PortReadWidth(UINT32 width) { return width == 4 ? 2 : width; }
+#else
+constexpr UINT32 PortReadWidth(UINT32 width) { return width; }
+#endif
+#ifdef TVR_FAULT_REGISTER_WIDTH
+constexpr UINT32 DeviceReadWidth(UINT32 width) { return width == 4 ? 2 : width; }
+#else
+constexpr UINT32 DeviceReadWidth(UINT32 width) { return width; }
+#endif
+
 #if TVR_HAS_PORT_INSTRUCTIONS
 UINT32 PortIn(UINT16 port, UINT32 width) {
   switch (width) {
@@ -74,7 +88,7 @@ class NativePlatform final : public TvrPlatform {
 
   UINT32 PortRead(UINT16 port, UINT32 width) override {
 #if TVR_HAS_PORT_INSTRUCTIONS
-    return PortIn(port, width);
+    return PortIn(port, PortReadWidth(width));
 #else
     (void)port;
     (void)width;
@@ -106,7 +120,7 @@ class NativePlatform final : public TvrPlatform {
   long PageSize() override { return getpagesize(); }
 
   UINT32 DeviceRead(std::uintptr_t address, UINT32 width) override {
-    switch (width) {
+    switch (DeviceReadWidth(width)) {
       case 1:
         return *reinterpret_cast<volatile UINT8*>(address);
       case 2:

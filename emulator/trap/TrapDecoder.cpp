@@ -209,6 +209,7 @@ bool DecodeModRm(Reader& reader, const Form& form, const Prefixes& prefixes, boo
         return false;
       }
       instruction.reg = kNoRegister;
+      instruction.destinationWidth = instruction.width;
       instruction.immediate = static_cast<std::uint32_t>(value);
       return true;
     }

@@ -43,7 +43,7 @@ struct Instruction {
   bool highByte = false;
   std::uint32_t immediate = 0;
   // Bytes of the register a load replaces (1, 2, 4 or 8): narrower than 4 keeps the rest
-  // of the register; 4 or 8 clears everything above the value.
+  // of the register; 4 or 8 clears everything above the value. A store's is its width.
   std::uint32_t destinationWidth = 1;
 
   MemoryOperand memory;

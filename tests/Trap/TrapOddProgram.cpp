@@ -1,0 +1,48 @@
+// Does one thing that the trap harness must refuse to emulate, named by its argument:
+//   port     a port instruction to a port the machine does not have
+//   form     an exchange with a card register, an instruction no platform access compiles to
+//   outside  a register read after the aperture was unmapped
+// Under the harness each ends the run with a message; it never returns normally.
+#include <fcntl.h>
+#include <sys/io.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint32_t kFirstAperture = 0xF0000000;
+constexpr std::size_t kPage = 4096;
+constexpr std::uint16_t kUnmodelledPort = 0x80;
+
+volatile std::uint32_t* MapAperture() {
+  const int descriptor = open("/dev/mem", O_RDWR);
+  void* mapped = mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, kFirstAperture);
+  return mapped == MAP_FAILED ? nullptr : static_cast<volatile std::uint32_t*>(mapped);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    return 2;
+  }
+  if (std::strcmp(argv[1], "port") == 0 && iopl(3) == 0) {
+    outb(0, kUnmodelledPort);
+  }
+  volatile std::uint32_t* aperture = MapAperture();
+  if (aperture == nullptr) {
+    return 2;
+  }
+  std::uint32_t value = 1;
+  if (std::strcmp(argv[1], "form") == 0) {
+    __asm__ __volatile__("xchg %0, %1" : "+r"(value), "+m"(*aperture));
+  }
+  if (std::strcmp(argv[1], "outside") == 0) {
+    munmap(const_cast<std::uint32_t*>(aperture), kPage);
+    value = *aperture;
+  }
+  return static_cast<int>(value);
+}

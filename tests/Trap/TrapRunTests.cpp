@@ -1,0 +1,170 @@
+// The shipped program run under the trap harness, against tvrbios-emu with the same
+// options and arguments: the same standard output, standard error (where --stats puts the
+// machine's counts and virtual time), exit status and files, so the native platform adds
+// and drops no access. Test builds with a planted fault must differ.
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "ScenarioSupport.h"
+
+namespace scenario {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Args = std::vector<std::string>;
+
+constexpr bool kWideBuild = sizeof(void*) == 8;
+constexpr int kTrapFailureStatus = 3;
+
+// Two cards, each with its flash in a file that the run creates from the sample image.
+const Args kTwoCards{"--card", "100,image=a.bin", "--card", "200,image=b.bin,model=z-series,flash=sst25vf010"};
+const Args kOneCard{"--card", "100,image=a.bin"};
+
+struct Case {
+  const char* name;
+  Args options;
+  Args args;
+  bool inNarrowBuild;  // the long runs are left to the 64-bit build
+};
+
+class TrapRun : public ScenarioTest {
+ protected:
+  void SetUp() override {
+    ScenarioTest::SetUp();
+    Write("new.bin", NewBiosFile());
+  }
+
+  // Every file of the working directory, by name.
+  std::vector<std::pair<std::string, Bytes>> Files() const {
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (const fs::directory_entry& entry : fs::directory_iterator(m_work)) {
+      const std::string name = entry.path().filename().string();
+      files.emplace_back(name, Read(name));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+  }
+
+  struct Outcome {
+    RunResult run;
+    std::vector<std::pair<std::string, Bytes>> files;
+  };
+
+  // Runs the program on the emulator, or under the harness, from the same starting files.
+  Outcome Under(const std::string& runner, const std::string& program, const Args& options,
+                const Args& args) {
+    const fs::path start = m_root + "/start";
+    if (!fs::exists(start)) {
+      fs::copy(m_work, start);
+    } else {
+      fs::remove_all(m_work);
+      fs::copy(start, m_work);
+    }
+    Args all{"--date", "2005-06-30", "--stats"};
+    all.insert(all.end(), options.begin(), options.end());
+    if (!program.empty()) {
+      all.push_back("--");
+      all.push_back(program);
+    }
+    all.insert(all.end(), args.begin(), args.end());
+    Outcome outcome;
+    outcome.run = Run(runner, all);
+    outcome.files = Files();
+    return outcome;
+  }
+
+  Outcome Emulated(const Args& options, const Args& args) {
+    return Under(TVRBIOS_EMU_PATH, "", options, args);
+  }
+  Outcome Trapped(const std::string& program, const Args& options, const Args& args) {
+    return Under(TVRBIOS_TRAP_PATH, program, options, args);
+  }
+};
+
+class SameAsEmulator : public TrapRun, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(SameAsEmulator, StreamsStatusFilesAndCounts) {
+  const Case& c = GetParam();
+  if (!kWideBuild && !c.inNarrowBuild) {
+    GTEST_SKIP() << "left to the 64-bit build, for time";
+  }
+  const Outcome emulated = Emulated(c.options, c.args);
+  const Outcome trapped = Trapped(TVRBIOS_PATH, c.options, c.args);
+  EXPECT_EQ(trapped.run.out, emulated.run.out);
+  EXPECT_EQ(trapped.run.err, emulated.run.err);
+  EXPECT_EQ(trapped.run.status, emulated.run.status);
+  EXPECT_TRUE(trapped.files == emulated.files) << "the files differ";
+  // Not a comparison of two empty runs: the machine was used.
+  EXPECT_NE(emulated.run.err.find("port reads: "), std::string::npos) << emulated.run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SameAsEmulator,
+    ::testing::Values(Case{"ScanOfTwoCards", kTwoCards, {"/scan"}, true},
+                      Case{"PinsShown", kOneCard, {"/ds"}, true},
+                      Case{"FlashSaved", kOneCard, {"/o", "saved.bin"}, true},
+                      Case{"WholeUpdate", {"--card", "100,image=a.bin,flash=at25f1024"}, {"/i", "new.bin"}, false},
+                      Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}, true},
+                      Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}, true}),
+    [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
+  const struct {
+    const char* program;
+    Args options;
+  } planted[] = {
+      {TVRBIOS_FAULT_PORT_WIDTH_PATH, kOneCard},
+      {TVRBIOS_FAULT_REGISTER_WIDTH_PATH, kOneCard},
+      {TVRBIOS_FAULT_NO_COMMAND_RESTORE_PATH, {"--card", "100,fault=no-flash"}},
+  };
+  for (const auto& fault : planted) {
+    const Outcome emulated = Emulated(fault.options, {"/ds"});
+    const Outcome trapped = Trapped(fault.program, fault.options, {"/ds"});
+    // The planted program ran on the machine, and something shows.
+    EXPECT_NE(trapped.run.err.find("port reads: "), std::string::npos) << trapped.run.err;
+    EXPECT_TRUE(trapped.run.out != emulated.run.out || trapped.run.err != emulated.run.err ||
+                trapped.run.status != emulated.run.status || trapped.files != emulated.files)
+        << fault.program << " looks like the shipped program";
+  }
+}
+
+TEST_F(TrapRun, NativeScanFindsTheMachinesCards) {
+  const RunResult run = Run(TVRBIOS_TRAP_PATH, {"--card", "100", "--card", "1f8", "--", TVR_NATIVE_SCAN_PATH});
+  EXPECT_EQ(run.out, "Supported cards found: 2\n  bus 1, device 0\n  bus 1, device 31\n");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST_F(TrapRun, WhatCannotBeEmulatedEndsTheRunLoudly) {
+  const struct {
+    const char* what;
+    const char* message;
+  } odd[] = {
+      {"port", "tvrbios-trap: port 0x80, which the machine does not have at 0x"},
+      {"form", "tvrbios-trap: fault in an instruction the harness does not emulate at 0x"},
+      {"outside", "tvrbios-trap: access to 0x"},
+  };
+  for (const auto& each : odd) {
+    const RunResult run = Run(TVRBIOS_TRAP_PATH, {TVR_TRAP_ODD_PATH, each.what});
+    EXPECT_EQ(run.status, kTrapFailureStatus) << each.what;
+    EXPECT_EQ(run.err.rfind(each.message, 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(", bytes "), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(TrapRun, BadOptionsRunNothing) {
+  for (const Args& args : {Args{"--card", "100,flash=m25p20", TVRBIOS_PATH, "/o", "a.bin"},
+                           Args{"--stats"}, Args{"--", "no-such-program", "/o", "a.bin"}}) {
+    const RunResult run = Run(TVRBIOS_TRAP_PATH, args);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("tvrbios-trap: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.status, 2);
+    EXPECT_FALSE(Exists("a.bin"));
+  }
+}
+
+}  // namespace
+}  // namespace scenario
