@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,41 +11,20 @@
 #include "UxLinCore.h"
 
 namespace {
-
-// A bad option or value: nothing else runs.
-constexpr int kBadOptionStatus = 2;
-// --save-sample-bios, --help and --version: nothing of the utility runs.
-constexpr int kEmulatorOnlyStatus = 0;
-
-int Refuse(const std::string& reason) {
-  std::fprintf(stderr, "tvrbios-emu: %s\n", reason.c_str());
-  return kBadOptionStatus;
+constexpr const char* kProgram = "tvrbios-emu";
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   emu::FrontEndOptions options;
-  std::string error;
-  if (!emu::ParseFrontEndOptions(args, options, error)) {
-    return Refuse(error);
-  }
-  if (options.help || options.version) {
-    std::fputs(options.help ? emu::FrontEndUsage().c_str() : "tvrbios-emu " TVR_VERSION "\n",
-               stdout);
-    return kEmulatorOnlyStatus;
-  }
-  if (options.sampleFile) {
-    return emu::SaveSampleBios(*options.sampleFile, options.sampleDeviceId, error)
-               ? kEmulatorOnlyStatus
-               : Refuse(error);
+  if (const std::optional<int> status = emu::StartFrontEnd(kProgram, args, options)) {
+    return *status;
   }
   std::unique_ptr<emu::Machine> machine;
   try {
     machine = emu::BuildMachine(options);
   } catch (const std::exception& failure) {
-    return Refuse(failure.what());
+    return emu::Refuse(kProgram, failure.what());
   }
   // The utility sees its own command line exactly as the native program would.
   std::vector<char*> utilityArgv{argv[0]};

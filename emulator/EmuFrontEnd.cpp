@@ -462,6 +462,33 @@ std::string FrontEndUsage() {
          "113 when a power-cut fault struck, 128 + N after signal N.\n";
 }
 
+int Refuse(const char* program, const std::string& reason) {
+  std::fprintf(stderr, "%s: %s\n", program, reason.c_str());
+  return kRefusedStatus;
+}
+
+std::optional<int> StartFrontEnd(const char* program, const std::vector<std::string>& args,
+                                 FrontEndOptions& options) {
+  // --save-sample-bios, --help and --version: nothing of the utility runs.
+  constexpr int kEmulatorOnlyStatus = 0;
+  std::string error;
+  if (!ParseFrontEndOptions(args, options, error)) {
+    return Refuse(program, error);
+  }
+  if (options.help || options.version) {
+    const std::string text =
+        options.help ? FrontEndUsage() : std::string(program) + " " + TVR_VERSION + "\n";
+    std::fputs(text.c_str(), stdout);
+    return kEmulatorOnlyStatus;
+  }
+  if (options.sampleFile) {
+    return SaveSampleBios(*options.sampleFile, options.sampleDeviceId, error)
+               ? kEmulatorOnlyStatus
+               : Refuse(program, error);
+  }
+  return std::nullopt;
+}
+
 std::string FormatStats(Machine& machine) {
   const Counters& counters = machine.Stats();
   const std::uint64_t ns = machine.Clock().Now();

@@ -63,6 +63,17 @@ bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string
 // What --help prints: the synopsis and every option.
 std::string FrontEndUsage();
 
+// The exit status of a front end that refuses its options or cannot set up its machine.
+constexpr int kRefusedStatus = 2;
+
+// What every front end does first: parses the options, and carries out --help, --version
+// and --save-sample-bios. Returns the exit status when the run ends there (a refusal
+// prints "PROGRAM: reason" on standard error), nothing when the machine is to run.
+std::optional<int> StartFrontEnd(const char* program, const std::vector<std::string>& args,
+                                 FrontEndOptions& options);
+// Prints "PROGRAM: reason" on standard error; returns kRefusedStatus.
+int Refuse(const char* program, const std::string& reason);
+
 // The virtual time and the access counts, one per line.
 std::string FormatStats(Machine& machine);
 

@@ -144,8 +144,8 @@ std::uint32_t AccessWidth(Size size, const Prefixes& prefixes) {
 }
 
 // The memory operand of ModRM (mod not 3) with its SIB byte and displacement.
-bool ReadMemoryOperand(Reader& reader, std::uint8_t modrm, const Prefixes& prefixes,
-                       bool longMode, MemoryOperand& memory) {
+bool ReadMemoryOperand(Reader& reader, std::uint8_t modrm, const Prefixes& prefixes, bool longMode,
+                       MemoryOperand& memory) {
   const std::uint32_t mod = modrm >> 6;
   const std::uint32_t rm = modrm & 7;
   const int rexB = (prefixes.rex & kRexB) != 0 ? 8 : 0;

@@ -1,6 +1,6 @@
 // What the harness hands to the library it preloads into the program: the emulator options
-// that describe the machine, carried in one environment variable, and the exit statuses
-// with which the harness itself ends a run.
+// that describe the machine, carried in one environment variable; and how the harness
+// itself speaks and ends a run.
 #pragma once
 
 #include <optional>
@@ -13,11 +13,10 @@ namespace trap {
 constexpr const char* kLibraryFile = "libtvrbios-trap.so";
 // The machine's options; the library removes it from the program's environment.
 constexpr const char* kMachineVariable = "TVRBIOS_TRAP_MACHINE";
-// Every message of the harness and its library starts with this.
-constexpr const char* kMessagePrefix = "tvrbios-trap: ";
-
-// A bad option, or a machine or program that cannot be set up: the program never ran.
-constexpr int kSetUpFailureStatus = 2;
+// Every message of the harness and its library starts with this name and ": ". A bad
+// option, or a machine or program that cannot be set up, ends the run with the emulator
+// front end's refusal status: the program never ran.
+constexpr const char* kProgram = "tvrbios-trap";
 // The program did something the harness cannot emulate; it was stopped there.
 constexpr int kTrapFailureStatus = 3;
 

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,7 @@
 
 namespace {
 
-int Refuse(const std::string& reason) {
-  std::fprintf(stderr, "%s%s\n", trap::kMessagePrefix, reason.c_str());
-  return trap::kSetUpFailureStatus;
-}
+int Refuse(const std::string& reason) { return emu::Refuse(trap::kProgram, reason); }
 
 // The preloaded library lies beside this executable.
 std::string LibraryPath() {
@@ -67,18 +65,14 @@ bool SameWordSize(const std::string& program, std::string& error) {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   emu::FrontEndOptions options;
-  std::string error;
-  if (!emu::ParseFrontEndOptions(args, options, error)) {
-    return Refuse(error);
-  }
-  if (options.sampleFile) {
-    return emu::SaveSampleBios(*options.sampleFile, options.sampleDeviceId, error) ? 0
-                                                                                    : Refuse(error);
+  if (const std::optional<int> status = emu::StartFrontEnd(trap::kProgram, args, options)) {
+    return *status;
   }
   if (options.utilityArgs.empty()) {
     return Refuse("no program to run");
   }
   const std::string& program = options.utilityArgs.front();
+  std::string error;
   if (!SameWordSize(program, error)) {
     return Refuse(error);
   }
@@ -86,9 +80,8 @@ int main(int argc, char** argv) {
   if (access(library.c_str(), R_OK) != 0) {
     return Refuse("cannot find '" + library + "'");
   }
-  const std::vector<std::string> machineArgs(args.begin(),
-                                             args.end() - static_cast<std::ptrdiff_t>(
-                                                              options.utilityArgs.size()));
+  const std::vector<std::string> machineArgs(
+      args.begin(), args.end() - static_cast<std::ptrdiff_t>(options.utilityArgs.size()));
   setenv("LD_PRELOAD", library.c_str(), 1);
   setenv(trap::kMachineVariable, trap::EncodeArguments(machineArgs).c_str(), 1);
   std::vector<char*> programArgv;

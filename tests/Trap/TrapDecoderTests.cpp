@@ -46,25 +46,29 @@ TEST_P(DecodesKnownForms, AsTheProcessorDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, DecodesKnownForms,
     ::testing::Values(
-        Known{{0xEC}, true, Op::PortIn, 1, 0, 1},                  // in al, dx
-        Known{{0x66, 0xED}, true, Op::PortIn, 2, 0, 2},            // in ax, dx
-        Known{{0xED}, false, Op::PortIn, 4, 0, 4},                 // in eax, dx
-        Known{{0xE6, 0x61}, false, Op::PortOut, 1, 0, 1},          // out 0x61, al
-        Known{{0x66, 0xE7, 0x42}, true, Op::PortOut, 2, 0, 2},     // out 0x42, ax
-        Known{{0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 4},        // movzx eax, byte [rsi]
-        Known{{0x0F, 0xB7, 0x06}, false, Op::Load, 2, 0, 4},       // movzx eax, word [esi]
-        Known{{0x48, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 8},  // movzx rax, byte [rsi]
-        Known{{0x66, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 2},  // movzx ax, byte [rsi]
-        Known{{0x8B, 0x06}, true, Op::Load, 4, 0, 4},              // mov eax, [rsi]
-        Known{{0x44, 0x8B, 0x46, 0x04}, true, Op::Load, 4, 8, 4},  // mov r8d, [rsi+4]
+        Known{{0xEC}, true, Op::PortIn, 1, 0, 1},                   // in al, dx
+        Known{{0x66, 0xED}, true, Op::PortIn, 2, 0, 2},             // in ax, dx
+        Known{{0xED}, false, Op::PortIn, 4, 0, 4},                  // in eax, dx
+        Known{{0xE6, 0x61}, false, Op::PortOut, 1, 0, 1},           // out 0x61, al
+        Known{{0x66, 0xE7, 0x42}, true, Op::PortOut, 2, 0, 2},      // out 0x42, ax
+        Known{{0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 4},         // movzx eax, byte [rsi]
+        Known{{0x0F, 0xB7, 0x06}, false, Op::Load, 2, 0, 4},        // movzx eax, word [esi]
+        Known{{0x48, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 8},   // movzx rax, byte [rsi]
+        Known{{0x66, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 2},   // movzx ax, byte [rsi]
+        Known{{0x8B, 0x06}, true, Op::Load, 4, 0, 4},               // mov eax, [rsi]
+        Known{{0x44, 0x8B, 0x46, 0x04}, true, Op::Load, 4, 8, 4},   // mov r8d, [rsi+4]
         Known{{0x8A, 0x66, 0x10}, false, Op::Load, 1, 0, 1, true},  // mov ah, [esi+0x10]
-        Known{{0x40, 0x8A, 0x26}, true, Op::Load, 1, 4, 1},        // mov spl, [rsi]
-        Known{{0x88, 0x0E}, true, Op::Store, 1, 1, 1},             // mov [rsi], cl
-        Known{{0x66, 0x89, 0x0E}, true, Op::Store, 2, 1, 2},       // mov [rsi], cx
+        Known{{0x40, 0x8A, 0x26}, true, Op::Load, 1, 4, 1},         // mov spl, [rsi]
+        Known{{0x88, 0x0E}, true, Op::Store, 1, 1, 1},              // mov [rsi], cl
+        Known{{0x66, 0x89, 0x0E}, true, Op::Store, 2, 1, 2},        // mov [rsi], cx
         Known{{0x89, 0x8C, 0x24, 0x00, 0x01, 0x00, 0x00}, false, Op::Store, 4, 1, 4},
         Known{{0x41, 0x89, 0x0C, 0x24}, true, Op::Store, 4, 1, 4},  // mov [r12], ecx
-        Known{{0xC7, 0x05, 0x10, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12}, true, Op::Store, 4,
-              kNoRegister, 4},                                      // mov dword [rip+16], imm
+        Known{{0xC7, 0x05, 0x10, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12},
+              true,
+              Op::Store,
+              4,
+              kNoRegister,
+              4},  // mov dword [rip+16], imm
         Known{{0xC6, 0x00, 0x7F}, true, Op::Store, 1, kNoRegister, 1}));
 
 TEST(Decoder, ReadsPortsAndAddressesExactly) {
@@ -98,17 +102,17 @@ TEST(Decoder, ReadsPortsAndAddressesExactly) {
 
 TEST(Decoder, RefusesEverythingElse) {
   const std::vector<std::vector<std::uint8_t>> refused{
-      {0x48, 0x8B, 0x06},        // mov rax, [rsi]: a 64-bit access
-      {0x48, 0xED},              // REX.W on a port read
-      {0x8B, 0xC6},              // mov eax, esi: no memory operand
+      {0x48, 0x8B, 0x06},              // mov rax, [rsi]: a 64-bit access
+      {0x48, 0xED},                    // REX.W on a port read
+      {0x8B, 0xC6},                    // mov eax, esi: no memory operand
       {0xC7, 0x4E, 0x04, 0, 0, 0, 0},  // C7 with reg 1 is no move
-      {0x0F, 0xBE, 0x06},        // movsx
-      {0x87, 0x06},              // xchg [rsi], eax
-      {0xF0, 0x09, 0x06},        // lock or
-      {0x64, 0x8B, 0x06},        // a segment override
-      {0x67, 0x8B, 0x06},        // an address-size override
-      {0xF3, 0x6C},              // rep insb
-      {0x66, 0x41},              // a REX prefix with no instruction behind it
+      {0x0F, 0xBE, 0x06},              // movsx
+      {0x87, 0x06},                    // xchg [rsi], eax
+      {0xF0, 0x09, 0x06},              // lock or
+      {0x64, 0x8B, 0x06},              // a segment override
+      {0x67, 0x8B, 0x06},              // an address-size override
+      {0xF3, 0x6C},                    // rep insb
+      {0x66, 0x41},                    // a REX prefix with no instruction behind it
   };
   for (const std::vector<std::uint8_t>& bytes : refused) {
     EXPECT_FALSE(Decode(bytes.data(), bytes.size(), true)) << testing::PrintToString(bytes);

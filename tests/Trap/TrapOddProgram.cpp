@@ -19,7 +19,8 @@ constexpr std::uint16_t kUnmodelledPort = 0x80;
 
 volatile std::uint32_t* MapAperture() {
   const int descriptor = open("/dev/mem", O_RDWR);
-  void* mapped = mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, kFirstAperture);
+  void* mapped =
+      mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, kFirstAperture);
   return mapped == MAP_FAILED ? nullptr : static_cast<volatile std::uint32_t*>(mapped);
 }
 

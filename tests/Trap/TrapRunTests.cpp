@@ -4,6 +4,7 @@
 // and drops no access. Test builds with a planted fault must differ.
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ constexpr bool kWideBuild = sizeof(void*) == 8;
 constexpr int kTrapFailureStatus = 3;
 
 // Two cards, each with its flash in a file that the run creates from the sample image.
-const Args kTwoCards{"--card", "100,image=a.bin", "--card", "200,image=b.bin,model=z-series,flash=sst25vf010"};
+const Args kTwoCards{"--card", "100,image=a.bin", "--card",
+                     "200,image=b.bin,model=z-series,flash=sst25vf010"};
 const Args kOneCard{"--card", "100,image=a.bin"};
 
 struct Case {
@@ -29,6 +31,8 @@ struct Case {
   Args args;
   bool inNarrowBuild;  // the long runs are left to the 64-bit build
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class TrapRun : public ScenarioTest {
  protected:
@@ -106,7 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Case{"ScanOfTwoCards", kTwoCards, {"/scan"}, true},
                       Case{"PinsShown", kOneCard, {"/ds"}, true},
                       Case{"FlashSaved", kOneCard, {"/o", "saved.bin"}, true},
-                      Case{"WholeUpdate", {"--card", "100,image=a.bin,flash=at25f1024"}, {"/i", "new.bin"}, false},
+                      Case{"WholeUpdate",
+                           {"--card", "100,image=a.bin,flash=at25f1024"},
+                           {"/i", "new.bin"},
+                           false},
                       Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}, true},
                       Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}, true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
@@ -132,7 +139,8 @@ TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
 }
 
 TEST_F(TrapRun, NativeScanFindsTheMachinesCards) {
-  const RunResult run = Run(TVRBIOS_TRAP_PATH, {"--card", "100", "--card", "1f8", "--", TVR_NATIVE_SCAN_PATH});
+  const RunResult run =
+      Run(TVRBIOS_TRAP_PATH, {"--card", "100", "--card", "1f8", "--", TVR_NATIVE_SCAN_PATH});
   EXPECT_EQ(run.out, "Supported cards found: 2\n  bus 1, device 0\n  bus 1, device 31\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
