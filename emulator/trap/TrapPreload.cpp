@@ -57,7 +57,7 @@ trap::TrappedMachine* s_trap = nullptr;
 
 void OnFault(int, siginfo_t* info, void* context) {
   if (s_trap == nullptr) {
-    trap::Fail(trap::kTrapFailureStatus, "fault before the machine was built");
+    trap::Fail(trap::kTrapFailureStatus, "fault while no machine runs");
   }
   s_trap->Emulate(*info, *static_cast<ucontext_t*>(context));
 }
