@@ -19,8 +19,9 @@ constexpr std::uint16_t kUnmodelledPort = 0x80;
 
 volatile std::uint32_t* MapAperture() {
   const int descriptor = open("/dev/mem", O_RDWR);
-  void* mapped =
-      mmap(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, kFirstAperture);
+  // The 64-bit offset keeps the address above 2 GiB intact in a 32-bit build.
+  void* mapped = mmap64(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor,
+                        static_cast<off64_t>(kFirstAperture));
   return mapped == MAP_FAILED ? nullptr : static_cast<volatile std::uint32_t*>(mapped);
 }
 
