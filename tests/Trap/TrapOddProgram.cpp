@@ -2,6 +2,7 @@
 //   port     a port instruction to a port the machine does not have
 //   form     an exchange with a card register, an instruction no platform access compiles to
 //   outside  a register read after the aperture was unmapped
+//   offset   a mapping whose physical address went through a signed 32-bit integer
 // Under the harness each ends the run with a message; it never returns normally.
 #include <fcntl.h>
 #include <sys/io.h>
@@ -33,6 +34,10 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(argv[1], "port") == 0 && iopl(3) == 0) {
     outb(0, kUnmodelledPort);
+  }
+  if (std::strcmp(argv[1], "offset") == 0) {
+    const auto widened = static_cast<off64_t>(static_cast<std::int32_t>(kFirstAperture));
+    mmap64(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, open("/dev/mem", O_RDWR), widened);
   }
   volatile std::uint32_t* aperture = MapAperture();
   if (aperture == nullptr) {
