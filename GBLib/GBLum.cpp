@@ -156,12 +156,15 @@ class TextSink {
   INT32 m_iUsed = 0;
 };
 
+// A line feed in a string would split its line; written as a blank it keeps the line whole,
+// and the import, which takes no white space in a string, refuses the field instead of
+// storing part of it.
 std::string FieldString(GBHANDLE hGB, const SLumPinsEntry& entry) {
   std::string text;
   for (UINT32 i = 0; i < entry.ucSize; ++i) {
     const UINT8 uc = GBPinsGetByte(hGB, entry.usOffset + i);
     if (uc == 0) break;
-    text += static_cast<char>(uc);
+    text += uc == '\n' ? ' ' : static_cast<char>(uc);
   }
   return text;
 }
@@ -250,27 +253,27 @@ class LineScanner {
     return !word.empty() && word.size() <= kTokenMax;
   }
 
+  // Nothing but white space is left on the line.
+  bool RestIsBlank() {
+    SkipBlanks();
+    return AtEnd();
+  }
+
+  std::string_view Rest() const { return m_line.substr(m_pos); }
+
   // A signed decimal number that fits 32 bits.
   bool Decimal(INT32& iValue) {
     long long llValue = 0;
-    if (!Number(10, true, INT32_MIN, INT32_MAX, llValue)) return false;
+    if (!Number(10, INT32_MIN, INT32_MAX, llValue)) return false;
     iValue = static_cast<INT32>(llValue);
     return true;
   }
 
-  // Hexadecimal digits that fit 32 bits.
-  bool Hex(UINT32& ulValue) {
-    long long llValue = 0;
-    if (!Number(16, false, 0, UINT32_MAX, llValue)) return false;
-    ulValue = static_cast<UINT32>(llValue);
-    return true;
-  }
-
- private:
-  bool Number(int iBase, bool bSigned, long long llMin, long long llMax, long long& llValue) {
+  // A number in llMin to llMax: decimal with an optional sign, or hexadecimal digits.
+  bool Number(int iBase, long long llMin, long long llMax, long long& llValue) {
     SkipBlanks();
     std::size_t end = m_pos;
-    if (bSigned && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) ++end;
+    if (iBase == 10 && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) ++end;
     const std::size_t digits = end;
     while (end < m_line.size() && IsDigitOf(m_line[end], iBase)) ++end;
     if (end == digits || end - digits > kDigitsMax) return false;
@@ -280,6 +283,7 @@ class LineScanner {
     return true;
   }
 
+ private:
   std::string_view m_line;
   std::size_t m_pos = 0;
 };
@@ -312,9 +316,52 @@ struct ImportState {
   bool bFileIDSeen = false;
 };
 
-// The value of a data line as the text gives it: a quoted word for the string sizes,
-// hexadecimal after "0x" when the value's second non-blank character (or its only one) is
-// a lower-case x, else a signed decimal.
+// Values must fit where they go: hexadecimal the field's unsigned range, decimal also its
+// signed range, since the export prints dwords signed. A run of bytes takes a byte value.
+struct ValueRange {
+  long long llSignedMin;
+  long long llUnsignedMax;
+};
+
+ValueRange RangeOf(UINT32 ulSize) {
+  const UINT32 ulBits = (ulSize == 2 || ulSize == 4 ? ulSize : 1) * 8;
+  return {-(1LL << (ulBits - 1)), (1LL << ulBits) - 1};
+}
+
+bool ReadHex(LineScanner& scan, long long llMax, long long& llValue) {
+  scan.SkipBlanks();
+  return scan.Literal('0') && scan.Literal('x') && scan.Number(16, 0, llMax, llValue);
+}
+
+// A quoted string is one token: the opening quote, the characters, the closing quote, and
+// then nothing but white space. A string holding white space therefore does not read.
+bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
+  scan.SkipBlanks();
+  if (!scan.Literal('\'') || scan.AtTokenEnd() || !scan.Word(text) || text.back() != '\'') return false;
+  text.pop_back();
+  return text.size() <= ulSize && scan.RestIsBlank();
+}
+
+// The value of a data line as the text gives it: hexadecimal after "0x" when the value's
+// second non-blank character (or its only one) is a lower-case x, else a signed decimal;
+// the whole number and nothing after it.
+bool ReadNumber(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
+  LineScanner look = scan;
+  look.SkipBlanks();
+  if (look.AtEnd()) return false;
+  char cKept = look.Peek();
+  look.Literal(cKept);
+  look.SkipBlanks();
+  if (!look.AtEnd()) cKept = look.Peek();
+
+  const ValueRange range = RangeOf(ulSize);
+  long long llValue = 0;
+  const bool bRead = cKept == 'x' ? ReadHex(scan, range.llUnsignedMax, llValue)
+                                  : scan.Number(10, range.llSignedMin, range.llUnsignedMax, llValue);
+  ulValue = static_cast<UINT32>(llValue);
+  return bRead && scan.RestIsBlank();
+}
+
 bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
   LineScanner scan(line);
   INT32 iOffset = 0;
@@ -326,29 +373,10 @@ bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
 
   if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) {
     std::string text;
-    scan.SkipBlanks();
-    if (!scan.Literal('\'') || !scan.Word(text)) return false;
-    text.pop_back();  // the closing quote
-    return GBPinsSetString(hGB, ulOffset, text.c_str());
+    return ReadString(scan, ulSize, text) && GBPinsSetString(hGB, ulOffset, text.c_str());
   }
-
-  LineScanner look = scan;
-  look.SkipBlanks();
-  if (look.AtEnd()) return false;
-  char cKept = look.Peek();
-  look.Literal(cKept);
-  look.SkipBlanks();
-  if (!look.AtEnd()) cKept = look.Peek();
-
   UINT32 ulValue = 0;
-  if (cKept == 'x') {
-    scan.SkipBlanks();
-    if (!scan.Literal('0') || !scan.Literal('x') || !scan.Hex(ulValue)) return false;
-  } else {
-    INT32 iValue = 0;
-    if (!scan.Decimal(iValue)) return false;
-    ulValue = static_cast<UINT32>(iValue);
-  }
+  if (!ReadNumber(scan, ulSize, ulValue)) return false;
   switch (ulSize) {
     case 1: return GBPinsSetByte(hGB, ulOffset, static_cast<UINT8>(ulValue));
     case 2: return GBPinsSetWord(hGB, ulOffset, static_cast<UINT16>(ulValue));
@@ -358,22 +386,19 @@ bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
 }
 
 // "Fill:" offset size value is the data line "offset size value".
-bool StoreFillLine(GBHANDLE hGB, LineScanner& scan) {
-  INT32 iOffset = 0;
-  INT32 iSize = 0;
-  std::string value;
-  if (!scan.Decimal(iOffset) || !scan.Decimal(iSize) || !scan.Word(value)) return false;
-  return StoreDataLine(hGB, std::to_string(iOffset) + ' ' + std::to_string(iSize) + ' ' + value);
-}
+bool StoreFillLine(GBHANDLE hGB, const LineScanner& scan) { return StoreDataLine(hGB, scan.Rest()); }
 
-bool ReadHexKey(LineScanner& scan, UINT32& ulValue) {
-  scan.SkipBlanks();
-  return scan.Literal('0') && scan.Literal('x') && scan.Hex(ulValue);
+// A key's hexadecimal value of ulSize bytes, alone on its line.
+bool ReadHexKey(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
+  long long llValue = 0;
+  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.RestIsBlank()) return false;
+  ulValue = static_cast<UINT32>(llValue);
+  return true;
 }
 
 bool ApplyFileID(ImportState& state, LineScanner& scan) {
   UINT32 ulValue = 0;
-  if (!ReadHexKey(scan, ulValue)) return false;
+  if (!ReadHexKey(scan, 2, ulValue)) return false;
   GBPinsSetWord(state.hGB, kFileIDField, static_cast<UINT16>(ulValue));
   state.bFileIDSeen = true;
   return true;
@@ -387,17 +412,22 @@ bool CheckFamily(LineScanner& scan) {
   return false;
 }
 
+// The PCB word holds a 12-bit major and a 4-bit minor number.
+constexpr INT32 kPcbMajorMax = 0x0FFF;
+constexpr INT32 kPcbMinorMax = 0x0F;
+
 bool ApplyPcb(GBHANDLE hGB, LineScanner& scan) {
   INT32 iMajor = 0;
   INT32 iMinor = 0;
-  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor)) return false;
+  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.RestIsBlank()) return false;
   if (iMajor >= kPcbMajorReadFrom) iMajor -= static_cast<INT32>(kPcbMajorShown);
-  GBPinsSetWord(hGB, kPcbField, static_cast<UINT16>((static_cast<UINT32>(iMajor) << 4) | static_cast<UINT32>(iMinor)));
+  if (iMajor < 0 || iMajor > kPcbMajorMax || iMinor < 0 || iMinor > kPcbMinorMax) return false;
+  GBPinsSetWord(hGB, kPcbField, static_cast<UINT16>((iMajor << 4) | iMinor));
   return true;
 }
 
 bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
-  return ReadHexKey(scan, hGB->m_oSubSys.ulSubsys);
+  return ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys);
 }
 
 // One line; false refuses the text.

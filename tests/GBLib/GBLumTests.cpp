@@ -1,6 +1,8 @@
 // The PInS text: what the export writes, what the import accepts and refuses, the round
 // trip, and the programming stamp.
 #include <algorithm>
+#include <cctype>
+#include <random>
 #include <sstream>
 
 #include "GBTestSupport.h"
@@ -167,6 +169,57 @@ TEST_F(LumText, ExportThenImportGivesBackThePins) {
   }
 }
 
+bool StringFieldHoldsBlank(const Bytes& pins) {
+  for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}})
+    for (std::uint32_t i = offset; i < offset + size && pins[i] != 0; ++i)
+      if (std::isspace(pins[i])) return true;
+  return false;
+}
+
+// Whatever a PInS of any model holds, its text reads back to the same bytes, or, when a
+// string field holds white space (which no string of the text can carry), is refused.
+TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
+  std::mt19937 random(11);
+  const std::string kPrintable("AZ09-_'\";:\x7F\xA0\xFF\0", 14);
+  const std::string kWithBlanks = kPrintable + " \t\n\r\v\f";
+  for (const char* model : {"lumivane-a", "lumivane-b", "z-series"}) {
+    emu::Machine machine;
+    emu::ScopedPlatform platform(machine);
+    machine.Emplace<emu::PciFunction>(1, 0, 0).SetConfig16(2, *emu::SampleModelDeviceId(model));
+    int refused = 0;
+    for (int round = 0; round < 100; ++round) {
+      MemoryImage source(emu::BuildSampleBios());
+      for (std::uint32_t i = 4; i < 511; ++i) GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
+      for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}})
+        for (std::uint32_t i = offset; i < offset + size; ++i) {
+          const std::string& bytes = round % 3 == 0 ? kWithBlanks : kPrintable;
+          GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(bytes[random() % bytes.size()]));
+        }
+      // Strings whose text would otherwise read as a shorter string and a line skipped.
+      const char* const kSplitting[] = {"AB'\n;x", "AB'\n:k", "AB'\n", "AB'\r", "AB'\n\t;"};
+      if (round < 5) GBPinsSetBuffer(source.Handle(), 12, kSplitting[round], std::strlen(kSplitting[round]) + 1);
+      GBPinsComputeChecksum(source.Handle());
+      source.Data().m_oSubSys.ulSubsys = random();
+      std::string text(4096, '\0');
+      ASSERT_EQ(GB_SUCCESS, GBGetPInSInASCIIBuffer(source.Handle(), text.data(), 4096));
+      text.resize(text.find('\0'));
+
+      MemoryImage target(emu::BuildSampleBios());
+      const GB_ERR result = GBSetPInSFromASCIIBuffer(target.Handle(), text.data(), static_cast<INT32>(text.size()));
+      if (StringFieldHoldsBlank(source.Pins())) {
+        EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, result) << model << "\n" << text;
+        ++refused;
+        continue;
+      }
+      ASSERT_EQ(GB_SUCCESS, result) << model << "\n" << text;
+      EXPECT_EQ(AfterRoundTrip(source.Pins()), Slice(target.Pins(), 0, 511)) << model << "\n" << text;
+      EXPECT_EQ(source.Data().m_oSubSys.ulSubsys, target.Data().m_oSubSys.ulSubsys);
+    }
+    EXPECT_GT(refused, 20) << model;
+    EXPECT_LT(refused, 40) << model;
+  }
+}
+
 TEST_F(LumText, CommentsAndEmptyLinesOnlySetTheNoFileIDBit) {
   MemoryImage m(emu::BuildSampleBios());
   Bytes expected = m.Pins();
@@ -186,16 +239,21 @@ struct ImportCase {
 TEST_F(LumText, ImportRulesLineByLine) {
   const ImportCase cases[] = {
       {"100\t3\t0x7", TRUE, 99, {0x00, 7, 7, 7, 0x00}},
-      {"200\t4\t0X1F", TRUE, 200, {0, 0, 0, 0}},
       {"200\t4\t-2", TRUE, 200, {0xFE, 0xFF, 0xFF, 0xFF}},
       {"200\t4\t305419896", TRUE, 200, {0x78, 0x56, 0x34, 0x12}},
       {"200\t2\t  0xBEEF  ", TRUE, 200, {0xEF, 0xBE, 0x00}},
-      {"200\t1\t0x1FF", TRUE, 200, {0xFF, 0x13}},
+      {"200\t1\t-128", TRUE, 200, {0x80, 0x13}},
+      {"200\t2\t65535", TRUE, 200, {0xFF, 0xFF, 0x00}},
+      {"200\t2\t-32768", TRUE, 200, {0x00, 0x80, 0x00}},
+      {"200\t4\t4294967295", TRUE, 200, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"200\t4\t-2147483648", TRUE, 200, {0x00, 0x00, 0x00, 0x80}},
       {"200\t0\t0x9", TRUE, 200, {0x32}},
       {"28\t6\t'ab'", TRUE, 27, {0x00, 'a', 'b', 0, '2'}},
       {"12\t16\t'ABCDEFGHIJKLMNOP'", TRUE, 27, {'P', 0, 'B'}},
       {"28\t6\t''", TRUE, 28, {0, 'B'}},
       {"505\t6\t'abcdef'", TRUE, 510, {'f', 0}},
+      {"506\t6\t'abcde'", TRUE, 510, {'e', 0}},
+      {"508\t4\t0x01020304", TRUE, 508, {4, 3, 2, 1}},
       {"506\t6\t'abcdef'", FALSE, 506, {0x1C}},
       {"510\t4\t0x0", FALSE, 510, {0x5A}},
       {"0\t513\t0x0", FALSE, 0, {0x2E}},
@@ -207,6 +265,33 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"12\t2\tx1", FALSE, 12, {'T'}},
       {"12\t16\tABC'", FALSE, 12, {'T'}},
       {"99999999999\t1\t0x1", FALSE, 0, {0x2E}},
+      // A value that would be stored as something else than it reads.
+      {"12\t16\t'TS05 A0 0017'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      {"12\t16\t'HELLO WORLD'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      {"12\t16\t'HELLO", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      {"12\t16\t' HELLO'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      {"12\t16\t'HELLO' WORLD'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      {"12\t16\t'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      {"28\t6\t'abcdefg'", FALSE, 28, {'R', 'B'}},
+      {"12\t16\t'ABCDEFGHIJKLMNOPQ'", FALSE, 12, {'T', 'S'}},
+      {"200\t4\t0X64", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t1e3", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t5 6", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t0x5;", FALSE, 200, {0x32, 0x13}},
+      {"200\t2\t0x12345", FALSE, 200, {0x32, 0x13}},
+      {"200\t2\t65536", FALSE, 200, {0x32, 0x13}},
+      {"200\t2\t-32769", FALSE, 200, {0x32, 0x13}},
+      {"200\t1\t0x1FF", FALSE, 200, {0x32, 0x13}},
+      {"200\t1\t256", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t4294967296", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t-2147483649", FALSE, 200, {0x32, 0x13}},
+      {"100\t3\t0x100", FALSE, 100, {0x30}},
+      {"Fill:\t0\t511\t0xFF 0", FALSE, 0, {0x2E}},
+      {":LumfileID\t0x12345", FALSE, 10, {0x21, 0x00}},
+      {":LumfileID\t0x1234 0x5", FALSE, 10, {0x21, 0x00}},
+      {":PCBInfo\t\t42-16", FALSE, 34, {0xA3, 0x02}},
+      {":PCBInfo\t\t5000-1", FALSE, 34, {0xA3, 0x02}},
+      {":PCBInfo\t\t42-3x", FALSE, 34, {0xA3, 0x02}},
       {"Fill:\t0\t511\t0xFF", TRUE, 0, Bytes(1, 0xFF)},
       {"Fill:\t500\t11\t0x00", TRUE, 499, {0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
       {"Fill:\t500\t13\t0x00", FALSE, 500, {0x1B}},
@@ -291,7 +376,8 @@ TEST_F(LumText, ObjectTextCallsCheckThePins) {
 
   MemoryImage good(emu::BuildSampleBios());
   EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "1 1 x", 5));
-  EXPECT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5 trailing words", 24));
+  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5 trailing words", 24));
+  EXPECT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5", 9));
   EXPECT_EQ(0, Sum8(good.Pins(), 0, 512));
   EXPECT_EQ(5, good.Pins()[100]);
   EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "", -1));
