@@ -309,8 +309,9 @@ UX_ERR ProcessTVOUT_SWITCH(UXHANDLE hUx, UINT32 ulTVOutStandard) {
   std::array<UINT8, kPinsBufferSize> pins{};
   INT32 written = 0;
   UX_ERR result = GBGetPInSInBuffer(hUx->hGB, pins.data(), kPinsBufferSize, &written);
-  // A record too short to hold the TV-out byte cannot carry the setting.
-  if (result == UX_OK && written <= kPinsTvOutByte) {
+  // A record too short to hold the TV-out byte in front of its checksum byte cannot carry
+  // the setting: the checksum would overwrite it.
+  if (result == UX_OK && written <= kPinsTvOutByte + 1) {
     result = GB_ERR_INVALID_PINS;
   }
   if (result == UX_OK) {

@@ -175,22 +175,32 @@ TEST_F(PinsSwitches, TvOutOnUnrecognizablePinsFailsAndWritesNothing) {
 }
 
 TEST_F(PinsSwitches, TvOutOnAPinsTooShortForItsByteFailsAndWritesNothing) {
-  // A valid record of 128 bytes: signature, size word and its own checksum.
-  const std::size_t at = PinsOffset(m_card);
-  const std::size_t biosEnd = m_card[2] * std::size_t{512};
-  m_card[at + 2] = 128;
-  m_card[at + 3] = 0;
-  m_card[at + 127] = 0;
-  m_card[at + 127] = static_cast<std::uint8_t>(-Sum(m_card, at, at + 128));
-  m_card[biosEnd - 1] = static_cast<std::uint8_t>(m_card[biosEnd - 1] - Sum(m_card, 0, biosEnd));
-  Write("card.bin", m_card);
-  ASSERT_EQ(OnCard({"/ds"}).status, 1);
+  // A valid record of 128, 162 (byte 161 is then the checksum byte) or 163 bytes:
+  // signature, size word and its own checksum.
+  const Bytes sample = m_card;
+  for (const std::size_t size : {128, 162, 163}) {
+    m_card = sample;
+    const std::size_t at = PinsOffset(m_card);
+    const std::size_t biosEnd = m_card[2] * std::size_t{512};
+    m_card[at + 2] = static_cast<std::uint8_t>(size);
+    m_card[at + 3] = 0;
+    m_card[at + size - 1] = 0;
+    m_card[at + size - 1] = static_cast<std::uint8_t>(-Sum(m_card, at, at + size));
+    m_card[biosEnd - 1] = static_cast<std::uint8_t>(m_card[biosEnd - 1] - Sum(m_card, 0, biosEnd));
+    Write("card.bin", m_card);
+    ASSERT_EQ(OnCard({"/ds"}).status, 1);
 
-  const RunResult run = OnCard({"/tvout", "pal"});
-  EXPECT_EQ(run.out, Report());
-  EXPECT_EQ(run.err, kPinsUnrecognizable);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Read("card.bin"), m_card);
+    const RunResult run = OnCard({"/tvout", "pal"});
+    if (size > kTvOutByte + 1) {
+      EXPECT_EQ(run.status, 1) << size;
+      EXPECT_EQ(Read("card.bin")[at + kTvOutByte] & 1, 1) << size;
+      continue;
+    }
+    EXPECT_EQ(run.out, Report()) << size;
+    EXPECT_EQ(run.err, kPinsUnrecognizable) << size;
+    EXPECT_EQ(run.status, 0) << size;
+    EXPECT_EQ(Read("card.bin"), m_card) << size;
+  }
 }
 
 }  // namespace
