@@ -1,5 +1,7 @@
 #include "TvrCs.h"
 
+#include <algorithm>
+
 #include "TvrIo.h"
 #include "TvrPci.h"
 #include "TvrUnits.h"
@@ -9,12 +11,20 @@ namespace {
 constexpr IOHANDLE CONFIG_ADDRESS_PORT = 0xCF8;
 constexpr IOHANDLE CONFIG_DATA_PORT = 0xCFC;
 constexpr DWORD CONFIG_ENABLE = 0x80000000u;
-// Only bus, device and function reach the address word: stray upper bits of a handle
-// would otherwise land in its reserved and enable bits.
+// Bus, device and function fill the low 16 bits of a location. One with bits above them
+// names no function: cut to 16 bits it would reach another card.
 constexpr DWORD PCI_HANDLE_MASK = 0xFFFF;
 
 constexpr DWORD ConfigAddressWord(PCIHANDLE hDevice, DWORD offset) {
-  return CONFIG_ENABLE | ((hDevice & PCI_HANDLE_MASK) << 8) | (offset & ~3u);
+  return CONFIG_ENABLE | (hDevice << 8) | (offset & ~3u);
+}
+
+// What an empty location answers: all ones to a read, nothing to a write.
+DWORD NoFunction(BYTE* buffer, DWORD iSize, DWORD iAccess) {
+  if (iAccess == CS_ACCESS_READ) {
+    std::fill(buffer, buffer + iSize, BYTE{0xFF});
+  }
+  return 1;
 }
 
 // Bytes of the request that lie inside the 256-byte space; the address word has no room
@@ -32,6 +42,9 @@ DWORD BytesInsideSpace(DWORD iOffset, DWORD iSize) {
 DWORD csReadWrite(PCIHANDLE hDevice, DWORD iOffset, void* pvBuffer, DWORD iSize, DWORD iAccess) {
   auto* buffer = static_cast<BYTE*>(pvBuffer);
   const DWORD size = BytesInsideSpace(iOffset, iSize);
+  if ((hDevice & ~PCI_HANDLE_MASK) != 0) {
+    return NoFunction(buffer, size, iAccess);
+  }
   // Another user of the mechanism finds the address port as it left it.
   DWORD dwSave = 0xFFFFFFFFu;
   ioReadDword(CONFIG_ADDRESS_PORT, &dwSave);

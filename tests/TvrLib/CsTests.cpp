@@ -100,15 +100,22 @@ TEST_F(CsTest, SizeZeroOnlyReadsAndRestoresTheAddressPort) {
   EXPECT_EQ(untouched, 0xA5);
 }
 
-TEST_F(CsTest, EmptyLocationReadsAllOnesAndStrayHandleBitsDoNotReachTheAddressWord) {
+TEST_F(CsTest, EmptyLocationAndOneAboveTheBusNumbersReadAllOnes) {
   DWORD value = 0;
   csReadDword(MakePciHandle(9, 9), 0, &value);
   EXPECT_EQ(value, 0xFFFFFFFFu);
 
-  machine.ClearTrace();
-  csReadDword(kCard | 0xFFFF0000u, 0x2C, &value);
-  EXPECT_EQ(value, card.Config32(0x2C));
-  EXPECT_EQ(Ops(machine, emu::Access::PortWrite).front(), PortWr(0xCF8, 4, kAddressWord | 0x2C));
+  // Bits above the bus number name no function: not the one the low bits name.
+  for (const PCIHANDLE stray : {kCard | 0x10000u, kCard | 0xFFFF0000u}) {
+    machine.ClearTrace();
+    value = 0;
+    csReadDword(stray, 0x2C, &value);
+    EXPECT_EQ(value, 0xFFFFFFFFu);
+    const DWORD before = card.Config32(0x40);
+    csWriteDword(stray, 0x40, ~before);
+    EXPECT_EQ(card.Config32(0x40), before);
+    EXPECT_EQ(Ops(machine).size(), 0u);
+  }
 }
 
 TEST_F(CsTest, BytesBeyondTheConfigurationSpaceAreNeitherAddressedNorTouched) {

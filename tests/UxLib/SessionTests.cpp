@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -96,16 +97,24 @@ TEST_F(SessionLife, CardThatCannotBeOpenedReportsTheCode) {
 TEST_F(SessionLife, FailedMoveForgetsTheOldCardsEepromObject) {
   Machine({});
   ASSERT_EQ(Create(0), UX_OK);
-  EXPECT_EQ(Exec("/dev 300 /ds"), 10001);
-  EXPECT_EQ(m_out, "");
-  UX_INFO info{};
-  ASSERT_EQ(UxGetInfo(&m_session, &info), UX_OK);
-  EXPECT_EQ(info.hPci, 0x300u);
-  EXPECT_EQ(info.hSE, nullptr);
-  // Moving back opens the first card again.
-  m_err.clear();
-  EXPECT_EQ(Exec("/dev 100 /ds"), UX_OK);
-  EXPECT_EQ(m_err, "");
+  // Above 0xFFFF no location holds a card, whatever card its low 16 bits name.
+  for (const PCIHANDLE empty : {0x300u, 0x10100u, 0x1000100u}) {
+    m_out.clear();
+    m_err.clear();
+    char line[32];
+    std::snprintf(line, sizeof(line), "/dev %x /ds", empty);
+    EXPECT_EQ(Exec(line), 10001) << line;
+    EXPECT_EQ(m_out, "") << line;
+    EXPECT_EQ(m_err, "ERROR! Graphics hardware information couldn't be obtained. (#10001)\n\n") << line;
+    UX_INFO info{};
+    ASSERT_EQ(UxGetInfo(&m_session, &info), UX_OK);
+    EXPECT_EQ(info.hPci, empty);
+    EXPECT_EQ(info.hSE, nullptr);
+    // Moving back opens the first card again.
+    m_err.clear();
+    EXPECT_EQ(Exec("/dev 100 /ds"), UX_OK);
+    EXPECT_EQ(m_err, "");
+  }
 }
 
 TEST_F(SessionLife, SerialNumberFillingItsFieldIsReportedWhole) {
