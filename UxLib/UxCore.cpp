@@ -114,7 +114,7 @@ UX_ERR UxExecLibrary(UXHANDLE hUx, ACHAR* pszCmdLine) {
   if (hUx == nullptr) {
     return UX_ERR_INVALID_HANDLE;
   }
-  if (!InitCmd(hUx, pszCmdLine)) {
+  if (pszCmdLine == nullptr || !InitCmd(hUx, pszCmdLine)) {
     UxPrintErrMessage(hUx, kMsgInvalidCmdLine);
     return UX_ERR_INVALID_CMD_LINE;
   }
@@ -130,7 +130,7 @@ UX_ERR UxExecLibrary(UXHANDLE hUx, ACHAR* pszCmdLine) {
 }
 
 UX_ERR UxGetInfo(UXHANDLE hUx, UX_INFO* pUxInfo) {
-  if (hUx == nullptr) {
+  if (hUx == nullptr || pUxInfo == nullptr) {
     return UX_ERR_INVALID_HANDLE;
   }
   pUxInfo->hPci = hUx->hPci;

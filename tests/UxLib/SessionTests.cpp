@@ -55,6 +55,15 @@ TEST_F(SessionLife, VersionAndNullHandles) {
   EXPECT_EQ(UxReleaseHandle(nullptr), UX_ERR_INVALID_HANDLE);
 }
 
+TEST_F(SessionLife, NullRecordAndNullCommandLineAreRefused) {
+  Machine({});
+  ASSERT_EQ(Create(0), UX_OK);
+  EXPECT_EQ(UxGetInfo(&m_session, nullptr), UX_ERR_INVALID_HANDLE);
+  EXPECT_EQ(UxExecLibrary(&m_session, nullptr), UX_ERR_INVALID_CMD_LINE);
+  EXPECT_EQ(m_out, "");
+  EXPECT_EQ(m_err, "ERROR! Invalid command line.\n\n");
+}
+
 TEST_F(SessionLife, OpensTheFirstCardAndReleasesTwiceHarmlessly) {
   Machine({"--card", "200", "--card", "108"});
   ASSERT_EQ(Create(0), UX_OK);
