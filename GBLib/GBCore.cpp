@@ -41,8 +41,7 @@ GB_ERR GBInit(GBHANDLE hGB) {
   GBBiosDetectProductID(hGB);
   if (!GBChipInfo_IsSupported(GBChipInfo_GetDeviceID(hGB))) return GB_ERR_NOT_SUPPORTED;
   hGB->m_oTable = GB_TABLE{LumPInSDataToASCII, LumPInSASCIIToData, LumUpdatePInSCountDate};
-  GBMCSInit(hGB);
-  return GB_SUCCESS;
+  return GBMCSInit(hGB);
 }
 
 UINT32 GBGetLibVersion() { return GB_LIB_VERSION; }

@@ -96,7 +96,8 @@ struct GBBufferView {
 };
 
 // GBCore: analyses the image read from the card (PInS, subsystem word, version, product
-// ID, family table, calibration block); 20001 for a chip of no known family.
+// ID, family table, calibration block); 20001 for a chip of no known family, 0 when the
+// calibration block cannot be copied.
 GB_ERR GBInit(GBHANDLE hGB);
 
 // GBGen: checksum rule and allocation.
@@ -169,7 +170,7 @@ BOOL32 GBPinsSetBuffer(GBHANDLE hGB, UINT32 ulOffset, const void* pvBuffer, UINT
 BOOL32 GBPinsSetBufferAll(GBHANDLE hGB, const void* pvBuffer);
 BOOL32 GBPinsFill(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulSize, UINT8 byValue);
 
-// GBMcs: the calibration block.
+// GBMcs: the calibration block. Finding none is no error; 0 when it cannot be copied.
 GB_ERR GBMCSInit(GBHANDLE hGB);
 void GBMCSCleanup(GBHANDLE hGB);
 GB_ERR GBMCSGetBuffer(GBHANDLE hGB, UINT32 ulOffset, void* pvBuffer, UINT32 ulSize);

@@ -1,5 +1,5 @@
 // The checksum rule of the BIOS and the PInS, and the object's allocations.
-#include <cstdlib>
+#include <new>
 
 #include "GBData.h"
 
@@ -17,6 +17,6 @@ BOOL32 ComputeCheckSum(UINT8* pucBuffer, UINT32 ulSize) {
   return TRUE;
 }
 
-void* GBPoolAlloc(GBHANDLE, UINT32 ulSize) { return std::malloc(ulSize); }
+void* GBPoolAlloc(GBHANDLE, UINT32 ulSize) { return new (std::nothrow) UINT8[ulSize]; }
 
-void GBPoolFree(GBHANDLE, void* pvBuffer) { std::free(pvBuffer); }
+void GBPoolFree(GBHANDLE, void* pvBuffer) { delete[] static_cast<UINT8*>(pvBuffer); }

@@ -29,18 +29,19 @@ BOOL32 CheckedPartSumsToZero(const UINT8* pucBlock, UINT32 ulSize) {
 }  // namespace
 
 // A block too short to hold its checked length, or one whose size runs past the end of the
-// image, is not taken: the card then counts as having no block.
+// image, is not taken: the card then counts as having no block. A block that is there but
+// cannot be copied fails the object: counted as absent, an update would erase it.
 GB_ERR GBMCSInit(GBHANDLE hGB) {
   const UINT32 ulStart = FindSignature(hGB);
   const UINT32 ulSize = GBBiosGetDword(hGB, ulStart + kMcsSizeField);
-  if (ulSize <= kMcsCheckedLengthField || !GBBiosHolds(hGB, ulStart, ulSize)) return 0;
+  if (ulSize <= kMcsCheckedLengthField || !GBBiosHolds(hGB, ulStart, ulSize)) return GB_SUCCESS;
   UINT8* pucCopy = static_cast<UINT8*>(GBPoolAlloc(hGB, ulSize));
-  if (!pucCopy) return 0;
+  if (!pucCopy) return GB_ERR_NO_MEMORY;
   GBBiosGetBuffer(hGB, ulStart, pucCopy, ulSize);
   hGB->m_oMCS.pucData = pucCopy;
   hGB->m_oMCS.ulSize = ulSize;
   hGB->m_oMCS.bValid = CheckedPartSumsToZero(pucCopy, ulSize);
-  return 0;
+  return GB_SUCCESS;
 }
 
 void GBMCSCleanup(GBHANDLE hGB) {
