@@ -15,19 +15,25 @@ BOOL32 Overlaps(UINT32 ulStart, UINT32 ulSize, UINT32 ulOtherStart, UINT32 ulOth
   return ulSize && ulOtherSize && ulStart < ulOtherStart + ulOtherSize && ulOtherStart < ulStart + ulSize;
 }
 
-// Where an update puts things. The PInS goes inside the BIOS, clear of its checksum byte
-// (which would overwrite the PInS checksum); the calibration block directly behind the BIOS,
-// inside the image. Neither may cover the PInS pointer, nor the block the subsystem word,
-// since those are written too and the card would lose its record. Anything else would be
-// cut or overflow.
+// Where an update puts things: the PInS where the BIOS points, the calibration block
+// directly behind the BIOS, the subsystem word near the end, and the BIOS checksum byte
+// last. Each must lie inside the image and none may cover another or the PInS pointer, or
+// the card would lose its record; a PInS in the free space behind the BIOS is fine. A
+// BIOS of size 0 holds nothing to write.
 BOOL32 LayoutFits(GBHANDLE hGB, UINT32 ulBiosSize, UINT32 ulPinsOffset, UINT32 ulPinsSize) {
   const UINT32 ulMcsSize = hGB->m_oMCS.pucData ? hGB->m_oMCS.ulSize : 0;
-  const BOOL32 bPinsFits = ulPinsSize >= GB_PINS_MIN_SIZE && ulPinsOffset + ulPinsSize < ulBiosSize &&
-                           !Overlaps(ulPinsOffset, ulPinsSize, GB_PINS_POINTER_OFFSET, GB_PINS_POINTER_SIZE);
-  const BOOL32 bMcsFits = GBBiosHolds(hGB, ulBiosSize, ulMcsSize) &&
-                          !Overlaps(ulBiosSize, ulMcsSize, GB_PINS_POINTER_OFFSET, GB_PINS_POINTER_SIZE) &&
-                          !Overlaps(ulBiosSize, ulMcsSize, hGB->m_oSubSys.ulSubSys_Offset, GB_SUBSYS_SIZE);
-  return GBBiosHolds(hGB, 0, ulBiosSize) && bPinsFits && bMcsFits;
+  const UINT32 ulSubsys = hGB->m_oSubSys.ulSubSys_Offset;
+  const auto coversKeptPiece = [&](UINT32 ulStart, UINT32 ulSize) {
+    return Overlaps(ulStart, ulSize, GB_PINS_POINTER_OFFSET, GB_PINS_POINTER_SIZE) ||
+           Overlaps(ulStart, ulSize, ulSubsys, GB_SUBSYS_SIZE);
+  };
+  const BOOL32 bBiosFits = ulBiosSize > 0 && GBBiosHolds(hGB, 0, ulBiosSize);
+  const BOOL32 bPinsFits = ulPinsSize >= GB_PINS_MIN_SIZE && GBBiosHolds(hGB, ulPinsOffset, ulPinsSize) &&
+                           !coversKeptPiece(ulPinsOffset, ulPinsSize) &&
+                           !Overlaps(ulPinsOffset, ulPinsSize, ulBiosSize - 1, 1) &&
+                           !Overlaps(ulPinsOffset, ulPinsSize, ulBiosSize, ulMcsSize);
+  const BOOL32 bMcsFits = GBBiosHolds(hGB, ulBiosSize, ulMcsSize) && !coversKeptPiece(ulBiosSize, ulMcsSize);
+  return bBiosFits && bPinsFits && bMcsFits;
 }
 
 }  // namespace

@@ -185,6 +185,28 @@ TEST_F(GBCard, PinsMayEndRightBeforeTheChecksumByte) {
   EXPECT_EQ(0x30u * 512, h()->m_oBIOS.ulSize);
 }
 
+// Behind a 24576-byte BIOS the card's calibration block takes 0x6000-0x60C7; a PInS in the
+// free space that does not cover it is written there, kept or taken from the file.
+TEST(GBCardUpdate, PinsBehindTheBiosIsWrittenWhereItCorruptsNothing) {
+  const std::pair<std::uint16_t, GB_ERR> cases[] = {{0x6800, GB_SUCCESS}, {0x60C8, GB_SUCCESS}, {0x60C7, GB_ERR_BUFFER_SIZE}};
+  for (const auto& [at, expected] : cases) {
+    for (const UINT8 takeFilePins : {0, 1}) {
+      emu::SampleBiosOptions behind = FileSample(0x30);
+      behind.pinsOffset = at;
+      const Bytes file = emu::BuildSampleBios(behind);
+      const Bytes card = emu::BuildSampleBios(CardSample());
+      CardRig rig(card);
+      CardObject object;
+      ASSERT_EQ(GB_SUCCESS, object.Create());
+      ASSERT_EQ(expected, GBSetBIOS(object.Handle(), file.data(), kImageSize, takeFilePins)) << at;
+      if (expected != GB_SUCCESS) continue;
+      ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
+      const Bytes pins = takeFilePins ? Stamped(Slice(file, at, 512), 41) : Stamped(Slice(card, 0x7A00, 512), 4);
+      EXPECT_EQ(ExpectedFlash(file, kImageSize, pins, at, Slice(card, 0x60 * 512, 200), 0x20011F2E), rig.Flash()) << at;
+    }
+  }
+}
+
 // The card's calibration block behind a 130560-byte BIOS: it must end inside the image and
 // before the subsystem word.
 TEST(GBCardUpdate, CalibrationBlockMustFitBehindTheNewBios) {
