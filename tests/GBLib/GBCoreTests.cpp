@@ -114,12 +114,21 @@ TEST_F(GBCard, UpdateKeepsTheCardsPinsMcsAndSubsystemWord) {
 }
 
 TEST_F(GBCard, UpdateWithTheFilesPins) {
-  const Bytes file = emu::BuildSampleBios(FileSample(0x58));
-  ASSERT_EQ(GB_SUCCESS, SetBios(file, 0x58 * 512, 1));
-  EXPECT_EQ(40, h()->m_oPINS.usCounter);
-  ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
-  const Bytes filePins = Slice(file, 0x6800, 512);
-  EXPECT_EQ(ExpectedFlash(file, 0x58 * 512, Stamped(filePins, 41), 0x6800, CardMcs(), 0x20011F2E), m_rig.Flash());
+  // A file's PInS with a wrong checksum inside a BIOS whose sum is right: the PInS is
+  // mended, and with it the BIOS sum must be made right again at write time.
+  for (const bool brokenPins : {false, true}) {
+    emu::SampleBiosOptions o = FileSample(0x58);
+    o.breakPinsChecksum = brokenPins;
+    const Bytes file = emu::BuildSampleBios(o);
+    ASSERT_EQ(0, Sum8(file, 0, 0x58 * 512));
+    ASSERT_EQ(GB_SUCCESS, SetBios(file, 0x58 * 512, 1));
+    EXPECT_EQ(40, h()->m_oPINS.usCounter);
+    ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
+    const Bytes flash = m_rig.Flash();
+    EXPECT_EQ(ExpectedFlash(file, 0x58 * 512, Stamped(Slice(file, 0x6800, 512), 41), 0x6800, CardMcs(), 0x20011F2E),
+              flash) << brokenPins;
+    EXPECT_EQ(0, Sum8(flash, 0, 0x58 * 512)) << brokenPins;
+  }
 }
 
 TEST_F(GBCard, SubsystemWordSetByTheTextGoesToTheCard) {

@@ -84,9 +84,14 @@ TEST(GBMcsCheck, LengthSixteenSumsExactlyTheFirstSixteenBytes) {
   EXPECT_EQ(40, GBMCSGetSize(invalid.Handle()));
 }
 
-TEST(GBMcsCheck, CheckedLengthBeyondTheBlockIsInvalid) {
-  MemoryImage m(ImageWithBlock(Block(16, 200, 0), kBiosEnd));
-  EXPECT_EQ(FALSE, m.Data().m_oMCS.bValid);
+TEST(GBMcsCheck, CheckedLengthMayBeTheWholeBlockNotMore) {
+  // The 16 bytes sum to 0 each time; only the checked length differs.
+  for (const auto& [checked, valid] : {std::pair{16, TRUE}, std::pair{17, FALSE}, std::pair{200, FALSE}}) {
+    Bytes block = Block(16, static_cast<std::uint8_t>(checked), 0);
+    block[15] = static_cast<std::uint8_t>(0x100 - Sum8(block, 0, 15));
+    MemoryImage m(ImageWithBlock(block, kBiosEnd));
+    EXPECT_EQ(valid, m.Data().m_oMCS.bValid) << checked;
+  }
 }
 
 TEST(GBMcsTransfer, RangesAndBufferSizes) {
