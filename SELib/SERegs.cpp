@@ -8,6 +8,9 @@ namespace {
 // prefetch flags. None of them is part of the address.
 constexpr UINT32 kBarIoSpace = 0x1;
 constexpr UINT32 kBarFlagBits = 0xF;
+constexpr UINT32 kBarTypeBits = 0x6;
+constexpr UINT32 kBarType32 = 0x0;
+constexpr UINT32 kBarType64 = 0x4;
 
 // The memory device is opened once per process and kept: every object maps through it.
 bool OpenMemoryDevice() {
@@ -22,6 +25,18 @@ bool OpenMemoryDevice() {
 bool IsMappableBase(UINT32 ulBar) {
   return (ulBar & kBarIoSpace) == 0 && (ulBar & ~kBarFlagBits) != 0;
 }
+
+// A 32-bit aperture, or a 64-bit one below 4 GiB (its upper half, in the next register, is
+// 0). Above 4 GiB the low half alone would name some other physical address.
+bool IsBelow4GiB(SEHANDLE hSE, UINT32 ulBar) {
+  const UINT32 ulType = ulBar & kBarTypeBits;
+  if (ulType != kBarType64) {
+    return ulType == kBarType32;
+  }
+  UINT32 ulUpper = 0xFFFFFFFFu;
+  SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE + 4, &ulUpper);
+  return ulUpper == 0;
+}
 }  // namespace
 
 BOOL32 SERegisterAccess_Init(SEHANDLE hSE) {
@@ -29,7 +44,7 @@ BOOL32 SERegisterAccess_Init(SEHANDLE hSE) {
   hRegs = 0;
   UINT32 ulBar = 0;
   SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE, &ulBar);
-  if (!IsMappableBase(ulBar) || !OpenMemoryDevice()) {
+  if (!IsMappableBase(ulBar) || !IsBelow4GiB(hSE, ulBar) || !OpenMemoryDevice()) {
     return FALSE;
   }
   hRegs = memMap(ulBar & ~kBarFlagBits, SE_REGS_MAP_LENGTH);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "SERig.h"
 #include "TvrMap.h"
@@ -194,6 +195,28 @@ TEST(Creation, TheFlagBitsOfTheBaseAddressAreNotPartOfTheAddress) {
   rig.card().SetConfig32(0x14, emu::CardOptions{}.apertureBase | 0x8);  // prefetchable
   ASSERT_EQ(rig.Create(), SE_OK);
   EXPECT_GT(rig.RegisterReads(SE_REG_SERIAL_LINES), 0u);
+}
+
+TEST(Creation, OnlyAnApertureBelow4GiBIsMapped) {
+  // Memory type in bits 2-1: 64-bit with the upper half at 0x18, or the reserved types.
+  const UINT32 base = emu::CardOptions{}.apertureBase;
+  const std::tuple<UINT32, UINT32, SE_ERR> cases[] = {
+      {base | 0x4, 0, SE_OK},
+      {base | 0xC, 0, SE_OK},
+      {base | 0x4, 1, SE_ERR_MEMORY_MAP},
+      {base | 0x4, 0x80000000u, SE_ERR_MEMORY_MAP},
+      {base | 0x2, 0, SE_ERR_MEMORY_MAP},
+      {base | 0x6, 0, SE_ERR_MEMORY_MAP},
+  };
+  for (const auto& [bar, upper, expected] : cases) {
+    Rig rig;
+    rig.card().SetConfig32(0x14, bar);
+    rig.card().SetConfig32(0x18, upper);
+    EXPECT_EQ(rig.Create(), expected) << std::hex << bar << " " << upper;
+    if (expected == SE_OK) continue;
+    EXPECT_EQ(rig.machine().LiveMappings(), 0);
+    EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
+  }
 }
 
 TEST(Creation, TheMemoryDeviceIsOpenedOnceForManyObjects) {
