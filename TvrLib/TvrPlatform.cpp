@@ -2,6 +2,9 @@
 // instructions, the I/O privilege level, the memory device and its mappings.
 #include "TvrPlatform.h"
 
+#include <cerrno>
+#include <ctime>
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/types.h>
@@ -80,8 +83,11 @@ class NativePlatform final : public TvrPlatform {
  public:
   bool RequestIoPrivilege() override {
 #if TVR_HAS_PORT_INSTRUCTIONS
-    return iopl(3) >= 0;
+    const bool granted = iopl(3) >= 0;
+    KeepRefusal(granted ? 0 : errno);
+    return granted;
 #else
+    KeepRefusal(ENOSYS);
     return false;
 #endif
   }
@@ -106,12 +112,17 @@ class NativePlatform final : public TvrPlatform {
 #endif
   }
 
-  int OpenPhysicalMemory() override { return open(PHYSICAL_MEMORY_DEVICE, O_RDWR); }
+  int OpenPhysicalMemory() override {
+    const int descriptor = open(PHYSICAL_MEMORY_DEVICE, O_RDWR);
+    KeepRefusal(descriptor == -1 ? errno : 0);
+    return descriptor;
+  }
 
   // The 64-bit offset keeps physical addresses above 2 GiB intact in a 32-bit build.
   void* Map(std::size_t length, int descriptor, UINT32 physical) override {
     void* mapped = mmap64(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor,
                           static_cast<off64_t>(physical));
+    KeepRefusal(mapped == MAP_FAILED ? errno : 0);
     return mapped == MAP_FAILED ? nullptr : mapped;
   }
 
@@ -153,6 +164,14 @@ class NativePlatform final : public TvrPlatform {
   bool LocalTime(std::tm& out) override {
     const std::time_t now = std::time(nullptr);
     return now != static_cast<std::time_t>(-1) && localtime_r(&now, &out) != nullptr;
+  }
+
+  std::uint64_t MonotonicNs() override {
+    timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
+      return 0;
+    }
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
   }
 };
 

@@ -1,6 +1,7 @@
 #include "EmuMachine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <set>
 #include <utility>
 
@@ -430,11 +431,13 @@ bool Machine::ModelsPort(std::uint16_t port) {
          port == kTimer2DataPort || port == kTimerControlPort || port == kSystemControlPortB;
 }
 
+// A refusal gives the reason a kernel under lockdown gives.
 bool Machine::RequestIoPrivilege() {
   ++m_privilegeRequests;
   if (m_portPrivilege) {
     m_impl->privilegeHeld = true;
   }
+  KeepRefusal(m_impl->privilegeHeld ? 0 : EPERM);
   return m_impl->privilegeHeld;
 }
 
@@ -505,6 +508,7 @@ void Machine::StorePortValue(std::uint16_t port, std::uint32_t width, std::uint3
 }
 
 int Machine::OpenPhysicalMemory() {
+  KeepRefusal(m_physicalMemoryAllowed ? 0 : EACCES);
   if (!m_physicalMemoryAllowed) {
     return -1;
   }
@@ -515,7 +519,9 @@ int Machine::OpenPhysicalMemory() {
 
 void* Machine::Map(std::size_t length, int descriptor, UINT32 physical) {
   Impl& m = *m_impl;
-  if (length == 0 || physical % kPageSize != 0 || m.descriptors.count(descriptor) == 0) {
+  const bool refused = length == 0 || physical % kPageSize != 0 || m.descriptors.count(descriptor) == 0;
+  KeepRefusal(refused ? EINVAL : 0);
+  if (refused) {
     return nullptr;
   }
   const std::uint64_t pages = RoundUpToPage(length);

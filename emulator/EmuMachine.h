@@ -159,6 +159,8 @@ class Machine : public TvrPlatform {
   void DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) override;
   UINT32 UserId() override { return m_userId; }
   bool LocalTime(std::tm& out) override;
+  // The virtual clock: waits are bounded on the time the machine itself counts.
+  std::uint64_t MonotonicNs() override { return m_clock.Now(); }
 
  private:
   struct Impl;

@@ -35,6 +35,19 @@ class TvrPlatform {
   virtual UINT32 UserId() = 0;
   // time + localtime: false when the clock cannot be read.
   virtual bool LocalTime(std::tm& out) = 0;
+  // clock_gettime(CLOCK_MONOTONIC) in nanoseconds, which bounds every wait; 0 when the
+  // clock cannot be read.
+  virtual std::uint64_t MonotonicNs() = 0;
+
+  // Why the most recent request for I/O privilege, the memory device or a mapping was
+  // refused: the system's errno, 0 when it was granted (or none was made yet).
+  int RefusalReason() const { return m_refusal; }
+
+ protected:
+  void KeepRefusal(int reason) { m_refusal = reason; }
+
+ private:
+  int m_refusal = 0;
 };
 
 // The platform in force: the one installed last, or the native one.
