@@ -1,5 +1,7 @@
 #include "TvrTimer.h"
 
+#include <cstdint>
+
 #include "TvrCpu.h"
 #include "TvrPlatform.h"
 
@@ -20,9 +22,21 @@ constexpr BYTE TIMER_MODE_TERMINAL_COUNT = 0;
 constexpr BYTE TIMER_MODE_SQUARE_WAVE = 3;
 
 constexpr DWORD PERIOD_COUNTS = 65535;
-// Reads of a low output after which a period counts as elapsed, so that a timer that
-// never fires cannot hang the program.
+// Reads of a low output after which a period counts as elapsed, should the clock below
+// not be readable.
 constexpr DWORD POLL_LIMIT = 10000000;
+
+// A timer that does not count must not stretch a wait: the monotonic clock ends a period
+// at twice its counts' time (1 193 182 counts a second), plus a little for the work around
+// it.
+constexpr std::uint64_t TIMER_HZ = 1193182;
+constexpr std::uint64_t NS_PER_SECOND = 1000000000;
+constexpr std::uint64_t PERIOD_BOUND_FACTOR = 2;
+constexpr std::uint64_t PERIOD_BOUND_SLACK_NS = 50000;
+
+std::uint64_t PeriodBoundNs(WORD byCountValue) {
+  return PERIOD_BOUND_FACTOR * byCountValue * NS_PER_SECOND / TIMER_HZ + PERIOD_BOUND_SLACK_NS;
+}
 
 // Below this many microseconds the shortest count is loaded; above the second the longest.
 constexpr DWORD FINE_SHORTEST_US = 31;
@@ -59,11 +73,13 @@ DWORD Timer2Delay(WORD byCountValue) {
   if (!cpuHavePortPrivilege()) {
     return 1;
   }
+  TvrPlatform& platform = TvrGetPlatform();
+  const std::uint64_t deadline = platform.MonotonicNs() + PeriodBoundNs(byCountValue);
   PortWriteByte(TIMER2_DATA_PORT, static_cast<BYTE>(byCountValue));
   PortWriteByte(TIMER2_DATA_PORT, static_cast<BYTE>(byCountValue >> 8));
   DWORD dwTimeOut = 0;
   while ((PortReadByte(SYSTEM_CONTROL_PORT_B) & PORT_B_TIMER2_OUTPUT) == 0) {
-    if (++dwTimeOut >= POLL_LIMIT) {
+    if (++dwTimeOut >= POLL_LIMIT || platform.MonotonicNs() >= deadline) {
       break;
     }
   }

@@ -20,5 +20,6 @@ static_assert(sizeof(TIMER_CTRL) == 1, "the control word is one byte");
 // port 0x61 as they were.
 DWORD tmDelay(DWORD dwDelayus);
 // One period: loads byCountValue into channel 2 (mode 0) and polls its output until it
-// rises or the poll limit runs out; returns 1.
+// rises, twice the count's time has passed on the monotonic clock, or the poll limit runs
+// out; returns 1.
 DWORD Timer2Delay(WORD byCountValue);
