@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "TvrCpu.h"
+#include "TvrPlatform.h"
 #include "UxCmd.h"
 #include "UxExec.h"
 #include "UxGen.h"
@@ -18,11 +20,29 @@ constexpr const ACHAR* kMsgNoDevice =
     "ERROR! No Tavrin graphics hardware supported by this\n"
     "       software was detected in your system.";
 constexpr const ACHAR* kMsgNoBoardInfo = "ERROR! Graphics hardware information couldn't be obtained.";
+constexpr const ACHAR* kMsgPortsRefused = "ERROR! Access to the I/O ports was refused: ";
+constexpr const ACHAR* kMsgMemoryRefused = "\n       Access to /dev/mem was refused: ";
 
+// The system's own words for why it refused the last request, as a sentence.
+std::string RefusalText() {
+  return std::string(std::strerror(TvrGetPlatform().RefusalReason())) + ".";
+}
+
+// Without port access no card can be found: say so first, so that the message about
+// missing hardware that follows is not taken for the cause.
+void ReportRefusedPorts(UXHANDLE hUx) {
+  if (!cpuHavePortPrivilege()) {
+    UxPrintErr(hUx, (kMsgPortsRefused + RefusalText() + "\n\n").c_str());
+  }
+}
+
+// A refused memory device or mapping gets the system's reason beside the code.
 void PrintNoBoardInfo(UXHANDLE hUx, UX_ERR code) {
-  const std::string text =
-      std::string(kMsgNoBoardInfo) + " (#" + std::to_string(code) + ")\n\n";
-  UxPrintErr(hUx, text.c_str());
+  std::string text = std::string(kMsgNoBoardInfo) + " (#" + std::to_string(code) + ")";
+  if (code == SE_ERR_MEMORY_MAP && TvrGetPlatform().RefusalReason() != 0) {
+    text += kMsgMemoryRefused + RefusalText();
+  }
+  UxPrintErr(hUx, (text + "\n\n").c_str());
 }
 
 void FreeImageObject(UXHANDLE hUx) {
@@ -92,6 +112,7 @@ UX_ERR UxCreateHandle(UXHANDLE hUx, PCIHANDLE hPci, FCT_DISPLAY fnDispOut, void*
   }
   std::memset(hUx, 0, sizeof(*hUx));
   UxPrintInit(hUx, fnDispOut, pvRefOut, fnDispErr, pvRefErr);
+  ReportRefusedPorts(hUx);
   PCIHANDLE location = hPci;
   if (location == 0) {
     std::array<PCIHANDLE, UX_PCI_LIST_SIZE> list{};

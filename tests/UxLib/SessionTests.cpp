@@ -103,6 +103,39 @@ TEST_F(SessionLife, CardThatCannotBeOpenedReportsTheCode) {
   EXPECT_EQ(m_session.hGB, nullptr);
 }
 
+// The system's refusals are named with its reason before the outcome they lead to.
+TEST_F(SessionLife, RefusedPortsAndMemoryDeviceAreReportedWithTheSystemsReason) {
+  Machine({});
+  m_machine->SetPortPrivilege(false);
+  EXPECT_EQ(Create(0), UX_ERR_NO_DEVICE);
+  EXPECT_EQ(m_err,
+            "ERROR! Access to the I/O ports was refused: Operation not permitted.\n\n"
+            "ERROR! No Tavrin graphics hardware supported by this\n"
+            "       software was detected in your system.\n\n");
+
+  m_platform.reset();
+  Machine({});
+  m_machine->SetPhysicalMemoryAllowed(false);
+  m_err.clear();
+  EXPECT_EQ(Create(0), 10006);
+  EXPECT_EQ(m_err,
+            "ERROR! Graphics hardware information couldn't be obtained. (#10006)\n"
+            "       Access to /dev/mem was refused: Permission denied.\n\n");
+
+  // An aperture in I/O space is no refusal of the system's.
+  m_platform.reset();
+  m_machine = std::make_unique<emu::Machine>();
+  const emu::CardOptions card;
+  m_machine->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
+                                emu::FlashStore::InMemory(emu::BuildSampleBios()))
+      .SetConfig32(0x14, card.apertureBase | 0x1);
+  m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
+  m_err.clear();
+  EXPECT_EQ(Create(0), 10006);
+  EXPECT_EQ(m_err, "ERROR! Graphics hardware information couldn't be obtained. (#10006)\n\n");
+  EXPECT_EQ(m_out, "");
+}
+
 TEST_F(SessionLife, FailedMoveForgetsTheOldCardsEepromObject) {
   Machine({});
   ASSERT_EQ(Create(0), UX_OK);
