@@ -57,6 +57,8 @@ UINT32 GBGetHandleSize() { return sizeof(GB_DATA); }
 GB_ERR GBCreateHandle(GBHANDLE hGB, PCIHANDLE hPci) {
   if (!hGB) return GB_ERR_INVALID_HANDLE;
   std::memset(hGB, 0, sizeof(*hGB));
+  GBPoolInit(hGB);
+  GBConfigAccess_Init(hGB);
   GBConfigAccess_SetHandle(hGB, hPci);
   GBChipInfo_Init(hGB);
   hGB->m_hSE = static_cast<SEHANDLE>(GBPoolAlloc(hGB, SEGetHandleSize()));
@@ -100,6 +102,9 @@ GB_ERR GBReleaseHandle(GBHANDLE hGB) {
     GBPoolFree(hGB, hGB->m_hSE);
     hGB->m_hSE = nullptr;
   }
+  GBChipInfo_Cleanup(hGB);
+  GBConfigAccess_Cleanup(hGB);
+  GBPoolCleanup(hGB);
   return GB_SUCCESS;
 }
 

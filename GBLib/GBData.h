@@ -100,22 +100,33 @@ struct GBBufferView {
 // calibration block cannot be copied.
 GB_ERR GBInit(GBHANDLE hGB);
 
-// GBGen: checksum rule and allocation.
+// GBGen: checksum rule and allocation. The pool is the heap: it needs no setting up.
 BOOL32 ComputeCheckSum(UINT8* pucBuffer, UINT32 ulSize);
 UINT8 GBSum8(const UINT8* pucBuffer, UINT32 ulSize);
+BOOL32 GBPoolInit(GBHANDLE hGB);
+void GBPoolCleanup(GBHANDLE hGB);
 void* GBPoolAlloc(GBHANDLE hGB, UINT32 ulSize);
 void GBPoolFree(GBHANDLE hGB, void* pvBuffer);
 
 // GBInfo: the card's device ID.
 BOOL32 GBChipInfo_Init(GBHANDLE hGB);
+void GBChipInfo_Cleanup(GBHANDLE hGB);
 UINT16 GBChipInfo_GetDeviceID(GBHANDLE hGB);
 BOOL32 GBChipInfo_IsSupported(UINT16 usDeviceID);
 
-// GBConfig: the card's PCI configuration space (only the device ID word is ever read).
+// GBConfig: the card's PCI configuration space (the device ID word is what the library
+// reads). Each access is one configuration access at the card's location.
 constexpr UINT32 GB_CONFIG_DEVICE_ID = 0x02;
+BOOL32 GBConfigAccess_Init(GBHANDLE hGB);
+void GBConfigAccess_Cleanup(GBHANDLE hGB);
 void GBConfigAccess_SetHandle(GBHANDLE hGB, PCIHANDLE hDevice);
 PCIHANDLE GBConfigAccess_GetHandle(GBHANDLE hGB);
+void GBConfigAccess_ReadByte(GBHANDLE hGB, UINT32 dwOffset, UINT8* pucValue);
 void GBConfigAccess_ReadWord(GBHANDLE hGB, UINT32 dwOffset, UINT16* pusValue);
+void GBConfigAccess_ReadDword(GBHANDLE hGB, UINT32 dwOffset, UINT32* pulValue);
+void GBConfigAccess_WriteByte(GBHANDLE hGB, UINT32 dwOffset, UINT8 ucValue);
+void GBConfigAccess_WriteWord(GBHANDLE hGB, UINT32 dwOffset, UINT16 usValue);
+void GBConfigAccess_WriteDword(GBHANDLE hGB, UINT32 dwOffset, UINT32 ulValue);
 
 // GBBios: the image buffer. Accessors outside the buffer read 0 and write nothing.
 constexpr UINT32 GB_BIOS_BLOCK = 512;
@@ -160,6 +171,8 @@ BOOL32 GBPinsTake(GBHANDLE hGB, const GBBufferView& view, UINT16 usOffset, UINT1
 UINT8 GBPinsGetByte(GBHANDLE hGB, UINT32 ulOffset);
 UINT16 GBPinsGetWord(GBHANDLE hGB, UINT32 ulOffset);
 UINT32 GBPinsGetDword(GBHANDLE hGB, UINT32 ulOffset);
+// ulSize bytes from ulOffset; FALSE, with the buffer untouched, when they pass the copy.
+BOOL32 GBPinsGetBuffer(GBHANDLE hGB, UINT32 ulOffset, void* pvBuffer, UINT32 ulSize);
 BOOL32 GBPinsGetBufferAll(GBHANDLE hGB, void* pvBuffer);
 BOOL32 GBPinsSetByte(GBHANDLE hGB, UINT32 ulOffset, UINT8 byValue);
 BOOL32 GBPinsSetWord(GBHANDLE hGB, UINT32 ulOffset, UINT16 wValue);

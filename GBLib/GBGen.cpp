@@ -17,6 +17,10 @@ BOOL32 ComputeCheckSum(UINT8* pucBuffer, UINT32 ulSize) {
   return TRUE;
 }
 
+BOOL32 GBPoolInit(GBHANDLE) { return TRUE; }
+
+void GBPoolCleanup(GBHANDLE) {}
+
 void* GBPoolAlloc(GBHANDLE, UINT32 ulSize) { return new (std::nothrow) UINT8[ulSize]; }
 
 void GBPoolFree(GBHANDLE, void* pvBuffer) { delete[] static_cast<UINT8*>(pvBuffer); }

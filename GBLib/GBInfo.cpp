@@ -16,6 +16,8 @@ BOOL32 GBChipInfo_Init(GBHANDLE hGB) {
   return TRUE;
 }
 
+void GBChipInfo_Cleanup(GBHANDLE) {}
+
 UINT16 GBChipInfo_GetDeviceID(GBHANDLE hGB) { return hGB->m_oGBChipInfo.m_usDeviceID; }
 
 BOOL32 GBChipInfo_IsSupported(UINT16 usDeviceID) {

@@ -82,10 +82,14 @@ UINT16 GBPinsGetWord(GBHANDLE hGB, UINT32 ulOffset) { return static_cast<UINT16>
 
 UINT32 GBPinsGetDword(GBHANDLE hGB, UINT32 ulOffset) { return PinsGet(hGB, ulOffset, 4); }
 
-BOOL32 GBPinsGetBufferAll(GBHANDLE hGB, void* pvBuffer) {
-  if (!hGB->m_oPINS.pucData) return FALSE;
-  std::memcpy(pvBuffer, hGB->m_oPINS.pucData, hGB->m_oPINS.usSize);
+BOOL32 GBPinsGetBuffer(GBHANDLE hGB, UINT32 ulOffset, void* pvBuffer, UINT32 ulSize) {
+  if (!PinsHolds(hGB, ulOffset, ulSize)) return FALSE;
+  std::memcpy(pvBuffer, hGB->m_oPINS.pucData + ulOffset, ulSize);
   return TRUE;
+}
+
+BOOL32 GBPinsGetBufferAll(GBHANDLE hGB, void* pvBuffer) {
+  return GBPinsGetBuffer(hGB, 0, pvBuffer, hGB->m_oPINS.usSize);
 }
 
 BOOL32 GBPinsSetByte(GBHANDLE hGB, UINT32 ulOffset, UINT8 byValue) { return PinsSet(hGB, ulOffset, byValue, 1); }

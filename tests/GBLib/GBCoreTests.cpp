@@ -90,6 +90,26 @@ TEST_F(GBCard, CreationReadsAndDescribesTheCard) {
   EXPECT_EQ(131072u, h()->m_oSEInfo.ulSEepromSize);
 }
 
+TEST_F(GBCard, ConfigurationAccessReachesTheCardsSpaceInEachWidth) {
+  UINT32 ulId = 0;
+  GBConfigAccess_ReadDword(h(), 0, &ulId);
+  EXPECT_EQ(m_rig.Card().Config32(0), ulId);
+  UINT8 ucHigh = 0;
+  GBConfigAccess_ReadByte(h(), 3, &ucHigh);
+  EXPECT_EQ(ulId >> 24, ucHigh);
+
+  // The base address register reads back its size mask after all ones; then put back.
+  const UINT32 ulBase = m_rig.Card().Config32(0x14);
+  GBConfigAccess_WriteDword(h(), 0x14, 0xFFFFFFFF);
+  UINT32 ulSized = 0;
+  GBConfigAccess_ReadDword(h(), 0x14, &ulSized);
+  EXPECT_NE(ulBase, ulSized);
+  GBConfigAccess_WriteWord(h(), 0x16, static_cast<UINT16>(ulBase >> 16));
+  GBConfigAccess_WriteByte(h(), 0x15, static_cast<UINT8>(ulBase >> 8));
+  GBConfigAccess_WriteByte(h(), 0x14, static_cast<UINT8>(ulBase));
+  EXPECT_EQ(ulBase, m_rig.Card().Config32(0x14));
+}
+
 TEST_F(GBCard, ReadImageFromHardwareNeedsRoomForAllOfIt) {
   Bytes buffer(kImageSize, 0);
   EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBReadImageFromHW(h(), buffer.data(), kImageSize - 1));

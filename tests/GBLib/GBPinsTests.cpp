@@ -84,6 +84,12 @@ TEST(GBPinsAccess, LittleEndianInsideTheCopyNothingOutside) {
   EXPECT_EQ(0u, GBPinsGetWord(h, 511));
   EXPECT_EQ(TRUE, GBPinsSetDword(h, 508, 0x44332211));
   EXPECT_EQ(Bytes({0x11, 0x22, 0x33, 0x44}), Slice(m.Pins(), 508, 4));
+  Bytes out(4, 0xEE);
+  EXPECT_EQ(TRUE, GBPinsGetBuffer(h, 508, out.data(), 4));
+  EXPECT_EQ(Bytes({0x11, 0x22, 0x33, 0x44}), out);
+  EXPECT_EQ(FALSE, GBPinsGetBuffer(h, 509, out.data(), 4));
+  EXPECT_EQ(FALSE, GBPinsGetBuffer(h, 0, out.data(), 0xFFFFFFFF));
+  EXPECT_EQ(Bytes({0x11, 0x22, 0x33, 0x44}), out);
   const Bytes before = m.Pins();
   EXPECT_EQ(FALSE, GBPinsSetDword(h, 509, 0));
   EXPECT_EQ(FALSE, GBPinsSetWord(h, 511, 0));
