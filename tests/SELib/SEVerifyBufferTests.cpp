@@ -1,42 +1,8 @@
-// A verification buffer that cannot be allocated counts as a failed verification. The
-// array allocation functions of this test program are replaced so that a test can refuse
-// exactly the capacity-sized request.
+// A verification buffer that cannot be allocated counts as a failed verification.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
-
+#include "RefusedAllocation.h"
 #include "SEWriteLog.h"
-
-namespace {
-bool g_refuseCapacity = false;
-
-void* Allocate(std::size_t size) { return std::malloc(size == 0 ? 1 : size); }
-
-class RefuseCapacity {
- public:
-  RefuseCapacity() { g_refuseCapacity = true; }
-  ~RefuseCapacity() { g_refuseCapacity = false; }
-  RefuseCapacity(const RefuseCapacity&) = delete;
-  RefuseCapacity& operator=(const RefuseCapacity&) = delete;
-};
-}  // namespace
-
-void* operator new[](std::size_t size) {
-  void* block = Allocate(size);
-  if (block == nullptr) {
-    throw std::bad_alloc();
-  }
-  return block;
-}
-
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-  return g_refuseCapacity && size == SE_CAPACITY ? nullptr : Allocate(size);
-}
-
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace setest {
 namespace {
@@ -52,7 +18,7 @@ TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBa
   rig.card().ClearEvents();
   Bytes buffer = image;
   {
-    RefuseCapacity refuse;
+    testsupport::RefuseAllocation refuse(SE_CAPACITY);
     EXPECT_EQ(SEWrite(rig.handle(), buffer.data(), 0, 131072), SE_ERR_WRITE);
   }
   EXPECT_EQ(Summary(rig.card().Events()),
