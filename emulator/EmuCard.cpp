@@ -82,14 +82,14 @@ CardState PowerUpState(const CardOptions& options) {
   return state;
 }
 
-Card::Card(const VirtualClock& clock, const CardOptions& options, std::unique_ptr<FlashStore> flash,
+Card::Card(VirtualClock& clock, const CardOptions& options, std::unique_ptr<FlashStore> flash,
            std::unique_ptr<StateStore> state)
     : m_options((CheckAperture(options), options)),
       m_state(StateOrPowerUp(std::move(state), options)),
       m_registers(m_state->State().card),
       m_aperture(options.apertureSize, 0),
       m_flash(options.part, ContentOrErased(std::move(flash)), clock, options.faults,
-              options.flashStatus, m_state.get()) {
+              options.flashStatus, m_state.get(), options.timing) {
   SetConfig16(kConfigVendorDevice, options.vendorId);
   SetConfig16(kConfigVendorDevice + 2, options.deviceId);
   SetConfig16(kConfigCommand, static_cast<std::uint16_t>(m_registers.command));
@@ -201,10 +201,24 @@ void Card::OnLineRegisterWritten(std::uint32_t before) {
   m_registers.lineRegister = after;
   const std::uint32_t was = SeenByPart(before);
   const std::uint32_t now = SeenByPart(after);
+  const std::uint32_t moved = before ^ after;
+  const bool bypassHeld = (before & after & kLineBypass) != 0;
+  if (!bypassHeld || (moved & kLineClock) == 0 || (moved & (kLineDataIn | kLineChipSelectN)) == 0) {
+    DeliverEdges(was, now);
+    return;
+  }
+  // The clock moved in the same write as data-in or chip select: the part takes the edge
+  // with the other lines at their old levels, as violated setup or hold times leave it.
+  ++m_lineViolations;
+  const std::uint32_t atEdge = (was & ~kLineClock) | (now & kLineClock);
+  DeliverEdges(was, atEdge);
+  DeliverEdges(atEdge, now);
+}
+
+void Card::DeliverEdges(std::uint32_t was, std::uint32_t now) {
   const std::uint32_t rose = now & ~was;
   const std::uint32_t fell = was & ~now;
-  // One write may move several lines: data settles first, a falling select opens the
-  // command before the clock edge, a rising select closes it after.
+  // A falling select opens the command before a clock edge, a rising select closes it after.
   if ((fell & kLineChipSelectN) != 0) m_flash.Select();
   if ((rose & kLineClock) != 0) m_flash.ClockRise((now & kLineDataIn) != 0);
   if ((fell & kLineClock) != 0) m_flash.ClockFall();

@@ -81,9 +81,10 @@ struct CardOptions {
   std::uint32_t apertureBase = 0xF4000000;
   std::uint32_t apertureSize = 0x4000;
   FlashPart part = FlashPart::At25f1024;
-  // The part's block protection and lock bits at power-up; none gives the maker's value.
-  // 0x8C is a part that an earlier update left protected and locked.
+  // The part's block protection and lock bits at power-up; none starts it as a card in
+  // the field (see SpiFlash). 0 is a part that starts unlocked.
   std::optional<std::uint8_t> flashStatus;
+  FlashTiming timing = FlashTiming::Typical;
   FaultSet faults;
 };
 
@@ -97,7 +98,7 @@ class Card : public PciFunction {
   // just powered up, in memory. `clock` must outlive the card. Throws
   // std::invalid_argument for an aperture that is not a power of two of at least 0x2000
   // bytes on a base aligned to its size.
-  explicit Card(const VirtualClock& clock, const CardOptions& options = {},
+  explicit Card(VirtualClock& clock, const CardOptions& options = {},
                 std::unique_ptr<FlashStore> flash = nullptr,
                 std::unique_ptr<StateStore> state = nullptr);
 
@@ -114,6 +115,9 @@ class Card : public PciFunction {
 
   SpiFlash& Flash() { return m_flash; }
   const SpiFlash& Flash() const { return m_flash; }
+  // Writes of 0x304, with the bypass bit set, that moved the clock together with data-in or
+  // chip select: a part needs one line settled before the other moves.
+  std::uint64_t LineViolations() const { return m_lineViolations; }
 
  private:
   // `liveLines`: the line register's live value, for a byte inside it.
@@ -124,6 +128,8 @@ class Card : public PciFunction {
   // The select, clock and data-in bits of the line register as the part sees them.
   std::uint32_t SeenByPart(std::uint32_t lineRegister) const;
   void OnLineRegisterWritten(std::uint32_t before);
+  // Line bits as the part sees them, before and after.
+  void DeliverEdges(std::uint32_t was, std::uint32_t now);
   void OnProtectRegisterWritten(std::uint32_t before);
   bool WriteProtectPinHigh() const;
 
@@ -133,6 +139,7 @@ class Card : public PciFunction {
   std::vector<std::uint8_t> m_aperture;  // the bytes that are no register
   SpiFlash m_flash;
   std::vector<std::unique_ptr<LineObserver>> m_lineObservers;
+  std::uint64_t m_lineViolations = 0;
 };
 
 }  // namespace emu

@@ -12,7 +12,9 @@
 
 namespace {
 constexpr const char* kProgram = "tvrbios-emu";
-}
+// An access that would have killed the process on a real machine.
+constexpr int kFatalAccessStatus = 3;
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -33,9 +35,13 @@ int main(int argc, char** argv) {
   }
   utilityArgv.push_back(nullptr);
   int status = 0;
-  {
+  try {
     const emu::ScopedPlatform platform(*machine);
     status = UxLinMain(static_cast<int>(utilityArgv.size() - 1), utilityArgv.data());
+  } catch (const emu::FatalAccess& fatal) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: fatal access: %s\n", kProgram, fatal.what());
+    status = kFatalAccessStatus;
   }
   if (options.stats) {
     std::fputs(emu::FormatStats(*machine).c_str(), stderr);

@@ -8,7 +8,7 @@
 
 namespace emu {
 
-// Status with which the process ends when a `power-cut=N` fault strikes: distinct from the
+// Status with which the process ends when a power-cut fault strikes: distinct from the
 // utility's own 0 and 1, so that a test can tell the cut from an ordinary end.
 constexpr int kPowerCutExitCode = 113;
 
@@ -37,6 +37,12 @@ struct FaultSet {
   // run.
   int signal = 0;
   std::uint32_t signalAfterBytes = 0;
+  // `power-cut-at=TIME`: the power goes at TIME of virtual time since the machine started
+  // (a decimal count with the unit ns, us, ms or s: "1500us", "2s"), wherever the run is;
+  // an operation of the part in progress is left half done, and the process ends with
+  // kPowerCutExitCode.
+  bool powerCutAt = false;
+  std::uint64_t powerCutAtNs = 0;
 };
 
 // Adds the fault `name` ("stuck-busy", "corrupt-pass=2", ...) to `faults`. On an unknown name

@@ -33,14 +33,18 @@ struct SpiFlash::OpcodeEntry {
   bool startsAtAddressBit0;
 };
 
-struct SpiFlash::PartTraits {
-  std::string_view name;
-  std::uint32_t pageSize;  // bytes one program command keeps
-  std::uint8_t powerUpStatus;
+struct SpiFlash::OperationTimes {
   std::uint64_t programNsPerCommand;
   std::uint64_t programNsPerByte;
   std::uint64_t chipEraseNs;
   std::uint64_t writeStatusNs;
+};
+
+struct SpiFlash::PartTraits {
+  std::string_view name;
+  std::uint32_t pageSize;  // bytes one program command keeps
+  std::uint8_t powerUpStatus;
+  std::array<OperationTimes, 2> times;  // indexed by FlashTiming: typical, worst case
   std::array<OpcodeEntry, 11> opcodes;
 };
 
@@ -72,22 +76,31 @@ constexpr Entry Identify(std::uint8_t opcode, std::uint8_t header, std::array<st
   return {opcode, Op::Identify, header, answer, length, repeats, startsAtAddressBit0};
 }
 
+// A card in the field: level 3 and locked by the update that last wrote it.
+constexpr std::uint8_t kLeftLocked = kStatusLock | kStatusBlockProtect;
+
+// Busy times, typical then worst case. Where a data sheet gives no figure (the AT25F1024's
+// erase and status write, every part's worst-case status write) the model takes one.
 constexpr SpiFlash::PartTraits kAt25f1024{
-    "AT25F1024", 256, 0x00, 0, 20 * kMicro, 2000 * kMilli, 10 * kMilli,
+    "AT25F1024", 256, kLeftLocked,
+    {{{0, 20 * kMicro, 2000 * kMilli, 10 * kMilli}, {0, 50 * kMicro, 4000 * kMilli, 15 * kMilli}}},
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
       Plain(0x01, Op::WriteStatus), Plain(0x62, Op::ChipErase),
       Identify(0x15, 0, {0x1F, 0x60}, 2, false, false)}}};
 
 constexpr SpiFlash::PartTraits kM25p10{
-    "M25P10", 128, 0x00, 1400 * kMicro, 0, 1700 * kMilli, 5 * kMilli,
+    "M25P10", 128, kLeftLocked,
+    {{{1400 * kMicro, 0, 1700 * kMilli, 5 * kMilli}, {5000 * kMicro, 0, 6000 * kMilli, 15 * kMilli}}},
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
       Plain(0x01, Op::WriteStatus), Plain(0xC7, Op::ChipErase),
       Identify(0xAB, kAddressBytes, {0x10, 0x10}, 1, true, false)}}};
 
+// Its block protection bits come up set, its lock bit clear.
 constexpr SpiFlash::PartTraits kSst25vf010{
-    "SST25VF010", 1, kStatusBlockProtect, 0, 14 * kMicro, 70 * kMilli, 10 * kMicro,
+    "SST25VF010", 1, kStatusBlockProtect,
+    {{{0, 14 * kMicro, 70 * kMilli, 10 * kMicro}, {0, 20 * kMicro, 100 * kMilli, 15 * kMicro}}},
     {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
       Plain(0xAF, Op::AutoIncrement, kAddressBytes), Plain(0x06, Op::WriteEnable),
       Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus), Plain(0x01, Op::WriteStatus),
@@ -111,10 +124,11 @@ std::string_view FlashPartName(FlashPart part) {
   return kPartTraits[static_cast<std::size_t>(part)]->name;
 }
 
-SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
+SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, VirtualClock& clock,
                    const FaultSet& faults, std::optional<std::uint8_t> statusBits,
-                   StateStore* state)
+                   StateStore* state, FlashTiming timing)
     : m_traits(*kPartTraits[static_cast<std::size_t>(part)]),
+      m_times(m_traits.times[static_cast<std::size_t>(timing)]),
       m_store(std::move(store)),
       m_clock(clock),
       m_faults(faults),
@@ -123,6 +137,9 @@ SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const Virt
       m_stateStore(state != nullptr ? *state : *m_ownState),
       m_state(m_stateStore.State().part) {
   ResumeBusy();
+  if (m_faults.powerCutAt) {
+    clock.SetAlarm(m_faults.powerCutAtNs, [this](std::uint64_t at) { CutPower(at); });
+  }
 }
 
 PartState SpiFlash::PowerUpState(FlashPart part, std::optional<std::uint8_t> statusBits) {
@@ -184,10 +201,11 @@ void SpiFlash::ClockFall() {
 }
 
 std::uint8_t SpiFlash::Status() const {
-  std::uint8_t status = m_state.nonVolatile;
+  const PartState state = Settled(m_clock.Now());
+  std::uint8_t status = state.nonVolatile;
   if (Busy()) status |= kStatusBusy;
-  if (m_state.writeEnable) status |= kStatusWriteEnable;
-  if (m_state.autoIncrement) status |= kStatusAutoIncrement;
+  if (state.writeEnable) status |= kStatusWriteEnable;
+  if (state.autoIncrement) status |= kStatusAutoIncrement;
   return status;
 }
 
@@ -209,6 +227,7 @@ void SpiFlash::OnByte(std::uint8_t byte) {
 }
 
 void SpiFlash::OnOpcode(std::uint8_t opcode) {
+  Settle();
   const bool statusWriteEnabled = m_state.writeStatusEnable;
   m_state.writeStatusEnable = false;
   const auto& table = m_traits.opcodes;
@@ -306,20 +325,20 @@ void SpiFlash::CommitWriteStatus() {
   if (!m_state.writeEnable && !command.statusWriteEnabled) return;
   // Bit 7 locks the register while the write-protect pin is held low.
   if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) return;
-  m_state.nonVolatile = command.lastData & kStatusWritable;
-  m_state.writeEnable = false;
-  StartBusy(m_traits.writeStatusNs);
+  StartOperation(m_times.writeStatusNs, 0, 0, true);
+  m_state.statusPending = 1;
+  m_state.pendingStatus = command.lastData & kStatusWritable;
 }
 
 void SpiFlash::CommitChipErase() {
   if (m_command.bytes != 1 || !m_state.writeEnable || ProtectionLevel() != 0) return;
-  m_state.writeEnable = false;
   if (m_faults.eraseHang) {
+    StartOperation(0, 0, 0, true);
     m_state.busyUntilNs = UINT64_MAX;
     return;
   }
+  StartOperation(m_times.chipEraseNs, 0, kFlashCapacity, true);
   std::fill_n(m_store->Bytes(), kFlashCapacity, kErased);
-  StartBusy(m_traits.chipEraseNs);
 }
 
 void SpiFlash::CommitProgram() {
@@ -332,34 +351,35 @@ void SpiFlash::CommitProgram() {
   for (std::uint32_t i = 0; i < kept; ++i) {
     if (Protected(base + (first + i) % page)) return;
   }
-  m_state.writeEnable = false;
+  StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte * kept, base, page, true);
   for (std::uint32_t i = 0; i < kept; ++i) {
     const std::uint32_t offset = (first + i) % page;
     ProgramByte(base + offset, command.page[offset]);
   }
-  StartBusy(m_traits.programNsPerCommand + m_traits.programNsPerByte * kept);
 }
 
 void SpiFlash::CommitAutoIncrement() {
   const Command& command = m_command;
-  if (!m_state.autoIncrement) {
-    if (command.bytes != kShortestProgram || !m_state.writeEnable) return;
-    m_state.autoIncrement = true;
-    m_state.autoAddress = command.address;
-    m_state.autoAddressEnded = false;
+  PartState& state = m_state;
+  if (!state.autoIncrement) {
+    if (command.bytes != kShortestProgram || !state.writeEnable) return;
+    state.autoIncrement = true;
+    state.autoAddress = command.address;
+    state.autoAddressEnded = false;
   } else if (command.bytes != kAutoIncrementNext) {
     return;
   }
   // Programming stops at the last address; it does not wrap.
-  if (m_state.autoAddressEnded) return;
-  if (!Protected(m_state.autoAddress)) {
-    ProgramByte(m_state.autoAddress, command.lastData);
-    StartBusy(m_traits.programNsPerCommand + m_traits.programNsPerByte);
+  if (state.autoAddressEnded) return;
+  if (!Protected(state.autoAddress)) {
+    // The latch stays set for the whole sequence; 0x04 ends it.
+    StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte, state.autoAddress, 1, false);
+    ProgramByte(state.autoAddress, command.lastData);
   }
-  if (m_state.autoAddress == kLastAddress) {
-    m_state.autoAddressEnded = true;
+  if (state.autoAddress == kLastAddress) {
+    state.autoAddressEnded = true;
   } else {
-    ++m_state.autoAddress;
+    ++state.autoAddress;
   }
 }
 
@@ -372,8 +392,37 @@ void SpiFlash::CountMovedByte() {
 
 bool SpiFlash::Busy() const { return m_clock.Now() < m_state.busyUntilNs; }
 
-void SpiFlash::StartBusy(std::uint64_t ns) {
-  m_state.busyUntilNs = m_faults.stuckBusy ? UINT64_MAX : m_clock.Now() + ns;
+void SpiFlash::StartOperation(std::uint64_t ns, std::uint32_t from, std::uint32_t count, bool clearsLatch) {
+  const std::uint64_t now = m_clock.Now();
+  m_state.inFlight = 1;
+  m_state.endClearsLatch = clearsLatch ? 1 : 0;
+  m_state.statusPending = 0;
+  m_state.busyUntilNs = m_faults.stuckBusy ? UINT64_MAX : now + ns;
+  m_change = {from, count, now, now + ns};
+  const std::uint8_t* cells = m_store->Bytes() + from;
+  m_changedFrom.assign(cells, cells + count);
+}
+
+PartState SpiFlash::Settled(std::uint64_t now) const {
+  PartState state = m_state;
+  if (state.inFlight == 0 || now < state.busyUntilNs) return state;
+  if (state.statusPending != 0) state.nonVolatile = state.pendingStatus;
+  if (state.endClearsLatch != 0) state.writeEnable = 0;
+  state.inFlight = 0;
+  state.statusPending = 0;
+  return state;
+}
+
+// The cells an operation of this run had not reached by `at` keep their old values; the
+// volatile state goes back to power-up.
+void SpiFlash::CutPower(std::uint64_t at) {
+  const Change& change = m_change;
+  if (m_state.inFlight != 0 && at < change.end) {
+    const auto done = static_cast<std::uint32_t>(change.count * (at - change.start) / (change.end - change.start));
+    std::copy(m_changedFrom.begin() + done, m_changedFrom.end(), m_store->Bytes() + change.from + done);
+  }
+  m_stateStore.CutPower();
+  std::_Exit(kPowerCutExitCode);
 }
 
 std::uint32_t SpiFlash::ProtectionLevel() const { return (m_state.nonVolatile & kStatusBlockProtect) >> 2; }

@@ -1,16 +1,21 @@
 // One SPI flash part at the level of its pins, for the three 1-Mbit parts the card may carry.
 // The parts differ only in the table that describes them (opcodes, identification answers,
-// page size, busy times), so one state machine serves all three.
+// page size, typical and worst-case busy times), so one state machine serves all three.
 //
 // Mode 0: the part takes data-in on the rising clock edge and changes data-out after the
 // falling edge, most significant bit first. A command starts when chip select falls;
-// program, erase and status write take effect when it rises after a whole number of bytes.
+// program, erase and status write are accepted when it rises after a whole number of bytes.
+// The write enable latch stays set until the accepted operation has finished, and a status
+// write's new bits take effect only then. Program and erase change the cells in address
+// order over their busy time: a power cut in the middle leaves the part half done. (Nothing
+// but the status can be read while busy, so the cells are written at once and a power cut
+// puts back the old values of those the operation had not reached yet.)
 //
 // The non-volatile bits of the status register (block protection and bit 7) are not kept
-// with the content but with the part's volatile state: a part starts with the value its
-// maker ships (SST: block protection level 3; the others: 0), or with the bits it is given,
-// as a card left locked by an earlier update would start, or with the state an earlier run
-// left.
+// with the content but with the part's volatile state: a part starts as a card in the
+// field would, as an earlier update left it (AT25F1024, M25P10: level 3 and locked, 0x8C)
+// or as its maker's power-up value (SST: level 3, unlocked), or with the bits it is given,
+// or with the state an earlier run left.
 #pragma once
 
 #include <array>
@@ -18,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "EmuFault.h"
 #include "EmuFlashStore.h"
@@ -38,6 +44,10 @@ constexpr std::uint8_t kStatusBlockProtect = 0x0C;
 constexpr std::uint8_t kStatusAutoIncrement = 0x40;
 constexpr std::uint8_t kStatusLock = 0x80;
 
+// Which of the parts' busy times a run takes: the typical ones, or the data sheets'
+// worst case.
+enum class FlashTiming : std::uint8_t { Typical, Max };
+
 class SpiFlash {
  public:
   // The part owns its store; `clock` must outlive it.
@@ -45,9 +55,10 @@ class SpiFlash {
   // `state`: where the part's volatile state lives (it must outlive the part), already
   // holding power-up values or what an earlier run left; a busy period left unfinished goes
   // on for what remained of it. None: in memory, from power-up.
-  SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, const VirtualClock& clock,
+  // A `power-cut-at` fault sets the clock's alarm.
+  SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, VirtualClock& clock,
            const FaultSet& faults = {}, std::optional<std::uint8_t> statusBits = std::nullopt,
-           StateStore* state = nullptr);
+           StateStore* state = nullptr, FlashTiming timing = FlashTiming::Typical);
 
   // The part's state at power-up.
   static PartState PowerUpState(FlashPart part, std::optional<std::uint8_t> statusBits);
@@ -70,6 +81,7 @@ class SpiFlash {
   // The parts' table, defined with it.
   enum class Op : std::uint8_t;
   struct OpcodeEntry;
+  struct OperationTimes;
   struct PartTraits;
 
  private:
@@ -85,7 +97,13 @@ class SpiFlash {
   void CommitChipErase();
   std::uint32_t HeaderLength() const;
   bool Busy() const;
-  void StartBusy(std::uint64_t ns);
+  // Starts an operation of `ns` that changes `count` cells from `from`; keeps their old
+  // values, so that a power cut can leave the rest of them as they were.
+  void StartOperation(std::uint64_t ns, std::uint32_t from, std::uint32_t count, bool clearsLatch);
+  // The state as it is at `now`: an operation that has ended has had its effect.
+  PartState Settled(std::uint64_t now) const;
+  void Settle() { m_state = Settled(m_clock.Now()); }
+  [[noreturn]] void CutPower(std::uint64_t at);
   std::uint32_t ProtectionLevel() const;
   bool Protected(std::uint32_t address) const;
   void ProgramByte(std::uint32_t address, std::uint8_t data);
@@ -117,7 +135,17 @@ class SpiFlash {
     std::uint8_t bitsLeft = 0;
   };
 
+  // The cells the operation in progress changes, in address order from `start` to `end` of
+  // this run's clock; only a power cut within the run needs them.
+  struct Change {
+    std::uint32_t from = 0;
+    std::uint32_t count = 0;
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+  };
+
   const PartTraits& m_traits;
+  const OperationTimes& m_times;
   std::unique_ptr<FlashStore> m_store;
   const VirtualClock& m_clock;
   FaultSet m_faults;
@@ -130,6 +158,8 @@ class SpiFlash {
   Command m_command;
   Output m_output;
 
+  Change m_change;
+  std::vector<std::uint8_t> m_changedFrom;  // the old values of the cells in flight
   bool m_writeProtectHigh = false;
   std::uint64_t m_programmedBytes = 0;
   std::uint64_t m_movedBytes = 0;  // read out of the array or programmed, this run

@@ -22,12 +22,14 @@ constexpr FlashPart kDefaultPart = FlashPart::M25p10;
 constexpr std::uint32_t kApertureBase = 0xF0000000;
 constexpr std::uint32_t kApertureStride = 0x00100000;
 
-struct PartName {
+// A value of a card key by its name.
+template <class T>
+struct Named {
   std::string_view name;
-  FlashPart part;
+  T value;
 };
 
-constexpr std::array<PartName, 3> kPartNames{{
+constexpr std::array<Named<FlashPart>, 3> kPartNames{{
     {"at25f1024", FlashPart::At25f1024},
     {"m25p10", FlashPart::M25p10},
     {"sst25vf010", FlashPart::Sst25vf010},
@@ -128,6 +130,18 @@ bool BadValue(std::string& error, std::string_view key, std::string_view value) 
   return Fail(error, "bad value for " + std::string(key) + ": '" + std::string(value) + "'");
 }
 
+template <class T, std::size_t N>
+bool ParseNamedKey(const std::array<Named<T>, N>& names, std::string_view key, std::string_view value,
+                   T& field, std::string& error) {
+  for (const Named<T>& entry : names) {
+    if (entry.name == value) {
+      field = entry.value;
+      return true;
+    }
+  }
+  return BadValue(error, key, value);
+}
+
 bool ParseHex16Key(std::string_view key, std::string_view value, std::uint16_t& field,
                    std::string& error) {
   std::uint32_t number = 0;
@@ -138,7 +152,12 @@ bool ParseHex16Key(std::string_view key, std::string_view value, std::uint16_t& 
   return true;
 }
 
-constexpr std::array<CardKey, 9> kCardKeys{{
+constexpr std::array<Named<FlashTiming>, 2> kTimingNames{{
+    {"typical", FlashTiming::Typical},
+    {"max", FlashTiming::Max},
+}};
+
+constexpr std::array<CardKey, 11> kCardKeys{{
     {"model",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
        return ParseModel(value, card.options.deviceId) || BadValue(error, "model", value);
@@ -163,13 +182,7 @@ constexpr std::array<CardKey, 9> kCardKeys{{
      }},
     {"flash",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
-       for (const PartName& entry : kPartNames) {
-         if (entry.name == value) {
-           card.options.part = entry.part;
-           return true;
-         }
-       }
-       return BadValue(error, "flash", value);
+       return ParseNamedKey(kPartNames, "flash", value, card.options.part, error);
      }},
     {"image",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
@@ -189,6 +202,21 @@ constexpr std::array<CardKey, 9> kCardKeys{{
     {"fault",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
        return ParseFault(value, card.options.faults, error);
+     }},
+    {"timing",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       return ParseNamedKey(kTimingNames, "timing", value, card.options.timing, error);
+     }},
+    // The part's block protection and lock bits at power-up, instead of a card in the
+    // field's: status=0 starts it unlocked.
+    {"status",
+     [](std::string_view value, FrontEndCard& card, std::string& error) {
+       std::uint32_t bits = 0;
+       if (!ParseHex(value, 0xFF, bits)) {
+         return BadValue(error, "status", value);
+       }
+       card.options.flashStatus = static_cast<std::uint8_t>(bits);
+       return true;
      }},
 }};
 
@@ -303,7 +331,23 @@ struct Option {
   OptionParser parse;
 };
 
-constexpr std::array<Option, 8> kOptions{{
+// Three nanosecond costs: a port access, a device read, a device write.
+bool ParseBusCosts(std::string_view value, FrontEndOptions& options, std::string& error) {
+  const std::vector<std::string_view> items = SplitCommas(value);
+  std::array<std::uint32_t, 3> ns{};
+  if (items.size() != ns.size()) {
+    return BadValue(error, "--bus-costs", value);
+  }
+  for (std::size_t i = 0; i < ns.size(); ++i) {
+    if (!ParseDecimal(items[i], ns[i])) {
+      return BadValue(error, "--bus-costs", value);
+    }
+  }
+  options.costs = AccessCosts{ns[0], ns[1], ns[2]};
+  return true;
+}
+
+constexpr std::array<Option, 9> kOptions{{
     {"--card", true,
      [](std::string_view value, FrontEndOptions& options, std::string& error) {
        FrontEndCard card;
@@ -336,6 +380,7 @@ constexpr std::array<Option, 8> kOptions{{
     {"--vcd", true, ParseTraceOption},
     {"--help", false, SetFlag<&FrontEndOptions::help>},
     {"--version", false, SetFlag<&FrontEndOptions::version>},
+    {"--bus-costs", true, ParseBusCosts},
 }};
 
 const Option* FindOption(std::string_view name) {
@@ -405,7 +450,7 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
 }
 
 std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
-  auto machine = std::make_unique<Machine>();
+  auto machine = std::make_unique<Machine>(options.costs);
   machine->SetUserId(options.uid);
   machine->SetLocalTime(options.date ? *options.date : Today());
   std::uint32_t index = 0;

@@ -35,6 +35,7 @@ struct FrontEndOptions {
   std::vector<FrontEndCard> cards;
   std::uint32_t uid = 0;
   std::optional<std::tm> date;  // none: today
+  AccessCosts costs;            // --bus-costs PORT,READ,WRITE in ns
   bool stats = false;
   std::vector<FrontEndTrace> traces;
   // --help and --version: print and exit.

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <set>
 #include <utility>
 
+#include "EmuTimer.h"
 #include "TvrLib.h"
 
 namespace emu {
@@ -19,6 +21,8 @@ constexpr std::uint32_t kBarFlagBits = 0xF;
 constexpr std::uint16_t kConfigAddressPort = 0xCF8;
 constexpr std::uint16_t kConfigDataPort = 0xCFC;
 constexpr std::uint32_t kConfigEnable = 0x80000000u;
+// Bits 30-24 and 1-0 of the address latch are reserved: the host bridge reads them as 0.
+constexpr std::uint32_t kConfigAddressBits = 0x80FFFFFCu;
 constexpr std::uint16_t kTimer2DataPort = 0x42;
 constexpr std::uint16_t kTimerControlPort = 0x43;
 constexpr std::uint16_t kSystemControlPortB = 0x61;
@@ -40,93 +44,6 @@ constexpr std::uint32_t WidthMask(std::uint32_t width) {
 constexpr std::uint64_t RoundUpToPage(std::uint64_t length) {
   return (length + kPageSize - 1) & ~(kPageSize - 1);
 }
-
-// Channel 2 of the 8254 counting at 1 193 182 Hz of virtual time. Modes 0 (output rises
-// when the count runs out) and 3 (square wave); other modes count like mode 0.
-class IntervalTimer2 {
- public:
-  static constexpr std::uint64_t kHz = 1193182;
-
-  void WriteControl(std::uint8_t word, std::uint64_t nowNs) {
-    constexpr std::uint8_t kChannel2 = 2;
-    const std::uint8_t channel = word >> 6;
-    const std::uint8_t access = (word >> 4) & 3;
-    if (channel != kChannel2 || access == 0) {
-      return;  // other channels, read-back and latch commands are not modelled
-    }
-    Sync(nowNs);
-    m_mode = (word >> 1) & 7;
-    m_access = access;
-    m_nextIsHigh = access == 2;
-    m_loaded = false;
-  }
-
-  void WriteData(std::uint8_t byte, std::uint64_t nowNs) {
-    Sync(nowNs);
-    if (m_nextIsHigh) {
-      m_pending = static_cast<std::uint16_t>((m_pending & 0x00FF) | (byte << 8));
-    } else {
-      m_pending = static_cast<std::uint16_t>((m_pending & 0xFF00) | byte);
-    }
-    const bool complete = m_access != 3 || m_nextIsHigh;
-    if (m_access == 3) {
-      m_nextIsHigh = !m_nextIsHigh;
-    } else if (m_access == 1) {
-      m_pending &= 0x00FF;
-    } else {
-      m_pending &= 0xFF00;
-    }
-    if (complete) {
-      m_count = m_pending;
-      m_loaded = true;
-      m_elapsed = 0;
-    } else if (m_mode == 0) {
-      m_loaded = false;  // the first byte of a new count stops the count in mode 0
-    }
-  }
-
-  void SetGate(bool on, std::uint64_t nowNs) {
-    Sync(nowNs);
-    m_gate = on;
-  }
-
-  bool Output(std::uint64_t nowNs) {
-    Sync(nowNs);
-    const std::uint64_t period = m_count == 0 ? 0x10000 : m_count;
-    if (m_mode == 3) {
-      if (!m_loaded || !m_gate) {
-        return true;
-      }
-      return m_elapsed % period < (period + 1) / 2;
-    }
-    // One clock loads the count, then the output rises when it reaches zero.
-    return m_loaded && m_elapsed >= period + 1;
-  }
-
- private:
-  static std::uint64_t Ticks(std::uint64_t ns) {
-    constexpr std::uint64_t kNsPerSecond = 1000000000;
-    return ns / kNsPerSecond * kHz + ns % kNsPerSecond * kHz / kNsPerSecond;
-  }
-
-  void Sync(std::uint64_t nowNs) {
-    const std::uint64_t ticks = Ticks(nowNs);
-    if (m_loaded && m_gate) {
-      m_elapsed += ticks - m_lastTicks;
-    }
-    m_lastTicks = ticks;
-  }
-
-  std::uint8_t m_mode = 3;
-  std::uint8_t m_access = 3;
-  bool m_nextIsHigh = false;
-  bool m_loaded = false;
-  bool m_gate = false;
-  std::uint16_t m_pending = 0;
-  std::uint16_t m_count = 0;
-  std::uint64_t m_elapsed = 0;
-  std::uint64_t m_lastTicks = 0;
-};
 
 struct Mapping {
   std::uintptr_t start;
@@ -446,11 +363,30 @@ void Machine::AppendTrace(Access kind, std::uint32_t address, std::uint32_t widt
   m_trace.push_back({kind, address, width, value, m_clock.Now()});
 }
 
-UINT32 Machine::PortRead(UINT16 port, UINT32 width) {
+namespace {
+
+// "port read of 1 byte at 0x61", "device write of 4 bytes at 0x40002304".
+std::string AccessText(const char* access, std::uint64_t where, std::uint32_t width) {
+  char text[96];
+  std::snprintf(text, sizeof(text), "%s of %u byte%s at 0x%llX", access, width, width == 1 ? "" : "s",
+                static_cast<unsigned long long>(where));
+  return text;
+}
+
+[[noreturn]] void ThrowOutsideMappings(const char* access, std::uintptr_t address, std::uint32_t width) {
+  throw FatalAccess(AccessText(access, address, width) + " outside every mapping");
+}
+
+}  // namespace
+
+void Machine::RequirePortPrivilege(const char* access, std::uint16_t port, std::uint32_t width) const {
   if (!m_impl->privilegeHeld) {
-    ++m_counters.portFaults;
-    return WidthMask(width);
+    throw FatalAccess(AccessText(access, port, width) + " without I/O privilege");
   }
+}
+
+UINT32 Machine::PortRead(UINT16 port, UINT32 width) {
+  RequirePortPrivilege("port read", port, width);
   const std::uint32_t value = PortValue(port, width) & WidthMask(width);
   ++m_counters.portReads;
   m_impl->portReadsAt.Add(m_counters.portReadsAt, port);
@@ -459,10 +395,7 @@ UINT32 Machine::PortRead(UINT16 port, UINT32 width) {
 }
 
 void Machine::PortWrite(UINT16 port, UINT32 width, UINT32 value) {
-  if (!m_impl->privilegeHeld) {
-    ++m_counters.portFaults;
-    return;
-  }
+  RequirePortPrivilege("port write", port, width);
   value &= WidthMask(width);
   StorePortValue(port, width, value);
   ++m_counters.portWrites;
@@ -479,6 +412,9 @@ std::uint32_t Machine::PortValue(std::uint16_t port, std::uint32_t width) {
     const auto [function, offset] = m.ConfigTarget(port, width);
     return function != nullptr ? function->ConfigRead(offset, width) : kAllOnes;
   }
+  if (port == kTimer2DataPort && width == 1) {
+    return m.timer.ReadData(m_clock.Now());
+  }
   if (port == kSystemControlPortB && width == 1) {
     const bool output = m.timer.Output(m_clock.Now());
     return (m.portB & kPortBWritableBits) | (output ? kPortBOutput2 : 0);
@@ -489,7 +425,7 @@ std::uint32_t Machine::PortValue(std::uint16_t port, std::uint32_t width) {
 void Machine::StorePortValue(std::uint16_t port, std::uint32_t width, std::uint32_t value) {
   Impl& m = *m_impl;
   if (port == kConfigAddressPort && width == 4) {
-    m.configAddress = value;
+    m.configAddress = value & kConfigAddressBits;
   } else if (port >= kConfigDataPort && port <= kConfigDataPort + 3) {
     const auto [function, offset] = m.ConfigTarget(port, width);
     if (function != nullptr) {
@@ -548,10 +484,7 @@ void Machine::Unmap(void* address, std::size_t length) {
 
 UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
   const Landing landing = m_impl->LandingOf(address, width);
-  if (!landing.mapped) {
-    ++m_counters.deviceFaults;
-    return WidthMask(width);
-  }
+  if (!landing.mapped) ThrowOutsideMappings("device read", address, width);
   const std::uint32_t physical = landing.physical;
   const DeviceTarget& target = landing.target;
   const std::uint32_t value =
@@ -566,10 +499,7 @@ UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
 
 void Machine::DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) {
   const Landing landing = m_impl->LandingOf(address, width);
-  if (!landing.mapped) {
-    ++m_counters.deviceFaults;
-    return;
-  }
+  if (!landing.mapped) ThrowOutsideMappings("device write", address, width);
   const std::uint32_t physical = landing.physical;
   value &= WidthMask(width);
   const DeviceTarget& target = landing.target;

@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "TvrPlatform.h"
@@ -16,20 +19,47 @@
 namespace emu {
 
 // Virtual time in nanoseconds. Every access advances it by a fixed cost; flash busy times
-// and the interval timer run on it.
+// and the interval timer run on it. One alarm may be set: it goes off once, from the
+// first advance that reaches its time, and is told that time.
 class VirtualClock {
  public:
+  using Alarm = std::function<void(std::uint64_t at)>;
+
   std::uint64_t Now() const { return m_now; }
-  void Advance(std::uint64_t ns) { m_now += ns; }
+  void Advance(std::uint64_t ns) {
+    m_now += ns;
+    if (m_now >= m_alarmAt) Ring();
+  }
+  void SetAlarm(std::uint64_t at, Alarm alarm) {
+    m_alarmAt = at;
+    m_alarm = std::move(alarm);
+  }
 
  private:
+  void Ring() {
+    const Alarm alarm = std::move(m_alarm);
+    const std::uint64_t at = m_alarmAt;
+    m_alarmAt = UINT64_MAX;
+    if (alarm) alarm(at);
+  }
+
   std::uint64_t m_now = 0;
+  std::uint64_t m_alarmAt = UINT64_MAX;
+  Alarm m_alarm;
 };
 
 struct AccessCosts {
   std::uint64_t portNs = 1000;
   std::uint64_t deviceReadNs = 500;
   std::uint64_t deviceWriteNs = 100;
+};
+
+// An access that ends a real process on the spot: a port instruction without I/O privilege
+// (a general protection fault) or a device access outside every mapping (a segmentation
+// fault). The emulated run stops with it; the message names the access.
+class FatalAccess : public std::runtime_error {
+ public:
+  explicit FatalAccess(const std::string& what) : std::runtime_error(what) {}
 };
 
 enum class Access : std::uint8_t { PortRead, PortWrite, DeviceRead, DeviceWrite };
@@ -54,11 +84,7 @@ struct Counters {
   // Port accesses per port number.
   std::map<std::uint32_t, std::uint64_t> portReadsAt;
   std::map<std::uint32_t, std::uint64_t> portWritesAt;
-  // Accesses a real machine would punish: a port instruction before the privilege was
-  // granted, a device access outside every mapping, an unmap that matches no mapping.
-  // None of them reaches a device or the trace, and none costs time.
-  std::uint64_t portFaults = 0;
-  std::uint64_t deviceFaults = 0;
+  // Unmaps that match no mapping: the system refuses them, the process lives on.
   std::uint64_t badUnmaps = 0;
 };
 
@@ -166,6 +192,7 @@ class Machine : public TvrPlatform {
   struct Impl;
   // What a port answers, and where a written value goes, before costs and counters.
   std::uint32_t PortValue(std::uint16_t port, std::uint32_t width);
+  void RequirePortPrivilege(const char* access, std::uint16_t port, std::uint32_t width) const;
   void StorePortValue(std::uint16_t port, std::uint32_t width, std::uint32_t value);
   // Traces an access made now, then charges its cost to the clock.
   void Record(Access kind, std::uint32_t address, std::uint32_t width, std::uint32_t value,

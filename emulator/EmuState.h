@@ -37,7 +37,14 @@ struct PartState {
   std::uint8_t writeStatusEnable;  // 0x50 came: good for the next command only
   std::uint8_t autoIncrement;
   std::uint8_t autoAddressEnded;
-  std::uint8_t reserved[7];
+  // The operation in progress: when its busy period ends, the latch clears (unless
+  // `endClearsLatch` is 0) and a status write's bits (`pendingStatus`, when
+  // `statusPending`) take effect. Zero in a file of an earlier run: nothing pending.
+  std::uint8_t inFlight;
+  std::uint8_t endClearsLatch;
+  std::uint8_t statusPending;
+  std::uint8_t pendingStatus;
+  std::uint8_t reserved[3];
 };
 
 struct CardState {

@@ -25,12 +25,16 @@
 #include "EmuCard.h"
 #include "EmuFrontEnd.h"
 #include "EmuSampleBios.h"
+#include "ToolSupport.h"
 #include "UxLinCore.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using tools::Bytes;
+using tools::FlashState;
+using tools::ReadFile;
+using tools::WriteFile;
 
 constexpr const char* kDate = "2026-12-09";
 constexpr std::uint32_t kApertureBase = 0xF0000000;
@@ -65,16 +69,6 @@ struct Outcome {
   std::uint8_t flashStatus = 0;
   bool writeProtectPinHigh = false;
 };
-
-Bytes ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const Bytes& bytes) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
-}
 
 std::string CardOption(const std::string& part, const std::string& fault) {
   return "100,flash=" + part + ",image=card.bin" + (fault.empty() ? "" : ",fault=" + fault);
@@ -149,27 +143,6 @@ std::string Messages(const std::string& out) {
   }
   if (out.find("................") != std::string::npos) text = "progress dots, then " + (text.empty() ? "nothing" : text);
   return text.empty() ? "(none)" : text;
-}
-
-std::string Hex(std::size_t value) {
-  char text[24];
-  std::snprintf(text, sizeof(text), "0x%05zX", value);
-  return text;
-}
-
-// The flash against what it held before and what a run without fault leaves.
-std::string FlashState(const Bytes& flash, const Bytes& before, const Bytes& updated) {
-  if (flash == before) return "untouched";
-  if (flash == updated) return "updated";
-  std::size_t erasedFrom = flash.size();
-  while (erasedFrom > 0 && flash[erasedFrom - 1] == 0xFF) --erasedFrom;
-  if (erasedFrom == 0) return "erased";
-  if (std::equal(flash.begin(), flash.begin() + static_cast<std::ptrdiff_t>(erasedFrom), updated.begin())) {
-    return "the update up to " + Hex(erasedFrom - 1) + ", erased after it";
-  }
-  std::size_t differ = 0;
-  for (std::size_t i = 0; i < flash.size(); ++i) differ += flash[i] != updated[i];
-  return std::to_string(differ) + (differ == 1 ? " byte differs" : " bytes differ") + " from the update";
 }
 
 std::string Protection(const Outcome& outcome) {

@@ -27,7 +27,8 @@ calibration block and subsystem word); `/i` and `/k` program a sample BIOS 2.2 -
   a fault leaves it), `erased`, or how much of the new image reached the flash.
 - **protection afterwards**: the part's block-protection level (3 = everything
   protected), its lock bit, and whether the card still drives the write-protect pin
-  high. The AT25F1024 and M25P10 start at level 0, the SST25VF010 at level 3.
+  high. The cards start as cards in the field: the AT25F1024 and M25P10 locked at level 3
+  (0x8C), the SST25VF010 at level 3 unlocked (0x0C).
 - `corrupt-pass=N` spoils the first N programming passes; the utility makes three.
   `power-cut=N` ends the process when byte N+1 is about to be programmed.
 

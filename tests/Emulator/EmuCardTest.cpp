@@ -47,7 +47,7 @@ TEST(CardConfig, ApertureBarSizesLikeARealOne) {
 }
 
 TEST(CardConfig, RefusesAnApertureItCannotDecode) {
-  const VirtualClock clock;
+  VirtualClock clock;
   for (const auto& [base, size] : {std::pair<std::uint32_t, std::uint32_t>{0xF4000000, 0x1000},
                                    {0xF4000000, 0x3000},
                                    {0xF4001000, 0x2000}}) {
@@ -164,6 +164,28 @@ TEST(CardBypass, DataOutFollowsTheFallingEdge) {
     rig.SetLine(kLineClock, false);
   }
   EXPECT_TRUE(rig.Line(kLineDataOut)) << "bit 4 of 0x1F";
+}
+
+TEST(CardLines, AWriteMovingTheClockWithAnotherLineIsCountedAndTheEdgeSeesTheOldLevels) {
+  SpiRig rig(NewPart(FlashPart::At25f1024));
+  ASSERT_TRUE(rig.Take());
+  // Select and raise the clock in one write: the edge comes while the part is deselected.
+  rig.Write(kLineRegister, (rig.Read(kLineRegister) & ~kLineChipSelectN) | kLineClock);
+  rig.SetLine(kLineClock, false);
+  // 0x06 with each bit's data moved in the same write as its rising edge: the part takes
+  // the level before, 0x03, a read that changes nothing.
+  for (int bit = 7; bit >= 0; --bit) {
+    const std::uint32_t low = rig.Read(kLineRegister) & ~kLineClock & ~kLineDataIn;
+    rig.Write(kLineRegister, low | kLineClock | ((0x06 >> bit & 1) != 0 ? kLineDataIn : 0));
+    rig.SetLine(kLineClock, false);
+  }
+  rig.SetLine(kLineChipSelectN, true);
+  rig.Release();
+  EXPECT_EQ(rig.card().LineViolations(), 3u) << "the select and the two data changes";
+  EXPECT_EQ(rig.card().Flash().Status(), 0x00) << "no write enable";
+  rig.WriteEnable();
+  EXPECT_EQ(rig.card().Flash().Status(), kStatusWriteEnable);
+  EXPECT_EQ(rig.card().LineViolations(), 3u) << "one line per write is no violation";
 }
 
 }  // namespace

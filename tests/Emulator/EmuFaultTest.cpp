@@ -14,8 +14,7 @@ namespace {
 constexpr std::uint64_t kSecond = 1000000000;
 
 CardOptions WithFault(const char* name, FlashPart part = FlashPart::At25f1024) {
-  CardOptions options;
-  options.part = part;
+  CardOptions options = NewPart(part);
   std::string error;
   if (!ParseFault(name, options.faults, error)) ADD_FAILURE() << error;
   return options;
@@ -45,7 +44,8 @@ TEST(FaultNames, EachNameSwitchesOnItsOwnFault) {
   FaultSet all;
   std::string error;
   for (const char* name : {"lines-busy", "no-flash", "stuck-busy", "erase-hang", "wp-stuck",
-                           "corrupt-pass=3", "power-cut=131072", "signal=TERM:262144"}) {
+                           "corrupt-pass=3", "power-cut=131072", "signal=TERM:262144",
+                           "power-cut-at=1500ms"}) {
     EXPECT_TRUE(ParseFault(name, all, error)) << name << ": " << error;
   }
   EXPECT_TRUE(all.linesBusy && all.noFlash && all.stuckBusy && all.eraseHang && all.wpStuck);
@@ -54,6 +54,13 @@ TEST(FaultNames, EachNameSwitchesOnItsOwnFault) {
   EXPECT_EQ(all.powerCutAfter, 131072u);
   EXPECT_EQ(all.signal, SIGTERM);
   EXPECT_EQ(all.signalAfterBytes, 262144u);
+  EXPECT_TRUE(all.powerCutAt);
+  EXPECT_EQ(all.powerCutAtNs, 1500000000u);
+  for (const auto& [time, ns] : {std::pair<const char*, std::uint64_t>{"7ns", 7}, {"7us", 7000}, {"7s", 7000000000}}) {
+    FaultSet timed;
+    ASSERT_TRUE(ParseFault(std::string("power-cut-at=") + time, timed, error)) << time;
+    EXPECT_EQ(timed.powerCutAtNs, ns) << time;
+  }
 
   FaultSet one;
   ASSERT_TRUE(ParseFault("erase-hang", one, error));
@@ -79,6 +86,10 @@ TEST(FaultNames, BadNamesAndNumbersAreRefusedWithAReason) {
       {"signal=INT", "fault needs =NAME:N with a signal and a count: signal=INT"},
       {"signal=SIGINT:1", "fault needs =NAME:N with a signal and a count: signal=SIGINT:1"},
       {"signal", "fault needs =NAME:N with a signal and a count: signal"},
+      {"power-cut-at=15", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=15"},
+      {"power-cut-at=ms", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=ms"},
+      {"power-cut-at=2m", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=2m"},
+      {"power-cut-at=99999999999s", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=99999999999s"},
   };
   for (const auto& [name, reason] : cases) {
     FaultSet faults;
@@ -87,7 +98,7 @@ TEST(FaultNames, BadNamesAndNumbersAreRefusedWithAReason) {
     EXPECT_FALSE(ParseFault(name, faults, error)) << name;
     EXPECT_EQ(error, reason);
     EXPECT_EQ(faults.corruptPasses, 7u) << name;
-    EXPECT_FALSE(faults.powerCut || faults.noFlash) << name;
+    EXPECT_FALSE(faults.powerCut || faults.powerCutAt || faults.noFlash) << name;
   }
 }
 
@@ -134,7 +145,7 @@ TEST(FlashFaults, EraseHangStaysBusyAndErasesNothing) {
   EXPECT_TRUE(rig.WaitReady()) << "a status write still ends";
   rig.Erase(0x62);
   rig.clock().Advance(1000 * kSecond);
-  EXPECT_EQ(rig.Status(), kStatusBusy);
+  EXPECT_EQ(rig.Status(), kStatusBusy | kStatusWriteEnable) << "the latch holds while it hangs";
   EXPECT_EQ(rig.card().Flash().Store().Copy(), content);
 }
 
@@ -185,7 +196,7 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
   const std::string path = FreshPath("killed.bin");
   const std::string state = FreshPath("killed.st");
   const auto programThenDie = [&path, &state] {
-    SpiRig rig(CardOptions{}, FlashStore::MapFile(path), {}, KeptState(state));
+    SpiRig rig(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {}, KeptState(state));
     rig.Program(0x100, {0xC0, 0xDE});
     rig.WaitReady();
     rig.SetWritable(true);
@@ -197,7 +208,7 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
     std::raise(SIGKILL);
   };
   EXPECT_EXIT(programThenDie(), testing::KilledBySignal(SIGKILL), "");
-  SpiRig next(CardOptions{}, FlashStore::MapFile(path), {}, KeptState(state));
+  SpiRig next(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {}, KeptState(state));
   EXPECT_TRUE(next.Line(kLineBypass)) << "the lines are still held";
   EXPECT_EQ(next.Read(kProtectRegister) & kProtectWritable, kProtectWritable);
   EXPECT_NE(next.card().Flash().Status() & kStatusBusy, 0);
@@ -259,6 +270,30 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
   EXPECT_EQ(std::memcmp(&kept, &expected, sizeof(CardState)), 0);
   std::remove(path.c_str());
   std::remove(state.c_str());
+}
+
+TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpToThatTime) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = FreshPath("power-cut-at.bin");
+  constexpr std::uint64_t kMs = 1000000;
+  const auto erase = [&path] {
+    // Accesses cost nothing: only the test moves the clock.
+    SpiRig rig(WithFault("power-cut-at=45ms", FlashPart::Sst25vf010),
+               FlashStore::MapFile(path, Bytes(kFlashCapacity, 0x00)), AccessCosts{0, 0, 0});
+    rig.WriteEnable();
+    rig.Command({kWriteStatus, 0x00});
+    rig.clock().Advance(10 * kMs);
+    rig.Erase(0x60);  // 70 ms from 10 ms: half done at 45 ms
+    rig.clock().Advance(60 * kMs);
+    std::exit(0);
+  };
+  EXPECT_EXIT(erase(), testing::ExitedWithCode(kPowerCutExitCode), "");
+  const Bytes file = ReadFile(path);
+  ASSERT_EQ(file.size(), kFlashCapacity);
+  const auto half = file.begin() + kFlashCapacity / 2;
+  EXPECT_EQ(Bytes(file.begin(), half), Bytes(kFlashCapacity / 2, 0xFF));
+  EXPECT_EQ(Bytes(half, file.end()), Bytes(kFlashCapacity / 2, 0x00));
+  std::remove(path.c_str());
 }
 
 }  // namespace

@@ -19,6 +19,13 @@ SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, Ac
   m_aperture = reinterpret_cast<std::uintptr_t>(mapping);
 }
 
+CardOptions NewPart(FlashPart part) {
+  CardOptions options;
+  options.part = part;
+  if (part != FlashPart::Sst25vf010) options.flashStatus = 0x00;  // the SST part's own value is its maker's
+  return options;
+}
+
 std::uint32_t SpiRig::Read(std::uint32_t offset) { return m_machine.DeviceRead(m_aperture + offset, 4); }
 
 void SpiRig::Write(std::uint32_t offset, std::uint32_t value) {

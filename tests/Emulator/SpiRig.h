@@ -70,6 +70,10 @@ class SpiRig {
   std::uintptr_t m_aperture;
 };
 
+// A part as its maker ships it, unlocked: the card-level tests start from one; a card in
+// the field (the default) starts locked.
+CardOptions NewPart(FlashPart part);
+
 // A path in the working directory for `name`, with no file there yet. Not named after the
 // process: a death test's child runs the test again and must reach the same file; separate
 // build trees do not share it.

@@ -62,6 +62,7 @@ TEST_P(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
   ASSERT_EQ(transfer.Write(), SE_OK);
 
   EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
+  EXPECT_EQ(transfer.rig.card().LineViolations(), 0u) << "one line moved per register write";
   const auto& events = transfer.rig.card().Events();
   EXPECT_EQ(Summary(events), expected.summary);
   std::vector<std::uint32_t> pages;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -74,8 +75,9 @@ TEST_F(EmulatorOptions, NoCardGivesTheBuiltInCard) {
 
 TEST_F(EmulatorOptions, CardKeys) {
   ASSERT_TRUE(Parse({"--card", "1a8,model=z-series,vendor=0x1234,subsys=90011F2E,flash=sst25vf010,"
-                               "image=c.bin,cfg40=0x0C000000,fault=stuck-busy,fault=corrupt-pass=2",
-                     "--card", "200,model=lumivane-b,devid=0A12", "/scan"}));
+                               "image=c.bin,cfg40=0x0C000000,fault=stuck-busy,fault=corrupt-pass=2,"
+                               "timing=max,status=0",
+                     "--card", "200,model=lumivane-b,devid=0A12", "--bus-costs", "900,300,20", "/scan"}));
   ASSERT_EQ(m_options.cards.size(), 2u);
   const emu::CardOptions& first = m_options.cards[0].options;
   EXPECT_EQ(m_options.cards[0].location, 0x1A8u);
@@ -88,8 +90,15 @@ TEST_F(EmulatorOptions, CardKeys) {
   EXPECT_EQ(first.biosWord, 0x0C000000u);
   EXPECT_TRUE(first.faults.stuckBusy);
   EXPECT_EQ(first.faults.corruptPasses, 2u);
+  EXPECT_EQ(first.timing, emu::FlashTiming::Max);
+  EXPECT_EQ(first.flashStatus, std::optional<std::uint8_t>(0));
   EXPECT_EQ(m_options.cards[1].options.deviceId, 0x0A12);
   EXPECT_EQ(m_options.cards[1].options.part, emu::FlashPart::M25p10);
+  EXPECT_EQ(m_options.cards[1].options.timing, emu::FlashTiming::Typical);
+  EXPECT_FALSE(m_options.cards[1].options.flashStatus) << "a card in the field";
+  EXPECT_EQ(m_options.costs.portNs, 900u);
+  EXPECT_EQ(m_options.costs.deviceReadNs, 300u);
+  EXPECT_EQ(m_options.costs.deviceWriteNs, 20u);
 }
 
 TEST_F(EmulatorOptions, UserDateStatsAndTheEndOfTheOptions) {
@@ -136,6 +145,10 @@ TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {
       {"--card", "100,fault=melt"},
       {"--card", "100,fault=power-cut"},
       {"--card", "100,colour=red"},
+      {"--card", "100,timing=slow"},
+      {"--card", "100,status=100"},
+      {"--bus-costs", "1,2"},
+      {"--bus-costs", "1,2,x"},
       {"--card", "100", "--card", "0x100"},
       {"--uid", "-1"},
       {"--date", "2023-02-29"},

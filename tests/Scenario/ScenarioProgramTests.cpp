@@ -75,16 +75,27 @@ struct PartCase {
   const char* flash;
   const char* name;
   std::size_t dots;
+  // The parts' worst-case busy times on a device bus twice as fast as the default: every wait of
+  // the driver must still hold.
+  bool worstCase = false;
 };
 
-void PrintTo(const PartCase& part, std::ostream* out) { *out << part.flash; }
+void PrintTo(const PartCase& part, std::ostream* out) {
+  *out << part.flash << (part.worstCase ? " worst case" : "");
+}
 
 class ProgrammingOnEachPart : public Programming,
                               public ::testing::WithParamInterface<PartCase> {};
 
 TEST_P(ProgrammingOnEachPart, KeepsTheCardsPinsCalibrationAndSubsystem) {
   const PartCase& part = GetParam();
-  const RunResult run = OnCard(std::string(",flash=") + part.flash, {"/i", "new.bin"});
+  std::vector<std::string> args{"/i", "new.bin"};
+  std::string keys = std::string(",flash=") + part.flash;
+  if (part.worstCase) {
+    keys += ",timing=max";
+    args.insert(args.begin(), {"--bus-costs", "1000,250,50"});
+  }
+  const RunResult run = OnCard(keys, args);
   CardReport report;
   report.part = part.name;
   EXPECT_EQ(run.out, kBanner + report.Text() + m_newReport + kWarning + Dots(part.dots) + kUpdated);
@@ -99,7 +110,10 @@ TEST_P(ProgrammingOnEachPart, KeepsTheCardsPinsCalibrationAndSubsystem) {
 INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
                          ::testing::Values(PartCase{"m25p10", "ST M25P10", 48},
                                            PartCase{"at25f1024", "ATMEL AT25F1024", 46},
-                                           PartCase{"sst25vf010", "SST SST25VF010", 46}));
+                                           PartCase{"sst25vf010", "SST SST25VF010", 46},
+                                           PartCase{"m25p10", "ST M25P10", 48, true},
+                                           PartCase{"at25f1024", "ATMEL AT25F1024", 46, true},
+                                           PartCase{"sst25vf010", "SST SST25VF010", 46, true}));
 
 TEST_F(Programming, WithTheFilesOwnPins) {
   const RunResult run = OnCard("", {"/k", "new.bin"});
@@ -329,7 +343,8 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"no-flash", kNoFlashPart, false, 0, 0, FaultCase::Flash::Old},
         FaultCase{"stuck-busy", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
         FaultCase{"erase-hang", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
-        FaultCase{"wp-stuck", "", true, 1, 1, FaultCase::Flash::New},
+        // The card in the field is locked; with its pin stuck low it cannot be unlocked.
+        FaultCase{"wp-stuck", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
         FaultCase{"corrupt-pass=2", "", true, 3, 1, FaultCase::Flash::New},
         FaultCase{"corrupt-pass=3", kNotUpdated, true, 3, 0, FaultCase::Flash::NewButOneByte}));
 
