@@ -196,7 +196,8 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
   const std::string path = FreshPath("killed.bin");
   const std::string state = FreshPath("killed.st");
   const auto programThenDie = [&path, &state] {
-    SpiRig rig(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {}, KeptState(state));
+    SpiRig rig(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {},
+               KeptState(state, NewPart(FlashPart::At25f1024)));
     rig.Program(0x100, {0xC0, 0xDE});
     rig.WaitReady();
     rig.SetWritable(true);
@@ -208,7 +209,8 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
     std::raise(SIGKILL);
   };
   EXPECT_EXIT(programThenDie(), testing::KilledBySignal(SIGKILL), "");
-  SpiRig next(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {}, KeptState(state));
+  SpiRig next(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {},
+              KeptState(state, NewPart(FlashPart::At25f1024)));
   EXPECT_TRUE(next.Line(kLineBypass)) << "the lines are still held";
   EXPECT_EQ(next.Read(kProtectRegister) & kProtectWritable, kProtectWritable);
   EXPECT_NE(next.card().Flash().Status() & kStatusBusy, 0);
