@@ -490,8 +490,10 @@ std::string FrontEndUsage() {
          "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
          "        model=lumivane-a|lumivane-b|z-series, devid=HEX, vendor=HEX, subsys=HEX,\n"
          "        flash=at25f1024|m25p10|sst25vf010, image=FILE, state=FILE, cfg40=HEX,\n"
+         "        timing=typical|max, status=HEX (power-up protection bits; 0: unlocked),\n"
          "        fault=NAME (lines-busy, no-flash, stuck-busy, erase-hang, wp-stuck,\n"
-         "        corrupt-pass=N, power-cut=N, signal=NAME:N)\n"
+         "        corrupt-pass=N, power-cut=N, power-cut-at=TIME, signal=NAME:N)\n"
+         "  --bus-costs PORT,READ,WRITE  ns of a port access, a device read and write\n"
          "  --uid N                    the user ID the utility sees (default 0)\n"
          "  --date YYYY-MM-DD          the date stamped into the PInS (default today)\n"
          "  --stats                    virtual time and access counts at exit\n"
@@ -504,7 +506,8 @@ std::string FrontEndUsage() {
          "  --version                  the emulator's version\n"
          "\n"
          "Exit status: 1 when the utility succeeded, 0 when not, 2 for a bad option,\n"
-         "113 when a power-cut fault struck, 128 + N after signal N.\n";
+         "3 for an access that kills a real process, 113 when a power-cut fault struck,\n"
+         "128 + N after signal N.\n";
 }
 
 int Refuse(const char* program, const std::string& reason) {
