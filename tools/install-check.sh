@@ -10,7 +10,10 @@ trap 'rm -rf "$prefix"' EXIT
 
 expected=(bin/tvrbios-emu sbin/tvrbios share/doc/tvrbios/README.md
           share/man/man1/tvrbios-emu.1 share/man/man8/tvrbios.8)
-[[ -f "$build/bin/tvrbios-trap" ]] && expected+=(bin/tvrbios-trap)
+if [[ -f "$build/bin/tvrbios-trap" ]]; then
+  libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+  expected+=(bin/tvrbios-trap "$libdir/tvrbios/libtvrbios-trap.so")
+fi
 sorted() { printf '%s\n' "$@" | sort; }
 
 cmake --install "$build" --prefix "$prefix" > /dev/null
@@ -29,6 +32,12 @@ for page in share/man/man1/tvrbios-emu.1 share/man/man8/tvrbios.8; do
 done
 "$prefix/bin/tvrbios-emu" --version
 "$prefix/bin/tvrbios-emu" --help > /dev/null
+# The installed harness finds its library: the user ID the utility sees is the machine's.
+if [[ -f "$prefix/bin/tvrbios-trap" ]] &&
+   ! "$prefix/bin/tvrbios-trap" --uid 1000 -- "$prefix/sbin/tvrbios" /ds | grep -q "root access"; then
+  echo "install check: the installed tvrbios-trap does not run the installed tvrbios" >&2
+  exit 1
+fi
 
 (cd "$build" && cpack -G DEB > /dev/null)
 package=$(ls "$build"/tvrbios_*.deb)

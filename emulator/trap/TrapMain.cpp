@@ -22,7 +22,8 @@ namespace {
 
 int Refuse(const std::string& reason) { return emu::Refuse(trap::kProgram, reason); }
 
-// The preloaded library lies beside this executable.
+// The preloaded library lies beside this executable in a build, and in the library folder
+// of the installed tree.
 std::string LibraryPath() {
   std::array<char, PATH_MAX> self{};
   const ssize_t length = readlink("/proc/self/exe", self.data(), self.size() - 1);
@@ -30,7 +31,12 @@ std::string LibraryPath() {
     return trap::kLibraryFile;
   }
   const std::string path(self.data(), static_cast<std::size_t>(length));
-  return path.substr(0, path.rfind('/') + 1) + trap::kLibraryFile;
+  const std::string folder = path.substr(0, path.rfind('/') + 1);
+  const std::string beside = folder + trap::kLibraryFile;
+  if (access(beside.c_str(), R_OK) == 0) {
+    return beside;
+  }
+  return folder + TVR_TRAP_INSTALLED_LIBRARY_DIR + "/" + trap::kLibraryFile;
 }
 
 // The library can go only into a program of its own word size; any other program would
