@@ -61,18 +61,29 @@ void ExpectFileInImage(const ImageState& state, const std::uint8_t* data, std::s
   Expect(same, "the image holds the file and erased bytes");
 }
 
-// What the write-back must have put together before it reached the flash.
+bool Overlap(std::size_t at, std::size_t length, std::size_t otherAt, std::size_t otherLength) {
+  return at < otherAt + otherLength && otherAt < at + length;
+}
+
+// What the write-back must have put together before it reached the flash. The PInS may lie
+// behind the BIOS, but never over a piece that the write-back places or corrects.
 void ExpectAssembled(const ImageState& state, const Bytes& card) {
   const Bytes& image = state.image;
   Expect(state.biosSize > 0 && state.biosSize <= image.size(), "the BIOS lies inside the image");
   Expect(Sum(image.begin(), image.begin() + state.biosSize) == 0, "the BIOS bytes add up to 0");
-  Expect(state.pinsOffset + state.pins.size() <= state.biosSize, "the PInS lies inside the BIOS");
+  const std::size_t subsystemAt = image.size() - kSubsystemFromEnd;
+  const std::size_t pinsAt = state.pinsOffset;
+  const std::size_t pinsLength = state.pins.size();
+  Expect(pinsAt + pinsLength <= image.size(), "the PInS lies inside the image");
+  Expect(!Overlap(pinsAt, pinsLength, state.biosSize - 1, 1) &&
+             !Overlap(pinsAt, pinsLength, state.biosSize, state.mcs.size()) &&
+             !Overlap(pinsAt, pinsLength, subsystemAt, sizeof(std::uint32_t)),
+         "the PInS covers neither the BIOS checksum, the calibration block nor the subsystem word");
   Expect(std::equal(state.pins.begin(), state.pins.end(), image.begin() + state.pinsOffset),
          "the image carries the PInS copy");
   Expect(Sum(state.pins.begin(), state.pins.end()) == 0, "the PInS bytes add up to 0");
   Expect(std::equal(state.mcs.begin(), state.mcs.end(), image.begin() + state.biosSize),
          "the calibration block follows the BIOS");
-  const std::size_t subsystemAt = image.size() - kSubsystemFromEnd;
   Expect(Dword(image, subsystemAt) == Dword(card, subsystemAt), "the card's subsystem word is kept");
 }
 
