@@ -1,4 +1,4 @@
-// The SPI flash protocol over the software-driven serial lines: identification, read, chip
+// The SPI flash commands over the bit transport (SESpi.cpp): identification, read, chip
 // erase, programming with read-back verification, and block protection together with the
 // card's hardware write protection.
 #include <array>
@@ -16,6 +16,7 @@ constexpr UINT8 kCmdRead = 0x03;
 constexpr UINT8 kCmdWriteDisable = 0x04;
 constexpr UINT8 kCmdReadStatus = 0x05;
 constexpr UINT8 kCmdWriteEnable = 0x06;
+constexpr UINT8 kCmdEnableWriteStatus = 0x50;
 constexpr UINT8 kCmdAutoIncrementProgram = 0xAF;
 
 constexpr UINT8 kStatusBusy = 0x01;
@@ -39,8 +40,8 @@ struct SE_PROBE {
   UINT32 ulAnswerLength;
 };
 constexpr std::array<SE_PROBE, 2> kProbes = {{
-    {{0x15, 0x00, 0x00, 0x00}, 1, 1},
-    {{0xAB, 0x00, 0x00, 0x00}, 4, 2},
+    {.aucCommand = {0x15, 0x00, 0x00, 0x00}, .ulCommandLength = 1, .ulAnswerLength = 1},
+    {.aucCommand = {0xAB, 0x00, 0x00, 0x00}, .ulCommandLength = 4, .ulAnswerLength = 2},
 }};
 using SE_ANSWER = std::array<UINT8, 2>;
 
@@ -48,8 +49,8 @@ struct SE_PART {
   const char* pszName;
   UINT32 ulProbe;        // index into kProbes
   UINT8 ucMakerID;       // first answer byte, kept as m_ulSEepromID
-  bool bCheckDeviceID;   // whether the second answer byte must match too
-  UINT8 ucDeviceID;
+  bool bCheckDeviceID = false;  // whether the second answer byte must match too
+  UINT8 ucDeviceID = 0;
   UINT32 ulPage;
   UINT32 ulSize;
   SE_WRITE_FCT fnWrite;
@@ -57,9 +58,32 @@ struct SE_PART {
   UINT8 ucStatusWriteEnable;
 };
 constexpr std::array<SE_PART, 3> kParts = {{
-    {"ATMEL AT25F1024", 0, 0x1F, false, 0x00, 256, SE_CAPACITY, SE128K_ATMEL_STWrite, 0x62, 0x06},
-    {"ST M25P10", 1, 0x10, false, 0x00, 128, SE_CAPACITY, SE128K_ATMEL_STWrite, 0xC7, 0x06},
-    {"SST SST25VF010", 1, 0xBF, true, 0x49, 1, SE_CAPACITY, SE128K_SSTWrite, 0x60, 0x50},
+    {.pszName = "ATMEL AT25F1024",
+     .ulProbe = 0,
+     .ucMakerID = 0x1F,
+     .ulPage = 256,
+     .ulSize = SE_CAPACITY,
+     .fnWrite = SE128K_ATMEL_STWrite,
+     .ucEraseOpcode = 0x62,
+     .ucStatusWriteEnable = kCmdWriteEnable},
+    {.pszName = "ST M25P10",
+     .ulProbe = 1,
+     .ucMakerID = 0x10,
+     .ulPage = 128,
+     .ulSize = SE_CAPACITY,
+     .fnWrite = SE128K_ATMEL_STWrite,
+     .ucEraseOpcode = 0xC7,
+     .ucStatusWriteEnable = kCmdWriteEnable},
+    {.pszName = "SST SST25VF010",
+     .ulProbe = 1,
+     .ucMakerID = 0xBF,
+     .bCheckDeviceID = true,
+     .ucDeviceID = 0x49,
+     .ulPage = 1,
+     .ulSize = SE_CAPACITY,
+     .fnWrite = SE128K_SSTWrite,
+     .ucEraseOpcode = 0x60,
+     .ucStatusWriteEnable = kCmdEnableWriteStatus},
 }};
 
 // A pass walks whole pages up to the capacity, so every page size must divide it.
@@ -96,12 +120,6 @@ const SE_PART* SE128KFindPart(UINT32 ulMakerID) {
     }
   }
   return nullptr;
-}
-
-void SE128KSendBytes(SEHANDLE hSE, const UINT8* pucData, UINT32 ulLength) {
-  for (UINT32 i = 0; i < ulLength; ++i) {
-    SE128KSendData(hSE, pucData[i]);
-  }
 }
 
 void SE128KSendCommandAddress(SEHANDLE hSE, UINT8 ucOpcode, UINT32 ulAddress) {
@@ -244,44 +262,6 @@ BOOL32 SE128KWriteImage(SEHANDLE hSE, const UINT8* pucBuffer, UINT32 ulStartInde
   return bVerified ? TRUE : FALSE;
 }
 }  // namespace
-
-BOOL32 SE128KEnableE2P(SEHANDLE hSE) {
-  UINT8 ucBypass = 0;
-  SETableE2P_GetSerialBypass(hSE, &ucBypass);
-  if (ucBypass != 0) {
-    return FALSE;  // another user holds the lines
-  }
-  SETableE2P_SetSerialClk_Low(hSE);
-  SETableE2P_SetChipSelect_High(hSE);
-  SETableE2P_SetSerialBypass_High(hSE);
-  return TRUE;
-}
-
-void SE128KDisableE2P(SEHANDLE hSE) { SETableE2P_SetSerialBypass_Low(hSE); }
-
-// Most significant bit first; the part takes each bit on the rising clock edge.
-void SE128KSendData(SEHANDLE hSE, UINT8 ucData) {
-  for (int iBit = 7; iBit >= 0; --iBit) {
-    SETableE2P_SetSerialClk_Low(hSE);
-    SETableE2P_SetSerialDataIn(hSE, static_cast<UINT8>((ucData >> iBit) & 1));
-    SETableE2P_SetSerialClk_High(hSE);
-  }
-  SETableE2P_SetSerialClk_Low(hSE);
-}
-
-// Each bit is sampled while the clock is high, after the rising edge.
-UINT8 SE128KReceiveData(SEHANDLE hSE) {
-  UINT8 ucData = 0;
-  for (int iBit = 7; iBit >= 0; --iBit) {
-    SETableE2P_SetSerialClk_Low(hSE);
-    SETableE2P_SetSerialClk_High(hSE);
-    UINT8 ucBit = 0;
-    SETableE2P_GetSerialDataOut(hSE, &ucBit);
-    ucData = static_cast<UINT8>(ucData | (ucBit << iBit));
-  }
-  SETableE2P_SetSerialClk_Low(hSE);
-  return ucData;
-}
 
 BOOL32 SE128KReadStatusSPI(SEHANDLE hSE, UINT8* pucStatus) {
   *pucStatus = 0;

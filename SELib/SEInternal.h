@@ -39,6 +39,8 @@ struct SE_128K {
   UINT32 m_ulSEepromPage;
   UINT32 m_ulSEepromSize;
 };
+static_assert(sizeof(SE_128K{}.m_pszSEepromID) == sizeof(SE_INFO{}.pszSEepromID),
+              "the part name is handed out whole");
 
 struct UPDATE_STATUS {
   SE_WRITE_STATUS m_fnWriteStatus;
@@ -172,7 +174,10 @@ BOOL32 SE128K_SSTWrite(SEHANDLE hSE, UINT8* pucBuffer, UINT32 ulStartIndex, UINT
 BOOL32 SE128KErase(SEHANDLE hSE);
 BOOL32 SE128KSetProtection(SEHANDLE hSE, UINT8 ucBlock);
 BOOL32 SE128KReadStatusSPI(SEHANDLE hSE, UINT8* pucStatus);
+
+// SESpi: the bit transport under the commands
 BOOL32 SE128KEnableE2P(SEHANDLE hSE);
 void SE128KDisableE2P(SEHANDLE hSE);
 void SE128KSendData(SEHANDLE hSE, UINT8 ucData);
+void SE128KSendBytes(SEHANDLE hSE, const UINT8* pucData, UINT32 ulLength);
 UINT8 SE128KReceiveData(SEHANDLE hSE);
