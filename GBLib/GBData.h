@@ -194,3 +194,15 @@ INT32 GBMCSGetSize(GBHANDLE hGB);
 BOOL32 LumPInSDataToASCII(GBHANDLE hGB, ACHAR* pszBuffer, INT32 iBufferSize);
 BOOL32 LumPInSASCIIToData(GBHANDLE hGB, const ACHAR* pszBuffer, INT32 iBufferSize);
 void LumUpdatePInSCountDate(GBHANDLE hGB);
+
+// Where an image keeps things, and the copies between the records: every field read lies
+// where it should, every text copied by its destination's size reads inside its source.
+static_assert(GB_SUBSYS_FROM_END >= GB_SUBSYS_SIZE, "the subsystem word lies inside the image");
+static_assert(GB_PCIR_POINTER_OFFSET + 2 <= GB_BIOS_BLOCK, "the PCI data pointer is in the first block");
+static_assert(sizeof(GB_INFO{}.pszBIOSVerExt) >= sizeof(GB_BIOS{}.pszVerExt), "the extension fits");
+static_assert(sizeof(GB_BIOS{}.pszProductID) >= sizeof(GB_INFO{}.pszProductID),
+              "the product ID copy reads inside its source");
+static_assert(sizeof(GB_BIOS_IDENT{}.pszVerExt) >= sizeof(GB_BIOS{}.pszVerExt),
+              "the detected extension fills the image's field from inside");
+static_assert(sizeof(GB_BIOS_IDENT{}.pszProductID) >= sizeof(GB_BIOS{}.pszProductID),
+              "the detected product ID fills the image's field from inside");

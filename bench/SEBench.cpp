@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuMachine.h"
+#include "Card.h"
+#include "Machine.h"
 #include "SELib.h"
 
 namespace {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuMachine.h"
-#include "EmuSampleBios.h"
+#include "Card.h"
+#include "Machine.h"
+#include "SampleBios.h"
 #include "UxLib.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <numeric>
 
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
 #include "UxGen.h"

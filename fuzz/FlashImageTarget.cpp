@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <string>
 
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuCardMachine.h"
-#include "EmuMachine.h"
+#include "Card.h"
+#include "Builder.h"
+#include "Machine.h"
 #include "UxLib.h"
 
 namespace fuzz {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
 #include "GBData.h"

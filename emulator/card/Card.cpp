@@ -1,19 +1,10 @@
-#include "EmuCard.h"
+#include "Card.h"
 
 #include <array>
 #include <stdexcept>
 
 namespace emu {
 namespace {
-
-constexpr std::uint32_t kConfigVendorDevice = 0x00;
-constexpr std::uint32_t kConfigClassRevision = 0x08;
-constexpr std::uint32_t kDisplayControllerClass = 0x03000000;
-constexpr std::uint32_t kMinimumAperture = 0x2000;
-constexpr std::uint32_t kBarFlagBits = 0xF;
-// Command register bits that software may change: the ones the bus defines.
-constexpr std::uint32_t kCommandWritable = 0x000007FF;
-constexpr std::uint32_t kRegisterWidth = 4;
 
 bool Overlaps(std::uint32_t offset, std::uint32_t width, std::uint32_t registerOffset) {
   return offset < registerOffset + kRegisterWidth && registerOffset < offset + width;
@@ -90,16 +81,16 @@ Card::Card(VirtualClock& clock, const CardOptions& options, std::unique_ptr<Flas
       m_aperture(options.apertureSize, 0),
       m_flash(options.part, ContentOrErased(std::move(flash)), clock, options.faults,
               options.flashStatus, m_state.get(), options.timing) {
-  SetConfig16(kConfigVendorDevice, options.vendorId);
-  SetConfig16(kConfigVendorDevice + 2, options.deviceId);
-  SetConfig16(kConfigCommand, static_cast<std::uint16_t>(m_registers.command));
-  SetConfig32(kConfigClassRevision, kDisplayControllerClass);
+  SetConfig16(kPciVendorDevice, options.vendorId);
+  SetConfig16(kPciVendorDevice + 2, options.deviceId);
+  SetConfig16(kPciCommand, static_cast<std::uint16_t>(m_registers.command));
+  SetConfig32(kPciClassRevision, kDisplayControllerClass);
   SetConfig32(kConfigAperture, options.apertureBase);
-  SetConfig16(kConfigSubsystem, options.subsystemVendorId);
-  SetConfig16(kConfigSubsystem + 2, options.subsystemId);
+  SetConfig16(kPciSubsystem, options.subsystemVendorId);
+  SetConfig16(kPciSubsystem + 2, options.subsystemId);
   SetConfig32(kConfigBiosWord, options.biosWord);
-  SetWriteMask32(kConfigCommand, kCommandWritable);
-  SetWriteMask32(kConfigAperture, ~(options.apertureSize - 1) & ~kBarFlagBits);
+  SetWriteMask32(kPciCommand, kPciCommandWritable);
+  SetWriteMask32(kConfigAperture, ~(options.apertureSize - 1) & ~kPciBarFlagBits);
 
   // The part sees the protection and its select line as the kept registers drive them.
   OnProtectRegisterWritten(m_registers.protectRegister);
@@ -108,7 +99,7 @@ Card::Card(VirtualClock& clock, const CardOptions& options, std::unique_ptr<Flas
 
 void Card::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
   PciFunction::ConfigWrite(offset, width, value);
-  m_registers.command = Config32(kConfigCommand) & 0xFFFF;
+  m_registers.command = Config32(kPciCommand) & 0xFFFF;
 }
 
 std::vector<MemoryBar> Card::MemoryBars() const {
@@ -141,7 +132,12 @@ void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
   if (Overlaps(offset, width, kLineRegister)) OnLineRegisterWritten(linesBefore);
   if (Overlaps(offset, width, kProtectRegister)) OnProtectRegisterWritten(protectBefore);
   if (Overlaps(offset, width, kLineRegister) || Overlaps(offset, width, kProtectRegister)) {
-    for (const auto& observer : m_lineObservers) observer->OnLines(Levels());
+    for (const auto& observer : m_lineObservers) {
+      if (WholeStateRegister(offset, width) != nullptr && offset == kProtectRegister) {
+        observer->OnProtectWrite(value);
+      }
+      observer->OnLines(Levels());
+    }
   }
 }
 
@@ -181,7 +177,7 @@ std::uint32_t Card::LiveLineRegister() const {
   // Another user of the lines has the bypass bit set whenever software looks.
   if (m_options.faults.linesBusy) value |= kLineBypass;
   // Nothing drives data-out unless the part is on the lines: the line then reads 1.
-  const bool dataOut = !LinesReachPart(value) || m_flash.DataOut();
+  const bool dataOut = !LinesReachPart(value) || DeviceDataOut();
   return dataOut ? value | kLineDataOut : value & ~kLineDataOut;
 }
 
@@ -215,19 +211,39 @@ void Card::OnLineRegisterWritten(std::uint32_t before) {
   DeliverEdges(atEdge, now);
 }
 
+// Every clock edge of a transfer passes here: the card's own part takes it without an
+// indirect call.
 void Card::DeliverEdges(std::uint32_t was, std::uint32_t now) {
+  if (m_device == &m_flash) {
+    DeliverEdgesTo(m_flash, was, now);
+  } else {
+    DeliverEdgesTo(*m_device, was, now);
+  }
+}
+
+template <class Device>
+void Card::DeliverEdgesTo(Device& device, std::uint32_t was, std::uint32_t now) {
   const std::uint32_t rose = now & ~was;
   const std::uint32_t fell = was & ~now;
   // A falling select opens the command before a clock edge, a rising select closes it after.
-  if ((fell & kLineChipSelectN) != 0) m_flash.Select();
-  if ((rose & kLineClock) != 0) m_flash.ClockRise((now & kLineDataIn) != 0);
-  if ((fell & kLineClock) != 0) m_flash.ClockFall();
-  if ((rose & kLineChipSelectN) != 0) m_flash.Deselect();
+  if ((fell & kLineChipSelectN) != 0) device.Select();
+  if ((rose & kLineClock) != 0) device.ClockRise((now & kLineDataIn) != 0);
+  if ((fell & kLineClock) != 0) device.ClockFall();
+  if ((rose & kLineChipSelectN) != 0) device.Deselect();
+}
+
+bool Card::DeviceDataOut() const {
+  return m_device == &m_flash ? m_flash.DataOut() : m_device->DataOut();
+}
+
+void Card::AttachDevice(SpiDevice& device) {
+  m_device = &device;
+  m_device->SetWriteProtectPin(WriteProtectPinHigh());
 }
 
 void Card::OnProtectRegisterWritten(std::uint32_t before) {
   if (m_options.faults.wpStuck) m_registers.protectRegister = before;
-  m_flash.SetWriteProtectPin(WriteProtectPinHigh());
+  m_device->SetWriteProtectPin(WriteProtectPinHigh());
 }
 
 bool Card::WriteProtectPinHigh() const {

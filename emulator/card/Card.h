@@ -8,41 +8,16 @@
 #include <optional>
 #include <vector>
 
-#include "EmuFault.h"
-#include "EmuFlash.h"
-#include "EmuFlashStore.h"
-#include "EmuMachine.h"
-#include "EmuState.h"
+#include "CardNumbers.h"
+#include "Fault.h"
+#include "Clock.h"
+#include "FlashStore.h"
+#include "PciFunction.h"
+#include "SpiFlash.h"
+#include "State.h"
 #include "TvrCards.h"
 
 namespace emu {
-
-// Configuration space.
-constexpr std::uint32_t kConfigCommand = 0x04;
-constexpr std::uint32_t kConfigAperture = 0x14;
-constexpr std::uint32_t kConfigSubsystem = 0x2C;
-constexpr std::uint32_t kConfigBiosWord = 0x40;
-constexpr std::uint16_t kCommandMemoryDecoding = 0x0002;
-
-// Aperture registers and their bits.
-constexpr std::uint32_t kLineRegister = 0x304;
-constexpr std::uint32_t kLineBypass = 1u << 0;
-constexpr std::uint32_t kLineClock = 1u << 4;
-constexpr std::uint32_t kLineDataIn = 1u << 8;
-constexpr std::uint32_t kLineChipSelectN = 1u << 12;
-constexpr std::uint32_t kLineDataOut = 1u << 16;
-constexpr std::uint32_t kProtectRegister = 0x1C4C;
-// Both bits set drive the part's write-protect pin high (writable); anything else holds it low.
-constexpr std::uint32_t kProtectWritable = (1u << 5) | (1u << 15);
-
-// Power-up contents. The bits that mean nothing to the serial lines hold a non-zero pattern,
-// so that a driver that does not keep them shows up; the part starts deselected and
-// write-protected.
-constexpr std::uint32_t kLineRegisterPowerUp = 0xC3A02C42 | kLineChipSelectN;
-constexpr std::uint32_t kProtectRegisterPowerUp = 0x2A1C0401;
-static_assert((kLineRegisterPowerUp & (kLineBypass | kLineClock | kLineDataIn | kLineDataOut)) == 0,
-              "the lines start released, the clock low");
-static_assert((kProtectRegisterPowerUp & kProtectWritable) == 0, "the part starts write-protected");
 
 // The levels of the card's serial lines after an access: the chip select, clock and
 // data-to-the-part bits of register 0x304 as software drives them, data from the part as
@@ -66,6 +41,9 @@ class LineObserver {
  public:
   virtual ~LineObserver() = default;
   virtual void OnLines(const LineLevels& levels) = 0;
+  // Before OnLines for a whole write of the protection register: the word software wrote,
+  // whether or not the register took it.
+  virtual void OnProtectWrite(std::uint32_t /*value*/) {}
 };
 
 struct CardOptions {
@@ -115,6 +93,10 @@ class Card : public PciFunction {
 
   SpiFlash& Flash() { return m_flash; }
   const SpiFlash& Flash() const { return m_flash; }
+  // Puts `device` on the serial lines in place of the card's own part, which keeps its
+  // content and state but hears nothing more; `device` must outlive the card. It sees the
+  // write-protect pin as the card drives it now.
+  void AttachDevice(SpiDevice& device);
   // Writes of 0x304, with the bypass bit set, that moved the clock together with data-in or
   // chip select: a part needs one line settled before the other moves.
   std::uint64_t LineViolations() const { return m_lineViolations; }
@@ -130,6 +112,9 @@ class Card : public PciFunction {
   void OnLineRegisterWritten(std::uint32_t before);
   // Line bits as the part sees them, before and after.
   void DeliverEdges(std::uint32_t was, std::uint32_t now);
+  template <class Device>
+  static void DeliverEdgesTo(Device& device, std::uint32_t was, std::uint32_t now);
+  bool DeviceDataOut() const;
   void OnProtectRegisterWritten(std::uint32_t before);
   bool WriteProtectPinHigh() const;
 
@@ -138,6 +123,8 @@ class Card : public PciFunction {
   CardRegisters& m_registers;    // in m_state
   std::vector<std::uint8_t> m_aperture;  // the bytes that are no register
   SpiFlash m_flash;
+  // The part on the lines: the card's own flash, called directly, or an attached device.
+  SpiDevice* m_device = &m_flash;
   std::vector<std::unique_ptr<LineObserver>> m_lineObservers;
   std::uint64_t m_lineViolations = 0;
 };

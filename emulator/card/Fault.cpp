@@ -1,4 +1,4 @@
-#include "EmuFault.h"
+#include "Fault.h"
 
 #include <array>
 #include <charconv>
@@ -116,6 +116,19 @@ bool ParseSignal(std::string_view name, std::string_view value, FaultSet& faults
 }
 
 }  // namespace
+
+std::vector<std::string_view> FaultNames() {
+  std::vector<std::string_view> names;
+  for (const FaultName& entry : kFaultNames) names.push_back(entry.name);
+  names.push_back(kSignalFault);
+  return names;
+}
+
+std::vector<std::string_view> SignalNames() {
+  std::vector<std::string_view> names;
+  for (const SignalName& entry : kSignalNames) names.push_back(entry.name);
+  return names;
+}
 
 bool ParseFault(std::string_view name, FaultSet& faults, std::string& error) {
   const std::size_t equals = name.find('=');

@@ -5,12 +5,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace emu {
-
-// Status with which the process ends when a power-cut fault strikes: distinct from the
-// utility's own 0 and 1, so that a test can tell the cut from an ordinary end.
-constexpr int kPowerCutExitCode = 113;
 
 struct FaultSet {
   // `lines-busy`: another user holds the serial lines; the bypass bit reads 1 and software
@@ -27,20 +24,18 @@ struct FaultSet {
   // `corrupt-pass=N`: in each of the first N programming passes (a pass is one capacity's
   // worth of programmed bytes) the first byte that should lose bits keeps its lowest one.
   std::uint32_t corruptPasses = 0;
-  // `power-cut=N`: the process ends with kPowerCutExitCode when byte N+1 is about to be
-  // programmed, so exactly N bytes reach the flash.
+  // `power-cut=N`: the power goes when byte N+1 is about to be programmed, so exactly N
+  // bytes reach the flash.
   bool powerCut = false;
   std::uint32_t powerCutAfter = 0;
   // `signal=NAME:N` (NAME one of INT, TERM, HUP, QUIT, TSTP, USR1, ALRM, PIPE, XFSZ, KILL):
-  // the process is sent the signal when byte N+1 is about to move through the part (read
-  // out of its array or programmed), so that an interruption lands at a known point of a
-  // run.
+  // the signal is due when byte N+1 is about to move through the part (read out of its
+  // array or programmed), so that an interruption lands at a known point of a run.
   int signal = 0;
   std::uint32_t signalAfterBytes = 0;
   // `power-cut-at=TIME`: the power goes at TIME of virtual time since the machine started
   // (a decimal count with the unit ns, us, ms or s: "1500us", "2s"), wherever the run is;
-  // an operation of the part in progress is left half done, and the process ends with
-  // kPowerCutExitCode.
+  // an operation of the part in progress is left half done.
   bool powerCutAt = false;
   std::uint64_t powerCutAtNs = 0;
 };
@@ -49,5 +44,9 @@ struct FaultSet {
 // or a missing, extra or bad number returns false, leaves `faults` as it was and puts a
 // one-line reason in `error`.
 bool ParseFault(std::string_view name, FaultSet& faults, std::string& error);
+
+// The fault names ParseFault takes, and the signal names of `signal=NAME:N`, in table order.
+std::vector<std::string_view> FaultNames();
+std::vector<std::string_view> SignalNames();
 
 }  // namespace emu

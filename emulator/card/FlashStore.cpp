@@ -1,20 +1,12 @@
-#include "EmuFlashStore.h"
+#include "FlashStore.h"
 
 #include <stdexcept>
-
-#include "EmuMappedFile.h"
 
 namespace emu {
 namespace {
 
 constexpr std::uint8_t kErased = 0xFF;
 constexpr char kBadContentSize[] = "flash content must be 131072 bytes or empty";
-
-std::vector<std::uint8_t> InitialBytes(const std::vector<std::uint8_t>& content) {
-  if (content.empty()) return std::vector<std::uint8_t>(kFlashCapacity, kErased);
-  if (content.size() != kFlashCapacity) throw std::invalid_argument(kBadContentSize);
-  return content;
-}
 
 class MemoryStore : public FlashStore {
  public:
@@ -26,26 +18,16 @@ class MemoryStore : public FlashStore {
   std::vector<std::uint8_t> m_content;
 };
 
-class FileStore : public FlashStore {
- public:
-  FileStore(const std::string& path, const std::vector<std::uint8_t>& initialContent)
-      : m_file("flash file", path, InitialBytes(initialContent)) {
-    SetBytes(m_file.Bytes());
-  }
-
- private:
-  MappedFile m_file;
-};
-
 }  // namespace
+
+std::vector<std::uint8_t> FlashStore::InitialBytes(const std::vector<std::uint8_t>& content) {
+  if (content.empty()) return std::vector<std::uint8_t>(kFlashCapacity, kErased);
+  if (content.size() != kFlashCapacity) throw std::invalid_argument(kBadContentSize);
+  return content;
+}
 
 std::unique_ptr<FlashStore> FlashStore::InMemory(const std::vector<std::uint8_t>& content) {
   return std::make_unique<MemoryStore>(InitialBytes(content));
-}
-
-std::unique_ptr<FlashStore> FlashStore::MapFile(const std::string& path,
-                                                const std::vector<std::uint8_t>& initialContent) {
-  return std::make_unique<FileStore>(path, initialContent);
 }
 
 }  // namespace emu

@@ -6,12 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
-namespace emu {
+#include "CardNumbers.h"
 
-constexpr std::size_t kFlashCapacity = 131072;
+namespace emu {
 
 class FlashStore {
  public:
@@ -23,12 +22,8 @@ class FlashStore {
   // `content` is kFlashCapacity bytes, or empty for an erased part (all 0xFF).
   // Throws std::invalid_argument for any other size.
   static std::unique_ptr<FlashStore> InMemory(const std::vector<std::uint8_t>& content = {});
-
-  // Maps the file at `path`, which must hold exactly kFlashCapacity bytes. A missing file is
-  // created holding `initialContent` (same rule as above). Throws std::runtime_error naming
-  // the file and the reason when it cannot be created, opened, sized or mapped.
-  static std::unique_ptr<FlashStore> MapFile(const std::string& path,
-                                             const std::vector<std::uint8_t>& initialContent = {});
+  // The bytes a store of `content` starts with, by the same rule.
+  static std::vector<std::uint8_t> InitialBytes(const std::vector<std::uint8_t>& content);
 
  protected:
   FlashStore() = default;

@@ -1,115 +1,26 @@
-#include "EmuFlash.h"
+#include "SpiFlash.h"
 
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
 #include <optional>
+
+#include "Interruptions.h"
 
 namespace emu {
 
-enum class SpiFlash::Op : std::uint8_t {
-  Unused,  // the rest of a part's table, zero-filled
-  Read,
-  Program,
-  AutoIncrement,
-  WriteEnable,
-  WriteDisable,
-  ReadStatus,
-  WriteStatus,
-  EnableWriteStatus,
-  ChipErase,
-  Identify,
-};
-
-struct SpiFlash::OpcodeEntry {
-  std::uint8_t opcode;
-  Op op;
-  std::uint8_t header;  // address or dummy bytes after the opcode
-  // Identification only: the answer, whether it repeats, and whether address bit 0 picks
-  // the byte it starts with.
-  std::array<std::uint8_t, 2> answer;
-  std::uint8_t answerLength;
-  bool repeats;
-  bool startsAtAddressBit0;
-};
-
-struct SpiFlash::OperationTimes {
-  std::uint64_t programNsPerCommand;
-  std::uint64_t programNsPerByte;
-  std::uint64_t chipEraseNs;
-  std::uint64_t writeStatusNs;
-};
-
-struct SpiFlash::PartTraits {
-  std::string_view name;
-  std::uint32_t pageSize;  // bytes one program command keeps
-  std::uint8_t powerUpStatus;
-  std::array<OperationTimes, 2> times;  // indexed by FlashTiming: typical, worst case
-  std::array<OpcodeEntry, 11> opcodes;
-};
-
 namespace {
 
-using Op = SpiFlash::Op;
-using Entry = SpiFlash::OpcodeEntry;
+using Op = FlashOp;
+using Entry = OpcodeEntry;
 
 constexpr std::uint32_t kAddressMask = kFlashCapacity - 1;
 constexpr std::uint32_t kLastAddress = kFlashCapacity - 1;
 constexpr std::uint8_t kErased = 0xFF;
-constexpr std::uint8_t kStatusWritable = kStatusBlockProtect | kStatusLock;
-constexpr std::uint32_t kAddressBytes = 3;
 // Opcode, three address bytes and one data byte: the shortest program command.
 constexpr std::uint32_t kShortestProgram = 1 + kAddressBytes + 1;
 constexpr std::uint32_t kAutoIncrementNext = 2;
 
-constexpr std::uint64_t kMicro = 1000;
-constexpr std::uint64_t kMilli = 1000 * kMicro;
-
 // First protected address for each block-protection level.
 constexpr std::array<std::uint32_t, 4> kProtectedFrom{kFlashCapacity, 0x18000, 0x10000, 0};
-
-constexpr Entry Plain(std::uint8_t opcode, Op op, std::uint8_t header = 0) {
-  return {opcode, op, header, {}, 0, false, false};
-}
-constexpr Entry Identify(std::uint8_t opcode, std::uint8_t header, std::array<std::uint8_t, 2> answer,
-                         std::uint8_t length, bool repeats, bool startsAtAddressBit0) {
-  return {opcode, Op::Identify, header, answer, length, repeats, startsAtAddressBit0};
-}
-
-// A card in the field: level 3 and locked by the update that last wrote it.
-constexpr std::uint8_t kLeftLocked = kStatusLock | kStatusBlockProtect;
-
-// Busy times, typical then worst case. Where a data sheet gives no figure (the AT25F1024's
-// erase and status write, every part's worst-case status write) the model takes one.
-constexpr SpiFlash::PartTraits kAt25f1024{
-    "AT25F1024", 256, kLeftLocked,
-    {{{0, 20 * kMicro, 2000 * kMilli, 10 * kMilli}, {0, 50 * kMicro, 4000 * kMilli, 15 * kMilli}}},
-    {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
-      Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
-      Plain(0x01, Op::WriteStatus), Plain(0x62, Op::ChipErase),
-      Identify(0x15, 0, {0x1F, 0x60}, 2, false, false)}}};
-
-constexpr SpiFlash::PartTraits kM25p10{
-    "M25P10", 128, kLeftLocked,
-    {{{1400 * kMicro, 0, 1700 * kMilli, 5 * kMilli}, {5000 * kMicro, 0, 6000 * kMilli, 15 * kMilli}}},
-    {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
-      Plain(0x06, Op::WriteEnable), Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus),
-      Plain(0x01, Op::WriteStatus), Plain(0xC7, Op::ChipErase),
-      Identify(0xAB, kAddressBytes, {0x10, 0x10}, 1, true, false)}}};
-
-// Its block protection bits come up set, its lock bit clear.
-constexpr SpiFlash::PartTraits kSst25vf010{
-    "SST25VF010", 1, kStatusBlockProtect,
-    {{{0, 14 * kMicro, 70 * kMilli, 10 * kMicro}, {0, 20 * kMicro, 100 * kMilli, 15 * kMicro}}},
-    {{Plain(0x03, Op::Read, kAddressBytes), Plain(0x02, Op::Program, kAddressBytes),
-      Plain(0xAF, Op::AutoIncrement, kAddressBytes), Plain(0x06, Op::WriteEnable),
-      Plain(0x04, Op::WriteDisable), Plain(0x05, Op::ReadStatus), Plain(0x01, Op::WriteStatus),
-      Plain(0x50, Op::EnableWriteStatus), Plain(0x60, Op::ChipErase),
-      Identify(0xAB, kAddressBytes, {0xBF, 0x49}, 2, true, true),
-      Identify(0x90, kAddressBytes, {0xBF, 0x49}, 2, true, true)}}};
-
-// Indexed by FlashPart.
-constexpr std::array<const SpiFlash::PartTraits*, 3> kPartTraits{&kAt25f1024, &kM25p10, &kSst25vf010};
 
 // During auto-address-increment programming the part takes only these.
 constexpr std::array<Op, 3> kAutoIncrementOps{Op::ReadStatus, Op::AutoIncrement, Op::WriteDisable};
@@ -120,14 +31,10 @@ bool AllowedDuringAutoIncrement(Op op) {
 
 }  // namespace
 
-std::string_view FlashPartName(FlashPart part) {
-  return kPartTraits[static_cast<std::size_t>(part)]->name;
-}
-
 SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, VirtualClock& clock,
                    const FaultSet& faults, std::optional<std::uint8_t> statusBits,
                    StateStore* state, FlashTiming timing)
-    : m_traits(*kPartTraits[static_cast<std::size_t>(part)]),
+    : m_traits(TraitsOf(part)),
       m_times(m_traits.times[static_cast<std::size_t>(timing)]),
       m_store(std::move(store)),
       m_clock(clock),
@@ -144,7 +51,7 @@ SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, VirtualClo
 
 PartState SpiFlash::PowerUpState(FlashPart part, std::optional<std::uint8_t> statusBits) {
   PartState state{};
-  const PartTraits& traits = *kPartTraits[static_cast<std::size_t>(part)];
+  const PartTraits& traits = TraitsOf(part);
   state.nonVolatile = statusBits.value_or(traits.powerUpStatus) & kStatusWritable;
   return state;
 }
@@ -383,10 +290,10 @@ void SpiFlash::CommitAutoIncrement() {
   }
 }
 
-// The process is sent the fault's signal when the byte after the given count is about to
-// move, as if a user or the system had sent it at that point of the run.
+// The fault's signal is due when the byte after the given count is about to move, as if a
+// user or the system had sent it at that point of the run.
 void SpiFlash::CountMovedByte() {
-  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) ::raise(m_faults.signal);
+  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) ReportSignalDue(m_faults.signal);
   ++m_movedBytes;
 }
 
@@ -422,7 +329,7 @@ void SpiFlash::CutPower(std::uint64_t at) {
     std::copy(m_changedFrom.begin() + done, m_changedFrom.end(), m_store->Bytes() + change.from + done);
   }
   m_stateStore.CutPower();
-  std::_Exit(kPowerCutExitCode);
+  ReportPowerCut();
 }
 
 std::uint32_t SpiFlash::ProtectionLevel() const { return (m_state.nonVolatile & kStatusBlockProtect) >> 2; }
@@ -433,8 +340,10 @@ bool SpiFlash::Protected(std::uint32_t address) const {
 
 void SpiFlash::ProgramByte(std::uint32_t address, std::uint8_t data) {
   if (m_faults.powerCut && m_programmedBytes == m_faults.powerCutAfter) {
+    // The byte never reaches its cell.
     m_stateStore.CutPower();
-    std::_Exit(kPowerCutExitCode);
+    ReportPowerCut();
+    return;
   }
   CountMovedByte();
   std::uint8_t& cell = m_store->Bytes()[address];

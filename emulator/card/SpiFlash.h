@@ -22,40 +22,26 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <vector>
 
-#include "EmuFault.h"
-#include "EmuFlashStore.h"
-#include "EmuMachine.h"
-#include "EmuState.h"
+#include "Fault.h"
+#include "PartTable.h"
+#include "SpiDevice.h"
+#include "FlashStore.h"
+#include "Clock.h"
+#include "State.h"
 
 namespace emu {
 
-enum class FlashPart : std::uint8_t { At25f1024, M25p10, Sst25vf010 };
-
-// "AT25F1024", "M25P10", "SST25VF010".
-std::string_view FlashPartName(FlashPart part);
-
-// Status register bits.
-constexpr std::uint8_t kStatusBusy = 0x01;
-constexpr std::uint8_t kStatusWriteEnable = 0x02;
-constexpr std::uint8_t kStatusBlockProtect = 0x0C;
-constexpr std::uint8_t kStatusAutoIncrement = 0x40;
-constexpr std::uint8_t kStatusLock = 0x80;
-
-// Which of the parts' busy times a run takes: the typical ones, or the data sheets'
-// worst case.
-enum class FlashTiming : std::uint8_t { Typical, Max };
-
-class SpiFlash {
+class SpiFlash final : public SpiDevice {
  public:
   // The part owns its store; `clock` must outlive it.
   // `statusBits`: bits 2, 3 and 7 at power-up; others are dropped. None: the maker's value.
   // `state`: where the part's volatile state lives (it must outlive the part), already
   // holding power-up values or what an earlier run left; a busy period left unfinished goes
   // on for what remained of it. None: in memory, from power-up.
-  // A `power-cut-at` fault sets the clock's alarm.
+  // A `power-cut-at` fault sets the clock's alarm. Power cuts and due signals are reported
+  // (see Interruptions.h); the part never ends the process itself.
   SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, VirtualClock& clock,
            const FaultSet& faults = {}, std::optional<std::uint8_t> statusBits = std::nullopt,
            StateStore* state = nullptr, FlashTiming timing = FlashTiming::Typical);
@@ -64,25 +50,18 @@ class SpiFlash {
   static PartState PowerUpState(FlashPart part, std::optional<std::uint8_t> statusBits);
 
   // Pin events, as the card delivers them.
-  void Select();    // chip select falls
-  void Deselect();  // chip select rises
-  void ClockRise(bool dataIn);
-  void ClockFall();
-  // Level of data-out; 1 when the part does not drive it.
-  bool DataOut() const { return !m_output.driven || m_output.level; }
-  // The write-protect pin: high lets bit 7 of the status register be written over.
-  void SetWriteProtectPin(bool high) { m_writeProtectHigh = high; }
+  void Select() override;
+  void Deselect() override;
+  void ClockRise(bool dataIn) override;
+  void ClockFall() override;
+  bool DataOut() const override { return !m_output.driven || m_output.level; }
+  // High lets bit 7 of the status register be written over.
+  void SetWriteProtectPin(bool high) override { m_writeProtectHigh = high; }
 
   // For tests and the front end.
   std::uint8_t Status() const;
   FlashStore& Store() { return *m_store; }
   const FlashStore& Store() const { return *m_store; }
-
-  // The parts' table, defined with it.
-  enum class Op : std::uint8_t;
-  struct OpcodeEntry;
-  struct OperationTimes;
-  struct PartTraits;
 
  private:
   void OnByte(std::uint8_t byte);
@@ -103,7 +82,7 @@ class SpiFlash {
   // The state as it is at `now`: an operation that has ended has had its effect.
   PartState Settled(std::uint64_t now) const;
   void Settle() { m_state = Settled(m_clock.Now()); }
-  [[noreturn]] void CutPower(std::uint64_t at);
+  void CutPower(std::uint64_t at);
   std::uint32_t ProtectionLevel() const;
   bool Protected(std::uint32_t address) const;
   void ProgramByte(std::uint32_t address, std::uint8_t data);

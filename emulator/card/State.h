@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <type_traits>
 
 namespace emu {
@@ -70,10 +69,6 @@ class StateStore {
 
   // The state in memory, starting as `powerUp`.
   static std::unique_ptr<StateStore> InMemory(const CardState& powerUp);
-  // The state in the file at `path`, mapped; a missing file is created holding `powerUp`.
-  // Throws std::runtime_error naming the file and the reason when it cannot be created or
-  // mapped, or is not a state file of this layout.
-  static std::unique_ptr<StateStore> MapFile(const std::string& path, const CardState& powerUp);
 
  protected:
   explicit StateStore(const CardState& powerUp) : m_powerUp(powerUp) {}

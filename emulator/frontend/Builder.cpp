@@ -1,10 +1,71 @@
-#include "EmuCardMachine.h"
+#include "Builder.h"
+
+#include <ctime>
+
+#include "FileStores.h"
+#include "ProcessEnd.h"
+#include "SampleBios.h"
+#include "Vcd.h"
 
 namespace emu {
+namespace {
 
-CardMachine::CardMachine(const std::vector<std::uint8_t>& flash, const CardOptions& options) {
-  m_card = &m_machine.Emplace<emu::Card>(1, 0, 0, m_machine.Clock(), options,
-                                         FlashStore::InMemory(flash));
+std::tm Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  localtime_r(&now, &today);
+  return today;
 }
+
+std::unique_ptr<FlashStore> CardFlash(const FrontEndCard& card) {
+  SampleBiosOptions sample;
+  sample.deviceId = card.options.deviceId;
+  const std::vector<std::uint8_t> image = BuildSampleBios(sample);
+  if (card.imageFile.empty()) {
+    return FlashStore::InMemory(image);
+  }
+  return MapFlashFile(card.imageFile, image);
+}
+
+std::unique_ptr<StateStore> CardStateStore(const FrontEndCard& card) {
+  if (card.stateFile.empty()) {
+    return nullptr;
+  }
+  return MapStateFile(card.stateFile, PowerUpState(card.options));
+}
+
+
+}  // namespace
+
+Card& PlaceCard(Machine& machine, std::uint32_t location, const CardOptions& options,
+                std::unique_ptr<FlashStore> flash, std::unique_ptr<StateStore> state) {
+  return machine.Emplace<Card>((location >> 8) & 0xFF, (location >> 3) & 0x1F, location & 0x7,
+                               machine.Clock(), options, std::move(flash), std::move(state));
+}
+
+BuiltMachine BuildMachine(const FrontEndOptions& options) {
+  InstallProcessEnd();
+  BuiltMachine built{std::make_unique<Machine>(options.costs), {}};
+  Machine& machine = *built.machine;
+  machine.SetUserId(options.uid);
+  machine.SetLocalTime(options.date ? *options.date : Today());
+  std::uint32_t index = 0;
+  for (const FrontEndCard& card : options.cards) {
+    CardOptions cardOptions = card.options;
+    cardOptions.apertureBase = kFirstAperture + index++ * kApertureStride;
+    built.cards[card.location] =
+        &PlaceCard(machine, card.location, cardOptions, CardFlash(card), CardStateStore(card));
+  }
+  for (const FrontEndTrace& trace : options.traces) {
+    Card& card = *built.cards.at(trace.location.value_or(options.cards.front().location));
+    card.AddLineObserver(std::make_unique<VcdRecorder>(machine.Clock(), trace.file,
+                                                       trace.window, card.Levels()));
+  }
+  return built;
+}
+
+CardMachine::CardMachine(const std::vector<std::uint8_t>& flash, const CardOptions& options)
+    : m_card((InstallProcessEnd(),
+              PlaceCard(m_machine, kDefaultLocation, options, FlashStore::InMemory(flash)))) {}
 
 }  // namespace emu

@@ -2,18 +2,16 @@
 // options that come first on the command line.
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "EmuFrontEnd.h"
+#include "Builder.h"
+#include "FrontEnd.h"
 #include "UxLinCore.h"
 
 namespace {
 constexpr const char* kProgram = "tvrbios-emu";
-// An access that would have killed the process on a real machine.
-constexpr int kFatalAccessStatus = 3;
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -22,9 +20,9 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = emu::StartFrontEnd(kProgram, args, options)) {
     return *status;
   }
-  std::unique_ptr<emu::Machine> machine;
+  emu::BuiltMachine built;
   try {
-    machine = emu::BuildMachine(options);
+    built = emu::BuildMachine(options);
   } catch (const std::exception& failure) {
     return emu::Refuse(kProgram, failure.what());
   }
@@ -36,15 +34,15 @@ int main(int argc, char** argv) {
   utilityArgv.push_back(nullptr);
   int status = 0;
   try {
-    const emu::ScopedPlatform platform(*machine);
+    const emu::ScopedPlatform platform(*built.machine);
     status = UxLinMain(static_cast<int>(utilityArgv.size() - 1), utilityArgv.data());
   } catch (const emu::FatalAccess& fatal) {
     std::fflush(stdout);
     std::fprintf(stderr, "%s: fatal access: %s\n", kProgram, fatal.what());
-    status = kFatalAccessStatus;
+    status = emu::kFatalAccessStatus;
   }
   if (options.stats) {
-    std::fputs(emu::FormatStats(*machine).c_str(), stderr);
+    std::fputs(emu::FormatStats(*built.machine).c_str(), stderr);
   }
   return status;
 }

@@ -1,4 +1,4 @@
-#include "EmuMappedFile.h"
+#include "MappedFile.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

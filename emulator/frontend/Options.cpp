@@ -1,26 +1,17 @@
-#include "EmuFrontEnd.h"
+#include "Options.h"
 
 #include <array>
 #include <charconv>
-#include <cstdio>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <stdexcept>
 #include <string_view>
 
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 
 namespace emu {
 namespace {
 
 constexpr std::string_view kOptionPrefix = "--";
-constexpr std::uint32_t kDefaultLocation = 0x100;
 constexpr std::uint32_t kMaxLocation = 0xFFFF;
 constexpr FlashPart kDefaultPart = FlashPart::M25p10;
-// Each card's register aperture gets its own window of the physical address space.
-constexpr std::uint32_t kApertureBase = 0xF0000000;
-constexpr std::uint32_t kApertureStride = 0x00100000;
 
 // A value of a card key by its name.
 template <class T>
@@ -383,6 +374,14 @@ constexpr std::array<Option, 9> kOptions{{
     {"--bus-costs", true, ParseBusCosts},
 }};
 
+// The names of a table's rows, in order.
+template <class Row, std::size_t N>
+std::vector<std::string_view> NamesOf(const std::array<Row, N>& table, std::string_view Row::*name) {
+  std::vector<std::string_view> names;
+  for (const Row& row : table) names.push_back(row.*name);
+  return names;
+}
+
 const Option* FindOption(std::string_view name) {
   for (const Option& option : kOptions) {
     if (option.name == name) {
@@ -390,30 +389,6 @@ const Option* FindOption(std::string_view name) {
     }
   }
   return nullptr;
-}
-
-std::tm Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm today{};
-  localtime_r(&now, &today);
-  return today;
-}
-
-std::unique_ptr<FlashStore> CardFlash(const FrontEndCard& card) {
-  SampleBiosOptions sample;
-  sample.deviceId = card.options.deviceId;
-  const std::vector<std::uint8_t> image = BuildSampleBios(sample);
-  if (card.imageFile.empty()) {
-    return FlashStore::InMemory(image);
-  }
-  return FlashStore::MapFile(card.imageFile, image);
-}
-
-std::unique_ptr<StateStore> CardStateStore(const FrontEndCard& card) {
-  if (card.stateFile.empty()) {
-    return nullptr;
-  }
-  return StateStore::MapFile(card.stateFile, PowerUpState(card.options));
 }
 
 }  // namespace
@@ -449,38 +424,6 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
   return TracesFindTheirCards(options, error);
 }
 
-std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options) {
-  auto machine = std::make_unique<Machine>(options.costs);
-  machine->SetUserId(options.uid);
-  machine->SetLocalTime(options.date ? *options.date : Today());
-  std::uint32_t index = 0;
-  std::map<std::uint32_t, Card*> cards;
-  for (const FrontEndCard& card : options.cards) {
-    CardOptions cardOptions = card.options;
-    cardOptions.apertureBase = kApertureBase + index++ * kApertureStride;
-    cards[card.location] = &machine->Emplace<Card>(
-        (card.location >> 8) & 0xFF, (card.location >> 3) & 0x1F, card.location & 0x7,
-        machine->Clock(), cardOptions, CardFlash(card), CardStateStore(card));
-  }
-  for (const FrontEndTrace& trace : options.traces) {
-    Card& card = *cards.at(trace.location.value_or(options.cards.front().location));
-    card.AddLineObserver(std::make_unique<VcdRecorder>(machine->Clock(), trace.file,
-                                                       trace.window, card.Levels()));
-  }
-  return machine;
-}
-
-bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error) {
-  const std::vector<std::uint8_t> image = BuildSampleBios(NewerSampleBios(deviceId));
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
-  file.close();
-  if (!file) {
-    std::remove(path.c_str());
-    return Fail(error, "cannot write the sample BIOS to '" + path + "'");
-  }
-  return true;
-}
 
 std::string FrontEndUsage() {
   return "Usage: tvrbios-emu [OPTION]... [--] [SWITCH [OPERAND]]...\n"
@@ -510,47 +453,10 @@ std::string FrontEndUsage() {
          "128 + N after signal N.\n";
 }
 
-int Refuse(const char* program, const std::string& reason) {
-  std::fprintf(stderr, "%s: %s\n", program, reason.c_str());
-  return kRefusedStatus;
-}
 
-std::optional<int> StartFrontEnd(const char* program, const std::vector<std::string>& args,
-                                 FrontEndOptions& options) {
-  // --save-sample-bios, --help and --version: nothing of the utility runs.
-  constexpr int kEmulatorOnlyStatus = 0;
-  std::string error;
-  if (!ParseFrontEndOptions(args, options, error)) {
-    return Refuse(program, error);
-  }
-  if (options.help || options.version) {
-    const std::string text =
-        options.help ? FrontEndUsage() : std::string(program) + " " + TVR_VERSION + "\n";
-    std::fputs(text.c_str(), stdout);
-    return kEmulatorOnlyStatus;
-  }
-  if (options.sampleFile) {
-    return SaveSampleBios(*options.sampleFile, options.sampleDeviceId, error)
-               ? kEmulatorOnlyStatus
-               : Refuse(program, error);
-  }
-  return std::nullopt;
-}
-
-std::string FormatStats(Machine& machine) {
-  const Counters& counters = machine.Stats();
-  const std::uint64_t ns = machine.Clock().Now();
-  std::array<char, 48> seconds{};
-  std::snprintf(seconds.data(), seconds.size(), "%llu.%09llu",
-                static_cast<unsigned long long>(ns / 1000000000),
-                static_cast<unsigned long long>(ns % 1000000000));
-  std::ostringstream text;
-  text << "virtual time: " << seconds.data() << " s\n"
-       << "port reads: " << counters.portReads << "\n"
-       << "port writes: " << counters.portWrites << "\n"
-       << "device reads: " << counters.deviceReads << "\n"
-       << "device writes: " << counters.deviceWrites << "\n";
-  return text.str();
-}
+std::vector<std::string_view> OptionNames() { return NamesOf(kOptions, &Option::name); }
+std::vector<std::string_view> CardKeyNames() { return NamesOf(kCardKeys, &CardKey::key); }
+std::vector<std::string_view> FlashPartKeys() { return NamesOf(kPartNames, &Named<FlashPart>::name); }
+std::vector<std::string_view> TimingKeys() { return NamesOf(kTimingNames, &Named<FlashTiming>::name); }
 
 }  // namespace emu

@@ -5,20 +5,21 @@
 
 #include <cstdint>
 #include <ctime>
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuMachine.h"
-#include "EmuVcd.h"
+#include "Card.h"
+#include "FrontEndNumbers.h"
+#include "Clock.h"
+#include "Vcd.h"
 
 namespace emu {
 
 // One --card: where the card sits, how it is configured, and where its flash lives.
 struct FrontEndCard {
-  std::uint32_t location = 0x100;  // bus in bits 8-15, device in 3-7, function in 0-2
+  std::uint32_t location = kDefaultLocation;  // bus in bits 8-15, device in 3-7, function in 0-2
   CardOptions options;
   std::string imageFile;  // empty: the sample image, in memory
   std::string stateFile;  // empty: the card starts powered up, its state in memory
@@ -53,29 +54,14 @@ struct FrontEndOptions {
 bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
                           std::string& error);
 
-// The machine with its cards and their line traces. Throws std::runtime_error when a card's
-// flash or state file cannot be created or mapped, or a trace file cannot be written.
-std::unique_ptr<Machine> BuildMachine(const FrontEndOptions& options);
-
-// Writes a newer sample BIOS for the device than the emulated cards start with to `path`;
-// false with the reason in `error`.
-bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error);
-
 // What --help prints: the synopsis and every option.
 std::string FrontEndUsage();
 
-// The exit status of a front end that refuses its options or cannot set up its machine.
-constexpr int kRefusedStatus = 2;
-
-// What every front end does first: parses the options, and carries out --help, --version
-// and --save-sample-bios. Returns the exit status when the run ends there (a refusal
-// prints "PROGRAM: reason" on standard error), nothing when the machine is to run.
-std::optional<int> StartFrontEnd(const char* program, const std::vector<std::string>& args,
-                                 FrontEndOptions& options);
-// Prints "PROGRAM: reason" on standard error; returns kRefusedStatus.
-int Refuse(const char* program, const std::string& reason);
-
-// The virtual time and the access counts, one per line.
-std::string FormatStats(Machine& machine);
+// The names each table takes, in table order: the options, the --card keys, and the values
+// of flash= and timing=. The help text and the manual page list every one of them.
+std::vector<std::string_view> OptionNames();
+std::vector<std::string_view> CardKeyNames();
+std::vector<std::string_view> FlashPartKeys();
+std::vector<std::string_view> TimingKeys();
 
 }  // namespace emu

@@ -1,5 +1,5 @@
 // The sample BIOS image: invented content laid out as the utility expects a Tavrin BIOS.
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "EmuVcd.h"
+#include "Vcd.h"
 
 #include <array>
 #include <stdexcept>

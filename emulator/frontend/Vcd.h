@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "EmuCard.h"
-#include "EmuMachine.h"
+#include "Card.h"
+#include "Machine.h"
 
 namespace emu {
 

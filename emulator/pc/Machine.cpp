@@ -1,4 +1,4 @@
-#include "EmuMachine.h"
+#include "Machine.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,17 +6,14 @@
 #include <set>
 #include <utility>
 
-#include "EmuTimer.h"
+#include "PciConfig.h"
+#include "Timer8254.h"
 #include "TvrLib.h"
 
 namespace emu {
 
 namespace {
 
-constexpr std::uint32_t kAllOnes = 0xFFFFFFFFu;
-constexpr std::uint32_t kCommandRegister = 0x04;
-constexpr std::uint32_t kCommandMemoryEnable = 0x0002;
-constexpr std::uint32_t kBarFlagBits = 0xF;
 
 constexpr std::uint16_t kConfigAddressPort = 0xCF8;
 constexpr std::uint16_t kConfigDataPort = 0xCFC;
@@ -36,10 +33,6 @@ constexpr std::uint64_t kPageSize = 4096;
 // addresses: device accesses come back through DeviceRead and DeviceWrite.
 constexpr std::uintptr_t kFirstMappingAddress = 0x40000000u;
 constexpr int kFirstDescriptor = 3;
-
-constexpr std::uint32_t WidthMask(std::uint32_t width) {
-  return width >= 4 ? kAllOnes : (1u << (8 * width)) - 1;
-}
 
 constexpr std::uint64_t RoundUpToPage(std::uint64_t length) {
   return (length + kPageSize - 1) & ~(kPageSize - 1);
@@ -108,84 +101,6 @@ struct Window {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------------------
-// PciFunction
-
-PciFunction::PciFunction() = default;
-
-namespace {
-
-template <std::size_t N>
-std::uint32_t LoadBytes(const std::array<std::uint8_t, N>& bytes, std::uint32_t offset,
-                        std::uint32_t width) {
-  std::uint32_t value = 0;
-  for (std::uint32_t i = 0; i < width && offset + i < N; ++i) {
-    value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
-  }
-  return value;
-}
-
-template <std::size_t N>
-void StoreBytes(std::array<std::uint8_t, N>& bytes, std::uint32_t offset, std::uint32_t value,
-                std::uint32_t width) {
-  for (std::uint32_t i = 0; i < width && offset + i < N; ++i) {
-    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-}  // namespace
-
-std::uint32_t PciFunction::ConfigRead(std::uint32_t offset, std::uint32_t width) {
-  return LoadBytes(m_config, offset, width);
-}
-
-void PciFunction::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
-  for (std::uint32_t i = 0; i < width && offset + i < m_config.size(); ++i) {
-    const auto byte = static_cast<std::uint8_t>(value >> (8 * i));
-    const std::uint8_t mask = m_writeMask[offset + i];
-    m_config[offset + i] = static_cast<std::uint8_t>((m_config[offset + i] & ~mask) | (byte & mask));
-  }
-  ConfigChanged();
-}
-
-std::uint32_t PciFunction::Config32(std::uint32_t offset) const {
-  return LoadBytes(m_config, offset, 4);
-}
-
-void PciFunction::SetConfig32(std::uint32_t offset, std::uint32_t value) {
-  StoreBytes(m_config, offset, value, 4);
-  ConfigChanged();
-}
-void PciFunction::SetConfig16(std::uint32_t offset, std::uint16_t value) {
-  StoreBytes(m_config, offset, value, 2);
-  ConfigChanged();
-}
-void PciFunction::SetConfig8(std::uint32_t offset, std::uint8_t value) {
-  StoreBytes(m_config, offset, value, 1);
-  ConfigChanged();
-}
-void PciFunction::SetWriteMask32(std::uint32_t offset, std::uint32_t mask) {
-  StoreBytes(m_writeMask, offset, mask, 4);
-}
-
-void PciFunction::ConfigChanged() const {
-  if (m_listener != nullptr) {
-    m_listener->OnConfigChanged();
-  }
-}
-
-bool PciFunction::MemoryDecodingOn() const {
-  return (Config32(kCommandRegister) & kCommandMemoryEnable) != 0;
-}
-
-std::uint32_t PciFunction::DeviceRead(std::uint32_t, std::uint32_t, std::uint32_t width) {
-  return WidthMask(width);
-}
-
-void PciFunction::DeviceWrite(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t) {}
-
-// ---------------------------------------------------------------------------------------
-// Machine
 
 namespace {
 
@@ -239,7 +154,7 @@ struct Machine::Impl final : ConfigListener {
       }
       for (const MemoryBar& bar : function->MemoryBars()) {
         const std::uint64_t base =
-            function->Config32(bar.configOffset) & ~kBarFlagBits & ~(bar.size - 1);
+            function->Config32(bar.configOffset) & ~kPciBarFlagBits & ~(bar.size - 1);
         const bool alone = std::none_of(routes.begin(), routes.end(), [&](const Route& earlier) {
           return earlier.base < base + bar.size && base < earlier.End();
         });

@@ -3,56 +3,20 @@
 // virtual clock, with counters and an optional trace of every access.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "Clock.h"
+#include "PciFunction.h"
 #include "TvrPlatform.h"
 
 namespace emu {
-
-// Virtual time in nanoseconds. Every access advances it by a fixed cost; flash busy times
-// and the interval timer run on it. One alarm may be set: it goes off once, from the
-// first advance that reaches its time, and is told that time.
-class VirtualClock {
- public:
-  using Alarm = std::function<void(std::uint64_t at)>;
-
-  std::uint64_t Now() const { return m_now; }
-  void Advance(std::uint64_t ns) {
-    m_now += ns;
-    if (m_now >= m_alarmAt) Ring();
-  }
-  void SetAlarm(std::uint64_t at, Alarm alarm) {
-    m_alarmAt = at;
-    m_alarm = std::move(alarm);
-  }
-
- private:
-  void Ring() {
-    const Alarm alarm = std::move(m_alarm);
-    const std::uint64_t at = m_alarmAt;
-    m_alarmAt = UINT64_MAX;
-    if (alarm) alarm(at);
-  }
-
-  std::uint64_t m_now = 0;
-  std::uint64_t m_alarmAt = UINT64_MAX;
-  Alarm m_alarm;
-};
-
-struct AccessCosts {
-  std::uint64_t portNs = 1000;
-  std::uint64_t deviceReadNs = 500;
-  std::uint64_t deviceWriteNs = 100;
-};
 
 // An access that ends a real process on the spot: a port instruction without I/O privilege
 // (a general protection fault) or a device access outside every mapping (a segmentation
@@ -86,61 +50,6 @@ struct Counters {
   std::map<std::uint32_t, std::uint64_t> portWritesAt;
   // Unmaps that match no mapping: the system refuses them, the process lives on.
   std::uint64_t badUnmaps = 0;
-};
-
-// A memory range that a function decodes through one of its base address registers.
-struct MemoryBar {
-  std::uint32_t configOffset;  // 0x10 to 0x24
-  std::uint32_t size;          // a power of two, at least one page
-};
-
-// Hears of every change to a function's configuration bytes: the machine decides from them,
-// once per change, which function answers which physical addresses.
-class ConfigListener {
- public:
-  virtual void OnConfigChanged() = 0;
-
- protected:
-  ~ConfigListener() = default;
-};
-
-// One PCI function: a 256-byte configuration space with per-byte write masks. The base
-// class keeps the bytes; a device overrides the hooks it needs.
-class PciFunction {
- public:
-  PciFunction();
-  virtual ~PciFunction() = default;
-
-  // As the bus sees them (write masks applied on writes). Offsets stay inside 256 bytes.
-  virtual std::uint32_t ConfigRead(std::uint32_t offset, std::uint32_t width);
-  virtual void ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value);
-
-  // For tests and set-up: the raw bytes, masks ignored.
-  std::uint32_t Config32(std::uint32_t offset) const;
-  void SetConfig32(std::uint32_t offset, std::uint32_t value);
-  void SetConfig16(std::uint32_t offset, std::uint16_t value);
-  void SetConfig8(std::uint32_t offset, std::uint8_t value);
-  void SetWriteMask32(std::uint32_t offset, std::uint32_t mask);
-
-  bool MemoryDecodingOn() const;  // command register bit 1
-  // At most one listener; null for none.
-  void SetConfigListener(ConfigListener* listener) { m_listener = listener; }
-
-  // Memory ranges this function decodes; the base address is read from configuration space.
-  virtual std::vector<MemoryBar> MemoryBars() const { return {}; }
-  // An access inside one of those ranges while memory decoding is on: `bar` is the range's
-  // configOffset, `offset` the byte offset from its base. By default reads all ones and
-  // drops writes.
-  virtual std::uint32_t DeviceRead(std::uint32_t bar, std::uint32_t offset, std::uint32_t width);
-  virtual void DeviceWrite(std::uint32_t bar, std::uint32_t offset, std::uint32_t width,
-                           std::uint32_t value);
-
- private:
-  void ConfigChanged() const;
-
-  std::array<std::uint8_t, 256> m_config{};
-  std::array<std::uint8_t, 256> m_writeMask{};
-  ConfigListener* m_listener = nullptr;
 };
 
 // The whole machine. Install it with ScopedPlatform for the life of a run.

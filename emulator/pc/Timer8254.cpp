@@ -1,4 +1,4 @@
-#include "EmuTimer.h"
+#include "Timer8254.h"
 
 namespace emu {
 namespace {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "FrontEnd.h"
 #include "TrapHandover.h"
 
 namespace trap {
@@ -53,17 +54,17 @@ void Fail(int status, const char* format, ...) {
 }
 
 TrappedMachine::TrappedMachine(const emu::FrontEndOptions& options)
-    : m_stats(options.stats), m_machine(emu::BuildMachine(options)) {}
+    : m_stats(options.stats), m_built(emu::BuildMachine(options)) {}
 
 void TrappedMachine::PrintStats() {
   if (m_stats) {
-    const std::string stats = emu::FormatStats(*m_machine);
+    const std::string stats = emu::FormatStats(m_machine);
     std::fputs(stats.c_str(), stderr);
   }
 }
 
 int TrappedMachine::RequestIoPrivilege(int level) {
-  if (!m_machine->RequestIoPrivilege()) {
+  if (!m_machine.RequestIoPrivilege()) {
     errno = EPERM;
     return -1;
   }
@@ -72,7 +73,7 @@ int TrappedMachine::RequestIoPrivilege(int level) {
 }
 
 int TrappedMachine::OpenMemoryDevice(OpenFunction realOpen) {
-  const int machineDescriptor = m_machine->OpenPhysicalMemory();
+  const int machineDescriptor = m_machine.OpenPhysicalMemory();
   if (machineDescriptor < 0) {
     errno = EACCES;
     return -1;
@@ -104,7 +105,7 @@ void* TrappedMachine::MapAperture(std::size_t length, int protection, int flags,
          static_cast<unsigned long long>(physical));
   }
   void* machineAddress =
-      m_machine->Map(length, m_descriptors.at(descriptor), static_cast<UINT32>(physical));
+      m_machine.Map(length, m_descriptors.at(descriptor), static_cast<UINT32>(physical));
   if (machineAddress == nullptr) {
     errno = EINVAL;
     return MAP_FAILED;
@@ -112,7 +113,7 @@ void* TrappedMachine::MapAperture(std::size_t length, int protection, int flags,
   void* start =
       realMmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (start == MAP_FAILED) {
-    m_machine->Unmap(machineAddress, length);
+    m_machine.Unmap(machineAddress, length);
     return MAP_FAILED;
   }
   m_apertures.push_back({reinterpret_cast<std::uintptr_t>(start), length,
@@ -124,7 +125,7 @@ void TrappedMachine::UnmapAperture(void* address, std::size_t length) {
   const auto start = reinterpret_cast<std::uintptr_t>(address);
   for (auto it = m_apertures.begin(); it != m_apertures.end(); ++it) {
     if (it->start == start) {
-      m_machine->Unmap(reinterpret_cast<void*>(it->machineAddress), length);
+      m_machine.Unmap(reinterpret_cast<void*>(it->machineAddress), length);
       m_apertures.erase(it);
       return;
     }
@@ -133,7 +134,7 @@ void TrappedMachine::UnmapAperture(void* address, std::size_t length) {
 
 std::time_t TrappedMachine::Now() {
   std::tm today{};
-  if (!m_machine->LocalTime(today)) {
+  if (!m_machine.LocalTime(today)) {
     return static_cast<std::time_t>(-1);
   }
   today.tm_isdst = -1;
@@ -141,7 +142,7 @@ std::time_t TrappedMachine::Now() {
 }
 
 void TrappedMachine::Monotonic(struct timespec& now) const {
-  const std::uint64_t ns = m_machine->Clock().Now();
+  const std::uint64_t ns = m_machine.Clock().Now();
   now.tv_sec = static_cast<std::time_t>(ns / kNsPerSecond);
   now.tv_nsec = static_cast<long>(ns % kNsPerSecond);
 }
@@ -223,9 +224,9 @@ void TrappedMachine::EmulatePort(ucontext_t& context, const Instruction& instruc
     Unknown(ip, what.data());
   }
   if (instruction.op == Op::PortIn) {
-    SetRegister(context, instruction, m_machine->PortRead(port, instruction.width));
+    SetRegister(context, instruction, m_machine.PortRead(port, instruction.width));
   } else {
-    m_machine->PortWrite(port, instruction.width, SourceValue(context, instruction));
+    m_machine.PortWrite(port, instruction.width, SourceValue(context, instruction));
   }
 }
 
@@ -250,9 +251,9 @@ void TrappedMachine::EmulateDevice(const siginfo_t& info, ucontext_t& context,
   }
   const std::uintptr_t machineAddress = aperture->machineAddress + (address - aperture->start);
   if (instruction.op == Op::Load) {
-    SetRegister(context, instruction, m_machine->DeviceRead(machineAddress, instruction.width));
+    SetRegister(context, instruction, m_machine.DeviceRead(machineAddress, instruction.width));
   } else {
-    m_machine->DeviceWrite(machineAddress, instruction.width, SourceValue(context, instruction));
+    m_machine.DeviceWrite(machineAddress, instruction.width, SourceValue(context, instruction));
   }
 }
 

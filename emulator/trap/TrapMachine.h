@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "EmuFrontEnd.h"
+#include "Builder.h"
 #include "TrapDecoder.h"
 
 namespace trap {
@@ -40,7 +40,7 @@ class TrappedMachine {
  public:
   explicit TrappedMachine(const emu::FrontEndOptions& options);
 
-  emu::Machine& Machine() { return *m_machine; }
+  emu::Machine& Machine() { return m_machine; }
   // --stats: the counts and the virtual time on standard error.
   void PrintStats();
 
@@ -75,7 +75,8 @@ class TrappedMachine {
   [[noreturn]] void Unknown(std::uintptr_t ip, const char* what) const;
 
   bool m_stats;
-  std::unique_ptr<emu::Machine> m_machine;
+  emu::BuiltMachine m_built;
+  emu::Machine& m_machine = *m_built.machine;
   bool m_portPrivilege = false;
   std::map<int, int> m_descriptors;  // the program's descriptor, the machine's
   std::vector<Aperture> m_apertures;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "EmuFrontEnd.h"
+#include "FrontEnd.h"
 #include "TrapHandover.h"
 
 namespace {

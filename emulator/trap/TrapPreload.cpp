@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "EmuFrontEnd.h"
+#include "Options.h"
 #include "TrapHandover.h"
 #include "TrapMachine.h"
 

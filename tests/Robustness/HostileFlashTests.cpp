@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 #include "FuzzRig.h"
 
 namespace {

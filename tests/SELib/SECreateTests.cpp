@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <tuple>
 
+#include "CaseNames.h"
 #include "SERig.h"
 #include "TvrMap.h"
 
@@ -28,13 +30,14 @@ struct PartCase {
   const char* name;
   UINT32 makerId;
   UINT32 page;
-  SE_WRITE_FCT write;
   std::vector<Bytes> commands;  // identification commands as the part sees them
 };
 
+void PrintTo(const PartCase& c, std::ostream* out) { *out << c.name; }
+
 class Identification : public ::testing::TestWithParam<PartCase> {};
 
-TEST_P(Identification, RecordsThePartAndItsRoutines) {
+TEST_P(Identification, RecordsThePart) {
   const PartCase& expected = GetParam();
   Rig rig(WithPart(expected.part));
   ASSERT_EQ(rig.Create(), SE_OK);
@@ -49,11 +52,7 @@ TEST_P(Identification, RecordsThePartAndItsRoutines) {
 
   const SE_DATA& record = *rig.handle();
   EXPECT_EQ(record.m_oSE128K.m_ulSEepromID, expected.makerId);
-  EXPECT_EQ(record.m_oTableMain.SEGetInfo, &SE128KGetInfo);
-  EXPECT_EQ(record.m_oTableMain.SERead, &SE128KRead);
-  EXPECT_EQ(record.m_oTableMain.SEWrite, expected.write);
-  EXPECT_EQ(record.m_oTableBoard.SetHWProtection, &LumSetHWProtection);
-  EXPECT_EQ(CommandHeads(rig.card().Events()), expected.commands);
+  EXPECT_EQ(CommandHeads(rig.lines().Events()), expected.commands);
 }
 
 // The Atmel part answers its own command at once; the others see it as unknown before the
@@ -61,14 +60,17 @@ TEST_P(Identification, RecordsThePartAndItsRoutines) {
 INSTANTIATE_TEST_SUITE_P(
     EachPart, Identification,
     ::testing::Values(
-        PartCase{emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256, SE128K_ATMEL_STWrite,
+        PartCase{emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256,
                  {{0x15, 0xFF}}},
-        PartCase{emu::FlashPart::M25p10, "ST M25P10", 0x10, 128, SE128K_ATMEL_STWrite,
+        PartCase{emu::FlashPart::M25p10, "ST M25P10", 0x10, 128,
                  {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}},
-        PartCase{emu::FlashPart::Sst25vf010, "SST SST25VF010", 0xBF, 1, SE128K_SSTWrite,
-                 {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}}));
+        PartCase{emu::FlashPart::Sst25vf010, "SST SST25VF010", 0xBF, 1,
+                 {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}}),
+    [](const ::testing::TestParamInfo<PartCase>& info) {
+      return testnames::CaseName(emu::FlashPartName(info.param.part));
+    });
 
-// Parts that answer as the script says; the card's own part stays silent.
+// Parts that answer as the script says, on the lines in place of the card's own part.
 struct AnswerCase {
   Bytes atmelAnswer;
   Bytes idAnswer;
@@ -77,19 +79,21 @@ struct AnswerCase {
   std::uint32_t commandBytes;  // clocked in during identification, answers included
 };
 
+void PrintTo(const AnswerCase& c, std::ostream* out) {
+  *out << testnames::HexName(c.atmelAnswer) << " then " << testnames::HexName(c.idAnswer);
+}
+
 class Answers : public ::testing::TestWithParam<AnswerCase> {};
 
 TEST_P(Answers, DecideThePart) {
   const AnswerCase& expected = GetParam();
-  emu::CardOptions options;
-  options.faults.noFlash = true;
-  Rig rig(options);
-  rig.card().Script(0x15, 8, expected.atmelAnswer);
-  rig.card().Script(0xAB, 32, expected.idAnswer);
+  Rig rig;
+  rig.Script(0x15, 8, expected.atmelAnswer);
+  rig.Script(0xAB, 32, expected.idAnswer);
   EXPECT_EQ(rig.Create(), expected.result);
   EXPECT_EQ(RecordName(rig.handle()), expected.name);
   std::uint32_t clocked = 0;
-  for (const CardEvent& event : rig.card().Events()) {
+  for (const CardEvent& event : rig.lines().Events()) {
     clocked += event.length;
   }
   EXPECT_EQ(clocked, expected.commandBytes);
@@ -105,7 +109,11 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{{0x9F}, {0xBF, 0x49}, SE_OK, "SST SST25VF010", 2 + 6},
         AnswerCase{{0xFF}, {0xBF, 0x48}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
         AnswerCase{{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
-        AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}));
+        AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}),
+    [](const ::testing::TestParamInfo<AnswerCase>& info) {
+      return "first_" + testnames::HexName(info.param.atmelAnswer) + "_then_" +
+             testnames::HexName(info.param.idAnswer);
+    });
 
 TEST(Creation, AChipOutsideTheFamilyIsRefusedBeforeAnyMappingWithTheCommandByteRestored) {
   for (const UINT16 deviceId : {UINT16{0x0A12}, UINT16{0x0A0F}, UINT16{0x0B31}, UINT16{0x1F2E}}) {
@@ -114,7 +122,7 @@ TEST(Creation, AChipOutsideTheFamilyIsRefusedBeforeAnyMappingWithTheCommandByteR
     Rig rig(options);
     EXPECT_EQ(rig.Create(), SE_ERR_UNSUPPORTED_DEVICE) << std::hex << deviceId;
     EXPECT_EQ(rig.CommandByte(), 0x01);
-    EXPECT_EQ(rig.card().ConfigWrites(), (std::vector<std::uint32_t>{0x04, 0x04}));
+    EXPECT_EQ(rig.machine().ConfigWrites(), (std::vector<std::uint32_t>{0x04, 0x04}));
     EXPECT_EQ(rig.machine().Opens(), 0);
     EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
   }
@@ -247,9 +255,9 @@ TEST(Creation, MemoryDecodingAlreadyOnIsNotWrittenButStillRestored) {
   options.command = 0x0007;
   Rig rig(options);
   ASSERT_EQ(rig.Create(), SE_OK);
-  EXPECT_TRUE(rig.card().ConfigWrites().empty());
+  EXPECT_TRUE(rig.machine().ConfigWrites().empty());
   EXPECT_EQ(SEReleaseHandle(rig.handle()), SE_OK);
-  EXPECT_EQ(rig.card().ConfigWrites(), std::vector<std::uint32_t>{0x04});
+  EXPECT_EQ(rig.machine().ConfigWrites(), std::vector<std::uint32_t>{0x04});
   EXPECT_EQ(rig.CommandByte(), 0x07);
 }
 

@@ -95,7 +95,7 @@ TEST_F(SerialLines, GettersYieldExactlyZeroOrOne) {
   value = 0xAA;
   SETableE2P_GetSerialDataOut(hSE(), &value);
   EXPECT_EQ(value, 1);
-  rig.card().Script(0x77, 8, {0x00});
+  rig.Script(0x77, 8, {0x00});
   ASSERT_TRUE(SE128KEnableE2P(hSE()));
   SETableE2P_SetChipSelect_Low(hSE());
   SE128KSendData(hSE(), 0x77);
@@ -162,13 +162,13 @@ TEST_F(SerialLines, AByteSentCosts25ReadsAnd25WritesAndGoesMostSignificantBitFir
   EXPECT_EQ(rig.machine().Stats().deviceWrites, 50u);
   SETableE2P_SetChipSelect_High(hSE());
   SE128KDisableE2P(hSE());
-  ASSERT_FALSE(rig.card().Events().empty());
-  EXPECT_EQ(rig.card().Events().back().head, (Bytes{0xA5, 0x3C}));
+  ASSERT_FALSE(rig.lines().Events().empty());
+  EXPECT_EQ(rig.lines().Events().back().head, (Bytes{0xA5, 0x3C}));
   EXPECT_EQ(Lines() & emu::kLineClock, 0u) << "the clock ends low";
 }
 
 TEST_F(SerialLines, AByteReceivedCosts25ReadsAnd17WritesAndIsAssembledMostSignificantBitFirst) {
-  rig.card().Script(0x77, 8, {0xC3, 0x01});
+  rig.Script(0x77, 8, {0xC3, 0x01});
   ASSERT_TRUE(SE128KEnableE2P(hSE()));
   SETableE2P_SetChipSelect_Low(hSE());
   SE128KSendData(hSE(), 0x77);

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <string>
+#include <ostream>
 #include <vector>
 
+#include "CaseNames.h"
 #include "SEWriteLog.h"
 
 namespace setest {
@@ -25,7 +27,7 @@ class Transfer {
   explicit Transfer(emu::CardOptions options, emu::AccessCosts costs = {})
       : old(Pattern(1)), image(Pattern(2)), rig(options, old, costs), log(rig) {
     created = rig.Create();
-    rig.card().ClearEvents();
+    rig.ClearEvents();
     rig.machine().ResetStats();
     log.Install();
   }
@@ -53,6 +55,8 @@ struct WriteCase {
   Tokens summary;
 };
 
+void PrintTo(const WriteCase& c, std::ostream* out) { *out << emu::FlashPartName(c.part); }
+
 class FullWrite : public ::testing::TestWithParam<WriteCase> {};
 
 TEST_P(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
@@ -63,7 +67,7 @@ TEST_P(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
 
   EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
   EXPECT_EQ(transfer.rig.card().LineViolations(), 0u) << "one line moved per register write";
-  const auto& events = transfer.rig.card().Events();
+  const auto& events = transfer.rig.lines().Events();
   EXPECT_EQ(Summary(events), expected.summary);
   std::vector<std::uint32_t> pages;
   for (std::uint32_t address = 0; expected.page > 1 && address < 131072; address += expected.page) {
@@ -97,7 +101,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "01 8C", "hw-protected"}},
         WriteCase{emu::FlashPart::Sst25vf010, 1, 256, false, 2 * 8,
                   {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000", "AF x131071",
-                   "04", "03 131072", "50", "01 8C", "hw-protected"}}));
+                   "04", "03 131072", "50", "01 8C", "hw-protected"}}),
+    [](const ::testing::TestParamInfo<WriteCase>& info) {
+      return testnames::CaseName(emu::FlashPartName(info.param.part));
+    });
 
 // Each corrupted pass fails its verification; the next pass reprograms every page from
 // offset 0 without a new erase, and reports again from the start.
@@ -116,12 +123,15 @@ TEST_P(WriteRetries, RunUntilAPassVerifiesOrThreePassesFailed) {
     expected.insert(expected.end(), {"06+02 x1024", "03 131072"});
   }
   expected.insert(expected.end(), {"06", "01 8C", "hw-protected"});
-  EXPECT_EQ(Summary(transfer.rig.card().Events()), expected);
+  EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
   EXPECT_EQ(transfer.log.positions, Positions(128, passes));
   EXPECT_TRUE(transfer.EndsProtected());
 }
 
-INSTANTIATE_TEST_SUITE_P(CorruptedPasses, WriteRetries, ::testing::Values(1u, 3u));
+INSTANTIATE_TEST_SUITE_P(CorruptedPasses, WriteRetries, ::testing::Values(1u, 3u),
+                         [](const ::testing::TestParamInfo<std::uint32_t>& info) {
+                           return "corrupt_pass_" + std::to_string(info.param);
+                         });
 
 // Slow port accesses make each 1 ms delay a handful of polls, so the whole watch period
 // (200000 status reads) runs in reasonable host time. The part stays busy, so the level-3
@@ -135,10 +145,10 @@ TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgai
   ASSERT_EQ(transfer.created, SE_OK);
   const std::uint64_t startNs = transfer.rig.machine().Clock().Now();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
-  EXPECT_EQ(Summary(transfer.rig.card().Events()),
+  EXPECT_EQ(Summary(transfer.rig.lines().Events()),
             (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06", "01 8C", "hw-protected"}));
   // The erase's watch period, and at most two bounded waits of the protection steps.
-  const std::uint64_t statusReads = transfer.rig.card().StatusReads();
+  const std::uint64_t statusReads = transfer.rig.lines().StatusReads();
   EXPECT_GE(statusReads, 200000u);
   EXPECT_LE(statusReads, 200000u + 2 * 2001);
   EXPECT_GE(transfer.rig.machine().Clock().Now() - startNs, 200000ull * 1000 * 1000);
@@ -171,9 +181,9 @@ TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
   const SEHANDLE hSE = transfer.rig.handle();
   ASSERT_EQ(SE128KSetProtection(hSE, 3), TRUE);
   EXPECT_EQ(SE128KSetProtection(hSE, 4), FALSE);
-  transfer.rig.card().ClearEvents();
+  transfer.rig.ClearEvents();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
-  EXPECT_EQ(Summary(transfer.rig.card().Events()),
+  EXPECT_EQ(Summary(transfer.rig.lines().Events()),
             (Tokens{"hw-writable", "06", "01 80", "06", "01 8C", "hw-protected"}));
   EXPECT_TRUE(transfer.log.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
@@ -202,7 +212,7 @@ TEST(Read, ARangeCostsExactlyTheProtocolsAccesses) {
   EXPECT_EQ(transfer.rig.RegisterReads(SE_REG_SERIAL_LINES), 4 + 1 + 100 + 25 * 16 + 1 + 1u);
   EXPECT_EQ(transfer.rig.RegisterWrites(SE_REG_SERIAL_LINES), 3 + 1 + 100 + 17 * 16 + 1 + 1u);
   EXPECT_EQ(transfer.rig.machine().Stats().deviceReads, 4 + 1 + 100 + 25 * 16 + 1 + 1u);
-  const auto& events = transfer.rig.card().Events();
+  const auto& events = transfer.rig.lines().Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(Bytes(events[0].head.begin(), events[0].head.begin() + 4),
             (Bytes{0x03, 0x01, 0x23, 0x45}));
@@ -214,7 +224,7 @@ TEST(Read, ASizeOfZeroSendsTheCommandAndAddressOnly) {
   EXPECT_EQ(SERead(transfer.rig.handle(), 0x000102, 0, buffer.data()), SE_OK);
   EXPECT_EQ(SERead(transfer.rig.handle(), 0x000102, 0, nullptr), SE_OK);
   EXPECT_EQ(buffer, Bytes(4, 0xEE));
-  const auto& events = transfer.rig.card().Events();
+  const auto& events = transfer.rig.lines().Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].head, (Bytes{0x03, 0x00, 0x01, 0x02}));
   EXPECT_EQ(events[0].length, 4u);
@@ -229,7 +239,7 @@ TEST(Read, BusyLinesOrNoBufferFailTheReadAndLeaveTheBufferAlone) {
                               transfer.rig.Register(SE_REG_SERIAL_LINES) | emu::kLineBypass);
   EXPECT_EQ(SERead(transfer.rig.handle(), 0, 8, buffer.data()), SE_ERR_READ);
   EXPECT_EQ(buffer, Bytes(8, 0xEE));
-  EXPECT_TRUE(transfer.rig.card().Events().empty());
+  EXPECT_TRUE(transfer.rig.lines().Events().empty());
 }
 
 }  // namespace

@@ -74,8 +74,8 @@ std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events,
 void ProgressLog::Report(INT32 iCurrentPos, INT32 iMaxPos, void* pvRefIn) {
   auto& log = *static_cast<ProgressLog*>(pvRefIn);
   if (log.positions.empty()) {
-    log.firstSelected = log.rig->card().Selected();
-    log.firstBits = log.rig->card().BitsInCommand();
+    log.firstSelected = log.rig->lines().Selected();
+    log.firstBits = log.rig->lines().BitsInCommand();
     log.flashAtFirst = log.rig->Flash();
   }
   log.positions.push_back(iCurrentPos);

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "EmuFrontEnd.h"
+#include "Builder.h"
+#include "FrontEnd.h"
 #include "UxLinCore.h"
 
 namespace {
@@ -174,7 +175,7 @@ TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {
 TEST_F(EmulatorOptions, MachineHoldsTheCardsWhereTheOptionsPutThem) {
   ASSERT_TRUE(Parse({"--uid", "7", "--date", "2005-06-30", "--card", "108,subsys=12345678",
                      "--card", "209,model=z-series"}));
-  const std::unique_ptr<emu::Machine> machine = emu::BuildMachine(m_options);
+  const std::unique_ptr<emu::Machine> machine = emu::BuildMachine(m_options).machine;
   EXPECT_EQ(machine->UserId(), 7u);
   std::tm date{};
   ASSERT_TRUE(machine->LocalTime(date));

@@ -156,7 +156,7 @@ TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
     Bytes after = Pins(Read("card.bin"));
     EXPECT_EQ(after[kTvOutByte] & 1, bit) << standard;
     EXPECT_EQ(after[kTvOutByte] & 0xFE, before[kTvOutByte] & 0xFE);
-    EXPECT_EQ(Sum(after, 0, after.size()), 0);
+    EXPECT_EQ(Sum8(after, 0, static_cast<std::uint32_t>(after.size())), 0);
   }
 }
 
@@ -185,8 +185,8 @@ TEST_F(PinsSwitches, TvOutOnAPinsTooShortForItsByteFailsAndWritesNothing) {
     m_card[at + 2] = static_cast<std::uint8_t>(size);
     m_card[at + 3] = 0;
     m_card[at + size - 1] = 0;
-    m_card[at + size - 1] = static_cast<std::uint8_t>(-Sum(m_card, at, at + size));
-    m_card[biosEnd - 1] = static_cast<std::uint8_t>(m_card[biosEnd - 1] - Sum(m_card, 0, biosEnd));
+    m_card[at + size - 1] = static_cast<std::uint8_t>(-Sum8(m_card, at, size));
+    m_card[biosEnd - 1] = static_cast<std::uint8_t>(m_card[biosEnd - 1] - Sum8(m_card, 0, biosEnd));
     Write("card.bin", m_card);
     ASSERT_EQ(OnCard({"/ds"}).status, 1);
 

@@ -12,15 +12,18 @@
 #include <utility>
 #include <vector>
 
-#include "EmuCard.h"
+#include "Card.h"
+#include "CaseNames.h"
+#include "FileStores.h"
+#include "FrontEndNumbers.h"
 #include "ScenarioSupport.h"
 
 namespace scenario {
 namespace {
 
 constexpr std::size_t kImageSize = emu::kSampleImageSize;
-constexpr std::size_t kDateOffset = 6;
-constexpr std::size_t kCounterOffset = 8;
+constexpr std::size_t kDateOffset = testbytes::kPinsDate;
+constexpr std::size_t kCounterOffset = testbytes::kPinsCounter;
 constexpr std::size_t kSerialOffset = 12;
 constexpr std::size_t kFileCounter = 9;
 constexpr std::size_t kCardCounter = 3;
@@ -31,24 +34,13 @@ std::size_t BiosSize(const Bytes& image) { return image.at(2) * std::size_t{512}
 // the file's, for /k) stamped with the run's date and the counter + 1, the card's
 // calibration block right behind the new BIOS, the card's subsystem word, both checksums.
 Bytes ExpectedAfterUpdate(const Bytes& card, const Bytes& file, bool keepCardPins) {
-  Bytes image(kImageSize, 0xFF);
-  std::copy(file.begin(), file.end(), image.begin());
-  Bytes pins = keepCardPins ? Pins(card) : Pins(image);
-  const std::uint16_t counter = static_cast<std::uint16_t>(Word(pins, kCounterOffset) + 1);
-  pins[kDateOffset] = kDateWord & 0xFF;
-  pins[kDateOffset + 1] = kDateWord >> 8;
-  pins[kCounterOffset] = counter & 0xFF;
-  pins[kCounterOffset + 1] = counter >> 8;
-  pins.back() = static_cast<std::uint8_t>(pins.back() - Sum(pins, 0, pins.size()));
-  std::copy(pins.begin(), pins.end(), image.begin() + PinsOffset(image));
-  const std::size_t mcsSize = emu::SampleBiosOptions{}.mcsSize;
-  const auto cardMcs = card.begin() + static_cast<std::ptrdiff_t>(BiosSize(card));
-  std::copy(cardMcs, cardMcs + static_cast<std::ptrdiff_t>(mcsSize),
-            image.begin() + static_cast<std::ptrdiff_t>(BiosSize(image)));
-  std::copy(card.end() - 8, card.end() - 4, image.end() - 8);
-  const std::size_t last = BiosSize(image) - 1;
-  image[last] = static_cast<std::uint8_t>(image[last] - Sum(image, 0, BiosSize(image)));
-  return image;
+  const Bytes pins = keepCardPins ? Pins(card) : Pins(file);
+  const auto counter = static_cast<std::uint16_t>(Word(pins, kCounterOffset) + 1);
+  const auto mcsAt = static_cast<std::uint32_t>(BiosSize(card));
+  return testbytes::UpdatedImage(file, static_cast<std::uint32_t>(file.size()),
+                                 testbytes::StampedPins(pins, kDateWord, counter), PinsOffset(file),
+                                 testbytes::Slice(card, mcsAt, emu::SampleBiosOptions{}.mcsSize),
+                                 Dword(card, card.size() - 8));
 }
 
 class Programming : public ScenarioTest {
@@ -113,7 +105,11 @@ INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
                                            PartCase{"sst25vf010", "SST SST25VF010", 46},
                                            PartCase{"m25p10", "ST M25P10", 48, true},
                                            PartCase{"at25f1024", "ATMEL AT25F1024", 46, true},
-                                           PartCase{"sst25vf010", "SST SST25VF010", 46, true}));
+                                           PartCase{"sst25vf010", "SST SST25VF010", 46, true}),
+                         [](const ::testing::TestParamInfo<PartCase>& info) {
+                           return testnames::CaseName(std::string(info.param.flash) +
+                                                      (info.param.worstCase ? " worst case" : ""));
+                         });
 
 TEST_F(Programming, WithTheFilesOwnPins) {
   const RunResult run = OnCard("", {"/k", "new.bin"});
@@ -180,7 +176,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedFile{"short.bin", Bytes(0x7FFD, 0x55), false,
                     "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
         RefusedFile{"missing.bin", {}, false,
-                    "ERROR! The following file couldn't be opened: missing.bin\n\n"}));
+                    "ERROR! The following file couldn't be opened: missing.bin\n\n"}),
+    [](const ::testing::TestParamInfo<RefusedFile>& info) { return testnames::CaseName(info.param.name); });
 
 TEST_F(Programming, FileThatCannotBeReadToItsEndIsNotOpened) {
   std::filesystem::create_directory(Path("folder.bin"));
@@ -346,14 +343,15 @@ INSTANTIATE_TEST_SUITE_P(
         // The card in the field is locked; with its pin stuck low it cannot be unlocked.
         FaultCase{"wp-stuck", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
         FaultCase{"corrupt-pass=2", "", true, 3, 1, FaultCase::Flash::New},
-        FaultCase{"corrupt-pass=3", kNotUpdated, true, 3, 0, FaultCase::Flash::NewButOneByte}));
+        FaultCase{"corrupt-pass=3", kNotUpdated, true, 3, 0, FaultCase::Flash::NewButOneByte}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return testnames::CaseName(info.param.fault); });
 
 TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
   // The machine keeps its state between runs: a power cut is a reboot, so the lines and the
   // protection the cut run held do not keep the next runs out.
   const RunResult cut = OnCard(",state=card.st,fault=power-cut=20000",
                                {"/o", "backup.bin", "/d", "card.txt", "/i", "new.bin"});
-  EXPECT_EQ(cut.status, 113);
+  EXPECT_EQ(cut.status, emu::kPowerCutExitCode);
   EXPECT_EQ(Read("backup.bin"), m_card);
   const Bytes broken = Read("card.bin");
   // The part was erased and only the first bytes of the new image reached it.
@@ -375,9 +373,9 @@ TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
   EXPECT_EQ(PinsSerial(pins), "TS05A00017");
   EXPECT_EQ(Word(pins, kCounterOffset), kCardCounter + 1);
   EXPECT_EQ(Word(pins, kDateOffset), kDateWord);
-  EXPECT_EQ(Sum(pins, 0, pins.size()), 0);
+  EXPECT_EQ(Sum8(pins, 0, static_cast<std::uint32_t>(pins.size())), 0);
   EXPECT_EQ(Dword(flash, kImageSize - 8), Dword(m_card, kImageSize - 8));
-  EXPECT_EQ(Sum(flash, 0, BiosSize(flash)), 0);
+  EXPECT_EQ(Sum8(flash, 0, static_cast<std::uint32_t>(BiosSize(flash))), 0);
   // Everything outside the PInS and the checksum byte is the backup's again.
   const std::size_t pinsAt = PinsOffset(m_card);
   for (std::size_t i = 0; i < kImageSize; ++i) {
@@ -402,7 +400,7 @@ std::string SignalAt(const char* name, std::uint32_t bytes) {
 
 // The card's state as the state file keeps it.
 emu::CardState KeptState(const std::string& path) {
-  return emu::StateStore::MapFile(path, {})->State();
+  return emu::MapStateFile(path, {})->State();
 }
 
 bool LinesHeld(const emu::CardState& state) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "CaseNames.h"
 #include "ScenarioSupport.h"
 
 namespace scenario {
@@ -150,7 +151,12 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"/o", "a.bin", "-O", "b.bin"},
                       std::vector<std::string>{"/dev", "100", "/i", "a.bin", "/o", "b.bin", "x"},
                       std::vector<std::string>{"/ds", "/scan", "/i", "a.bin", "/dmcs", "m.bin"},
-                      std::vector<std::string>{"/o", std::string(64, 'a')}));
+                      std::vector<std::string>{"/o", std::string(64, 'a')}),
+    [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
+      std::string line;
+      for (const std::string& arg : info.param) line += arg + " ";
+      return testnames::CaseName(line);
+    });
 
 TEST_F(Session, EmulatorRefusesBadOptionsAndRunsNothing) {
   for (const auto& args : {std::vector<std::string>{"--card", "100,flash=m25p20", "/o", "a.bin"},

@@ -8,7 +8,7 @@
 #include <ostream>
 #include <vector>
 
-#include "EmuMachine.h"
+#include "Machine.h"
 
 namespace emutest {
 

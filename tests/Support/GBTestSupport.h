@@ -1,5 +1,5 @@
 // Shared by the image library's tests: an image object built over an image in memory (no
-// card), an emulated machine with one card, and little helpers over byte vectors.
+// card) and an emulated machine with one card.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,38 +11,24 @@
 #include <string>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuCardMachine.h"
-#include "EmuMachine.h"
-#include "EmuSampleBios.h"
+#include "Builder.h"
+#include "Card.h"
 #include "GBData.h"
+#include "ImageBytes.h"
+#include "Machine.h"
+#include "SampleBios.h"
 
 namespace gbtest {
 
-using Bytes = std::vector<std::uint8_t>;
+using testbytes::Bytes;
+using testbytes::Le;
+using testbytes::PutLe;
+using testbytes::Slice;
+using testbytes::Sum8;
+using testbytes::UpdatedImage;
 
 constexpr std::uint32_t kImageSize = 131072;
 constexpr PCIHANDLE kCardLocation = MakePciHandle(1, 0);
-
-inline std::uint32_t Le(const Bytes& bytes, std::uint32_t offset, std::uint32_t width) {
-  std::uint32_t value = 0;
-  for (std::uint32_t i = width; i-- > 0;) value = (value << 8) | bytes.at(offset + i);
-  return value;
-}
-
-inline void PutLe(Bytes& bytes, std::uint32_t offset, std::uint32_t value, std::uint32_t width) {
-  for (std::uint32_t i = 0; i < width; ++i) bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-inline std::uint8_t Sum8(const Bytes& bytes, std::uint32_t offset, std::uint32_t size) {
-  std::uint8_t sum = 0;
-  for (std::uint32_t i = 0; i < size; ++i) sum = static_cast<std::uint8_t>(sum + bytes.at(offset + i));
-  return sum;
-}
-
-inline Bytes Slice(const Bytes& bytes, std::uint32_t offset, std::uint32_t size) {
-  return Bytes(bytes.begin() + offset, bytes.begin() + offset + size);
-}
 
 // Where the sample builder puts things by default.
 inline std::uint32_t SampleBiosSize(const emu::SampleBiosOptions& o = {}) { return o.biosBlocks * 512u; }

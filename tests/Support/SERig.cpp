@@ -2,81 +2,34 @@
 
 #include <utility>
 
+#include "Builder.h"
+
 namespace setest {
 
 namespace {
 constexpr std::uint8_t kReadStatus = 0x05;
 constexpr std::size_t kHeadBytes = 5;
-
-bool Rose(std::uint32_t before, std::uint32_t after, std::uint32_t bit) {
-  return (before & bit) == 0 && (after & bit) != 0;
-}
+// Configuration mechanism #1.
+constexpr UINT16 kConfigAddressPort = 0xCF8;
+constexpr UINT16 kConfigDataPort = 0xCFC;
+constexpr std::uint32_t kConfigEnable = 0x80000000u;
 }  // namespace
 
-void ObservedCard::DeviceWrite(std::uint32_t bar, std::uint32_t offset, std::uint32_t width,
-                               std::uint32_t value) {
-  if (offset == emu::kLineRegister) {
-    OnLines(m_lines, value);
-    m_lines = value;
-  } else if (offset == emu::kProtectRegister) {
-    m_events.push_back({CardEvent::Protection, {}, 0, value});
-  }
-  emu::Card::DeviceWrite(bar, offset, width, value);
-}
-
-std::uint32_t ObservedCard::DeviceRead(std::uint32_t bar, std::uint32_t offset,
-                                       std::uint32_t width) {
-  std::uint32_t value = emu::Card::DeviceRead(bar, offset, width);
-  bool bit = true;
-  if (offset == emu::kLineRegister && ScriptedBit(bit)) {
-    value = bit ? value | emu::kLineDataOut : value & ~emu::kLineDataOut;
-  }
-  return value;
-}
-
-void ObservedCard::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
-  m_configWrites.push_back(offset);
-  emu::Card::ConfigWrite(offset, width, value);
-}
-
-bool ObservedCard::Selected() const {
-  return (m_lines & emu::kLineBypass) != 0 && (m_lines & emu::kLineChipSelectN) == 0;
-}
-
-void ObservedCard::Script(std::uint8_t opcode, std::uint32_t headerBits, Bytes answer) {
-  m_script[opcode] = Scripted{headerBits, std::move(answer)};
-}
-
-// The bit the script puts on data-out after the latest rising clock edge.
-bool ObservedCard::ScriptedBit(bool& bit) const {
-  if (m_script.empty() || !Selected() || m_command.empty()) {
-    return false;
-  }
-  const auto found = m_script.find(m_command[0]);
-  if (found == m_script.end() || m_bits <= found->second.headerBits) {
-    bit = true;
-    return true;
-  }
-  const std::uint32_t index = m_bits - found->second.headerBits - 1;
-  const Bytes& answer = found->second.answer;
-  bit = index / 8 >= answer.size() || ((answer[index / 8] >> (7 - index % 8)) & 1) != 0;
-  return true;
-}
-
-void ObservedCard::OnLines(std::uint32_t before, std::uint32_t after) {
-  const bool bypass = (after & emu::kLineBypass) != 0;
-  const bool wasSelected = Selected();
-  const bool selected = bypass && (after & emu::kLineChipSelectN) == 0;
-  if (wasSelected && !selected) {
+void LineLog::OnLines(const emu::LineLevels& levels) {
+  const emu::LineLevels before = m_levels;
+  m_levels = levels;
+  const bool selected = levels.bypass && !levels.chipSelectN;
+  if (m_selected && !selected) {
     EndCommand();
   }
-  if (!wasSelected && selected) {
+  if (!m_selected && selected) {
     m_bits = 0;
     m_commandLength = 0;
     m_command.clear();
   }
-  if (selected && Rose(before, after, emu::kLineClock)) {
-    m_shift = static_cast<std::uint8_t>((m_shift << 1) | ((after & emu::kLineDataIn) != 0));
+  m_selected = selected;
+  if (selected && levels.clock && !before.clock) {
+    m_shift = static_cast<std::uint8_t>((m_shift << 1) | (levels.dataIn ? 1 : 0));
     if (++m_bits % 8 == 0) {
       ++m_commandLength;
       if (m_command.size() < kHeadBytes) {
@@ -86,7 +39,11 @@ void ObservedCard::OnLines(std::uint32_t before, std::uint32_t after) {
   }
 }
 
-void ObservedCard::EndCommand() {
+void LineLog::OnProtectWrite(std::uint32_t value) {
+  m_events.push_back({CardEvent::Protection, {}, 0, value});
+}
+
+void LineLog::EndCommand() {
   if (m_command.empty()) {
     return;
   }
@@ -96,6 +53,31 @@ void ObservedCard::EndCommand() {
     m_events.push_back({CardEvent::Command, m_command, m_commandLength, 0});
   }
   m_command.clear();
+}
+
+void ScriptedPart::Script(std::uint8_t opcode, std::uint32_t headerBits, Bytes answer) {
+  m_script[opcode] = Scripted{headerBits, std::move(answer)};
+}
+
+void ScriptedPart::Select() {
+  m_selected = true;
+  m_bits = 0;
+}
+
+void ScriptedPart::ClockRise(bool dataIn) {
+  if (!m_selected) return;
+  m_shift = static_cast<std::uint8_t>((m_shift << 1) | (dataIn ? 1 : 0));
+  if (++m_bits == 8) m_opcode = m_shift;
+}
+
+// The bit the script puts on data-out after the latest rising clock edge.
+bool ScriptedPart::DataOut() const {
+  if (!m_selected || m_bits < 8) return true;
+  const auto found = m_script.find(m_opcode);
+  if (found == m_script.end() || m_bits <= found->second.headerBits) return true;
+  const std::uint32_t index = m_bits - found->second.headerBits - 1;
+  const Bytes& answer = found->second.answer;
+  return index / 8 >= answer.size() || ((answer[index / 8] >> (7 - index % 8)) & 1) != 0;
 }
 
 int CountingMachine::OpenPhysicalMemory() {
@@ -114,18 +96,40 @@ void CountingMachine::Unmap(void* address, std::size_t length) {
   emu::Machine::Unmap(address, length);
 }
 
+void CountingMachine::PortWrite(UINT16 port, UINT32 width, UINT32 value) {
+  emu::Machine::PortWrite(port, width, value);
+  const std::uint32_t lane = port - kConfigDataPort;
+  if (port == kConfigAddressPort && width == 4) {
+    m_configAddress = value;
+  } else if (port >= kConfigDataPort && lane + width <= 4 && (m_configAddress & kConfigEnable) != 0 &&
+             ((m_configAddress >> 8) & 0xFFFF) == kCardLocation) {
+    m_configWrites.push_back((m_configAddress & 0xFC) + lane);
+  }
+}
+
 Rig::Rig(emu::CardOptions options, const Bytes& content, emu::AccessCosts costs)
     : m_machine(costs),
-      m_card(&m_machine.Emplace<ObservedCard>(2, 5, 0, m_machine.Clock(), options,
-                                              emu::FlashStore::InMemory(content))),
+      m_card(&emu::PlaceCard(m_machine, kCardLocation, options, emu::FlashStore::InMemory(content))),
       m_platform(m_machine),
       m_storage(new unsigned char[SEGetHandleSize()]),
-      m_apertureBase(options.apertureBase) {}
+      m_apertureBase(options.apertureBase) {
+  auto lines = std::make_unique<LineLog>();
+  m_lines = lines.get();
+  m_card->AddLineObserver(std::move(lines));
+}
 
 Rig::~Rig() {
   if (m_created) {
     SEReleaseHandle(handle());
   }
+}
+
+void Rig::Script(std::uint8_t opcode, std::uint32_t headerBits, Bytes answer) {
+  if (!m_scripted) {
+    m_scripted = std::make_unique<ScriptedPart>();
+    m_card->AttachDevice(*m_scripted);
+  }
+  m_scripted->Script(opcode, headerBits, std::move(answer));
 }
 
 SE_ERR Rig::Create() {

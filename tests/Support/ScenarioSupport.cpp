@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <numeric>
 #include <sstream>
 
 namespace scenario {
@@ -59,11 +58,11 @@ Bytes NewBiosFile() {
 }
 
 std::uint16_t Word(const Bytes& bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(bytes.at(offset) | (bytes.at(offset + 1) << 8));
+  return static_cast<std::uint16_t>(testbytes::Le(bytes, static_cast<std::uint32_t>(offset), 2));
 }
 
 std::uint32_t Dword(const Bytes& bytes, std::size_t offset) {
-  return Word(bytes, offset) | (static_cast<std::uint32_t>(Word(bytes, offset + 2)) << 16);
+  return testbytes::Le(bytes, static_cast<std::uint32_t>(offset), 4);
 }
 
 std::uint32_t PinsOffset(const Bytes& image) { return Word(image, emu::kSamplePinsPointerOffset); }
@@ -71,14 +70,6 @@ std::uint32_t PinsOffset(const Bytes& image) { return Word(image, emu::kSamplePi
 Bytes Pins(const Bytes& image) {
   const auto begin = image.begin() + PinsOffset(image);
   return Bytes(begin, begin + emu::kSamplePinsSize);
-}
-
-std::uint8_t Sum(const Bytes& bytes, std::size_t begin, std::size_t end) {
-  return std::accumulate(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
-                         bytes.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t{0},
-                         [](std::uint8_t sum, std::uint8_t b) {
-                           return static_cast<std::uint8_t>(sum + b);
-                         });
 }
 
 std::string PinsSerial(const Bytes& pins) {

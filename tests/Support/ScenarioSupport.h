@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "EmuSampleBios.h"
+#include "ImageBytes.h"
+#include "SampleBios.h"
 
 namespace scenario {
 
-using Bytes = std::vector<std::uint8_t>;
+using testbytes::Bytes;
+using testbytes::Sum8;
 
 struct RunResult {
   int status = -1;  // the exit status, or -1 when the process did not exit normally
@@ -82,7 +84,6 @@ std::uint32_t PinsOffset(const Bytes& image);
 Bytes Pins(const Bytes& image);
 std::uint16_t Word(const Bytes& bytes, std::size_t offset);
 std::uint32_t Dword(const Bytes& bytes, std::size_t offset);
-std::uint8_t Sum(const Bytes& bytes, std::size_t begin, std::size_t end);
 std::string PinsSerial(const Bytes& pins);
 
 class ScenarioTest : public ::testing::Test {

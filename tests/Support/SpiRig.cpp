@@ -1,6 +1,10 @@
 #include "SpiRig.h"
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -12,7 +16,7 @@ SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, Ac
     : m_machine(costs) {
   m_card = &m_machine.Emplace<Card>(0, 3, 0, m_machine.Clock(), options, std::move(flash),
                                     std::move(state));
-  m_card->ConfigWrite(kConfigCommand, 2, options.command | kCommandMemoryDecoding);
+  m_card->ConfigWrite(kPciCommand, 2, options.command | kPciCommandMemory);
   void* mapping = m_machine.Map(options.apertureSize, m_machine.OpenPhysicalMemory(),
                                 options.apertureBase);
   if (mapping == nullptr) throw std::runtime_error("aperture did not map");
@@ -107,8 +111,40 @@ void SpiRig::SetWritable(bool writable) {
   Write(kProtectRegister, writable ? value | kProtectWritable : value & ~kProtectWritable);
 }
 
+namespace {
+
+// The environment variable that hands the folder to a death test's child, which runs the
+// test again in a process of its own.
+constexpr const char* kFolderVariable = "TVR_EMU_TEST_FOLDER";
+
+void RemoveFolder(const std::string& folder) {
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+}
+
+pid_t s_folderOwner = 0;
+
+// Made once per process tree: by the first process that asks, removed when it ends (not
+// when a forked child does).
+const std::string& TestFolder() {
+  static const std::string folder = [] {
+    if (const char* inherited = std::getenv(kFolderVariable)) return std::string(inherited);
+    std::string pattern = (std::filesystem::temp_directory_path() / "tvr-emu-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a test folder");
+    setenv(kFolderVariable, pattern.c_str(), 1);
+    s_folderOwner = getpid();
+    std::atexit([] {
+      if (getpid() == s_folderOwner) RemoveFolder(TestFolder());
+    });
+    return pattern;
+  }();
+  return folder;
+}
+
+}  // namespace
+
 std::string FreshPath(const std::string& name) {
-  const std::string path = "emu-test-" + name;
+  const std::string path = TestFolder() + "/" + name;
   std::remove(path.c_str());
   return path;
 }

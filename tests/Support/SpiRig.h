@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuMachine.h"
+#include "Card.h"
+#include "Machine.h"
 
 namespace emu::test {
 
@@ -74,9 +74,9 @@ class SpiRig {
 // the field (the default) starts locked.
 CardOptions NewPart(FlashPart part);
 
-// A path in the working directory for `name`, with no file there yet. Not named after the
-// process: a death test's child runs the test again and must reach the same file; separate
-// build trees do not share it.
+// A path for `name` in a folder of the test process's own (made with mkdtemp, removed when
+// the process ends), with no file there yet. A death test's child, which runs the test
+// again, reaches the same folder.
 std::string FreshPath(const std::string& name);
 Bytes ReadFile(const std::string& path);
 

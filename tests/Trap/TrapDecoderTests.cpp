@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <vector>
 
+#include "CaseNames.h"
 #include "TrapDecoder.h"
 
 namespace {
@@ -15,6 +17,7 @@ using trap::kNoRegister;
 using trap::Op;
 
 struct Known {
+  const char* form;  // as an assembler writes it
   std::vector<std::uint8_t> bytes;
   bool longMode;
   Op op;
@@ -23,6 +26,8 @@ struct Known {
   std::uint32_t destinationWidth;
   bool highByte = false;
 };
+
+void PrintTo(const Known& known, std::ostream* out) { *out << known.form; }
 
 class DecodesKnownForms : public ::testing::TestWithParam<Known> {};
 
@@ -46,30 +51,27 @@ TEST_P(DecodesKnownForms, AsTheProcessorDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, DecodesKnownForms,
     ::testing::Values(
-        Known{{0xEC}, true, Op::PortIn, 1, 0, 1},                   // in al, dx
-        Known{{0x66, 0xED}, true, Op::PortIn, 2, 0, 2},             // in ax, dx
-        Known{{0xED}, false, Op::PortIn, 4, 0, 4},                  // in eax, dx
-        Known{{0xE6, 0x61}, false, Op::PortOut, 1, 0, 1},           // out 0x61, al
-        Known{{0x66, 0xE7, 0x42}, true, Op::PortOut, 2, 0, 2},      // out 0x42, ax
-        Known{{0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 4},         // movzx eax, byte [rsi]
-        Known{{0x0F, 0xB7, 0x06}, false, Op::Load, 2, 0, 4},        // movzx eax, word [esi]
-        Known{{0x48, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 8},   // movzx rax, byte [rsi]
-        Known{{0x66, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 2},   // movzx ax, byte [rsi]
-        Known{{0x8B, 0x06}, true, Op::Load, 4, 0, 4},               // mov eax, [rsi]
-        Known{{0x44, 0x8B, 0x46, 0x04}, true, Op::Load, 4, 8, 4},   // mov r8d, [rsi+4]
-        Known{{0x8A, 0x66, 0x10}, false, Op::Load, 1, 0, 1, true},  // mov ah, [esi+0x10]
-        Known{{0x40, 0x8A, 0x26}, true, Op::Load, 1, 4, 1},         // mov spl, [rsi]
-        Known{{0x88, 0x0E}, true, Op::Store, 1, 1, 1},              // mov [rsi], cl
-        Known{{0x66, 0x89, 0x0E}, true, Op::Store, 2, 1, 2},        // mov [rsi], cx
-        Known{{0x89, 0x8C, 0x24, 0x00, 0x01, 0x00, 0x00}, false, Op::Store, 4, 1, 4},
-        Known{{0x41, 0x89, 0x0C, 0x24}, true, Op::Store, 4, 1, 4},  // mov [r12], ecx
-        Known{{0xC7, 0x05, 0x10, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12},
-              true,
-              Op::Store,
-              4,
-              kNoRegister,
-              4},  // mov dword [rip+16], imm
-        Known{{0xC6, 0x00, 0x7F}, true, Op::Store, 1, kNoRegister, 1}));
+        Known{"in al, dx", {0xEC}, true, Op::PortIn, 1, 0, 1},
+        Known{"in ax, dx", {0x66, 0xED}, true, Op::PortIn, 2, 0, 2},
+        Known{"in eax, dx", {0xED}, false, Op::PortIn, 4, 0, 4},
+        Known{"out 0x61, al", {0xE6, 0x61}, false, Op::PortOut, 1, 0, 1},
+        Known{"out 0x42, ax", {0x66, 0xE7, 0x42}, true, Op::PortOut, 2, 0, 2},
+        Known{"movzx eax, byte [rsi]", {0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 4},
+        Known{"movzx eax, word [esi]", {0x0F, 0xB7, 0x06}, false, Op::Load, 2, 0, 4},
+        Known{"movzx rax, byte [rsi]", {0x48, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 8},
+        Known{"movzx ax, byte [rsi]", {0x66, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 2},
+        Known{"mov eax, [rsi]", {0x8B, 0x06}, true, Op::Load, 4, 0, 4},
+        Known{"mov r8d, [rsi+4]", {0x44, 0x8B, 0x46, 0x04}, true, Op::Load, 4, 8, 4},
+        Known{"mov ah, [esi+0x10]", {0x8A, 0x66, 0x10}, false, Op::Load, 1, 0, 1, true},
+        Known{"mov spl, [rsi]", {0x40, 0x8A, 0x26}, true, Op::Load, 1, 4, 1},
+        Known{"mov [rsi], cl", {0x88, 0x0E}, true, Op::Store, 1, 1, 1},
+        Known{"mov [rsi], cx", {0x66, 0x89, 0x0E}, true, Op::Store, 2, 1, 2},
+        Known{"mov [esp+0x100], ecx", {0x89, 0x8C, 0x24, 0x00, 0x01, 0x00, 0x00}, false, Op::Store, 4, 1, 4},
+        Known{"mov [r12], ecx", {0x41, 0x89, 0x0C, 0x24}, true, Op::Store, 4, 1, 4},
+        Known{"mov dword [rip+16], imm", {0xC7, 0x05, 0x10, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12}, true,
+              Op::Store, 4, kNoRegister, 4},
+        Known{"mov byte [rax], imm", {0xC6, 0x00, 0x7F}, true, Op::Store, 1, kNoRegister, 1}),
+    [](const ::testing::TestParamInfo<Known>& info) { return testnames::CaseName(info.param.form); });
 
 TEST(Decoder, ReadsPortsAndAddressesExactly) {
   const std::uint8_t inImmediate[] = {0xE4, 0x61};

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "EmuMachine.h"
-#include "EmuSampleBios.h"
+#include "Machine.h"
+#include "SampleBios.h"
 #include "UxGen.h"
 #include "UxPrint.h"
 

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "EmuCard.h"
-#include "EmuFrontEnd.h"
-#include "EmuSampleBios.h"
+#include "Builder.h"
+#include "FrontEndNumbers.h"
+#include "SampleBios.h"
 #include "ToolSupport.h"
 #include "UxLinCore.h"
 
@@ -36,8 +36,7 @@ using tools::FlashState;
 using tools::ReadFile;
 using tools::WriteFile;
 
-constexpr const char* kDate = "2026-12-09";
-constexpr std::uint32_t kApertureBase = 0xF0000000;
+constexpr const char* kDate = emu::kFixedRunDate;
 constexpr std::uint8_t kProtectionBits = 0x0C;
 constexpr std::uint8_t kLockBit = 0x80;
 
@@ -87,19 +86,14 @@ std::string CardOption(const std::string& part, const std::string& fault) {
   if (!emu::ParseFrontEndOptions(args, options, error) || options.cards.size() != 1 || !options.date) {
     std::_Exit(126);
   }
-  emu::Machine machine;
-  machine.SetLocalTime(*options.date);
-  emu::CardOptions cardOptions = options.cards[0].options;
-  cardOptions.apertureBase = kApertureBase;
-  const std::uint32_t at = options.cards[0].location;
-  emu::Card& card = machine.Emplace<emu::Card>((at >> 8) & 0xFF, (at >> 3) & 0x1F, at & 7, machine.Clock(),
-                                               cardOptions, emu::FlashStore::MapFile(options.cards[0].imageFile));
+  const emu::BuiltMachine built = emu::BuildMachine(options);
+  emu::Card& card = *built.cards.at(options.cards[0].location);
   std::vector<char*> argv{const_cast<char*>("tvrbios-emu")};
   for (std::string& arg : options.utilityArgs) argv.push_back(arg.data());
   argv.push_back(nullptr);
   int status = 0;
   {
-    const emu::ScopedPlatform platform(machine);
+    const emu::ScopedPlatform platform(*built.machine);
     status = UxLinMain(static_cast<int>(argv.size() - 1), argv.data());
   }
   const std::uint32_t protect = card.DeviceRead(emu::kConfigAperture, emu::kProtectRegister, 4);

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "EmuSampleBios.h"
+#include "SampleBios.h"
 #include "ToolSupport.h"
 
 namespace {

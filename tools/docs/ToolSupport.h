@@ -1,4 +1,4 @@
-// What the programs in tools/ share: whole files as bytes, and a card's flash described
+// What the programs in tools/docs/ share: whole files as bytes, and a card's flash described
 // against what it held before a run and what a complete update leaves.
 #pragma once
 

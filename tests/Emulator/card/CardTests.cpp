@@ -15,7 +15,7 @@ TEST(CardConfig, PowerUpWordsAndSettableOptions) {
   EXPECT_EQ(card.ConfigRead(0x00, 4), 0x0A101F2Eu);
   EXPECT_EQ(card.ConfigRead(0x2C, 4), 0x20011F2Eu);
   EXPECT_EQ(card.ConfigRead(0x40, 4), 0x0E000000u);
-  EXPECT_EQ(card.ConfigRead(0x04, 2) & kCommandMemoryDecoding, 0u);
+  EXPECT_EQ(card.ConfigRead(0x04, 2) & kPciCommandMemory, 0u);
   EXPECT_FALSE(card.MemoryDecodingOn());
   const std::uint32_t bar = card.ConfigRead(0x14, 4);
   EXPECT_EQ(bar & 0xFFF, 0u) << "memory BAR, page-aligned";
@@ -66,7 +66,7 @@ TEST(CardRegisters, ApertureSilentUntilMemoryDecodingIsOn) {
       machine.Map(0x2000, machine.OpenPhysicalMemory(), options.apertureBase));
   machine.DeviceWrite(at + 0x100, 4, 0x11223344);
   EXPECT_EQ(machine.DeviceRead(at + 0x100, 4), 0xFFFFFFFFu);
-  card.ConfigWrite(0x04, 2, card.ConfigRead(0x04, 2) | kCommandMemoryDecoding);
+  card.ConfigWrite(0x04, 2, card.ConfigRead(0x04, 2) | kPciCommandMemory);
   EXPECT_EQ(machine.DeviceRead(at + 0x100, 4), 0u) << "the write before decoding was lost";
   machine.DeviceWrite(at + 0x100, 4, 0x11223344);
   EXPECT_EQ(machine.DeviceRead(at + 0x100, 4), 0x11223344u);

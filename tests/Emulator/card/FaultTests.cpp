@@ -6,6 +6,9 @@
 #include <cstring>
 #include <fstream>
 
+#include "FileStores.h"
+#include "FrontEndNumbers.h"
+#include "ProcessEnd.h"
 #include "SpiRig.h"
 
 namespace emu::test {
@@ -183,7 +186,7 @@ TEST(FlashFaults, CorruptPassesLeaveOneBitSetThatTheNextPassMends) {
 using FlashFileDeathTest = testing::Test;
 
 std::unique_ptr<StateStore> KeptState(const std::string& path, const CardOptions& options = {}) {
-  return StateStore::MapFile(path, PowerUpState(options));
+  return MapStateFile(path, PowerUpState(options));
 }
 
 constexpr std::uint64_t kMs = 1000000;
@@ -196,7 +199,7 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
   const std::string path = FreshPath("killed.bin");
   const std::string state = FreshPath("killed.st");
   const auto programThenDie = [&path, &state] {
-    SpiRig rig(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {},
+    SpiRig rig(NewPart(FlashPart::At25f1024), MapFlashFile(path), {},
                KeptState(state, NewPart(FlashPart::At25f1024)));
     rig.Program(0x100, {0xC0, 0xDE});
     rig.WaitReady();
@@ -209,7 +212,7 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
     std::raise(SIGKILL);
   };
   EXPECT_EXIT(programThenDie(), testing::KilledBySignal(SIGKILL), "");
-  SpiRig next(NewPart(FlashPart::At25f1024), FlashStore::MapFile(path), {},
+  SpiRig next(NewPart(FlashPart::At25f1024), MapFlashFile(path), {},
               KeptState(state, NewPart(FlashPart::At25f1024)));
   EXPECT_TRUE(next.Line(kLineBypass)) << "the lines are still held";
   EXPECT_EQ(next.Read(kProtectRegister) & kProtectWritable, kProtectWritable);
@@ -249,7 +252,8 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
   const std::string state = FreshPath("power-cut.st");
   const CardOptions options = WithFault("power-cut=300");
   const auto update = [&] {
-    SpiRig rig(options, FlashStore::MapFile(path), {}, KeptState(state, options));
+    InstallProcessEnd();
+    SpiRig rig(options, MapFlashFile(path), {}, KeptState(state, options));
     rig.SetWritable(true);
     rig.WriteEnable();
     rig.Command({kWriteStatus, kStatusLock});
@@ -279,9 +283,10 @@ TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpTo
   const std::string path = FreshPath("power-cut-at.bin");
   constexpr std::uint64_t kMs = 1000000;
   const auto erase = [&path] {
+    InstallProcessEnd();
     // Accesses cost nothing: only the test moves the clock.
     SpiRig rig(WithFault("power-cut-at=45ms", FlashPart::Sst25vf010),
-               FlashStore::MapFile(path, Bytes(kFlashCapacity, 0x00)), AccessCosts{0, 0, 0});
+               MapFlashFile(path, Bytes(kFlashCapacity, 0x00)), AccessCosts{0, 0, 0});
     rig.WriteEnable();
     rig.Command({kWriteStatus, 0x00});
     rig.clock().Advance(10 * kMs);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "FileStores.h"
 #include "SpiRig.h"
 
 namespace emu::test {
@@ -29,15 +30,15 @@ TEST(FlashStore, MemoryHoldsTheContentOrStartsErased) {
 TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
   const std::string path = FreshPath("create.bin");
   {
-    auto store = FlashStore::MapFile(path, Counting());
+    auto store = MapFlashFile(path, Counting());
     EXPECT_EQ(store->Copy(), Counting());
     store->Bytes()[7] = 0x00;
     EXPECT_EQ(ReadFile(path)[7], 0x00) << "the mapping is the file";
   }
   Bytes expected = Counting();
   expected[7] = 0x00;
-  EXPECT_EQ(FlashStore::MapFile(path)->Copy(), expected) << "the file wins over initial content";
-  EXPECT_EQ(FlashStore::MapFile(path, Bytes(kFlashCapacity, 0xAA))->Copy(), expected);
+  EXPECT_EQ(MapFlashFile(path)->Copy(), expected) << "the file wins over initial content";
+  EXPECT_EQ(MapFlashFile(path, Bytes(kFlashCapacity, 0xAA))->Copy(), expected);
   std::remove(path.c_str());
 }
 
@@ -45,7 +46,7 @@ TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
   const std::string shortFile = FreshPath("short.bin");
   WriteFile(shortFile, Bytes(1000, 0xFF));
   try {
-    FlashStore::MapFile(shortFile);
+    MapFlashFile(shortFile);
     ADD_FAILURE() << "a 1000-byte file was taken";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "flash file " + shortFile + ": size is not 131072 bytes");
@@ -55,14 +56,14 @@ TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
 
   const std::string nowhere = "no-such-dir/flash.bin";
   try {
-    FlashStore::MapFile(nowhere);
+    MapFlashFile(nowhere);
     ADD_FAILURE() << "created a file in a missing folder";
   } catch (const std::runtime_error& e) {
     EXPECT_EQ(std::string(e.what()), "flash file " + nowhere + ": cannot create: No such file or directory");
   }
 
   const std::string unwritten = FreshPath("bad-content.bin");
-  EXPECT_THROW(FlashStore::MapFile(unwritten, Bytes(10)), std::invalid_argument);
+  EXPECT_THROW(MapFlashFile(unwritten, Bytes(10)), std::invalid_argument);
   EXPECT_FALSE(std::ifstream(unwritten).good()) << "no file made for bad content";
 }
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "EmuVcd.h"
+#include "Vcd.h"
 #include "SpiRig.h"
 
 namespace emu::test {

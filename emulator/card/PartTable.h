@@ -1,0 +1,76 @@
+// The three 1-Mbit parts the card may carry, each one row of a table: its opcodes and what
+// they do, its identification answers, its page size, its status at power-up and its
+// typical and worst-case busy times. The flash state machine reads nothing else of a part.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace emu {
+
+enum class FlashPart : std::uint8_t { At25f1024, M25p10, Sst25vf010 };
+
+// Which of the parts' busy times a run takes: the typical ones, or the data sheets'
+// worst case.
+enum class FlashTiming : std::uint8_t { Typical, Max };
+
+// Status register bits.
+constexpr std::uint8_t kStatusBusy = 0x01;
+constexpr std::uint8_t kStatusWriteEnable = 0x02;
+constexpr std::uint8_t kStatusBlockProtect = 0x0C;
+constexpr std::uint8_t kStatusAutoIncrement = 0x40;
+constexpr std::uint8_t kStatusLock = 0x80;
+// The bits a status write changes and a power cut keeps.
+constexpr std::uint8_t kStatusWritable = kStatusBlockProtect | kStatusLock;
+
+enum class FlashOp : std::uint8_t {
+  Unused,  // the rest of a part's table, zero-filled
+  Read,
+  Program,
+  AutoIncrement,
+  WriteEnable,
+  WriteDisable,
+  ReadStatus,
+  WriteStatus,
+  EnableWriteStatus,
+  ChipErase,
+  Identify,
+};
+
+struct OpcodeEntry {
+  std::uint8_t opcode;
+  FlashOp op;
+  std::uint8_t header;  // address or dummy bytes after the opcode
+  // Identification only: the answer, whether it repeats, and whether address bit 0 picks
+  // the byte it starts with.
+  std::array<std::uint8_t, 2> answer;
+  std::uint8_t answerLength;
+  bool repeats;
+  bool startsAtAddressBit0;
+};
+
+struct OperationTimes {
+  std::uint64_t programNsPerCommand;
+  std::uint64_t programNsPerByte;
+  std::uint64_t chipEraseNs;
+  std::uint64_t writeStatusNs;
+};
+
+struct PartTraits {
+  std::string_view name;
+  std::uint32_t pageSize;  // bytes one program command keeps
+  std::uint8_t powerUpStatus;
+  std::array<OperationTimes, 2> times;  // indexed by FlashTiming: typical, worst case
+  std::array<OpcodeEntry, 11> opcodes;
+};
+
+const PartTraits& TraitsOf(FlashPart part);
+
+// "AT25F1024", "M25P10", "SST25VF010".
+std::string_view FlashPartName(FlashPart part);
+
+// The bytes of a command after its opcode: a three-byte address.
+constexpr std::uint32_t kAddressBytes = 3;
+
+}  // namespace emu
