@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Card.h"
-#include "Builder.h"
+#include "CardMachine.h"
 #include "Machine.h"
 #include "UxLib.h"
 

@@ -132,10 +132,9 @@ void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
   if (Overlaps(offset, width, kLineRegister)) OnLineRegisterWritten(linesBefore);
   if (Overlaps(offset, width, kProtectRegister)) OnProtectRegisterWritten(protectBefore);
   if (Overlaps(offset, width, kLineRegister) || Overlaps(offset, width, kProtectRegister)) {
+    const bool wholeProtectWrite = offset == kProtectRegister && width == kRegisterWidth;
     for (const auto& observer : m_lineObservers) {
-      if (WholeStateRegister(offset, width) != nullptr && offset == kProtectRegister) {
-        observer->OnProtectWrite(value);
-      }
+      if (wholeProtectWrite) observer->OnProtectWrite(value);
       observer->OnLines(Levels());
     }
   }

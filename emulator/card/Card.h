@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "CardNumbers.h"
-#include "Fault.h"
 #include "Clock.h"
+#include "Fault.h"
 #include "FlashStore.h"
 #include "PciFunction.h"
 #include "SpiFlash.h"

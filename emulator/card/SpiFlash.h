@@ -24,11 +24,11 @@
 #include <optional>
 #include <vector>
 
+#include "Clock.h"
 #include "Fault.h"
+#include "FlashStore.h"
 #include "PartTable.h"
 #include "SpiDevice.h"
-#include "FlashStore.h"
-#include "Clock.h"
 #include "State.h"
 
 namespace emu {

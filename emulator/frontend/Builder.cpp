@@ -64,8 +64,4 @@ BuiltMachine BuildMachine(const FrontEndOptions& options) {
   return built;
 }
 
-CardMachine::CardMachine(const std::vector<std::uint8_t>& flash, const CardOptions& options)
-    : m_card((InstallProcessEnd(),
-              PlaceCard(m_machine, kDefaultLocation, options, FlashStore::InMemory(flash)))) {}
-
 }  // namespace emu

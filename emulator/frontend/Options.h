@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "Card.h"
-#include "FrontEndNumbers.h"
 #include "Clock.h"
+#include "FrontEndNumbers.h"
 #include "Vcd.h"
 
 namespace emu {

@@ -14,10 +14,6 @@ namespace emu {
 
 namespace {
 
-
-constexpr std::uint16_t kConfigAddressPort = 0xCF8;
-constexpr std::uint16_t kConfigDataPort = 0xCFC;
-constexpr std::uint32_t kConfigEnable = 0x80000000u;
 // Bits 30-24 and 1-0 of the address latch are reserved: the host bridge reads them as 0.
 constexpr std::uint32_t kConfigAddressBits = 0x80FFFFFCu;
 constexpr std::uint16_t kTimer2DataPort = 0x42;

@@ -10,6 +10,12 @@ constexpr std::uint32_t kPciVendorDevice = 0x00;
 constexpr std::uint32_t kPciCommand = 0x04;
 constexpr std::uint32_t kPciClassRevision = 0x08;
 constexpr std::uint32_t kPciSubsystem = 0x2C;
+// Configuration mechanism #1: the address latch, the data window of four ports behind it,
+// and the latch's enable bit.
+constexpr std::uint16_t kConfigAddressPort = 0xCF8;
+constexpr std::uint16_t kConfigDataPort = 0xCFC;
+constexpr std::uint32_t kConfigEnable = 0x80000000u;
+
 // The size of a function's configuration space.
 constexpr std::uint32_t kPciConfigSize = 256;
 

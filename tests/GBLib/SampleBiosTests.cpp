@@ -44,18 +44,6 @@ TEST(SampleBios, BuiltWholeAndValid) {
   EXPECT_EQ(0xFF, image[0x20000 - 9]);
 }
 
-TEST(SampleBios, ModelsAndTheirDeviceIDs) {
-  EXPECT_EQ(0x0A10, emu::SampleModelDeviceId("lumivane-a"));
-  EXPECT_EQ(0x0A11, emu::SampleModelDeviceId("lumivane-b"));
-  EXPECT_EQ(0x0B30, emu::SampleModelDeviceId("z-series"));
-  EXPECT_FALSE(emu::SampleModelDeviceId("Lumivane-A"));
-  emu::SampleBiosOptions o;
-  o.deviceId = 0x0B30;
-  const Bytes image = emu::BuildSampleBios(o);
-  EXPECT_EQ(0x0B30u, Le(image, Le(image, 0x18, 2) + 6, 2));
-  EXPECT_TRUE(SoundPieces(image).all());
-}
-
 TEST(SampleBios, EachSwitchBreaksItsOwnPiece) {
   struct Case {
     const char* name;

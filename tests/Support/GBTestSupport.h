@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "Builder.h"
 #include "Card.h"
+#include "CardMachine.h"
 #include "GBData.h"
 #include "ImageBytes.h"
 #include "Machine.h"

@@ -9,10 +9,6 @@ namespace setest {
 namespace {
 constexpr std::uint8_t kReadStatus = 0x05;
 constexpr std::size_t kHeadBytes = 5;
-// Configuration mechanism #1.
-constexpr UINT16 kConfigAddressPort = 0xCF8;
-constexpr UINT16 kConfigDataPort = 0xCFC;
-constexpr std::uint32_t kConfigEnable = 0x80000000u;
 }  // namespace
 
 void LineLog::OnLines(const emu::LineLevels& levels) {
@@ -98,11 +94,11 @@ void CountingMachine::Unmap(void* address, std::size_t length) {
 
 void CountingMachine::PortWrite(UINT16 port, UINT32 width, UINT32 value) {
   emu::Machine::PortWrite(port, width, value);
-  const std::uint32_t lane = port - kConfigDataPort;
-  if (port == kConfigAddressPort && width == 4) {
+  const std::uint32_t lane = port - emu::kConfigDataPort;
+  if (port == emu::kConfigAddressPort && width == 4) {
     m_configAddress = value;
-  } else if (port >= kConfigDataPort && lane + width <= 4 && (m_configAddress & kConfigEnable) != 0 &&
-             ((m_configAddress >> 8) & 0xFFFF) == kCardLocation) {
+  } else if (port >= emu::kConfigDataPort && lane + width <= 4 &&
+             (m_configAddress & emu::kConfigEnable) != 0 && ((m_configAddress >> 8) & 0xFFFF) == kCardLocation) {
     m_configWrites.push_back((m_configAddress & 0xFC) + lane);
   }
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FrontEndNumbers.h"
 #include "ImageBytes.h"
 #include "SampleBios.h"
 
@@ -32,7 +33,7 @@ struct RunLimits {
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.
-constexpr const char* kDate = "2026-12-09";
+constexpr const char* kDate = emu::kFixedRunDate;
 constexpr std::uint16_t kDateWord = (26 << 9) | (12 << 5) | 9;
 
 constexpr const char* kBanner =

@@ -12,9 +12,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "FrontEndNumbers.h"
+
 namespace {
 
-constexpr std::uint32_t kFirstAperture = 0xF0000000;
+using emu::kFirstAperture;
+
 constexpr std::size_t kPage = 4096;
 constexpr std::uint16_t kUnmodelledPort = 0x80;
 
