@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <string>
 
 #include "Fault.h"
@@ -17,8 +16,15 @@ TEST(HelpText, HelpAndManualPageNameEveryTableEntry) {
   std::ifstream in(TVR_EMU_MANUAL);
   const std::string source((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   // Without the markup inside words: "\-" is a hyphen, "\fB" and its kind switch fonts.
-  const std::string page = std::regex_replace(std::regex_replace(source, std::regex(R"(\\-)"), "-"),
-                                              std::regex(R"(\\f.)"), "");
+  std::string page;
+  for (std::size_t i = 0; i < source.size(); ++i) {
+    const bool escape = source[i] == '\\' && i + 1 < source.size();
+    if (escape && source[i + 1] == 'f') {
+      i += 2;
+    } else {
+      page += escape && source[i + 1] == '-' ? source[++i] : source[i];
+    }
+  }
   const std::string help = FrontEndUsage();
   ASSERT_FALSE(page.empty());
   for (const auto& [names, suffix, inHelp] :
