@@ -117,15 +117,16 @@ namespace {
 // test again in a process of its own.
 constexpr const char* kFolderVariable = "TVR_EMU_TEST_FOLDER";
 
-void RemoveFolder(const std::string& folder) {
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
-}
-
 pid_t s_folderOwner = 0;
 
-// Made once per process tree: by the first process that asks, removed when it ends (not
-// when a forked child does).
+// At exit the statics are gone; the environment still names the folder.
+void RemoveFolder() {
+  if (getpid() != s_folderOwner) return;  // a forked child leaves it to its parent
+  std::error_code ignored;
+  std::filesystem::remove_all(std::getenv(kFolderVariable), ignored);
+}
+
+// Made once per process tree: by the first process that asks, removed when it ends.
 const std::string& TestFolder() {
   static const std::string folder = [] {
     if (const char* inherited = std::getenv(kFolderVariable)) return std::string(inherited);
@@ -133,9 +134,7 @@ const std::string& TestFolder() {
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a test folder");
     setenv(kFolderVariable, pattern.c_str(), 1);
     s_folderOwner = getpid();
-    std::atexit([] {
-      if (getpid() == s_folderOwner) RemoveFolder(TestFolder());
-    });
+    std::atexit(RemoveFolder);
     return pattern;
   }();
   return folder;
