@@ -1,49 +1,71 @@
 #!/usr/bin/env bash
-# Installs a build into a temporary prefix and checks the tree, renders both manual pages
-# with every warning on (none allowed), runs the installed emulator, and builds the Debian
-# package from the same rules and checks that it holds the same files.
+# Installs a build into a temporary prefix and checks the tree: every program in bin and
+# sbin has its manual page, and every page renders with every warning on (none allowed). Runs the
+# installed emulator and trap harness, builds the two Debian packages from the same rules,
+# checks that each holds its own files and versioned dependencies, and runs lintian on
+# both: any error or warning fails.
 # Usage: tools/install-check.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: install-check.sh BUILD_DIR}
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+prefix=$scratch/prefix
 
-expected=(bin/tvrbios-emu sbin/tvrbios share/doc/tvrbios/README.md
-          share/man/man1/tvrbios-emu.1 share/man/man8/tvrbios.8)
+fail() { printf 'install check: %s\n' "$*" >&2; exit 1; }
+sorted() { printf '%s\n' "$@" | sort; }
+
+utility=(sbin/tvrbios share/man/man8/tvrbios.8.gz share/doc/tvrbios/README.md
+         share/doc/tvrbios/copyright share/doc/tvrbios/changelog.gz)
+emulator=(bin/tvrbios-emu share/man/man1/tvrbios-emu.1.gz
+          share/doc/tvrbios-emu/copyright share/doc/tvrbios-emu/changelog.gz)
 if [[ -f "$build/bin/tvrbios-trap" ]]; then
   libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
-  expected+=(bin/tvrbios-trap "$libdir/tvrbios/libtvrbios-trap.so")
+  emulator+=(bin/tvrbios-trap share/man/man1/tvrbios-trap.1.gz "$libdir/tvrbios/libtvrbios-trap.so")
 fi
-sorted() { printf '%s\n' "$@" | sort; }
 
 cmake --install "$build" --prefix "$prefix" > /dev/null
 installed=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort)
-if [[ "$installed" != "$(sorted "${expected[@]}")" ]]; then
-  printf 'install check: the installed tree differs:\n%s\n' "$installed" >&2
-  exit 1
-fi
+[[ "$installed" == "$(sorted "${utility[@]}" "${emulator[@]}")" ]] ||
+  fail "the installed tree differs:"$'\n'"$installed"
 
-for page in share/man/man1/tvrbios-emu.1 share/man/man8/tvrbios.8; do
-  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$prefix/$page" 2>&1 > /dev/null)
-  if [[ -n "$warnings" ]]; then
-    printf 'install check: %s renders with warnings:\n%s\n' "$page" "$warnings" >&2
-    exit 1
-  fi
+for program in "$prefix"/bin/* "$prefix"/sbin/*; do
+  compgen -G "$prefix/share/man/man[1-8]/$(basename "$program").[1-8].gz" > /dev/null ||
+    fail "${program#"$prefix"/} has no manual page"
 done
+for page in "$prefix"/share/man/man*/*; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$page" 2>&1 > /dev/null)
+  [[ -z "$warnings" ]] || fail "${page#"$prefix"/} renders with warnings:"$'\n'"$warnings"
+done
+
 "$prefix/bin/tvrbios-emu" --version
 "$prefix/bin/tvrbios-emu" --help > /dev/null
 # The installed harness finds its library: the user ID the utility sees is the machine's.
 if [[ -f "$prefix/bin/tvrbios-trap" ]] &&
    ! "$prefix/bin/tvrbios-trap" --uid 1000 -- "$prefix/sbin/tvrbios" /ds | grep -q "root access"; then
-  echo "install check: the installed tvrbios-trap does not run the installed tvrbios" >&2
-  exit 1
+  fail "the installed tvrbios-trap does not run the installed tvrbios"
 fi
 
-(cd "$build" && cpack -G DEB > /dev/null)
-package=$(ls "$build"/tvrbios_*.deb)
-packaged=$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort)
-if [[ "$packaged" != "$(sorted "${expected[@]}")" ]]; then
-  printf 'install check: the package holds other files:\n%s\n' "$packaged" >&2
-  exit 1
-fi
-echo "install check: $(wc -l <<< "$installed") files installed and packaged in $(basename "$package"), manual pages clean"
+# One package per component; each holds exactly its files and depends on the library
+# versions it was linked against.
+(cd "$build" && cpack -G DEB -B "$scratch/packages" > "$scratch/cpack.log" 2>&1) ||
+  fail "cpack failed:"$'\n'"$(cat "$scratch/cpack.log")"
+check_package() {
+  local name=$1; shift
+  local package
+  package=$(compgen -G "$scratch/packages/${name}_*.deb") || fail "no package $name"
+  local packaged
+  packaged=$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $NF}' | sed 's|^\./usr/||' | sort)
+  [[ "$packaged" == "$(sorted "$@")" ]] || fail "$name holds other files:"$'\n'"$packaged"
+  dpkg-deb -f "$package" Depends | grep -q '(>= ' ||
+    fail "$name has no versioned dependencies: $(dpkg-deb -f "$package" Depends)"
+  packages+=("$package")
+}
+packages=()
+check_package tvrbios "${utility[@]}"
+check_package tvrbios-emu "${emulator[@]}"
+
+report=$(lintian --tag-display-limit 0 "${packages[@]}" 2>&1 | grep -v 'root privileges' || true)
+printf 'lintian: %s\n' "${report:-(nothing reported)}"
+! grep -q '^[EW]: ' <<< "$report" || fail "lintian reports errors or warnings"
+echo "install check: $(wc -l <<< "$installed") files installed and packaged in" \
+     "$(cd "$scratch/packages" && echo *.deb), manual pages clean, lintian clean"
