@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and checks the tree: every program in bin and
-# sbin has its manual page, and every page renders with every warning on (none allowed). Runs the
+# sbin has its manual page, every page renders with every warning on (none allowed), and
+# tvrbios(8) explains every message of the utility (tools/diagnostics-check.py). Runs the
 # installed emulator and trap harness, builds the two Debian packages from the same rules,
 # checks that each holds its own files and versioned dependencies, and runs lintian on
 # both: any error or warning fails.
 # Usage: tools/install-check.sh BUILD_DIR
 set -euo pipefail
 build=${1:?usage: install-check.sh BUILD_DIR}
+source_dir=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 prefix=$scratch/prefix
@@ -36,6 +38,8 @@ for page in "$prefix"/share/man/man*/*; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings=w -l "$page" 2>&1 > /dev/null)
   [[ -z "$warnings" ]] || fail "${page#"$prefix"/} renders with warnings:"$'\n'"$warnings"
 done
+"$source_dir/tools/diagnostics-check.py" "$source_dir" "$prefix/share/man/man8/tvrbios.8.gz" ||
+  fail "tvrbios(8) lacks an entry in DIAGNOSTICS for the messages above"
 
 "$prefix/bin/tvrbios-emu" --version
 "$prefix/bin/tvrbios-emu" --help > /dev/null
