@@ -2,13 +2,16 @@
 # Installs the Debian packages that building, testing and checking tvrbios use and that are
 # missing: the compilers and build tools, the test and benchmark libraries, the analysers,
 # the protocol decoder that checks the recorded serial lines, what renders the manual
-# pages, and what builds and checks the Debian packages (dpkg-shlibdeps in dpkg-dev, which
-# reads the programs with file; lintian). Run it as root (CI does); it changes nothing when everything is there.
+# pages, what builds and checks the Debian packages (dpkg-shlibdeps in dpkg-dev, which
+# reads the programs with file; lintian), and the PC, kernel and shell that the shipped
+# program is booted with. Run it as root (CI does); it changes nothing when everything is
+# there.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ g++-multilib libgtest-dev libgmock-dev googletest libbenchmark-dev
           clang libclang-rt-14-dev clang-tidy cppcheck
-          sigrok-cli python3 groff-base man-db dpkg-dev file lintian)
+          sigrok-cli python3 groff-base man-db dpkg-dev file lintian
+          qemu-system-x86 linux-image-amd64 busybox-static)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
