@@ -43,8 +43,9 @@ const std::array<Wait, 5> kWaits = {{{1, {1}},
                                      {100000, {65535, 41320}}}};
 constexpr std::size_t kRunsPerDelay = 7;
 // What the port instructions around and inside one wait may add to the counts' time, in
-// the shortest of the runs (the others show the host's scheduling as well): a port access
-// costs a few microseconds on an emulated processor and the wait ends at most one poll late.
+// the shortest of the runs (the others show the host's scheduling as well). A port access
+// costs a few microseconds on an emulated processor and the wait ends at most one poll
+// late; the rest leaves room for a busy host to take the processor away once.
 constexpr std::uint64_t kOverheadBoundNs = 1000 * kNsPerUs;
 constexpr std::uint64_t kOverheadBoundPercent = 2;
 
