@@ -172,6 +172,9 @@ GB_ERR GBSetBIOS(GBHANDLE hGB, const UINT8* pucBuffer, INT32 lBufferSize, UINT8 
   GBBiosSetBuffer(hGB, 0, pucBuffer, file.ulSize);
   GBBiosDetectSize(hGB);
   hGB->m_oPINS.usPINSOffset = usPinsOffset;
+  // A card whose word was erased (an update cut short) has none to keep: the file's goes on.
+  if (hGB->m_oSubSys.ulSubsys == GB_SUBSYS_ERASED)
+    hGB->m_oSubSys.ulSubsys = GBBiosGetDword(hGB, hGB->m_oSubSys.ulSubSys_Offset);
   GBBiosComputeChecksum(hGB);
   return GB_SUCCESS;
 }

@@ -136,6 +136,8 @@ constexpr UINT32 GB_PINS_POINTER_OFFSET = 0x7FFC;
 constexpr UINT32 GB_PINS_POINTER_SIZE = 2;
 constexpr UINT32 GB_SUBSYS_FROM_END = 8;
 constexpr UINT32 GB_SUBSYS_SIZE = 4;
+// What an erased flash reads where the word was: no vendor at all.
+constexpr UINT32 GB_SUBSYS_ERASED = 0xFFFFFFFF;
 GB_ERR GBBiosInit(GBHANDLE hGB);
 void GBBiosCleanup(GBHANDLE hGB);
 void GBBiosReset(GBHANDLE hGB);
