@@ -1,98 +1,250 @@
 #include "UxFile.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <cstdint>
+#include <ctime>
+#include <deque>
 #include <vector>
 
 namespace {
 
-// Links followed to find the file a name stands for, as the system itself allows.
+// Links followed in one name, as the system itself allows.
 constexpr int kMaxLinks = 40;
-constexpr const ACHAR* kTempSuffix = ".XXXXXX";
 constexpr mode_t kNewFileMode = 0666;
+// A replacement is nobody else's until it has the old file's owner and mode.
+constexpr mode_t kPrivateMode = 0600;
 constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kSetIdBits = S_ISUID | S_ISGID;
+constexpr mode_t kSharedFolder = S_ISVTX | S_IWOTH;
+// A reader that takes nothing for this long is taken to be gone.
+constexpr int kStalledReaderMs = 5000;
+constexpr int kTempNameAttempts = 100;
+constexpr int kTempNameLetters = 6;
+constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-// The folder part of a path with its final "/", or empty for the working folder.
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+// A descriptor closed when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : m_fd(fd) {}
+  ~Descriptor() { Reset(-1); }
+  Descriptor(Descriptor&& other) noexcept : m_fd(other.Release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    Reset(other.Release());
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+
+  int Get() const { return m_fd; }
+  int Release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+  }
+
+ private:
+  void Reset(int fd) {
+    if (m_fd >= 0) {
+      ::close(m_fd);
+    }
+    m_fd = fd;
+  }
+  int m_fd;
+};
+
+// Where a name leads: a folder held open and the name of the target in it.
+struct Place {
+  Descriptor folder;
+  std::string name;
+  bool exists = false;
+  struct stat info {};
+};
+
+// The parts of a name in order. A name ending in "/" names a folder: "." closes it, so
+// that no file is made under it.
+std::deque<std::string> Parts(const std::string& path) {
+  std::deque<std::string> parts;
+  std::size_t begin = 0;
+  while (begin < path.size()) {
+    const std::size_t slash = path.find('/', begin);
+    const std::size_t end = slash == std::string::npos ? path.size() : slash;
+    if (end > begin) {
+      parts.push_back(path.substr(begin, end - begin));
+    }
+    begin = end + 1;
+  }
+  if (!path.empty() && path.back() == '/') {
+    parts.push_back(".");
+  }
+  return parts;
 }
 
-std::string NameOf(const std::string& path) { return path.substr(FolderOf(path).size()); }
+Descriptor StartFolder(const std::string& path) {
+  const ACHAR* start = !path.empty() && path.front() == '/' ? "/" : ".";
+  return Descriptor(::open(start, O_PATH | O_DIRECTORY | O_CLOEXEC));
+}
 
-std::string ReadLink(const std::string& path) {
-  std::vector<ACHAR> target(PATH_MAX);
-  const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-  if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+// The system's protection of sticky world-writable folders: a link there leads on only
+// when it belongs to the user that follows it or to the folder's owner.
+bool MayFollow(int folder, const struct stat& link) {
+  struct stat info {};
+  if (::fstat(folder, &info) != 0) {
+    return false;
+  }
+  return (info.st_mode & kSharedFolder) != kSharedFolder || link.st_uid == info.st_uid ||
+         link.st_uid == ::geteuid();
+}
+
+// The text of the link held open, read from that very link.
+std::string LinkText(int link) {
+  std::vector<ACHAR> text(PATH_MAX);
+  const ssize_t length = ::readlinkat(link, "", text.data(), text.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) {
     return std::string();
   }
-  return std::string(target.data(), static_cast<std::size_t>(length));
+  return std::string(text.data(), static_cast<std::size_t>(length));
 }
 
-// The file a name stands for: the end of its chain of symbolic links, which need not
-// exist yet. The name itself when a link cannot be read; opening then reports it.
-std::string FollowLinks(std::string path) {
-  for (int i = 0; i < kMaxLinks; ++i) {
+// Walks the name one part at a time, each step taken from the folder held open, and takes
+// a link's text in place of the link where it may be followed. False when the name leads
+// to no file that may be written: a missing folder, a link not to be followed, a loop.
+bool Resolve(const std::string& path, Place& place) {
+  std::deque<std::string> pending = Parts(path);
+  Descriptor folder = StartFolder(path);
+  int links = 0;
+  while (folder.Get() >= 0 && !pending.empty()) {
+    const std::string name = pending.front();
+    pending.pop_front();
+    Descriptor entry(::openat(folder.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-      return path;
+    if (entry.Get() < 0 || ::fstat(entry.Get(), &info) != 0) {
+      const bool newFile = errno == ENOENT && pending.empty();
+      place = Place{std::move(folder), name, false, {}};
+      return newFile;
     }
-    const std::string target = ReadLink(path);
-    if (target.empty()) {
-      return path;
+    if (S_ISLNK(info.st_mode)) {
+      const std::string text = LinkText(entry.Get());
+      if (++links > kMaxLinks || !MayFollow(folder.Get(), info) || text.empty()) {
+        return false;
+      }
+      const std::deque<std::string> parts = Parts(text);
+      pending.insert(pending.begin(), parts.begin(), parts.end());
+      if (text.front() == '/') {
+        folder = StartFolder(text);
+      }
+    } else if (pending.empty()) {
+      place = Place{std::move(folder), name, true, info};
+      return true;
+    } else if (S_ISDIR(info.st_mode)) {
+      folder = std::move(entry);
+    } else {
+      return false;
     }
-    path = target.front() == '/' ? target : FolderOf(path).append(target);
   }
-  return path;
+  return false;
 }
 
-mode_t CurrentUmask() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
-}
-
-// A new file in the target's folder, with the permissions the target has (or a new file
-// would get). The descriptor, or -1; `temp` gets its name.
-int CreateBeside(const std::string& target, const struct stat* existing, std::string& temp) {
-  std::string name = FolderOf(target) + "." + NameOf(target) + kTempSuffix;
-  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
+// A device or FIFO, opened without waiting (a FIFO nobody reads refuses at once); it must
+// be the file the walk found.
+int OpenInPlace(const Place& place) {
+  Descriptor fd(::openat(place.folder.Get(), place.name.c_str(),
+                         O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || info.st_dev != place.info.st_dev ||
+      info.st_ino != place.info.st_ino) {
     return -1;
   }
-  temp = name;
-  const mode_t mode = existing != nullptr ? existing->st_mode & kPermissionBits
-                                          : kNewFileMode & ~CurrentUmask();
-  ::fchmod(fd, mode);
-  return fd;
+  return fd.Release();
+}
+
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof(bits), GRND_NONBLOCK) != static_cast<ssize_t>(sizeof(bits))) {
+    timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    bits = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(::getpid()) << 32);
+  }
+  return bits;
+}
+
+// ".NAME.XXXXXX": hidden, beside the target, and named after it.
+std::string TempName(const std::string& name) {
+  std::string temp = "." + name + ".";
+  std::uint64_t bits = RandomBits();
+  for (int i = 0; i < kTempNameLetters; ++i) {
+    temp += kLetters[bits % (sizeof(kLetters) - 1)];
+    bits /= sizeof(kLetters) - 1;
+  }
+  return temp;
+}
+
+// A file of a new name in the folder; the descriptor, or -1. `temp` gets its name.
+int CreateTemp(int folder, const std::string& name, mode_t mode, std::string& temp) {
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    std::string candidate = TempName(name);
+    const int fd = ::openat(folder, candidate.c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd >= 0) {
+      temp = std::move(candidate);
+      return fd;
+    }
+    if (errno != EEXIST) {
+      return -1;
+    }
+  }
+  return -1;
+}
+
+// The owner and group first, then the mode, which a change of owner would clear of its
+// set-id bits. A file that could not be given its owner never carries them: it would be
+// its creator's.
+bool TakeOwnerAndMode(int fd, const struct stat& old) {
+  const bool ownerKept = ::fchown(fd, old.st_uid, old.st_gid) == 0;
+  const mode_t kept = ownerKept ? kPermissionBits : kPermissionBits & ~kSetIdBits;
+  return ::fchmod(fd, old.st_mode & kept) == 0;
+}
+
+bool WaitWritable(int fd) {
+  pollfd wanted{fd, POLLOUT, 0};
+  int ready = 0;
+  do {
+    ready = ::poll(&wanted, 1, kStalledReaderMs);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && (wanted.revents & POLLOUT) != 0;
 }
 
 // Makes the rename itself last; where the folder cannot be flushed the data already is.
-void FlushFolder(const std::string& path) {
-  const std::string folder = FolderOf(path).empty() ? std::string(".") : FolderOf(path);
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
+void FlushFolder(int folder) {
+  const Descriptor fd(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.Get() >= 0) {
+    ::fsync(fd.Get());
   }
 }
 
 }  // namespace
 
-UxOutFile::UxOutFile(const ACHAR* pszFileName) : m_target(FollowLinks(pszFileName)) {
-  struct stat info {};
-  const bool exists = ::stat(m_target.c_str(), &info) == 0;
-  if (exists && !S_ISREG(info.st_mode)) {
-    m_fd = ::open(m_target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+UxOutFile::UxOutFile(const ACHAR* pszFileName) {
+  Place place;
+  if (!Resolve(pszFileName, place) || (place.exists && S_ISDIR(place.info.st_mode))) {
     return;
   }
-  m_fd = CreateBeside(m_target, exists ? &info : nullptr, m_temp);
+  if (place.exists && !S_ISREG(place.info.st_mode)) {
+    m_fd = OpenInPlace(place);
+    return;
+  }
+  m_folder = place.folder.Release();
+  m_name = place.name;
+  m_fd = CreateTemp(m_folder, m_name, place.exists ? kPrivateMode : kNewFileMode, m_temp);
+  if (m_fd >= 0 && place.exists && !TakeOwnerAndMode(m_fd, place.info)) {
+    Discard();
+  }
 }
 
 UxOutFile::~UxOutFile() { Discard(); }
@@ -102,14 +254,16 @@ bool UxOutFile::Commit(const void* pvData, std::size_t size) {
     return false;
   }
   const bool complete = WriteAll(pvData, size) && CloseFlushed();
-  if (!complete || (!m_temp.empty() && std::rename(m_temp.c_str(), m_target.c_str()) != 0)) {
+  if (!complete ||
+      (!m_temp.empty() && ::renameat(m_folder, m_temp.c_str(), m_folder, m_name.c_str()) != 0)) {
     Discard();
     return false;
   }
   if (!m_temp.empty()) {
     m_temp.clear();
-    FlushFolder(m_target);
+    FlushFolder(m_folder);
   }
+  Discard();
   return true;
 }
 
@@ -119,17 +273,23 @@ void UxOutFile::Discard() {
     m_fd = -1;
   }
   if (!m_temp.empty()) {
-    ::unlink(m_temp.c_str());
+    ::unlinkat(m_folder, m_temp.c_str(), 0);
     m_temp.clear();
+  }
+  if (m_folder >= 0) {
+    ::close(m_folder);
+    m_folder = -1;
   }
 }
 
+// A device or FIFO opened without waiting may take the data in pieces, as its reader
+// makes room.
 bool UxOutFile::WriteAll(const void* pvData, std::size_t size) const {
   const auto* bytes = static_cast<const UINT8*>(pvData);
   std::size_t done = 0;
   while (done < size) {
     const ssize_t written = ::write(m_fd, bytes + done, size - done);
-    if (written < 0 && errno == EINTR) {
+    if (written < 0 && (errno == EINTR || (errno == EAGAIN && WaitWritable(m_fd)))) {
       continue;
     }
     if (written <= 0) {

@@ -1,8 +1,17 @@
 // The one way the utility writes a file (a backup, a PInS text, a calibration block). A
 // regular file is written whole to a new file beside it, flushed to the disk and renamed
 // over the target only when complete, so that a failed or cut-short write leaves a file of
-// that name exactly as it was. A target that is not a regular file (a device node, a FIFO)
-// is written in place and never removed; a symbolic link keeps pointing where it pointed.
+// that name exactly as it was; the new file takes the old one's owner, group and mode. A
+// target that is not a regular file (a device node, a FIFO) is written in place and never
+// removed, and nothing that would wait for ever on a reader is waited on.
+//
+// The program runs as root, often in shared folders: it follows a symbolic link only where
+// the system's protection of sticky world-writable folders would (the link is not in such
+// a folder, or belongs to the user that follows it or to the folder's owner), whatever the
+// machine's setting, and it walks the name one folder at a time, holding each folder open,
+// so that nothing swapped in meanwhile can send the data elsewhere. A link it may not
+// follow, a loop of links or a chain longer than the system follows is a file that cannot
+// be created.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +29,7 @@ class UxOutFile {
   UxOutFile& operator=(const UxOutFile&) = delete;
 
   // False when the file cannot be created there (a missing folder, a folder of that name,
-  // no permission).
+  // no permission, a link not to be followed, a FIFO nobody reads).
   bool IsOpen() const { return m_fd >= 0; }
   // Writes all of the data, flushes it to the disk and puts it in place. False when any
   // step failed; the target is then as it was before (a device keeps what it took).
@@ -32,7 +41,8 @@ class UxOutFile {
   bool WriteAll(const void* pvData, std::size_t size) const;
   bool CloseFlushed();
 
-  std::string m_target;  // where the data ends up, symbolic links followed
-  std::string m_temp;    // empty when the target is written in place
+  int m_folder = -1;   // the folder the data ends up in, symbolic links followed
+  std::string m_name;  // the target's name in that folder
+  std::string m_temp;  // empty when the target is written in place
   int m_fd = -1;
 };

@@ -1,12 +1,18 @@
 // Programming runs and backups: /i, /k and /o as a technician runs them, what they print,
 // their exit status, and what the card's flash file holds afterwards.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -242,18 +248,19 @@ TEST_F(Programming, BackupStaysWhenALaterSwitchFails) {
   EXPECT_EQ(Read("card.bin"), m_card);
 }
 
+constexpr const char* kNotCreated = "ERROR! The following file couldn't be created: ";
+
 // A file that cannot be written whole is never reported as created, the update does not
 // run, and nothing that was there is lost: not a link, the device behind it or a folder.
 TEST_F(Programming, FailedFilesLeaveWhatWasThere) {
   ASSERT_EQ(symlink("/dev/full", Path("full.bin").c_str()), 0);
   ASSERT_EQ(mkdir(Path("folder.bin").c_str(), 0755), 0);
-  const std::string notCreated = "ERROR! The following file couldn't be created: ";
   const std::vector<std::pair<const char*, const char*>> cases{
       {"/o", "full.bin"}, {"/d", "nowhere/pins.txt"}, {"/dmcs", "folder.bin"}};
   for (const auto& [sw, name] : cases) {
     const RunResult run = OnCard("", {sw, name, "/i", "new.bin"});
     EXPECT_EQ(run.out, Report()) << sw;
-    EXPECT_EQ(run.err, notCreated + name + "\n\n") << sw;
+    EXPECT_EQ(run.err, kNotCreated + std::string(name) + "\n\n") << sw;
     EXPECT_EQ(run.status, 0);
   }
   EXPECT_EQ(Read("card.bin"), m_card);
@@ -265,6 +272,212 @@ TEST_F(Programming, FailedFilesLeaveWhatWasThere) {
   EXPECT_TRUE(S_ISCHR(device.st_mode));
   EXPECT_EQ(std::filesystem::directory_iterator(Path("folder.bin")),
             std::filesystem::directory_iterator());
+}
+
+// The files the utility writes, as root in shared folders.
+constexpr uid_t kNobody = 65534;
+constexpr uid_t kUser = 1000;
+constexpr const char* kRootOnly = "root's own secret";
+
+std::string LinkText(const std::string& path) {
+  std::array<char, 4096> text{};
+  const ssize_t length = readlink(path.c_str(), text.data(), text.size());
+  return length < 0 ? std::string() : std::string(text.data(), static_cast<std::size_t>(length));
+}
+
+// A symbolic link made by another user: from a child that has taken that user's ID.
+void LinkAs(uid_t user, const std::string& text, const std::string& folder,
+            const std::string& name) {
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dir, 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(setgid(user) == 0 && setuid(user) == 0 && symlinkat(text.c_str(), dir, name.c_str()) == 0
+              ? 0
+              : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  close(dir);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "link " << name;
+}
+
+// A chain of `count` links, name0 -> name1 -> ... -> the target.
+void Chain(const std::string& folder, const std::string& name, int count,
+           const std::string& target) {
+  for (int i = 0; i < count; ++i) {
+    const std::string next = i + 1 < count ? name + std::to_string(i + 1) : target;
+    ASSERT_EQ(symlink(next.c_str(), (folder + "/" + name + std::to_string(i)).c_str()), 0);
+  }
+}
+
+// A run whose call on the files named old.bin fails (see FailingCalls.cpp).
+RunLimits FailingCall(const std::string& call) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  // The sanitizer's library wants to come first; the preloaded one then comes before it.
+  const std::string sanitizer = std::string("ASAN_OPTIONS=") +
+                                (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+  RunLimits limits;
+  limits.environment = {std::string("LD_PRELOAD=") + TVR_FAILING_CALLS_PATH,
+                        "TVR_FAIL_CALL=" + call, "TVR_FAIL_FILE=old.bin", sanitizer};
+  return limits;
+}
+
+class Files : public Programming {
+ protected:
+  void SetUp() override {
+    Programming::SetUp();
+    if (geteuid() != 0) {
+      GTEST_SKIP() << "needs root, as the utility runs";
+    }
+  }
+  // Every link in the working folder and below, with its text.
+  std::map<std::string, std::string> Links() const {
+    std::map<std::string, std::string> links;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_work)) {
+      if (entry.is_symlink()) {
+        links[entry.path().string()] = LinkText(entry.path().string());
+      }
+    }
+    return links;
+  }
+  // No hidden temporary file stays anywhere.
+  void ExpectNoTemporaryFile() const {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(m_work)) {
+      EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+    }
+  }
+};
+
+// Links are followed where the system's protection of sticky world-writable folders lets
+// them lead, whatever the machine's setting of it: here it may well be off.
+TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
+  ASSERT_EQ(mkdir(Path("shared").c_str(), 0), 0);
+  ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
+  ASSERT_EQ(mkdir(Path("theirs").c_str(), 0), 0);
+  ASSERT_EQ(chmod(Path("theirs").c_str(), 01777), 0);
+  ASSERT_EQ(chown(Path("theirs").c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(mkdir(Path("secret").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(Path("real").c_str(), 0755), 0);
+  WriteText("secret/victim.conf", kRootOnly);
+  ASSERT_EQ(chmod(Path("secret/victim.conf").c_str(), 0600), 0);
+  WriteText("real/rel.bin", "an earlier backup");
+
+  LinkAs(kNobody, Path("secret/victim.conf"), Path("shared"), "planted.bin");
+  LinkAs(kNobody, Path("real/theirs.bin"), Path("theirs"), "folders-owner.bin");
+  ASSERT_EQ(symlink(Path("real/own.bin").c_str(), Path("shared/own.bin").c_str()), 0);
+  ASSERT_EQ(symlink("real/rel.bin", Path("rel.bin").c_str()), 0);
+  ASSERT_EQ(symlink("real", Path("linked").c_str()), 0);
+  ASSERT_EQ(symlink("real/dangling.bin", Path("dangling.bin").c_str()), 0);
+  ASSERT_EQ(symlink("shared/planted.bin", Path("via.bin").c_str()), 0);
+  for (const char* loop : {"la", "lb", "lc"}) {
+    const std::string next(1, static_cast<char>(loop[1] == 'c' ? 'a' : loop[1] + 1));
+    ASSERT_EQ(symlink(("l" + next).c_str(), Path(loop).c_str()), 0);
+  }
+  Chain(m_work, "forty", 40, "real/forty.bin");
+  Chain(m_work, "long", 41, "real/long.bin");
+  const std::map<std::string, std::string> links = Links();
+
+  const std::vector<std::pair<std::string, std::string>> reached{
+      {"shared/own.bin", "real/own.bin"},
+      {"theirs/folders-owner.bin", "real/theirs.bin"},
+      {"rel.bin", "real/rel.bin"},
+      {"linked/through.bin", "real/through.bin"},
+      {"dangling.bin", "real/dangling.bin"},
+      {"forty0", "real/forty.bin"}};
+  for (const auto& [name, target] : reached) {
+    const RunResult run = OnCard("", {"/o", name});
+    EXPECT_EQ(run.err, "") << name;
+    EXPECT_EQ(run.out, Report() + FileCreated(name)) << name;
+    EXPECT_TRUE(Read(target) == m_card) << name;
+  }
+  for (const char* name : {"shared/planted.bin", "via.bin", "la", "long0"}) {
+    const RunResult run = OnCard("", {"/o", name, "/i", "new.bin"});
+    EXPECT_EQ(run.out, Report()) << name;
+    EXPECT_EQ(run.err, std::string(kNotCreated) + name + "\n\n");
+    EXPECT_EQ(run.status, 0);
+  }
+  EXPECT_EQ(ReadText("secret/victim.conf"), kRootOnly);
+  struct stat victim {};
+  EXPECT_EQ(stat(Path("secret/victim.conf").c_str(), &victim), 0);
+  EXPECT_EQ(victim.st_mode & 07777, 0600u);
+  EXPECT_FALSE(Exists("real/long.bin"));
+  EXPECT_TRUE(Read("card.bin") == m_card);
+  EXPECT_EQ(Links(), links) << "every link is still the same link";
+  ExpectNoTemporaryFile();
+}
+
+// A replaced file is still its owner's, with its mode; set-id bits only with the owner.
+TEST_F(Files, ReplacedFilesKeepOwnerGroupAndMode) {
+  struct Case {
+    const char* name;
+    mode_t mode;
+    std::string failingCall;
+    uid_t owner;       // afterwards
+    mode_t modeAfter;  // afterwards
+  };
+  const std::vector<Case> cases{{"backup.bin", 0640, "", kUser, 0640},
+                                {"setid.bin", 06755, "", kUser, 06755},
+                                {"old.bin", 06755, "fchown", 0, 0755}};
+  for (const Case& c : cases) {
+    WriteText(c.name, "an earlier backup");
+    ASSERT_EQ(chown(Path(c.name).c_str(), kUser, kUser), 0);
+    ASSERT_EQ(chmod(Path(c.name).c_str(), c.mode), 0);
+    const RunLimits limits = c.failingCall.empty() ? RunLimits{} : FailingCall(c.failingCall);
+    const RunResult run = OnCard("", {"/o", c.name}, limits);
+    EXPECT_EQ(run.out, Report() + FileCreated(c.name)) << c.name;
+    EXPECT_TRUE(Read(c.name) == m_card) << c.name;
+    struct stat info {};
+    ASSERT_EQ(stat(Path(c.name).c_str(), &info), 0);
+    EXPECT_EQ(info.st_uid, c.owner) << c.name;
+    EXPECT_EQ(info.st_gid, c.owner) << c.name;
+    EXPECT_EQ(info.st_mode & 07777, c.modeAfter) << c.name;
+  }
+}
+
+// A flush or close that fails leaves the file as it was, reported as not created, and the
+// update does not run.
+TEST_F(Files, FailedFlushOrCloseLeavesTheOldFile) {
+  for (const char* call : {"fsync", "close"}) {
+    WriteText("old.bin", "an earlier backup");
+    const RunResult run = OnCard("", {"/o", "old.bin", "/i", "new.bin"}, FailingCall(call));
+    EXPECT_EQ(run.out, Report()) << call;
+    EXPECT_EQ(run.err, std::string(kNotCreated) + "old.bin\n\n") << call;
+    EXPECT_EQ(run.status, 0) << call;
+    EXPECT_EQ(ReadText("old.bin"), "an earlier backup") << call;
+  }
+  EXPECT_TRUE(Read("card.bin") == m_card);
+  ExpectNoTemporaryFile();
+}
+
+// A FIFO is written while someone reads it, and refused at once when nobody does: the run
+// never waits on the card's time for a reader.
+TEST_F(Files, FifoIsWrittenOnlyWhileSomeoneReadsIt) {
+  ASSERT_EQ(mkfifo(Path("fifo.bin").c_str(), 0644), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult refused = OnCard("", {"/o", "fifo.bin", "/i", "new.bin"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(refused.out, Report());
+  EXPECT_EQ(refused.err, std::string(kNotCreated) + "fifo.bin\n\n");
+  EXPECT_TRUE(Read("card.bin") == m_card);
+
+  const pid_t reader = fork();
+  if (reader == 0) {
+    std::ifstream fifo(Path("fifo.bin"), std::ios::binary);
+    std::ofstream copy(Path("copy.bin"), std::ios::binary);
+    copy << fifo.rdbuf();
+    copy.close();
+    _exit(copy.good() ? 0 : 1);
+  }
+  const RunResult read = OnCard("", {"/o", "fifo.bin"});
+  int status = -1;
+  waitpid(reader, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(read.out, Report() + FileCreated("fifo.bin"));
+  EXPECT_TRUE(Read("copy.bin") == m_card);
+  struct stat info {};
+  EXPECT_EQ(lstat(Path("fifo.bin").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
 }
 
 // The emulated card's flash file is the card: a backup written over it never cuts it short

@@ -133,6 +133,9 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     if (piped) {
       close(pipeEnds[0]);
     }
+    for (const std::string& variable : limits.environment) {
+      putenv(const_cast<char*>(variable.c_str()));
+    }
     // As started from a terminal: whatever ignores or holds signals here (a shell that put
     // the tests in the background, say) is not the user's.
     for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {

@@ -30,6 +30,7 @@ struct RunLimits {
   std::uint64_t fileSizeLimit = 0;  // bytes any file of the run may grow to; 0: no limit
   // Not empty: standard output is a pipe whose reader goes away once this text has come.
   std::string closeOutputAfter;
+  std::vector<std::string> environment = {};  // "NAME=value", set for the run
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.
