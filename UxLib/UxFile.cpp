@@ -29,6 +29,10 @@ constexpr int kTempNameAttempts = 100;
 constexpr int kTempNameLetters = 6;
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
+// With the large-file calls a 32-bit build reads every file's facts too: plain fstat fails
+// there on a file system whose inode numbers need more than 32 bits.
+using FileInfo = struct stat64;
+
 // A descriptor closed when it goes.
 class Descriptor {
  public:
@@ -64,7 +68,7 @@ struct Place {
   Descriptor folder;
   std::string name;
   bool exists = false;
-  struct stat info {};
+  FileInfo info {};
 };
 
 // The parts of a name in order. A name ending in "/" names a folder: "." closes it, so
@@ -93,9 +97,9 @@ Descriptor StartFolder(const std::string& path) {
 
 // The system's protection of sticky world-writable folders: a link there leads on only
 // when it belongs to the user that follows it or to the folder's owner.
-bool MayFollow(int folder, const struct stat& link) {
-  struct stat info {};
-  if (::fstat(folder, &info) != 0) {
+bool MayFollow(int folder, const FileInfo& link) {
+  FileInfo info {};
+  if (::fstat64(folder, &info) != 0) {
     return false;
   }
   return (info.st_mode & kSharedFolder) != kSharedFolder || link.st_uid == info.st_uid ||
@@ -123,8 +127,8 @@ bool Resolve(const std::string& path, Place& place) {
     const std::string name = pending.front();
     pending.pop_front();
     Descriptor entry(::openat(folder.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat info {};
-    if (entry.Get() < 0 || ::fstat(entry.Get(), &info) != 0) {
+    FileInfo info {};
+    if (entry.Get() < 0 || ::fstat64(entry.Get(), &info) != 0) {
       const bool newFile = errno == ENOENT && pending.empty();
       place = Place{std::move(folder), name, false, {}};
       return newFile;
@@ -156,8 +160,8 @@ bool Resolve(const std::string& path, Place& place) {
 int OpenInPlace(const Place& place) {
   Descriptor fd(::openat(place.folder.Get(), place.name.c_str(),
                          O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  struct stat info {};
-  if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || info.st_dev != place.info.st_dev ||
+  FileInfo info {};
+  if (fd.Get() < 0 || ::fstat64(fd.Get(), &info) != 0 || info.st_dev != place.info.st_dev ||
       info.st_ino != place.info.st_ino) {
     return -1;
   }
@@ -205,7 +209,7 @@ int CreateTemp(int folder, const std::string& name, mode_t mode, std::string& te
 // The owner and group first, then the mode, which a change of owner would clear of its
 // set-id bits. A file that could not be given its owner never carries them: it would be
 // its creator's.
-bool TakeOwnerAndMode(int fd, const struct stat& old) {
+bool TakeOwnerAndMode(int fd, const FileInfo& old) {
   const bool ownerKept = ::fchown(fd, old.st_uid, old.st_gid) == 0;
   const mode_t kept = ownerKept ? kPermissionBits : kPermissionBits & ~kSetIdBits;
   return ::fchmod(fd, old.st_mode & kept) == 0;
