@@ -87,6 +87,8 @@ constexpr char kFillPiece[] = "Fill:\t0\t511\t0xFF\n\n";
 constexpr char kFieldPrefixFormat[] = "%d\t%d\t";
 constexpr char kDecimalFormat[] = "%d\n";
 constexpr char kStringFormat[] = "'%s'\n";
+constexpr char kStringBytesFormat[] = "0x%s\n";
+constexpr char kByteDigitsFormat[] = "%02X";
 constexpr char kFamilyFormat[] = "\n%s\t\t%s\n";
 constexpr char kPcbFormat[] = "%s\t\t%d-%02d\n";
 constexpr char kSubsystemFormat[] = "%s\t0x%08X";
@@ -156,17 +158,31 @@ class TextSink {
   INT32 m_iUsed = 0;
 };
 
-// A line feed in a string would split its line; written as a blank it keeps the line whole,
-// and the import, which takes no white space in a string, refuses the field instead of
-// storing part of it.
-std::string FieldString(GBHANDLE hGB, const SLumPinsEntry& entry) {
+std::string FieldBytes(GBHANDLE hGB, const SLumPinsEntry& entry) {
   std::string text;
   for (UINT32 i = 0; i < entry.ucSize; ++i) {
     const UINT8 uc = GBPinsGetByte(hGB, entry.usOffset + i);
     if (uc == 0) break;
-    text += uc == '\n' ? ' ' : static_cast<char>(uc);
+    text += static_cast<char>(uc);
   }
   return text;
+}
+
+constexpr char kLineFeed = '\n';
+
+// A string is written between quotes as it is, blanks and quotes included: the import
+// reads it up to the last quote of its line. A line feed would split the line, so a string
+// holding one is written as its bytes in hexadecimal instead, which the import refuses for
+// a string field rather than store something else.
+bool AppendString(TextSink& sink, const std::string& text) {
+  if (text.find(kLineFeed) == std::string::npos) return sink.AppendFormatted(kStringFormat, text.c_str());
+  std::string digits;
+  for (const char c : text) {
+    char szByte[3];
+    std::snprintf(szByte, sizeof(szByte), kByteDigitsFormat, static_cast<unsigned>(static_cast<UINT8>(c)));
+    digits += szByte;
+  }
+  return sink.AppendFormatted(kStringBytesFormat, digits.c_str());
 }
 
 UINT32 FieldValue(GBHANDLE hGB, const SLumPinsEntry& entry) {
@@ -179,7 +195,7 @@ UINT32 FieldValue(GBHANDLE hGB, const SLumPinsEntry& entry) {
 
 bool AppendField(GBHANDLE hGB, TextSink& sink, const SLumPinsEntry& entry) {
   if (!sink.AppendFormatted(kFieldPrefixFormat, entry.usOffset, entry.ucSize)) return false;
-  if (entry.ucFormat == LUM_FORMAT_STRING) return sink.AppendFormatted(kStringFormat, FieldString(hGB, entry).c_str());
+  if (entry.ucFormat == LUM_FORMAT_STRING) return AppendString(sink, FieldBytes(hGB, entry));
   const UINT32 ulValue = FieldValue(hGB, entry);
   if (entry.ucFormat == LUM_FORMAT_HEX) return sink.AppendFormatted(HexFormat(entry.ucSize), ulValue);
   // Dwords print signed; bytes and words are never negative.
@@ -207,7 +223,7 @@ bool AppendKeys(GBHANDLE hGB, TextSink& sink) {
 
 // ---- Import --------------------------------------------------------------------------
 
-constexpr INT32 kLineMax = 256;
+constexpr std::size_t kLineMax = 256;  // characters of a line the reader takes
 constexpr std::size_t kTokenMax = 127;  // what the key and value buffers hold
 constexpr std::size_t kDigitsMax = 15;  // more than any field needs; no overflow below
 constexpr UINT32 kStringSizeShort = 6;
@@ -233,7 +249,8 @@ class LineScanner {
 
   bool AtEnd() const { return m_pos >= m_line.size(); }
 
-  // A number must be a whole token: white space or the end of the line follows it.
+  // A number ends here: white space or the end of the line follows it. What comes after
+  // that white space is a note of the text's author.
   bool AtTokenEnd() const { return AtEnd() || IsBlank(m_line[m_pos]); }
 
   char Peek() const { return m_line[m_pos]; }
@@ -251,12 +268,6 @@ class LineScanner {
     while (!AtEnd() && !IsBlank(m_line[m_pos])) ++m_pos;
     word.assign(m_line.substr(start, m_pos - start));
     return !word.empty() && word.size() <= kTokenMax;
-  }
-
-  // Nothing but white space is left on the line.
-  bool RestIsBlank() {
-    SkipBlanks();
-    return AtEnd();
   }
 
   std::string_view Rest() const { return m_line.substr(m_pos); }
@@ -288,9 +299,7 @@ class LineScanner {
   std::size_t m_pos = 0;
 };
 
-// The lines of a text: each runs to the next line feed or the end of the buffer; of a
-// longer line the first 256 characters count and the one after them is dropped. A zero
-// byte ends the line's content.
+// The lines of a text: each runs to the next line feed or the end of the buffer.
 class LineReader {
  public:
   LineReader(const ACHAR* pszBuffer, INT32 iBufferSize) : m_psz(pszBuffer), m_iSize(iBufferSize) {}
@@ -298,9 +307,8 @@ class LineReader {
   bool Next(std::string_view& line) {
     if (m_iPos >= m_iSize) return false;
     const INT32 iStart = m_iPos;
-    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n' && m_iPos - iStart < kLineMax) ++m_iPos;
+    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n') ++m_iPos;
     line = std::string_view(m_psz + iStart, m_iPos - iStart);
-    line = line.substr(0, line.find('\0'));
     ++m_iPos;
     return true;
   }
@@ -333,18 +341,26 @@ bool ReadHex(LineScanner& scan, long long llMax, long long& llValue) {
   return scan.Literal('0') && scan.Literal('x') && scan.Number(16, 0, llMax, llValue);
 }
 
-// A quoted string is one token: the opening quote, the characters, the closing quote, and
-// then nothing but white space. A string holding white space therefore does not read.
+// A quoted string runs from its opening quote to the last quote on the line that ends a
+// token, so it may hold blanks and quotes of its own, as the export writes them; a note may
+// follow it. It must fit its field.
 bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
   scan.SkipBlanks();
-  if (!scan.Literal('\'') || scan.AtTokenEnd() || !scan.Word(text) || text.back() != '\'') return false;
-  text.pop_back();
-  return text.size() <= ulSize && scan.RestIsBlank();
+  if (!scan.Literal('\'')) return false;
+  const std::string_view rest = scan.Rest();
+  for (std::size_t close = rest.size(); close-- > 0;) {
+    const bool bEndsToken = close + 1 == rest.size() || IsBlank(rest[close + 1]);
+    if (rest[close] == '\'' && bEndsToken) {
+      text.assign(rest.substr(0, close));
+      return text.size() <= ulSize;
+    }
+  }
+  return false;
 }
 
 // The value of a data line as the text gives it: hexadecimal after "0x" when the value's
 // second non-blank character (or its only one) is a lower-case x, else a signed decimal;
-// the whole number and nothing after it.
+// the whole number, glued to nothing.
 bool ReadNumber(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   LineScanner look = scan;
   look.SkipBlanks();
@@ -359,15 +375,19 @@ bool ReadNumber(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   const bool bRead = cKept == 'x' ? ReadHex(scan, range.llUnsignedMax, llValue)
                                   : scan.Number(10, range.llSignedMin, range.llUnsignedMax, llValue);
   ulValue = static_cast<UINT32>(llValue);
-  return bRead && scan.RestIsBlank();
+  return bRead && scan.AtTokenEnd();
 }
+
+// The record's last byte is its checksum, which the caller recomputes: a value stored there
+// would not stay. A string as long as its field may still put its zero byte there.
+long long ChecksumByte(GBHANDLE hGB) { return static_cast<long long>(GBPinsGetSize(hGB)) - 1; }
 
 bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
   LineScanner scan(line);
   INT32 iOffset = 0;
   INT32 iSize = 0;
   if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) return false;
-  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) return false;
+  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > ChecksumByte(hGB)) return false;
   const UINT32 ulOffset = static_cast<UINT32>(iOffset);
   const UINT32 ulSize = static_cast<UINT32>(iSize);
 
@@ -388,10 +408,10 @@ bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
 // "Fill:" offset size value is the data line "offset size value".
 bool StoreFillLine(GBHANDLE hGB, const LineScanner& scan) { return StoreDataLine(hGB, scan.Rest()); }
 
-// A key's hexadecimal value of ulSize bytes, alone on its line.
+// A key's hexadecimal value of ulSize bytes, glued to nothing.
 bool ReadHexKey(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   long long llValue = 0;
-  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.RestIsBlank()) return false;
+  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.AtTokenEnd()) return false;
   ulValue = static_cast<UINT32>(llValue);
   return true;
 }
@@ -419,7 +439,7 @@ constexpr INT32 kPcbMinorMax = 0x0F;
 bool ApplyPcb(GBHANDLE hGB, LineScanner& scan) {
   INT32 iMajor = 0;
   INT32 iMinor = 0;
-  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.RestIsBlank()) return false;
+  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.AtTokenEnd()) return false;
   if (iMajor >= kPcbMajorReadFrom) iMajor -= static_cast<INT32>(kPcbMajorShown);
   if (iMajor < 0 || iMajor > kPcbMajorMax || iMinor < 0 || iMinor > kPcbMinorMax) return false;
   GBPinsSetWord(hGB, kPcbField, static_cast<UINT16>((iMajor << 4) | iMinor));
@@ -459,14 +479,15 @@ BOOL32 LumPInSDataToASCII(GBHANDLE hGB, ACHAR* pszBuffer, INT32 iBufferSize) {
 }
 
 // Lines apply in order; at the first refused line reading stops and the lines before it
-// stay applied.
+// stay applied. A line longer than the reader takes is refused whole rather than cut, and a
+// zero byte ends a line's content.
 BOOL32 LumPInSASCIIToData(GBHANDLE hGB, const ACHAR* pszBuffer, INT32 iBufferSize) {
   if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) return FALSE;
   ImportState state{hGB};
   LineReader reader(pszBuffer, iBufferSize);
   std::string_view line;
   while (reader.Next(line))
-    if (!ApplyLine(state, line)) return FALSE;
+    if (line.size() > kLineMax || !ApplyLine(state, line.substr(0, line.find('\0')))) return FALSE;
   if (!state.bFileIDSeen) GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
   return TRUE;
 }

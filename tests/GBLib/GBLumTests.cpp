@@ -64,14 +64,27 @@ TEST_F(LumText, SampleTextLineByLine) {
   EXPECT_EQ("", lines[140]);
 }
 
-TEST_F(LumText, SixteenCharacterStringHasNoZeroByte) {
+// A string goes out between quotes as it is; one holding a line feed, which would split its
+// line, goes out as its bytes, which the import refuses for a string field.
+TEST_F(LumText, StringLinesCarryTheirBytes) {
   Card(DEVID_LUMIVANE_A);
-  emu::SampleBiosOptions o;
-  o.serialNumber = "ABCDEFGHIJKLMNOP";
-  MemoryImage m(emu::BuildSampleBios(o));
-  const std::vector<std::string> lines = Lines(Export(m));
-  EXPECT_EQ("12\t16\t'ABCDEFGHIJKLMNOP'", lines[8]);
-  EXPECT_EQ("28\t6\t'RB-2'", lines[9]);
+  const std::pair<const char*, const char*> cases[] = {
+      {"ABCDEFGHIJKLMNOP", "12\t16\t'ABCDEFGHIJKLMNOP'"},  // no zero byte
+      {"TS05 A00017", "12\t16\t'TS05 A00017'"},
+      {" 'A' B\t'", "12\t16\t' 'A' B\t''"},
+      {"TS05\nA0\r", "12\t16\t0x545330350A41300D"},
+  };
+  for (const auto& [serial, line] : cases) {
+    emu::SampleBiosOptions o;
+    o.serialNumber = serial;
+    MemoryImage m(emu::BuildSampleBios(o));
+    const std::string text = Export(m);
+    const std::vector<std::string> lines = Lines(text);
+    EXPECT_EQ(line, lines[8]);
+    EXPECT_EQ("28\t6\t'RB-2'", lines[9]);
+    MemoryImage target(emu::BuildSampleBios());
+    EXPECT_EQ(std::strchr(serial, '\n') ? FALSE : TRUE, Import(target, text)) << line;
+  }
 }
 
 TEST_F(LumText, FamilyLineFollowsTheCardsDeviceID) {
@@ -144,7 +157,7 @@ Bytes AfterRoundTrip(Bytes pins) {
 
 TEST_F(LumText, ExportThenImportGivesBackThePins) {
   Card(DEVID_LUMIVANE_A);
-  for (const std::string serial : {"TS05A00017", "ABCDEFGHIJKLMNOP"}) {
+  for (const std::string serial : {"TS05A00017", "ABCDEFGHIJKLMNOP", "TS05 A00017"}) {
     emu::SampleBiosOptions o;
     o.serialNumber = serial;
     MemoryImage source(emu::BuildSampleBios(o));
@@ -169,15 +182,15 @@ TEST_F(LumText, ExportThenImportGivesBackThePins) {
   }
 }
 
-bool StringFieldHoldsBlank(const Bytes& pins) {
+bool StringFieldHoldsLineFeed(const Bytes& pins) {
   for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}})
     for (std::uint32_t i = offset; i < offset + size && pins[i] != 0; ++i)
-      if (std::isspace(pins[i])) return true;
+      if (pins[i] == '\n') return true;
   return false;
 }
 
 // Whatever a PInS of any model holds, its text reads back to the same bytes, or, when a
-// string field holds white space (which no string of the text can carry), is refused.
+// string field holds a line feed (which no line of the text can carry), is refused.
 TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
   std::mt19937 random(11);
   const std::string kPrintable("AZ09-_'\";:\x7F\xA0\xFF\0", 14);
@@ -206,7 +219,7 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
 
       MemoryImage target(emu::BuildSampleBios());
       const GB_ERR result = GBSetPInSFromASCIIBuffer(target.Handle(), text.data(), static_cast<INT32>(text.size()));
-      if (StringFieldHoldsBlank(source.Pins())) {
+      if (StringFieldHoldsLineFeed(source.Pins())) {
         EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, result) << model << "\n" << text;
         ++refused;
         continue;
@@ -251,9 +264,21 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"28\t6\t'ab'", TRUE, 27, {0x00, 'a', 'b', 0, '2'}},
       {"12\t16\t'ABCDEFGHIJKLMNOP'", TRUE, 27, {'P', 0, 'B'}},
       {"28\t6\t''", TRUE, 28, {0, 'B'}},
+      // A line reaches byte 510 at most: 511 is the checksum, recomputed afterwards. Only
+      // the zero byte of a string as long as its field may land there.
+      {"510\t1\t0x07", TRUE, 509, {0x00, 0x07}},
+      {"509\t2\t0x0807", TRUE, 508, {0x01, 0x07, 0x08}},
+      {"507\t4\t0x04030201", TRUE, 507, {1, 2, 3, 4}},
+      {"508\t3\t0x6", TRUE, 507, {0x1C, 6, 6, 6}},
+      {"495\t16\t'abc'", TRUE, 495, {'a', 'b', 'c', 0}},
       {"505\t6\t'abcdef'", TRUE, 510, {'f', 0}},
-      {"506\t6\t'abcde'", TRUE, 510, {'e', 0}},
-      {"508\t4\t0x01020304", TRUE, 508, {4, 3, 2, 1}},
+      {"511\t0\t0x9", TRUE, 510, {0x5A}},
+      {"511\t1\t0x00", FALSE, 510, {0x5A}},
+      {"510\t2\t0x0807", FALSE, 510, {0x5A}},
+      {"508\t4\t0x01020304", FALSE, 508, {0x01, 0x00, 0x5A}},
+      {"509\t3\t0x6", FALSE, 508, {0x01, 0x00, 0x5A}},
+      {"496\t16\t'abc'", FALSE, 496, {0x1A}},
+      {"506\t6\t'abcde'", FALSE, 506, {0x1C}},
       {"506\t6\t'abcdef'", FALSE, 506, {0x1C}},
       {"510\t4\t0x0", FALSE, 510, {0x5A}},
       {"0\t513\t0x0", FALSE, 0, {0x2E}},
@@ -265,19 +290,29 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"12\t2\tx1", FALSE, 12, {'T'}},
       {"12\t16\tABC'", FALSE, 12, {'T'}},
       {"99999999999\t1\t0x1", FALSE, 0, {0x2E}},
-      // A value that would be stored as something else than it reads.
-      {"12\t16\t'TS05 A0 0017'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
-      {"12\t16\t'HELLO WORLD'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
+      // A string runs to the last quote that ends a token: blanks and quotes are its own.
+      {"12\t16\t'TS05 A0 0017'", TRUE, 12, {'T', 'S', '0', '5', ' ', 'A', '0', ' ', '0', '0', '1', '7', 0}},
+      {"12\t16\t' HELLO\t'", TRUE, 12, {' ', 'H', 'E', 'L', 'L', 'O', '\t', 0}},
+      {"12\t16\t'HELLO' WORLD'", TRUE, 12, {'H', 'E', 'L', 'L', 'O', '\'', ' ', 'W', 'O', 'R', 'L', 'D', 0}},
+      {"28\t6\t'''", TRUE, 28, {'\'', 0}},
+      // What follows it after white space is a note; a quote glued to more ends nothing.
+      {"28\t6\t'AB C' x", TRUE, 28, {'A', 'B', ' ', 'C', 0}},
+      {"28\t6\t'ab'\t; it's", TRUE, 28, {'a', 'b', 0}},
+      {"28\t6\t'ab'x", FALSE, 28, {'R', 'B'}},
       {"12\t16\t'HELLO", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
-      {"12\t16\t' HELLO'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
-      {"12\t16\t'HELLO' WORLD'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
       {"12\t16\t'", FALSE, 12, {'T', 'S', '0', '5', 'A'}},
       {"28\t6\t'abcdefg'", FALSE, 28, {'R', 'B'}},
+      {"28\t6\t'ab cdef'", FALSE, 28, {'R', 'B'}},
+      {"12\t16\t0x545330350A", FALSE, 12, {'T', 'S'}},
       {"12\t16\t'ABCDEFGHIJKLMNOPQ'", FALSE, 12, {'T', 'S'}},
       {"200\t4\t0X64", FALSE, 200, {0x32, 0x13}},
+      // A number glued to anything is refused; after white space comes a note.
       {"200\t4\t1e3", FALSE, 200, {0x32, 0x13}},
-      {"200\t4\t5 6", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t0x12g", FALSE, 200, {0x32, 0x13}},
       {"200\t4\t0x5;", FALSE, 200, {0x32, 0x13}},
+      {"200\t4\t5 6", TRUE, 200, {5, 0, 0, 0}},
+      {"36\t4\t1000\t; note", TRUE, 36, {0xE8, 0x03, 0, 0}},
+      {"200\t2\t0x0102 ;0x0304", TRUE, 200, {2, 1, 0}},
       {"200\t2\t0x12345", FALSE, 200, {0x32, 0x13}},
       {"200\t2\t65536", FALSE, 200, {0x32, 0x13}},
       {"200\t2\t-32769", FALSE, 200, {0x32, 0x13}},
@@ -286,15 +321,18 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"200\t4\t4294967296", FALSE, 200, {0x32, 0x13}},
       {"200\t4\t-2147483649", FALSE, 200, {0x32, 0x13}},
       {"100\t3\t0x100", FALSE, 100, {0x30}},
-      {"Fill:\t0\t511\t0xFF 0", FALSE, 0, {0x2E}},
+      {"Fill:\t0\t511\t0xFF 0", TRUE, 0, Bytes(1, 0xFF)},
       {":LumfileID\t0x12345", FALSE, 10, {0x21, 0x00}},
-      {":LumfileID\t0x1234 0x5", FALSE, 10, {0x21, 0x00}},
+      {":LumfileID\t0x1234 0x5", TRUE, 10, {0x34, 0x12}},
+      {":LumfileID\t0x1234;", FALSE, 10, {0x21, 0x00}},
       {":PCBInfo\t\t42-16", FALSE, 34, {0xA3, 0x02}},
       {":PCBInfo\t\t5000-1", FALSE, 34, {0xA3, 0x02}},
       {":PCBInfo\t\t42-3x", FALSE, 34, {0xA3, 0x02}},
+      {":PCBInfo\t\t42-04 rev. B", TRUE, 34, {0xA4, 0x02}},
       {"Fill:\t0\t511\t0xFF", TRUE, 0, Bytes(1, 0xFF)},
-      {"Fill:\t500\t11\t0x00", TRUE, 499, {0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"Fill:\t500\t13\t0x00", FALSE, 500, {0x1B}},
+      {"Fill:\t500\t11\t0x00", TRUE, 499, {0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x16}},
+      {"Fill:\t500\t12\t0x00", FALSE, 500, {0x1B}},
+      {"Fill:\t0\t512\t0x00", FALSE, 0, {0x2E}},
       {"Fill:\t0\tabc\t0xFF", FALSE, 0, {0x2E}},
       {":LumfileID\t0x1234", TRUE, 10, {0x34, 0x12}},
       {":LumfileID\tzz", FALSE, 10, {0x21, 0x00}},
@@ -330,12 +368,23 @@ TEST_F(LumText, SubsystemKeySetsTheObjectsWord) {
 }
 
 TEST_F(LumText, LongLinesAndTokens) {
-  // Of a long line the first 256 characters count and the one after them is dropped.
+  // A line of up to 256 characters is read whole; a longer one, cut, would store something
+  // else, so it refuses the text.
   std::string first = "100\t1\t0x5";
   first.resize(256, ' ');
   MemoryImage m(emu::BuildSampleBios());
-  EXPECT_EQ(TRUE, Import(m, first + "Z101\t1\t0x6"));
+  EXPECT_EQ(TRUE, Import(m, first + "\n101\t1\t0x6"));
   EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
+  EXPECT_EQ(FALSE, Import(m, "101\t1\t0x7\n" + first + "Z\n102\t1\t0x8"));
+  EXPECT_EQ(Bytes({5, 7, 0xC8}), Slice(m.Pins(), 100, 3));
+  for (const std::string& line : {"36\t4\t" + std::string(249, ' ') + "123",
+                                  "40\t4\t" + std::string(242, ' ') + "0x12345678"}) {
+    MemoryImage card(emu::BuildSampleBios());
+    const Bytes before = card.Pins();
+    EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT,
+              GBSetPInSFromASCIIBuffer(card.Handle(), line.data(), static_cast<INT32>(line.size())));
+    EXPECT_EQ(before, card.Pins());
+  }
 
   const std::string token127(127, '7');
   EXPECT_EQ(TRUE, Import(m, ":" + token127.substr(1) + "\t1"));
@@ -376,7 +425,7 @@ TEST_F(LumText, ObjectTextCallsCheckThePins) {
 
   MemoryImage good(emu::BuildSampleBios());
   EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "1 1 x", 5));
-  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5 trailing words", 24));
+  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5;glued words", 21));
   EXPECT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5", 9));
   EXPECT_EQ(0, Sum8(good.Pins(), 0, 512));
   EXPECT_EQ(5, good.Pins()[100]);

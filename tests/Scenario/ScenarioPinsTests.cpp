@@ -63,7 +63,23 @@ TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
   EXPECT_EQ(Read("card.bin"), m_card);
 }
 
+// A serial number with a blank reads back as it is; one with a line feed, which no line of
+// the text can carry, is refused rather than stored as something else.
 TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
+  for (const std::string serial : {"TS05 A00017", "TS05\nA00017"}) {
+    emu::SampleBiosOptions options;
+    options.serialNumber = serial;
+    const Bytes card = emu::BuildSampleBios(options);
+    Write("card.bin", card);
+    SavedText();
+    const bool refused = serial.find('\n') != std::string::npos;
+    const RunResult run = OnCard({"/s", "card.txt"});
+    EXPECT_EQ(run.err, refused ? kInvalidText : "");
+    EXPECT_EQ(run.status, refused ? 0 : 1);
+    EXPECT_EQ(Read("card.bin") == card, refused) << "written only when read back";
+    EXPECT_EQ(PinsSerial(Pins(Read("card.bin"))), serial);
+  }
+  Write("card.bin", m_card);
   const std::string text = SavedText();
   const RunResult run = OnCard({"/s", "card.txt"});
   EXPECT_EQ(run.out, Report() + Updated());
@@ -95,13 +111,20 @@ TEST_F(PinsSwitches, EditedTextChangesSerialNumberAndSubsystemWord) {
   EXPECT_EQ(Dword(flash, flash.size() - 8), 0x20021F2Eu);
 }
 
+// Among them lines that would store something else: cut after 256 characters, or written
+// into the checksum byte.
 TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
-  WriteText("bad.txt", "Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n");
-  const RunResult run = OnCard({"/s", "bad.txt"});
-  EXPECT_EQ(run.out, Report());
-  EXPECT_EQ(run.err, kInvalidText);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Read("card.bin"), m_card);
+  for (const std::string& bad : {std::string("Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n"),
+                                "36\t4\t" + std::string(249, ' ') + "123",
+                                "40\t4\t" + std::string(242, ' ') + "0x12345678",
+                                std::string("511\t1\t0x00\n")}) {
+    WriteText("bad.txt", bad);
+    const RunResult run = OnCard({"/s", "bad.txt"});
+    EXPECT_EQ(run.out, Report()) << bad;
+    EXPECT_EQ(run.err, kInvalidText);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(Read("card.bin"), m_card);
+  }
 }
 
 TEST_F(PinsSwitches, TextAppliedBeforeAndAfterAnotherBios) {
