@@ -42,6 +42,9 @@ constexpr const ACHAR* kScanHeading = "Device  Model\n------  -----\n\n";
 constexpr const ACHAR* kScanEnd = "\n";
 constexpr const ACHAR* kUnknown = "Unknown";
 
+// A listing or display that could not be written whole is as lost as an unwritten file.
+constexpr UX_ERR kErrTextLost = UX_ERR_FILE;
+
 constexpr INT32 kPinsTextSize = 4096;
 constexpr INT32 kMcsBufferSize = 4096;
 constexpr INT32 kPinsBufferSize = 512;
@@ -274,7 +277,10 @@ UX_ERR ProcessDS_SWITCH(UXHANDLE hUx) {
     return result;
   }
   const std::string shown = std::string(text.data(), strnlen(text.data(), text.size())) + "\n";
-  UxPrintOut(hUx, shown.c_str());
+  if (!UxPrintOut(hUx, shown.c_str())) {
+    UxPrintErrMessage(hUx, kMsgPinsNotDisplayed);
+    return kErrTextLost;
+  }
   return UX_OK;
 }
 
@@ -332,10 +338,9 @@ UX_ERR ProcessSCAN_SWITCH(UXHANDLE hUx) {
   std::array<PCIHANDLE, UX_PCI_LIST_SIZE> list{};
   UINT32 count = 0;
   if (!SetPCIHANDLE(list.data(), &count)) {
-    UxPrintOut(hUx, kScanEnd);
-    return UX_OK;
+    return UxPrintOut(hUx, kScanEnd) ? UX_OK : kErrTextLost;
   }
-  UxPrintOut(hUx, kScanHeading);
+  bool bWhole = UxPrintOut(hUx, kScanHeading) != FALSE;
   UX_ERR result = UX_OK;
   const UINT32 listed = count < list.size() ? count : static_cast<UINT32>(list.size());
   for (UINT32 i = 0; i < listed; ++i) {
@@ -348,8 +353,8 @@ UX_ERR ProcessSCAN_SWITCH(UXHANDLE hUx) {
       result = card.result;
       line = ScanLine(location, card.model.data(), card.serial.data());
     }
-    UxPrintOut(hUx, line.c_str());
+    bWhole = UxPrintOut(hUx, line.c_str()) != FALSE && bWhole;
   }
-  UxPrintOut(hUx, kScanEnd);
-  return result;
+  bWhole = UxPrintOut(hUx, kScanEnd) != FALSE && bWhole;
+  return bWhole ? result : kErrTextLost;
 }

@@ -27,8 +27,9 @@ constexpr UX_ERR UX_ERR_FILE = 30005;
 constexpr UINT32 UX_LIB_VERSION = 7;
 
 // Print callback: the reference value registered with it and a NUL-terminated text that
-// carries all of its own line breaks.
-using FCT_DISPLAY = void (*)(void* pvRefData, const ACHAR* pszString);
+// carries all of its own line breaks. TRUE when the whole text went out: a switch whose
+// product is the text fails without it.
+using FCT_DISPLAY = BOOL32 (*)(void* pvRefData, const ACHAR* pszString);
 
 struct UX_PRINT {
   FCT_DISPLAY m_fnPrintOut;

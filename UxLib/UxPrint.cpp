@@ -31,15 +31,15 @@ BOOL32 UxPrintInit(UXHANDLE hUx, FCT_DISPLAY fnPrintOut, void* pvRefOut, FCT_DIS
 
 void UxPrintCleanup(UXHANDLE) {}
 
-void UxPrintOut(UXHANDLE hUx, const ACHAR* pszString) {
-  hUx->m_oPRINT.m_fnPrintOut(hUx->m_oPRINT.m_pvRefOut, pszString);
+BOOL32 UxPrintOut(UXHANDLE hUx, const ACHAR* pszString) {
+  return hUx->m_oPRINT.m_fnPrintOut(hUx->m_oPRINT.m_pvRefOut, pszString);
 }
 
-void UxPrintErr(UXHANDLE hUx, const ACHAR* pszString) {
-  hUx->m_oPRINT.m_fnPrintErr(hUx->m_oPRINT.m_pvRefErr, pszString);
+BOOL32 UxPrintErr(UXHANDLE hUx, const ACHAR* pszString) {
+  return hUx->m_oPRINT.m_fnPrintErr(hUx->m_oPRINT.m_pvRefErr, pszString);
 }
 
-void UxPrintDefault(void*, const ACHAR*) {}
+BOOL32 UxPrintDefault(void*, const ACHAR*) { return TRUE; }
 
 void UxPrintOutMessage(UXHANDLE hUx, const ACHAR* pszMessage) {
   UxPrintOut(hUx, MessageLine(pszMessage).c_str());

@@ -8,9 +8,11 @@
 BOOL32 UxPrintInit(UXHANDLE hUx, FCT_DISPLAY fnPrintOut, void* pvRefOut, FCT_DISPLAY fnPrintErr,
                    void* pvRefErr);
 void UxPrintCleanup(UXHANDLE hUx);
-void UxPrintOut(UXHANDLE hUx, const ACHAR* pszString);
-void UxPrintErr(UXHANDLE hUx, const ACHAR* pszString);
-void UxPrintDefault(void* pvRefData, const ACHAR* pszString);
+// TRUE when the channel took the whole text.
+BOOL32 UxPrintOut(UXHANDLE hUx, const ACHAR* pszString);
+BOOL32 UxPrintErr(UXHANDLE hUx, const ACHAR* pszString);
+// Discards the text, as asked: TRUE.
+BOOL32 UxPrintDefault(void* pvRefData, const ACHAR* pszString);
 
 // A message followed by an empty line ("%s\n\n").
 void UxPrintOutMessage(UXHANDLE hUx, const ACHAR* pszMessage);

@@ -41,7 +41,7 @@ constexpr PartTimes kAt25f1024{2.0, 20e-6, 1};
 constexpr PartTimes kM25p10{1.7, 1.4e-3, 128};
 constexpr PartTimes kSst25vf010{0.07, 14e-6, 1};
 
-void Discard(void*, const ACHAR*) {}
+BOOL32 Discard(void*, const ACHAR*) { return TRUE; }
 
 // The new BIOS file in a folder of its own, for the length of the benchmark. The session
 // takes file names as they are, so the working directory moves there.

@@ -16,9 +16,9 @@ constexpr const ACHAR* kNotice = "Copyright (c) Tavrin. All rights reserved.";
 constexpr const ACHAR* kMsgNotRoot = "Error! You need root access to run this application.\n\n";
 constexpr const ACHAR* kMsgNoParameters = "Error! Invalid command line (No parameters).\n\n";
 
-void Write(std::FILE* stream, const ACHAR* pszString) {
-  std::fputs(pszString, stream);
-  std::fflush(stream);
+BOOL32 Write(std::FILE* stream, const ACHAR* pszString) {
+  const bool bWritten = std::fputs(pszString, stream) >= 0;
+  return std::fflush(stream) == 0 && bWritten ? TRUE : FALSE;
 }
 
 }  // namespace
@@ -56,9 +56,9 @@ BOOL8 ArgvToStr(int argc, char** argv, char* pszStr, std::size_t strlenght) {
   return 1;
 }
 
-void ConsolePrintOut(void*, const ACHAR* pszString) { Write(stdout, pszString); }
+BOOL32 ConsolePrintOut(void*, const ACHAR* pszString) { return Write(stdout, pszString); }
 
-void ConsolePrintErr(void*, const ACHAR* pszString) { Write(stderr, pszString); }
+BOOL32 ConsolePrintErr(void*, const ACHAR* pszString) { return Write(stderr, pszString); }
 
 namespace {
 

@@ -23,6 +23,7 @@ void DisplayConsoleAppInfo();
 // Joins argv[1] to argv[argc-1] with single blanks; false when they do not fit, with the
 // terminating zero, into strlenght bytes.
 BOOL8 ArgvToStr(int argc, char** argv, char* pszStr, std::size_t strlenght);
-// Print callbacks: the text goes out unchanged, never used as a format.
-void ConsolePrintOut(void* pvRefData, const ACHAR* pszString);
-void ConsolePrintErr(void* pvRefData, const ACHAR* pszString);
+// Print callbacks: the text goes out unchanged, never used as a format; TRUE when all of it
+// reached the stream's file.
+BOOL32 ConsolePrintOut(void* pvRefData, const ACHAR* pszString);
+BOOL32 ConsolePrintErr(void* pvRefData, const ACHAR* pszString);

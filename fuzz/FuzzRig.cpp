@@ -16,8 +16,9 @@ namespace {
 // The front end hands the session at most this many characters and a terminating zero.
 constexpr std::size_t kCommandLineSize = 256;
 
-void Keep(void* pvRefData, const ACHAR* pszString) {
+BOOL32 Keep(void* pvRefData, const ACHAR* pszString) {
   static_cast<std::string*>(pvRefData)->append(pszString);
+  return TRUE;
 }
 
 }  // namespace

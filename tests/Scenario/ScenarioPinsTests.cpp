@@ -32,9 +32,9 @@ class PinsSwitches : public ScenarioTest {
     Write("card.bin", m_card);
     Write("new.bin", NewBiosFile());
   }
-  RunResult OnCard(std::vector<std::string> args) {
+  RunResult OnCard(std::vector<std::string> args, const RunLimits& limits = {}) {
     args.insert(args.begin(), {"--card", "100,image=card.bin"});
-    return Emu(args);
+    return Emu(args, limits);
   }
   std::string Report() const { return kBanner + CardReport{}.Text(); }
   std::string Updated() const { return kWarning + Dots(48) + kUpdated; }
@@ -142,6 +142,27 @@ TEST_F(PinsSwitches, TextAppliedBeforeAndAfterAnotherBios) {
     EXPECT_EQ(PinsOffset(flash), NewBiosOptions().pinsOffset);
     EXPECT_EQ(PinsSerial(Pins(flash)), serial) << args[0];
   }
+}
+
+// Into a pipe whose reader has gone: a display or listing is lost, and says so where it
+// can; a programming run still programs and reports its own result.
+TEST_F(PinsSwitches, TextThatCannotBeWrittenFailsItsSwitchButNotAProgramming) {
+  RunLimits closed;
+  closed.outputClosed = true;
+  const RunResult shown = OnCard({"/ds"}, closed);
+  EXPECT_EQ(shown.err, "ERROR! Product information structure couldn't be displayed.\n\n");
+  EXPECT_EQ(shown.status, 0);
+  const RunResult listed = OnCard({"/scan"}, closed);
+  EXPECT_EQ(listed.err, "");
+  EXPECT_EQ(listed.status, 0);
+  const RunResult stopped = OnCard({"/ds", "/tvout", "pal"}, closed);
+  EXPECT_EQ(stopped.status, 0);
+  EXPECT_EQ(Read("card.bin"), m_card);
+
+  const RunResult programmed = OnCard({"/tvout", "pal"}, closed);
+  EXPECT_EQ(programmed.err, "");
+  EXPECT_EQ(programmed.status, 1);
+  EXPECT_EQ(Pins(Read("card.bin"))[kTvOutByte] & 1, 1);
 }
 
 TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {

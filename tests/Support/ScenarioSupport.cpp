@@ -114,11 +114,14 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
                             const RunLimits& limits) {
   const std::string outPath = m_root + "/stdout";
   const std::string errPath = m_root + "/stderr";
-  const bool piped = !limits.closeOutputAfter.empty();
+  const bool piped = !limits.closeOutputAfter.empty() || limits.outputClosed;
   std::array<int, 2> pipeEnds{-1, -1};
   if (piped && pipe(pipeEnds.data()) != 0) {
     ADD_FAILURE() << "no pipe";
     return {};
+  }
+  if (limits.outputClosed) {
+    close(pipeEnds[0]);
   }
   const pid_t child = fork();
   if (child == 0) {
@@ -130,7 +133,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
         (limits.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
       _exit(127);
     }
-    if (piped) {
+    if (piped && !limits.outputClosed) {
       close(pipeEnds[0]);
     }
     for (const std::string& variable : limits.environment) {
@@ -155,6 +158,8 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
   RunResult result;
   if (piped) {
     close(pipeEnds[1]);
+  }
+  if (piped && !limits.outputClosed) {
     result.out = ReadUntil(pipeEnds[0], limits.closeOutputAfter);
   }
   int status = 0;

@@ -31,6 +31,8 @@ struct RunLimits {
   // Not empty: standard output is a pipe whose reader goes away once this text has come.
   std::string closeOutputAfter;
   std::vector<std::string> environment = {};  // "NAME=value", set for the run
+  // Standard output is a pipe whose reader has gone before the run starts.
+  bool outputClosed = false;
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.

@@ -11,8 +11,9 @@ struct Captured {
   std::string text;
 };
 
-void Capture(void* pvRefData, const ACHAR* pszString) {
+BOOL32 Capture(void* pvRefData, const ACHAR* pszString) {
   static_cast<Captured*>(pvRefData)->text += pszString;
+  return TRUE;
 }
 
 class Channel : public ::testing::Test {

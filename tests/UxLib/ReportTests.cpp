@@ -12,8 +12,9 @@
 
 namespace {
 
-void Capture(void* pvRefData, const ACHAR* pszString) {
+BOOL32 Capture(void* pvRefData, const ACHAR* pszString) {
   *static_cast<std::string*>(pvRefData) += pszString;
+  return TRUE;
 }
 
 constexpr PCIHANDLE kCard = 0x108;  // bus 1, device 1

@@ -15,8 +15,9 @@
 
 namespace {
 
-void Capture(void* pvRefData, const ACHAR* pszString) {
+BOOL32 Capture(void* pvRefData, const ACHAR* pszString) {
   *static_cast<std::string*>(pvRefData) += pszString;
+  return TRUE;
 }
 
 class SessionLife : public ::testing::Test {
