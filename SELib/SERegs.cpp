@@ -10,6 +10,7 @@ constexpr UINT32 kBarIoSpace = 0x1;
 constexpr UINT32 kBarFlagBits = 0xF;
 constexpr UINT32 kBarTypeBits = 0x6;
 constexpr UINT32 kBarType32 = 0x0;
+constexpr UINT32 kBarTypeBelow1MiB = 0x2;
 constexpr UINT32 kBarType64 = 0x4;
 
 // The memory device is opened once per process and kept: every object maps through it.
@@ -26,16 +27,22 @@ bool IsMappableBase(UINT32 ulBar) {
   return (ulBar & kBarIoSpace) == 0 && (ulBar & ~kBarFlagBits) != 0;
 }
 
-// A 32-bit aperture, or a 64-bit one below 4 GiB (its upper half, in the next register, is
-// 0). Above 4 GiB the low half alone would name some other physical address.
+// A 32-bit aperture (anywhere, or below 1 MiB), or a 64-bit one below 4 GiB (its upper
+// half, in the next register, is 0). Above 4 GiB the low half alone would name some other
+// physical address; the reserved type names none.
 bool IsBelow4GiB(SEHANDLE hSE, UINT32 ulBar) {
-  const UINT32 ulType = ulBar & kBarTypeBits;
-  if (ulType != kBarType64) {
-    return ulType == kBarType32;
+  switch (ulBar & kBarTypeBits) {
+    case kBarType32:
+    case kBarTypeBelow1MiB:
+      return true;
+    case kBarType64: {
+      UINT32 ulUpper = 0xFFFFFFFFu;
+      SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE + 4, &ulUpper);
+      return ulUpper == 0;
+    }
+    default:
+      return false;
   }
-  UINT32 ulUpper = 0xFFFFFFFFu;
-  SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE + 4, &ulUpper);
-  return ulUpper == 0;
 }
 }  // namespace
 

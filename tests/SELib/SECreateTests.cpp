@@ -206,14 +206,16 @@ TEST(Creation, TheFlagBitsOfTheBaseAddressAreNotPartOfTheAddress) {
 }
 
 TEST(Creation, OnlyAnApertureBelow4GiBIsMapped) {
-  // Memory type in bits 2-1: 64-bit with the upper half at 0x18, or the reserved types.
+  // Memory type in bits 2-1: 32-bit (00, and 01 below 1 MiB), 64-bit with the upper half at
+  // 0x18 (10), reserved (11).
   const UINT32 base = emu::CardOptions{}.apertureBase;
   const std::tuple<UINT32, UINT32, SE_ERR> cases[] = {
       {base | 0x4, 0, SE_OK},
       {base | 0xC, 0, SE_OK},
+      {base | 0x2, 0x12345678u, SE_OK},
+      {base | 0xA, 1, SE_OK},
       {base | 0x4, 1, SE_ERR_MEMORY_MAP},
       {base | 0x4, 0x80000000u, SE_ERR_MEMORY_MAP},
-      {base | 0x2, 0, SE_ERR_MEMORY_MAP},
       {base | 0x6, 0, SE_ERR_MEMORY_MAP},
   };
   for (const auto& [bar, upper, expected] : cases) {
@@ -221,7 +223,10 @@ TEST(Creation, OnlyAnApertureBelow4GiBIsMapped) {
     rig.card().SetConfig32(0x14, bar);
     rig.card().SetConfig32(0x18, upper);
     EXPECT_EQ(rig.Create(), expected) << std::hex << bar << " " << upper;
-    if (expected == SE_OK) continue;
+    if (expected == SE_OK) {
+      EXPECT_GT(rig.RegisterReads(SE_REG_SERIAL_LINES), 0u) << std::hex << bar;
+      continue;
+    }
     EXPECT_EQ(rig.machine().LiveMappings(), 0);
     EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
   }
