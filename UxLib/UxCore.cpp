@@ -6,6 +6,7 @@
 #include <string>
 
 #include "TvrCpu.h"
+#include "TvrMap.h"
 #include "TvrPlatform.h"
 #include "UxCmd.h"
 #include "UxExec.h"
@@ -21,7 +22,8 @@ constexpr const ACHAR* kMsgNoDevice =
     "       software was detected in your system.";
 constexpr const ACHAR* kMsgNoBoardInfo = "ERROR! Graphics hardware information couldn't be obtained.";
 constexpr const ACHAR* kMsgPortsRefused = "ERROR! Access to the I/O ports was refused: ";
-constexpr const ACHAR* kMsgMemoryRefused = "\n       Access to /dev/mem was refused: ";
+constexpr const ACHAR* kMsgMemoryOpenFailed = "\n       Opening /dev/mem failed: ";
+constexpr const ACHAR* kMsgMemoryMapFailed = "\n       Mapping the registers through /dev/mem failed: ";
 
 // The system's own words for why it refused the last request, as a sentence.
 std::string RefusalText() {
@@ -36,11 +38,13 @@ void ReportRefusedPorts(UXHANDLE hUx) {
   }
 }
 
-// A refused memory device or mapping gets the system's reason beside the code.
+// A memory device that did not open, or a mapping that failed, gets the system's reason
+// beside the code. The device stays open once it has opened, so an open descriptor means
+// the mapping failed.
 void PrintNoBoardInfo(UXHANDLE hUx, UX_ERR code) {
   std::string text = std::string(kMsgNoBoardInfo) + " (#" + std::to_string(code) + ")";
   if (code == SE_ERR_MEMORY_MAP && TvrGetPlatform().RefusalReason() != 0) {
-    text += kMsgMemoryRefused + RefusalText();
+    text += (iFileDescriptor == -1 ? kMsgMemoryOpenFailed : kMsgMemoryMapFailed) + RefusalText();
   }
   UxPrintErr(hUx, (text + "\n\n").c_str());
 }

@@ -119,19 +119,27 @@ TEST_F(SessionLife, RefusedPortsAndMemoryDeviceAreReportedWithTheSystemsReason) 
   EXPECT_EQ(Create(0), 10006);
   EXPECT_EQ(m_err,
             "ERROR! Graphics hardware information couldn't be obtained. (#10006)\n"
-            "       Access to /dev/mem was refused: Permission denied.\n\n");
+            "       Opening /dev/mem failed: Permission denied.\n\n");
 
-  // An aperture in I/O space is no refusal of the system's.
-  m_platform.reset();
-  m_machine = std::make_unique<emu::Machine>();
-  const emu::CardOptions card;
-  m_machine->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
-                                emu::FlashStore::InMemory(emu::BuildSampleBios()))
-      .SetConfig32(0x14, card.apertureBase | 0x1);
-  m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
-  m_err.clear();
-  EXPECT_EQ(Create(0), 10006);
-  EXPECT_EQ(m_err, "ERROR! Graphics hardware information couldn't be obtained. (#10006)\n\n");
+  // The device opens but refuses to map an aperture off a page boundary; an aperture in I/O
+  // space is no refusal of the system's.
+  const std::pair<UINT32, const char*> apertures[] = {
+      {0x810, "       Mapping the registers through /dev/mem failed: Invalid argument.\n"},
+      {0x1, ""},
+  };
+  for (const auto& [lowBits, line] : apertures) {
+    m_platform.reset();
+    m_machine = std::make_unique<emu::Machine>();
+    const emu::CardOptions card;
+    m_machine->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
+                                  emu::FlashStore::InMemory(emu::BuildSampleBios()))
+        .SetConfig32(0x14, card.apertureBase | lowBits);
+    m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
+    m_err.clear();
+    EXPECT_EQ(Create(0), 10006);
+    EXPECT_EQ(m_err, std::string("ERROR! Graphics hardware information couldn't be obtained. (#10006)\n") +
+                         line + "\n");
+  }
   EXPECT_EQ(m_out, "");
 }
 
