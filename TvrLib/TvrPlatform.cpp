@@ -171,7 +171,20 @@ class NativePlatform final : public TvrPlatform {
     if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) {
       return 0;
     }
-    return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u + static_cast<std::uint64_t>(now.tv_nsec);
+    return Nanoseconds(now);
+  }
+
+  std::uint64_t MonotonicResolutionNs() override {
+    timespec resolution{};
+    if (clock_getres(CLOCK_MONOTONIC, &resolution) != 0) {
+      return 0;
+    }
+    return Nanoseconds(resolution);
+  }
+
+ private:
+  static std::uint64_t Nanoseconds(const timespec& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
   }
 };
 

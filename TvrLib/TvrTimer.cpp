@@ -28,7 +28,8 @@ constexpr DWORD POLL_LIMIT = 10000000;
 
 // A timer that does not count must not stretch a wait: the monotonic clock ends a period
 // at twice its counts' time (1 193 182 counts a second), plus a little for the work around
-// it.
+// it, plus one tick of that clock: a clock that ticks coarsely may tick just after the
+// period starts, and the period must not end there.
 constexpr std::uint64_t TIMER_HZ = 1193182;
 constexpr std::uint64_t NS_PER_SECOND = 1000000000;
 constexpr std::uint64_t PERIOD_BOUND_FACTOR = 2;
@@ -74,7 +75,8 @@ DWORD Timer2Delay(WORD byCountValue) {
     return 1;
   }
   TvrPlatform& platform = TvrGetPlatform();
-  const std::uint64_t deadline = platform.MonotonicNs() + PeriodBoundNs(byCountValue);
+  const std::uint64_t deadline =
+      platform.MonotonicNs() + PeriodBoundNs(byCountValue) + platform.MonotonicResolutionNs();
   PortWriteByte(TIMER2_DATA_PORT, static_cast<BYTE>(byCountValue));
   PortWriteByte(TIMER2_DATA_PORT, static_cast<BYTE>(byCountValue >> 8));
   DWORD dwTimeOut = 0;

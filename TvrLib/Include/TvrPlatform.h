@@ -38,6 +38,9 @@ class TvrPlatform {
   // clock_gettime(CLOCK_MONOTONIC) in nanoseconds, which bounds every wait; 0 when the
   // clock cannot be read.
   virtual std::uint64_t MonotonicNs() = 0;
+  // clock_getres(CLOCK_MONOTONIC) in nanoseconds: how far apart two readings of that clock
+  // can be; 0 when it cannot be told.
+  virtual std::uint64_t MonotonicResolutionNs() = 0;
 
   // Why the most recent request for I/O privilege, the memory device or a mapping was
   // refused: the system's errno, 0 when it was granted (or none was made yet).

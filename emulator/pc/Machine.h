@@ -96,6 +96,7 @@ class Machine : public TvrPlatform {
   bool LocalTime(std::tm& out) override;
   // The virtual clock: waits are bounded on the time the machine itself counts.
   std::uint64_t MonotonicNs() override { return m_clock.Now(); }
+  std::uint64_t MonotonicResolutionNs() override { return 1; }
 
  private:
   struct Impl;

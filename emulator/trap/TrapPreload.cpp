@@ -208,4 +208,17 @@ int clock_gettime(clockid_t clock, struct timespec* now) noexcept {
   return 0;
 }
 
+// The machine's clock, not the host's, bounds the program's waits: its tick is the one told.
+int clock_getres(clockid_t clock, struct timespec* resolution) noexcept {
+  if (s_trap == nullptr || clock != CLOCK_MONOTONIC) {
+    return Real<ClockFunction>("clock_getres")(clock, resolution);
+  }
+  if (resolution != nullptr) {
+    const std::uint64_t ns = s_trap->Machine().MonotonicResolutionNs();
+    resolution->tv_sec = static_cast<std::time_t>(ns / 1000000000u);
+    resolution->tv_nsec = static_cast<long>(ns % 1000000000u);
+  }
+  return 0;
+}
+
 }  // extern "C"
