@@ -25,6 +25,13 @@ constexpr std::array<std::uint32_t, 4> kProtectedFrom{kFlashCapacity, 0x18000, 0
 // During auto-address-increment programming the part takes only these.
 constexpr std::array<Op, 3> kAutoIncrementOps{Op::ReadStatus, Op::AutoIncrement, Op::WriteDisable};
 
+// A part with an enable-write-status command (the SST part) takes a status write only right
+// after it; a plain write enable does not arm it there.
+bool StatusWriteNeedsItsOwnEnable(const SpiFlash::PartTraits& part) {
+  return std::any_of(part.opcodes.begin(), part.opcodes.end(),
+                     [](const Entry& e) { return e.op == Op::EnableWriteStatus; });
+}
+
 bool AllowedDuringAutoIncrement(Op op) {
   return std::find(kAutoIncrementOps.begin(), kAutoIncrementOps.end(), op) != kAutoIncrementOps.end();
 }
@@ -229,7 +236,7 @@ void SpiFlash::Commit() {
 void SpiFlash::CommitWriteStatus() {
   const Command& command = m_command;
   if (command.bytes != 2) return;
-  if (!m_state.writeEnable && !command.statusWriteEnabled) return;
+  if (!(StatusWriteNeedsItsOwnEnable(m_traits) ? command.statusWriteEnabled : m_state.writeEnable)) return;
   // Bit 7 locks the register while the write-protect pin is held low.
   if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) return;
   StartOperation(m_times.writeStatusNs, 0, 0, true);

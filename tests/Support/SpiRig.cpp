@@ -13,7 +13,7 @@ namespace emu::test {
 
 SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, AccessCosts costs,
                std::unique_ptr<StateStore> state)
-    : m_machine(costs) {
+    : m_machine(costs), m_part(options.part) {
   m_card = &m_machine.Emplace<Card>(0, 3, 0, m_machine.Clock(), options, std::move(flash),
                                     std::move(state));
   m_card->ConfigWrite(kPciCommand, 2, options.command | kPciCommandMemory);
@@ -92,6 +92,11 @@ Bytes SpiRig::ReadFlash(std::uint32_t address, std::size_t count) {
 void SpiRig::Program(std::uint32_t address, const Bytes& data) {
   WriteEnable();
   Command(Join(Header(kProgram, address), data));
+}
+
+void SpiRig::ArmStatusWrite() {
+  WriteEnable();
+  if (m_part == FlashPart::Sst25vf010) Command({kEnableWriteStatus});
 }
 
 void SpiRig::Erase(std::uint8_t opcode) {

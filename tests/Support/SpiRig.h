@@ -54,6 +54,9 @@ class SpiRig {
 
   std::uint8_t Status() { return Command({kReadStatus}, 1)[0]; }
   void WriteEnable() { Command({kWriteEnable}); }
+  // Write enable, and on the SST part its enable-write-status right after: the next status
+  // write is then taken by every part.
+  void ArmStatusWrite();
   Bytes ReadFlash(std::uint32_t address, std::size_t count);
   // Write enable, then 0x02, the address and `data`.
   void Program(std::uint32_t address, const Bytes& data);
@@ -68,6 +71,7 @@ class SpiRig {
   Machine m_machine;
   Card* m_card;
   std::uintptr_t m_aperture;
+  FlashPart m_part;
 };
 
 // A part as its maker ships it, unlocked: the card-level tests start from one; a card in

@@ -133,7 +133,7 @@ TEST(FlashFaults, NoFlashAnswersAllOnesAndKeepsNothing) {
 TEST(FlashFaults, StuckBusyNeverClearsOnceSet) {
   SpiRig rig(WithFault("stuck-busy"), FlashStore::InMemory(Bytes(kFlashCapacity, 0x5A)));
   EXPECT_EQ(rig.Command({0x15}, 1), Bytes{0x1F}) << "idle until the first write";
-  rig.WriteEnable();
+  rig.ArmStatusWrite();
   rig.Command({kWriteStatus, 0x00});
   rig.clock().Advance(100 * kSecond);
   EXPECT_FALSE(rig.WaitReady(100));
@@ -143,7 +143,7 @@ TEST(FlashFaults, StuckBusyNeverClearsOnceSet) {
 TEST(FlashFaults, EraseHangStaysBusyAndErasesNothing) {
   const Bytes content(kFlashCapacity, 0x5A);
   SpiRig rig(WithFault("erase-hang"), FlashStore::InMemory(content));
-  rig.WriteEnable();
+  rig.ArmStatusWrite();
   rig.Command({kWriteStatus, 0x00});
   EXPECT_TRUE(rig.WaitReady()) << "a status write still ends";
   rig.Erase(0x62);
@@ -160,7 +160,7 @@ TEST(FlashFaults, WpStuckKeepsALockedPartLocked) {
   rig.Write(kProtectRegister, 0xFFFFFFFF);
   EXPECT_EQ(rig.Read(kProtectRegister), powerUp);
   rig.SetWritable(true);
-  rig.WriteEnable();
+  rig.ArmStatusWrite();
   rig.Command({kWriteStatus, 0x80});
   ASSERT_TRUE(rig.WaitReady());
   EXPECT_EQ(rig.Status(), 0x8C | kStatusWriteEnable) << "the pin stayed low";
@@ -204,7 +204,7 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
     rig.Program(0x100, {0xC0, 0xDE});
     rig.WaitReady();
     rig.SetWritable(true);
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x00});  // 10 ms busy
     rig.clock().Advance(4 * kMs);
     rig.Status();
@@ -255,7 +255,7 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
     InstallProcessEnd();
     SpiRig rig(options, MapFlashFile(path), {}, KeptState(state, options));
     rig.SetWritable(true);
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, kStatusLock});
     rig.WaitReady();
     for (std::uint32_t page = 0; page < 4; ++page) {
@@ -287,7 +287,7 @@ TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpTo
     // Accesses cost nothing: only the test moves the clock.
     SpiRig rig(WithFault("power-cut-at=45ms", FlashPart::Sst25vf010),
                MapFlashFile(path, Bytes(kFlashCapacity, 0x00)), AccessCosts{0, 0, 0});
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x00});
     rig.clock().Advance(10 * kMs);
     rig.Erase(0x60);  // 70 ms from 10 ms: half done at 45 ms

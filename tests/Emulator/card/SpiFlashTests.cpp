@@ -28,7 +28,7 @@ Bytes Flash(SpiRig& rig) { return rig.card().Flash().Store().Copy(); }
 
 // Clears the power-up block protection (the SST part's) and lets the status write end.
 void Unprotect(SpiRig& rig) {
-  rig.WriteEnable();
+  rig.ArmStatusWrite();
   rig.Command({kWriteStatus, 0x00});
   rig.clock().Advance(10 * kMs);
 }
@@ -173,7 +173,7 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
     SpiRig rig = Rig(c.part, Pattern(), kFree);
     if (c.command[0] != kWriteStatus) Unprotect(rig);
     const std::uint8_t before = rig.Status();
-    rig.WriteEnable();
+    c.command[0] == kWriteStatus ? rig.ArmStatusWrite() : rig.WriteEnable();
     rig.Command(c.command);
     // The latch holds, and a status write's new bits wait, until the operation ends.
     EXPECT_EQ(rig.Status(), before | c.statusAfter | kStatusBusy | kStatusWriteEnable);
@@ -271,7 +271,7 @@ TEST(FlashStatus, PowerUpValuesAndOnlyTheProtectionBitsAreWritable) {
     EXPECT_EQ(rig.Status(), powerUp[i]);
     rig.Command({kWriteStatus, 0x84});
     EXPECT_EQ(rig.Status(), powerUp[i]) << "no write enable";
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0xFF});
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x8C);
@@ -282,19 +282,20 @@ TEST(FlashStatus, BitSevenLocksTheRegisterUntilBothProtectBitsAreSet) {
   for (FlashPart part : kParts) {
     SCOPED_TRACE(FlashPartName(part));
     SpiRig rig = Rig(part);
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x80});
     ASSERT_TRUE(rig.WaitReady());
     ASSERT_EQ(rig.Status(), 0x80) << "bit 7 may be set while the pin is low";
 
     for (std::uint32_t bits : {0u, 1u << 5, 1u << 15}) {
       rig.Write(kProtectRegister, (rig.Read(kProtectRegister) & ~kProtectWritable) | bits);
-      rig.WriteEnable();
+      rig.ArmStatusWrite();
       rig.Command({kWriteStatus, 0x0C});
       ASSERT_TRUE(rig.WaitReady());
       EXPECT_EQ(rig.Status(), 0x80 | kStatusWriteEnable) << "protect bits " << std::hex << bits;
     }
     rig.SetWritable(true);
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x0C});
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x0C);
@@ -308,23 +309,33 @@ TEST(FlashStatus, APartLeftLockedStartsLocked) {
     options.flashStatus = 0xFF;
     SpiRig rig(options);
     EXPECT_EQ(rig.Status(), 0x8C) << "only the non-volatile bits are taken";
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x80});
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x8C | kStatusWriteEnable);
     rig.SetWritable(true);
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x80});
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x80);
   }
 }
 
+// Nothing else arms the SST part's status write, not even a plain write enable: a driver
+// that sends 0x06 instead would leave a real card locked.
 TEST(FlashStatus, SstTakesEnableWriteStatusOnlyRightBeforeTheWrite) {
   SpiRig rig = Rig(FlashPart::Sst25vf010);
   rig.Command({kEnableWriteStatus});
   rig.Command({kReadStatus}, 1);
   rig.Command({kWriteStatus, 0x00});
   EXPECT_EQ(rig.Status(), 0x0C);
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x00});
+  EXPECT_EQ(rig.Status(), 0x0C | kStatusWriteEnable) << "after 0x06";
+  rig.Command({kEnableWriteStatus});
+  rig.WriteEnable();
+  rig.Command({kWriteStatus, 0x00});
+  EXPECT_EQ(rig.Status(), 0x0C | kStatusWriteEnable) << "after 0x50 and 0x06";
   rig.Command({kEnableWriteStatus});
   rig.Command({kWriteStatus, 0x00});
   ASSERT_TRUE(rig.WaitReady());
@@ -341,7 +352,7 @@ TEST(FlashProtection, ProtectedRangesRefuseProgramAndErase) {
   for (FlashPart part : kParts) {
     SCOPED_TRACE(FlashPartName(part));
     SpiRig rig = Rig(part, content);
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x0C});
     ASSERT_TRUE(rig.WaitReady());
     rig.Program(0x0, {0x00});
@@ -349,7 +360,7 @@ TEST(FlashProtection, ProtectedRangesRefuseProgramAndErase) {
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(Flash(rig), content) << "level 3";
 
-    rig.WriteEnable();
+    rig.ArmStatusWrite();
     rig.Command({kWriteStatus, 0x04});
     ASSERT_TRUE(rig.WaitReady());
     rig.Program(0x17FFF, {0x00});
