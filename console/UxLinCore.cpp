@@ -7,6 +7,7 @@
 #include <string>
 
 #include "TvrPlatform.h"
+#include "UxLinInhibit.h"
 #include "UxLinSignals.h"
 
 namespace {
@@ -63,9 +64,10 @@ BOOL32 ConsolePrintErr(void*, const ACHAR* pszString) { return Write(stderr, psz
 namespace {
 
 // The session on the first card, from taking it to letting it go, with the ending
-// signals held throughout.
+// signals held and sleep and shutdown held off throughout; the lock ends first.
 UX_ERR RunSession(UXHANDLE hUx, ACHAR* pszCmdLine) {
   const HeldInterruptions held;
+  const SleepInhibitor inhibitor;
   if (UxCreateHandle(hUx, 0, ConsolePrintOut, nullptr, ConsolePrintErr, nullptr) != UX_OK) {
     return UX_ERR_REFUSED;
   }

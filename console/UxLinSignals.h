@@ -1,25 +1,35 @@
 // Interruptions of a run. A program that dies between taking the card and letting it go
 // leaves the flash half written and the card's lines and write protection in software's
-// hands, so the signals by which a user or the system ends or stops a program wait while
+// hands, so every signal by which a user or the system ends or stops a program waits while
 // the card is held. A closed output stream or a file-size limit must become write errors
 // that the run reports, never the end of the process.
 #pragma once
 
-#include <signal.h>
-
 // Ignores SIGPIPE and SIGXFSZ for the rest of the process.
 void IgnoreBrokenOutputSignals();
 
-// Holds the ending and stopping signals for the life of the object; a signal that arrived
-// meanwhile takes effect, as it would have, once the object is gone. Synchronous faults
-// (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP) are never held.
+// Makes every signal whose default action ends or stops the process wait for the life of
+// the object, whatever its number, but those that cannot be caught (SIGKILL, SIGSTOP) and
+// the faults the program raises itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS).
+// The first one that arrives is answered at once with one warning on standard error; the
+// run goes on. Once the object is gone, every signal that arrived takes effect as it would
+// have without the hold. A signal that was ignored when the hold began stays ignored.
 class HeldInterruptions {
  public:
   HeldInterruptions();
   ~HeldInterruptions();
   HeldInterruptions(const HeldInterruptions&) = delete;
   HeldInterruptions& operator=(const HeldInterruptions&) = delete;
+};
 
- private:
-  sigset_t m_previous;
+// For a front end with work of its own after the card is let go (files to put back,
+// statistics to print): while this object lives, signals that a hold made wait keep
+// waiting after the hold ends, and take effect when this object is gone. It holds nothing
+// by itself.
+class DeferredInterruptions {
+ public:
+  DeferredInterruptions();
+  ~DeferredInterruptions();
+  DeferredInterruptions(const DeferredInterruptions&) = delete;
+  DeferredInterruptions& operator=(const DeferredInterruptions&) = delete;
 };
