@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and checking tvrbios use and that are
 # missing: the compilers and build tools, the test and benchmark libraries, the analysers,
-# the protocol decoder that checks the recorded serial lines, what renders the manual
-# pages, what builds and checks the Debian packages (dpkg-shlibdeps in dpkg-dev, which
-# reads the programs with file; lintian), and the PC, kernel and shell that the shipped
-# program is booted with. Run it as root (CI does); it changes nothing when everything is
-# there.
+# the protocol decoder that checks the recorded serial lines, sd-bus for the inhibitor lock
+# and a private message bus with a mock logind to test it, what renders the manual pages,
+# what builds and checks the Debian packages (dpkg-shlibdeps in dpkg-dev, which reads the
+# programs with file; lintian), and the PC, kernel and shell that the shipped program is
+# booted with. Run it as root (CI does); it changes nothing when everything is there.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ g++-multilib libgtest-dev libgmock-dev googletest libbenchmark-dev
           clang libclang-rt-14-dev clang-tidy cppcheck
-          sigrok-cli python3 groff-base man-db dpkg-dev file lintian
+          sigrok-cli python3 pkg-config libsystemd-dev dbus-daemon dbus-bin python3-dbusmock
+          groff-base man-db dpkg-dev file lintian
           qemu-system-x86 linux-image-amd64 busybox-static)
 missing=()
 for p in "${packages[@]}"; do

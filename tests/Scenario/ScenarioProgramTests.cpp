@@ -624,13 +624,44 @@ bool WriteProtected(const emu::CardState& state) {
   return (state.card.protectRegister & emu::kProtectWritable) != emu::kProtectWritable;
 }
 
+// The answer to the first signal that waits, on standard error.
+constexpr const char* kInterrupted =
+    "WARNING! Interrupted. The program goes on until your Tavrin\n"
+    "         graphics hardware is safe again, and then it ends.\n\n";
+
+// The test sends the signals to the run one after the other once the first progress dot
+// has come: programming is under way.
+RunLimits SentWhileProgramming(const std::vector<int>& signals) {
+  RunLimits limits;
+  limits.actAfter = std::string(kWarning) + ".";
+  limits.act = [signals](pid_t run) {
+    for (const int signal : signals) {
+      kill(run, signal);
+    }
+  };
+  return limits;
+}
+
+RunLimits OutputClosedAfter(const std::string& text) {
+  RunLimits limits;
+  limits.closeOutputAfter = text;
+  return limits;
+}
+
+RunLimits FileSizeLimit(std::uint64_t bytes) {
+  RunLimits limits;
+  limits.fileSizeLimit = bytes;
+  return limits;
+}
+
 // Whatever ends or disturbs an update while it holds the card.
 struct Interruption {
-  const char* label;
+  std::string label;
   std::string fault;
   RunLimits limits;
   int endedBy;   // the signal that ends the run once the card is let go
   bool updated;  // false: the backup failed, so nothing was programmed
+  std::string errAfterWarning = "";
 };
 
 TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
@@ -639,12 +670,24 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
   const std::vector<Interruption> cases{
       {"SIGINT reading the backup", SignalAt("INT", kReadingBackup), {}, SIGINT, true},
       {"SIGTERM early in programming, output closed after the warning",
-       SignalAt("TERM", kEarlyInProgramming), {0, kWarning}, SIGTERM, true},
+       SignalAt("TERM", kEarlyInProgramming), OutputClosedAfter(kWarning), SIGTERM, true},
       {"SIGHUP late in programming, output closed before the backup",
-       SignalAt("HUP", kLateInProgramming), {0, CardReport{}.Text()}, SIGHUP, true},
+       SignalAt("HUP", kLateInProgramming), OutputClosedAfter(CardReport{}.Text()),
+       SIGHUP, true},
       {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, true},
       {"SIGTERM reading a backup beyond the file-size limit", SignalAt("TERM", kReadingBackup),
-       {100000, ""}, SIGTERM, false},
+       FileSizeLimit(100000), SIGTERM, false,
+       "ERROR! The following file couldn't be created: backup.bin\n\n"},
+      // Signals no one thinks of: a UPS reporting a power failure, a service manager whose
+      // stop timed out, an I/O notice, a real-time signal. The card is read at the first byte
+      // that moves: the hold begins before the session is created.
+      {"SIGPWR", "", SentWhileProgramming({SIGPWR}), SIGPWR, true},
+      {"SIGABRT by kill", "", SentWhileProgramming({SIGABRT}), SIGABRT, true},
+      {"SIGIO", "", SentWhileProgramming({SIGIO}), SIGIO, true},
+      {"SIGRTMIN+1", "", SentWhileProgramming({SIGRTMIN + 1}), SIGRTMIN + 1, true},
+      {"three SIGINTs, one answer", "", SentWhileProgramming({SIGINT, SIGINT, SIGINT}), SIGINT,
+       true},
+      {"SIGUSR1 creating the session", SignalAt("USR1", 0), {}, SIGUSR1, true},
   };
   for (const Interruption& c : cases) {
     Write("card.bin", m_card);
@@ -653,6 +696,7 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
     const RunResult run =
         OnCard(",state=card.st" + c.fault, {"/o", "backup.bin", "/i", "new.bin"}, c.limits);
     EXPECT_EQ(run.signal, c.endedBy) << c.label;
+    EXPECT_EQ(run.err, kInterrupted + c.errAfterWarning) << c.label;
     if (c.limits.closeOutputAfter.empty()) {
       EXPECT_EQ(run.out, c.updated ? Report() + FileCreated("backup.bin") + m_newReport +
                                          kWarning + Dots(48) + kUpdated

@@ -95,14 +95,25 @@ RunResult ScenarioTest::Emu(const std::vector<std::string>& args, const RunLimit
 
 namespace {
 
-// Reads the pipe until `text` has come, then closes it.
-std::string ReadUntil(int fd, const std::string& text) {
-  std::string got;
+// Reads the pipe into `got` until `text` has come, or to its end when `text` is empty.
+void ReadUntil(int fd, const std::string& text, std::string& got) {
   std::array<char, 4096> buffer{};
-  while (got.find(text) == std::string::npos) {
+  while (text.empty() || got.find(text) == std::string::npos) {
     const ssize_t length = read(fd, buffer.data(), buffer.size());
     if (length <= 0) break;
     got.append(buffer.data(), static_cast<std::size_t>(length));
+  }
+}
+
+// What the test reads from the run's output pipe, and does to the run meanwhile.
+std::string ReadOutput(int fd, pid_t child, const RunLimits& limits) {
+  std::string got;
+  if (limits.act) {
+    ReadUntil(fd, limits.actAfter, got);
+    limits.act(child);
+    ReadUntil(fd, "", got);
+  } else {
+    ReadUntil(fd, limits.closeOutputAfter, got);
   }
   close(fd);
   return got;
@@ -114,7 +125,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
                             const RunLimits& limits) {
   const std::string outPath = m_root + "/stdout";
   const std::string errPath = m_root + "/stderr";
-  const bool piped = !limits.closeOutputAfter.empty() || limits.outputClosed;
+  const bool piped = !limits.closeOutputAfter.empty() || limits.outputClosed || limits.act;
   std::array<int, 2> pipeEnds{-1, -1};
   if (piped && pipe(pipeEnds.data()) != 0) {
     ADD_FAILURE() << "no pipe";
@@ -160,7 +171,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     close(pipeEnds[1]);
   }
   if (piped && !limits.outputClosed) {
-    result.out = ReadUntil(pipeEnds[0], limits.closeOutputAfter);
+    result.out = ReadOutput(pipeEnds[0], child, limits);
   }
   int status = 0;
   if (child > 0 && waitpid(child, &status, 0) == child) {

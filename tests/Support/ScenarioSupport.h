@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,14 +28,19 @@ struct RunResult {
   std::string err;
 };
 
-// What a run's surroundings take from it.
+// What a run's surroundings take from it, and do to it.
 struct RunLimits {
   std::uint64_t fileSizeLimit = 0;  // bytes any file of the run may grow to; 0: no limit
   // Not empty: standard output is a pipe whose reader goes away once this text has come.
   std::string closeOutputAfter;
-  std::vector<std::string> environment = {};  // "NAME=value", set for the run
   // Standard output is a pipe whose reader has gone before the run starts.
   bool outputClosed = false;
+  // Set: standard output is a pipe, and once `actAfter` has come on it, `act` is called
+  // with the process's ID while the output is read on to its end.
+  std::string actAfter;
+  std::function<void(pid_t)> act;
+  // Variables the run gets on top of the test's own, as NAME=VALUE.
+  std::vector<std::string> environment;
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.

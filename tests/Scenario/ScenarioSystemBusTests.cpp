@@ -1,0 +1,212 @@
+// The machine's own actors: while an update holds the card, logind holds off sleep and
+// shutdown for it. A private message bus of the test's own stands for the system bus, with
+// the mock logind of python3-dbusmock on it.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScenarioSupport.h"
+
+namespace scenario {
+namespace {
+
+constexpr const char* kBusConfig = R"(<busconfig>
+  <listen>unix:path=@BUS@</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+)";
+
+// Starts a helper program with the variables on top of the test's, its output on `out`
+// and its complaints on `err`.
+pid_t Spawn(const std::vector<std::string>& command, const std::vector<std::string>& environment,
+            int out, int err) {
+  const pid_t child = fork();
+  if (child == 0) {
+    for (const std::string& variable : environment) {
+      putenv(const_cast<char*>(variable.c_str()));
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : command) {
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    if (dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
+      _exit(127);
+    }
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return child;
+}
+
+void Stop(pid_t& helper) {
+  if (helper > 0) {
+    kill(helper, SIGTERM);
+    waitpid(helper, nullptr, 0);
+    helper = -1;
+  }
+}
+
+std::size_t Count(const std::string& text, const std::string& piece) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The first text field of the first lock in a ListInhibitors reply: what it holds off.
+std::string WhatIsHeldOff(const std::string& reply) {
+  const std::string field = "string \"";
+  const std::size_t begin = reply.find(field, reply.find("struct {"));
+  if (begin == std::string::npos) return "";
+  const std::size_t from = begin + field.size();
+  return reply.substr(from, reply.find('"', from) - from);
+}
+
+bool Covers(const std::string& what, const std::string& kind) {
+  return (":" + what + ":").find(":" + kind + ":") != std::string::npos;
+}
+
+class SystemBus : public ScenarioTest {
+ protected:
+  void SetUp() override {
+    ScenarioTest::SetUp();
+    m_address = "unix:path=" + m_root + "/bus";
+    std::string config = kBusConfig;
+    config.replace(config.find("@BUS@"), 5, m_root + "/bus");
+    std::ofstream(m_root + "/bus.conf") << config;
+    StartBus();
+    StartLogind();
+  }
+  void TearDown() override {
+    Stop(m_logind);
+    Stop(m_bus);
+    ScenarioTest::TearDown();
+  }
+
+  // The bus is up once it has printed its address.
+  void StartBus() {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const int log = Log("bus.log");
+    m_bus = Spawn({"dbus-daemon", "--config-file=" + m_root + "/bus.conf", "--nofork",
+                   "--print-address"},
+                  {}, ends[1], log);
+    close(ends[1]);
+    close(log);
+    char c = 0;
+    while (read(ends[0], &c, 1) == 1 && c != '\n') {
+    }
+    close(ends[0]);
+    ASSERT_EQ(c, '\n') << "dbus-daemon did not start";
+  }
+
+  // logind is up once it answers.
+  void StartLogind() {
+    const int log = Log("logind.log");
+    m_logind = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--template", "logind"},
+                     {BusVariable(), "PYTHONDONTWRITEBYTECODE=1"}, log, log);
+    close(log);
+    for (int attempt = 0; attempt < 200 && Inhibitors().empty(); ++attempt) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(Inhibitors().empty()) << "the mock logind did not start";
+  }
+
+  int Log(const std::string& name) const {
+    return open((m_root + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  }
+
+  std::string BusVariable() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + m_address; }
+
+  // logind's list of locks as dbus-send prints it; empty when logind does not answer.
+  std::string Inhibitors() const {
+    const std::string command = "env " + BusVariable() +
+                                " dbus-send --system --print-reply --dest=org.freedesktop.login1"
+                                " /org/freedesktop/login1"
+                                " org.freedesktop.login1.Manager.ListInhibitors 2>/dev/null";
+    std::FILE* reply = popen(command.c_str(), "r");
+    std::string text;
+    char buffer[256];
+    while (reply != nullptr && std::fgets(buffer, sizeof buffer, reply) != nullptr) {
+      text += buffer;
+    }
+    return reply != nullptr && pclose(reply) == 0 ? text : "";
+  }
+
+  bool EventuallyNoLock() const {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (Count(Inhibitors(), "struct {") == 0) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+
+  // /i new.bin on a fresh sample card.
+  RunResult Update(const RunLimits& limits) {
+    Write("card.bin", emu::BuildSampleBios());
+    Write("new.bin", NewBiosFile());
+    return Emu({"--card", "100,image=card.bin", "/i", "new.bin"}, limits);
+  }
+
+  std::string m_address;
+  pid_t m_bus = -1;
+  pid_t m_logind = -1;
+};
+
+TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndRunsTheSameWithoutLogind) {
+#if !TVR_HAVE_SD_BUS
+  GTEST_SKIP() << "built without sd-bus: no lock to see";
+#endif
+  std::string during;
+  RunLimits onTheBus;
+  onTheBus.environment = {BusVariable()};
+  onTheBus.actAfter = std::string(kWarning) + ".";
+  onTheBus.act = [this, &during](pid_t run) {
+    kill(run, SIGSTOP);
+    during = Inhibitors();
+    kill(run, SIGCONT);
+  };
+  const RunResult locked = Update(onTheBus);
+  EXPECT_EQ(locked.err, "");
+  EXPECT_EQ(locked.status, 1);
+  EXPECT_EQ(Count(during, "struct {"), 1u) << during;
+  EXPECT_NE(during.find("string \"tvrbios\""), std::string::npos) << during;
+  EXPECT_NE(during.find("string \"block\""), std::string::npos) << during;
+  const std::string what = WhatIsHeldOff(during);
+  for (const char* kind : {"shutdown", "sleep", "handle-lid-switch"}) {
+    EXPECT_TRUE(Covers(what, kind)) << kind << " in " << what;
+  }
+  EXPECT_TRUE(EventuallyNoLock()) << "the lock outlived the run";
+
+  RunLimits nowhere;
+  nowhere.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/nowhere"};
+  RunLimits noLogind;
+  noLogind.environment = {BusVariable()};
+  const RunResult withoutBus = Update(nowhere);
+  Stop(m_logind);
+  const RunResult withoutLogind = Update(noLogind);
+  for (const RunResult* run : {&withoutBus, &withoutLogind}) {
+    EXPECT_EQ(run->out, locked.out);
+    EXPECT_EQ(run->err, locked.err);
+    EXPECT_EQ(run->status, locked.status);
+  }
+}
+
+}  // namespace
+}  // namespace scenario
