@@ -9,6 +9,7 @@
 #include "Builder.h"
 #include "FrontEnd.h"
 #include "UxLinCore.h"
+#include "UxLinSignals.h"
 
 namespace {
 constexpr const char* kProgram = "tvrbios-emu";
@@ -20,6 +21,9 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = emu::StartFrontEnd(kProgram, args, options)) {
     return *status;
   }
+  // A signal that waited for the card ends the emulator only after its own end of run: the
+  // card's files put back under their names, the statistics printed, the traces written.
+  const DeferredInterruptions afterTheEndOfRun;
   emu::BuiltMachine built;
   try {
     built = emu::BuildMachine(options);

@@ -726,6 +726,20 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
       << "no temporary file left behind";
 }
 
+// A signal that waited ends the emulator only after its own end of run: the flash is put
+// back under its name over the backup written there, the statistics are printed and the
+// trace of the run's last cycles is written.
+TEST_F(Programming, AWaitingSignalEndsTheEmulatorAfterItsEndOfRun) {
+  const RunResult run = Emu({"--stats", "--vcd", "wire.vcd,last=2", "--card",
+                             "100,image=card.bin" + SignalAt("INT", kMidProgramming), "/o",
+                             "card.bin", "/i", "new.bin"});
+  EXPECT_EQ(run.signal, SIGINT);
+  EXPECT_TRUE(Read("card.bin") == ExpectedAfterUpdate(m_card, m_file, true)) << "card.bin";
+  EXPECT_EQ(run.err.rfind(std::string(kInterrupted) + "virtual time: ", 0), 0u) << run.err;
+  const std::string trace = ReadText("wire.vcd");
+  EXPECT_NE(trace.find("\n#", trace.find("$enddefinitions")), std::string::npos) << trace;
+}
+
 // SIGKILL cannot wait: the card stays as the killed run left it, half programmed, its lines
 // held and its protection lifted, and refuses every run until the machine is rebooted (on
 // the emulator: the state file removed). Then the backup goes back on.
