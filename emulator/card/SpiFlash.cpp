@@ -27,7 +27,7 @@ constexpr std::array<Op, 3> kAutoIncrementOps{Op::ReadStatus, Op::AutoIncrement,
 
 // A part with an enable-write-status command (the SST part) takes a status write only right
 // after it; a plain write enable does not arm it there.
-bool StatusWriteNeedsItsOwnEnable(const SpiFlash::PartTraits& part) {
+bool StatusWriteNeedsItsOwnEnable(const PartTraits& part) {
   return std::any_of(part.opcodes.begin(), part.opcodes.end(),
                      [](const Entry& e) { return e.op == Op::EnableWriteStatus; });
 }

@@ -100,6 +100,7 @@ class PortRecorder final : public TvrPlatform {
   UINT32 UserId() override { return m_machine.UserId(); }
   bool LocalTime(std::tm& out) override { return m_machine.LocalTime(out); }
   std::uint64_t MonotonicNs() override { return m_machine.MonotonicNs(); }
+  std::uint64_t MonotonicResolutionNs() override { return m_machine.MonotonicResolutionNs(); }
 
  private:
   void Note(UINT16 port, bool write, UINT32 value) {
