@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <sstream>
+#include <string>
 
 namespace trap {
 
@@ -45,6 +46,20 @@ std::optional<std::vector<std::string>> DecodeArguments(const std::string& text)
     args.push_back(arg);
   }
   return args;
+}
+
+std::string EncodeHandshake(const Handshake& handshake) {
+  return std::to_string(handshake.token) + " " + std::to_string(handshake.library);
+}
+
+std::optional<Handshake> DecodeHandshake(const std::string& text) {
+  Handshake handshake;
+  std::istringstream words(text);
+  if (!(words >> handshake.token >> handshake.library) || handshake.token < 0 ||
+      handshake.library < 0) {
+    return std::nullopt;
+  }
+  return handshake;
 }
 
 }  // namespace trap

@@ -9,9 +9,12 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
+#include <exception>
 #include <optional>
 #include <string>
 
+#include "Builder.h"
 #include "FrontEnd.h"
 #include "TrapHandover.h"
 
@@ -36,7 +39,6 @@ constexpr int kInstructionPointerSlot = REG_EIP;
 constexpr char kPlaceholderDevice[] = "/dev/null";
 constexpr int kPortPrivilegeLevel = 3;
 constexpr std::size_t kLongestInstruction = 15;
-constexpr std::uint64_t kNsPerSecond = 1000000000;
 
 }  // namespace
 
@@ -53,35 +55,59 @@ void Fail(int status, const char* format, ...) {
   _exit(status);
 }
 
-TrappedMachine::TrappedMachine(const emu::FrontEndOptions& options)
-    : m_stats(options.stats), m_built(emu::BuildMachine(options)) {}
+TrappedMachine::TrappedMachine(std::unique_ptr<emu::Machine> machine, bool stats)
+    : m_stats(stats), m_machine(std::move(machine)) {}
+
+TrappedMachine::~TrappedMachine() = default;
+
+std::unique_ptr<TrappedMachine> StartMachine(const std::string& description) {
+  const std::optional<std::vector<std::string>> args = DecodeArguments(description);
+  emu::FrontEndOptions options;
+  std::string error;
+  if (!args || !emu::ParseFrontEndOptions(*args, options, error)) {
+    Fail(emu::kRefusedStatus, "bad machine description: %s", error.c_str());
+  }
+  try {
+    return std::make_unique<TrappedMachine>(emu::BuildMachine(options).machine, options.stats);
+  } catch (const std::exception& failure) {
+    Fail(emu::kRefusedStatus, "%s", failure.what());
+  }
+}
 
 void TrappedMachine::PrintStats() {
   if (m_stats) {
-    const std::string stats = emu::FormatStats(m_machine);
+    const std::string stats = emu::FormatStats(*m_machine);
     std::fputs(stats.c_str(), stderr);
   }
 }
 
+std::uint32_t TrappedMachine::UserId() const { return m_machine->UserId(); }
+
+// As a kernel: a level beyond 3 is invalid, lowering the level needs no privilege, and
+// only level 3 opens the ports.
 int TrappedMachine::RequestIoPrivilege(int level) {
-  if (!m_machine.RequestIoPrivilege()) {
-    errno = EPERM;
+  if (level < 0 || level > kPortPrivilegeLevel) {
+    errno = EINVAL;
     return -1;
   }
-  m_portPrivilege = level == kPortPrivilegeLevel;
+  if (level > m_ioPrivilegeLevel && !m_machine->RequestIoPrivilege()) {
+    errno = m_machine->RefusalReason();
+    return -1;
+  }
+  m_ioPrivilegeLevel = level;
   return 0;
 }
 
-int TrappedMachine::OpenMemoryDevice(OpenFunction realOpen) {
-  const int machineDescriptor = m_machine.OpenPhysicalMemory();
+int TrappedMachine::OpenMemoryDevice(int flags, OpenFunction realOpen) {
+  const int machineDescriptor = m_machine->OpenPhysicalMemory();
   if (machineDescriptor < 0) {
-    errno = EACCES;
+    errno = m_machine->RefusalReason();
     return -1;
   }
   // A real descriptor, so that the program's descriptors number as they would.
-  const int descriptor = realOpen(kPlaceholderDevice, O_RDWR);
+  const int descriptor = realOpen(kPlaceholderDevice, O_RDWR | (flags & O_CLOEXEC));
   if (descriptor >= 0) {
-    m_descriptors[descriptor] = machineDescriptor;
+    m_descriptors[descriptor] = {machineDescriptor, flags & O_ACCMODE};
   }
   return descriptor;
 }
@@ -93,7 +119,14 @@ bool TrappedMachine::IsMemoryDevice(int descriptor) const {
 }
 
 void* TrappedMachine::MapAperture(std::size_t length, int protection, int flags, int descriptor,
-                                  std::uint64_t physical, MmapFunction realMmap) {
+                                  std::uint64_t physical, Mmap64Function realMmap) {
+  const MemoryDevice& device = m_descriptors.at(descriptor);
+  // As a kernel: every mapping reads the file, a shared writable one also writes it.
+  const bool sharedWrite = (flags & MAP_TYPE) == MAP_SHARED && (protection & PROT_WRITE) != 0;
+  if (device.accessMode == O_WRONLY || (sharedWrite && device.accessMode == O_RDONLY)) {
+    errno = EACCES;
+    return MAP_FAILED;
+  }
   if (protection != (PROT_READ | PROT_WRITE) || flags != MAP_SHARED) {
     Fail(kTrapFailureStatus,
          "the memory device is mapped with protection 0x%x and flags 0x%x, not shared for "
@@ -105,46 +138,61 @@ void* TrappedMachine::MapAperture(std::size_t length, int protection, int flags,
          static_cast<unsigned long long>(physical));
   }
   void* machineAddress =
-      m_machine.Map(length, m_descriptors.at(descriptor), static_cast<UINT32>(physical));
+      m_machine->Map(length, device.machineDescriptor, static_cast<UINT32>(physical));
   if (machineAddress == nullptr) {
-    errno = EINVAL;
+    errno = m_machine->RefusalReason();
     return MAP_FAILED;
   }
   void* start =
       realMmap(nullptr, length, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (start == MAP_FAILED) {
-    m_machine.Unmap(machineAddress, length);
+    m_machine->Unmap(machineAddress, length);
     return MAP_FAILED;
   }
-  m_apertures.push_back({reinterpret_cast<std::uintptr_t>(start), length,
+  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  m_apertures.push_back({reinterpret_cast<std::uintptr_t>(start), (length + page - 1) & ~(page - 1),
                          reinterpret_cast<std::uintptr_t>(machineAddress)});
   return start;
 }
 
 void TrappedMachine::UnmapAperture(void* address, std::size_t length) {
-  const auto start = reinterpret_cast<std::uintptr_t>(address);
-  for (auto it = m_apertures.begin(); it != m_apertures.end(); ++it) {
-    if (it->start == start) {
-      m_machine.Unmap(reinterpret_cast<void*>(it->machineAddress), length);
-      m_apertures.erase(it);
-      return;
+  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto begin = reinterpret_cast<std::uintptr_t>(address);
+  const std::uintptr_t end = begin + ((length + page - 1) & ~(page - 1));
+  std::vector<Aperture> kept;
+  for (const Aperture& aperture : m_apertures) {
+    if (aperture.Holds(begin, 1)) {
+      m_machine->Unmap(reinterpret_cast<void*>(aperture.machineAddress + (begin - aperture.start)),
+                       length);
+    }
+    if (aperture.End() <= begin || aperture.start >= end) {
+      kept.push_back(aperture);
+      continue;
+    }
+    // The pages before and after the unmapped range stay mapped.
+    if (aperture.start < begin) {
+      kept.push_back({aperture.start, begin - aperture.start, aperture.machineAddress});
+    }
+    if (aperture.End() > end) {
+      kept.push_back({end, aperture.End() - end, aperture.machineAddress + (end - aperture.start)});
     }
   }
+  m_apertures = std::move(kept);
 }
 
-std::time_t TrappedMachine::Now() {
+std::int64_t TrappedMachine::Now() {
   std::tm today{};
-  if (!m_machine.LocalTime(today)) {
-    return static_cast<std::time_t>(-1);
+  if (!m_machine->LocalTime(today)) {
+    return -1;
   }
   today.tm_isdst = -1;
-  return std::mktime(&today);
+  return static_cast<std::int64_t>(std::mktime(&today));
 }
 
-void TrappedMachine::Monotonic(struct timespec& now) const {
-  const std::uint64_t ns = m_machine.Clock().Now();
-  now.tv_sec = static_cast<std::time_t>(ns / kNsPerSecond);
-  now.tv_nsec = static_cast<long>(ns % kNsPerSecond);
+std::uint64_t TrappedMachine::MonotonicNs() const { return m_machine->Clock().Now(); }
+
+std::uint64_t TrappedMachine::MonotonicResolutionNs() const {
+  return m_machine->MonotonicResolutionNs();
 }
 
 std::uintptr_t TrappedMachine::Register(const ucontext_t& context, int reg) const {
@@ -214,7 +262,7 @@ void TrappedMachine::EmulatePort(ucontext_t& context, const Instruction& instruc
                                  std::uintptr_t ip) {
   const auto port = static_cast<std::uint16_t>(instruction.portInDx ? Register(context, kRegisterDx)
                                                                     : instruction.portImmediate);
-  if (!m_portPrivilege) {
+  if (m_ioPrivilegeLevel != kPortPrivilegeLevel) {
     Unknown(ip, "port instruction without I/O privilege");
   }
   if (!emu::Machine::ModelsPort(port)) {
@@ -224,9 +272,9 @@ void TrappedMachine::EmulatePort(ucontext_t& context, const Instruction& instruc
     Unknown(ip, what.data());
   }
   if (instruction.op == Op::PortIn) {
-    SetRegister(context, instruction, m_machine.PortRead(port, instruction.width));
+    SetRegister(context, instruction, m_machine->PortRead(port, instruction.width));
   } else {
-    m_machine.PortWrite(port, instruction.width, SourceValue(context, instruction));
+    m_machine->PortWrite(port, instruction.width, SourceValue(context, instruction));
   }
 }
 
@@ -251,9 +299,9 @@ void TrappedMachine::EmulateDevice(const siginfo_t& info, ucontext_t& context,
   }
   const std::uintptr_t machineAddress = aperture->machineAddress + (address - aperture->start);
   if (instruction.op == Op::Load) {
-    SetRegister(context, instruction, m_machine.DeviceRead(machineAddress, instruction.width));
+    SetRegister(context, instruction, m_machine->DeviceRead(machineAddress, instruction.width));
   } else {
-    m_machine.DeviceWrite(machineAddress, instruction.width, SourceValue(context, instruction));
+    m_machine->DeviceWrite(machineAddress, instruction.width, SourceValue(context, instruction));
   }
 }
 

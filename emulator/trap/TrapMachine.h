@@ -1,5 +1,7 @@
 // The emulated machine as a program under the harness meets it: the calls of the native
-// platform that the preloaded library answers, and the faulting instructions it emulates.
+// platform that the preloaded library answers, as strictly as a kernel answers them, and the
+// faulting instructions it emulates. Nothing here depends on the size of the C library's
+// file offsets or clock readings: the library answers both sizes of each.
 #pragma once
 
 #include <signal.h>
@@ -8,13 +10,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
-#include "Builder.h"
 #include "TrapDecoder.h"
+
+namespace emu {
+class Machine;
+}
 
 namespace trap {
 
@@ -22,15 +27,16 @@ namespace trap {
 [[noreturn]] void Fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 using OpenFunction = int (*)(const char*, int, ...);
-using MmapFunction = void* (*)(void*, std::size_t, int, int, int, off_t);
+using Mmap64Function = void* (*)(void*, std::size_t, int, int, int, off64_t);
 
 // A range the program received for a mapping of the memory device: no access allowed, so
-// that every access traps; `machineAddress` is what the machine handed out for it.
+// that every access traps; `machineAddress` is what the machine handed out for its start.
 struct Aperture {
   std::uintptr_t start;
   std::size_t length;
   std::uintptr_t machineAddress;
 
+  std::uintptr_t End() const { return start + length; }
   bool Holds(std::uintptr_t address, std::uint32_t width) const {
     return address >= start && address - start <= length - width;
   }
@@ -38,32 +44,43 @@ struct Aperture {
 
 class TrappedMachine {
  public:
-  explicit TrappedMachine(const emu::FrontEndOptions& options);
+  TrappedMachine(std::unique_ptr<emu::Machine> machine, bool stats);
+  ~TrappedMachine();
+  TrappedMachine(const TrappedMachine&) = delete;
+  TrappedMachine& operator=(const TrappedMachine&) = delete;
 
-  emu::Machine& Machine() { return m_machine; }
   // --stats: the counts and the virtual time on standard error.
   void PrintStats();
+  std::uint32_t UserId() const;
 
   // iopl(level): 0, or -1 with errno.
   int RequestIoPrivilege(int level);
-  // open("/dev/mem"): a real descriptor of a placeholder device opened with `realOpen`,
-  // or -1 with errno when the machine refuses.
-  int OpenMemoryDevice(OpenFunction realOpen);
+  // open("/dev/mem", flags): a real descriptor of a placeholder device opened with
+  // `realOpen`, or -1 with errno when the machine refuses.
+  int OpenMemoryDevice(int flags, OpenFunction realOpen);
   void Close(int descriptor);
   bool IsMemoryDevice(int descriptor) const;
-  // mmap of the memory device: an inaccessible range of the length, made with `realMmap`.
+  // mmap of the memory device: an inaccessible range of the length, made with `realMmap`,
+  // or MAP_FAILED with errno.
   void* MapAperture(std::size_t length, int protection, int flags, int descriptor,
-                    std::uint64_t physical, MmapFunction realMmap);
-  // When `address` is an aperture, the machine judges the length.
+                    std::uint64_t physical, Mmap64Function realMmap);
+  // After the system unmapped the range: what of the apertures was in it is gone, and the
+  // machine judges an unmap that starts in one.
   void UnmapAperture(void* address, std::size_t length);
-  // The local time as a clock reading: the machine's day, read back by localtime.
-  std::time_t Now();
-  void Monotonic(struct timespec& now) const;
+  // The local time as seconds since the epoch: the machine's day, read back by localtime.
+  std::int64_t Now();
+  std::uint64_t MonotonicNs() const;
+  std::uint64_t MonotonicResolutionNs() const;
 
   // Emulates the instruction that faulted and moves the program past it.
   void Emulate(const siginfo_t& info, ucontext_t& context);
 
  private:
+  struct MemoryDevice {
+    int machineDescriptor;
+    int accessMode;  // O_RDONLY, O_WRONLY or O_RDWR
+  };
+
   std::uintptr_t Register(const ucontext_t& context, int reg) const;
   void SetRegister(ucontext_t& context, const Instruction& instruction, std::uint32_t value);
   std::uint32_t SourceValue(const ucontext_t& context, const Instruction& instruction) const;
@@ -74,12 +91,16 @@ class TrappedMachine {
                      std::uintptr_t ip);
   [[noreturn]] void Unknown(std::uintptr_t ip, const char* what) const;
 
-  bool m_stats;
-  emu::BuiltMachine m_built;
-  emu::Machine& m_machine = *m_built.machine;
-  bool m_portPrivilege = false;
-  std::map<int, int> m_descriptors;  // the program's descriptor, the machine's
+  // The tables come before the machine, so that they outlive everything it releases.
+  std::map<int, MemoryDevice> m_descriptors;  // by the program's descriptor
   std::vector<Aperture> m_apertures;
+  bool m_stats;
+  std::unique_ptr<emu::Machine> m_machine;
+  int m_ioPrivilegeLevel = 0;
 };
+
+// The machine the harness described, running; a bad description ends the run with the
+// front end's refusal status.
+std::unique_ptr<TrappedMachine> StartMachine(const std::string& description);
 
 }  // namespace trap

@@ -4,6 +4,14 @@
 // touch. Each port instruction (the program has no real privilege) and each access to an
 // aperture then faults; the fault handler decodes the instruction, makes the access on the
 // machine, writes the result into the program's registers and resumes after it.
+//
+// Each entry point is defined here under the name the C library exports it by, both sizes
+// of file offset and (on 32-bit) of clock reading among them. The header redirections of a
+// large-file or 64-bit-time build would fold open into open64 or time into __time64, so
+// this file is built with the C library's own sizes.
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -19,12 +27,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <exception>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "Options.h"
+#include "FrontEndNumbers.h"
+#include "TrapChildren.h"
 #include "TrapHandover.h"
 #include "TrapMachine.h"
 
@@ -34,6 +42,7 @@ constexpr char kMemoryDevice[] = "/dev/mem";
 // The memory device is character device 1:1.
 constexpr unsigned kMemoryDeviceMajor = 1;
 constexpr unsigned kMemoryDeviceMinor = 1;
+constexpr std::uint64_t kNsPerSecond = 1000000000;
 
 template <class Function>
 Function Real(const char* name) {
@@ -45,12 +54,10 @@ Function Real(const char* name) {
 }
 
 using CloseFunction = int (*)(int);
-using Mmap64Function = void* (*)(void*, std::size_t, int, int, int, off64_t);
+using MmapFunction = void* (*)(void*, std::size_t, int, int, int, off_t);
 using MunmapFunction = int (*)(void*, std::size_t);
 using UidFunction = uid_t (*)();
 using IoplFunction = int (*)(int);
-using TimeFunction = std::time_t (*)(std::time_t*);
-using ClockFunction = int (*)(clockid_t, struct timespec*);
 
 // Set up before the program's own initialisation, gone after its end.
 trap::TrappedMachine* s_trap = nullptr;
@@ -62,41 +69,48 @@ void OnFault(int, siginfo_t* info, void* context) {
   s_trap->Emulate(*info, *static_cast<ucontext_t*>(context));
 }
 
+// The harness holds the program at its first instruction until the token comes: nothing
+// of the program runs before the machine does.
 __attribute__((constructor)) void StartTrap() {
-  const char* encoded = std::getenv(trap::kMachineVariable);
-  if (encoded == nullptr) {
-    return;  // a program the harness did not start (a child of the program): no machine
+  const char* handshakeText = std::getenv(trap::kHandshakeVariable);
+  const char* description = std::getenv(trap::kMachineVariable);
+  const std::optional<trap::Handshake> handshake =
+      handshakeText != nullptr ? trap::DecodeHandshake(handshakeText) : std::nullopt;
+  if (!handshake || description == nullptr) {
+    trap::Fail(emu::kRefusedStatus, "the library runs only in a program that %s starts",
+               trap::kProgram);
   }
-  const std::optional<std::vector<std::string>> args = trap::DecodeArguments(encoded);
-  emu::FrontEndOptions options;
-  std::string error;
-  if (!args || !emu::ParseFrontEndOptions(*args, options, error)) {
-    trap::Fail(emu::kRefusedStatus, "bad machine description: %s", error.c_str());
+  const std::string machine = description;
+  close(handshake->library);
+  for (const char* variable : {"LD_PRELOAD", trap::kHandshakeVariable, trap::kMachineVariable}) {
+    unsetenv(variable);
   }
-  unsetenv(trap::kMachineVariable);
-  try {
-    s_trap = new trap::TrappedMachine(options);
-  } catch (const std::exception& failure) {
-    trap::Fail(emu::kRefusedStatus, "%s", failure.what());
-  }
+  s_trap = trap::StartMachine(machine).release();
   struct sigaction action {};
   action.sa_sigaction = OnFault;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   sigaction(SIGSEGV, &action, nullptr);
+  trap::RefuseChildren();
+  const std::string token = std::to_string(getpid());
+  if (write(handshake->token, token.data(), token.size()) != static_cast<ssize_t>(token.size())) {
+    trap::Fail(emu::kRefusedStatus, "cannot tell the harness that the machine runs");
+  }
+  close(handshake->token);
 }
 
 __attribute__((destructor)) void StopTrap() {
-  if (s_trap != nullptr) {
-    s_trap->PrintStats();
-    delete s_trap;  // the machine writes its cards' flash back to their files
-    s_trap = nullptr;
+  // The machine's own files are released through the real calls from here on.
+  const std::unique_ptr<trap::TrappedMachine> machine(s_trap);
+  s_trap = nullptr;
+  if (machine) {
+    machine->PrintStats();
   }
-}
+}  // the machine writes its cards' flash back to their files
 
 int OpenFile(trap::OpenFunction realOpen, const char* path, int flags, std::va_list args) {
   if (s_trap != nullptr && std::strcmp(path, kMemoryDevice) == 0) {
-    return s_trap->OpenMemoryDevice(realOpen);
+    return s_trap->OpenMemoryDevice(flags, realOpen);
   }
   // The mode is there only when the call creates a file.
   if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
@@ -120,12 +134,38 @@ std::optional<void*> TrapMapping(std::size_t length, int protection, int flags, 
   }
   if (s_trap->IsMemoryDevice(descriptor)) {
     return s_trap->MapAperture(length, protection, flags, descriptor, offset,
-                               Real<trap::MmapFunction>("mmap"));
+                               Real<trap::Mmap64Function>("mmap64"));
   }
   if (IsRealMemoryDevice(descriptor)) {
     trap::Fail(trap::kTrapFailureStatus, "the program maps this computer's own memory device");
   }
   return std::nullopt;
+}
+
+// The machine's clock readings, in whichever size of seconds the program asks for.
+template <class Seconds>
+Seconds MachineTime(Seconds* now) {
+  const auto today = static_cast<Seconds>(s_trap->Now());
+  if (now != nullptr) {
+    *now = today;
+  }
+  return today;
+}
+
+template <class Timespec>
+void ToTimespec(std::uint64_t ns, Timespec& out) {
+  out.tv_sec = static_cast<decltype(out.tv_sec)>(ns / kNsPerSecond);
+  out.tv_nsec = static_cast<decltype(out.tv_nsec)>(ns % kNsPerSecond);
+}
+
+template <class Timespec>
+void MachineMonotonic(Timespec& now) {
+  ToTimespec(s_trap->MonotonicNs(), now);
+}
+
+template <class Timespec>
+void MachineResolution(Timespec& resolution) {
+  ToTimespec(s_trap->MonotonicResolutionNs(), resolution);
 }
 
 }  // namespace
@@ -162,7 +202,7 @@ void* mmap(void* address, std::size_t length, int protection, int flags, int des
           TrapMapping(length, protection, flags, descriptor, static_cast<std::uint64_t>(offset))) {
     return *mapped;
   }
-  return Real<trap::MmapFunction>("mmap")(address, length, protection, flags, descriptor, offset);
+  return Real<MmapFunction>("mmap")(address, length, protection, flags, descriptor, offset);
 }
 
 void* mmap64(void* address, std::size_t length, int protection, int flags, int descriptor,
@@ -171,14 +211,16 @@ void* mmap64(void* address, std::size_t length, int protection, int flags, int d
           TrapMapping(length, protection, flags, descriptor, static_cast<std::uint64_t>(offset))) {
     return *mapped;
   }
-  return Real<Mmap64Function>("mmap64")(address, length, protection, flags, descriptor, offset);
+  return Real<trap::Mmap64Function>("mmap64")(address, length, protection, flags, descriptor,
+                                              offset);
 }
 
 int munmap(void* address, std::size_t length) noexcept {
-  if (s_trap != nullptr) {
+  const int result = Real<MunmapFunction>("munmap")(address, length);
+  if (result == 0 && s_trap != nullptr) {
     s_trap->UnmapAperture(address, length);
   }
-  return Real<MunmapFunction>("munmap")(address, length);
+  return result;
 }
 
 int iopl(int level) noexcept {
@@ -186,39 +228,67 @@ int iopl(int level) noexcept {
 }
 
 uid_t getuid() noexcept {
-  return s_trap != nullptr ? s_trap->Machine().UserId() : Real<UidFunction>("getuid")();
+  return s_trap != nullptr ? s_trap->UserId() : Real<UidFunction>("getuid")();
 }
 
 std::time_t time(std::time_t* now) noexcept {
   if (s_trap == nullptr) {
-    return Real<TimeFunction>("time")(now);
+    return Real<decltype(&time)>("time")(now);
   }
-  const std::time_t today = s_trap->Now();
-  if (now != nullptr) {
-    *now = today;
-  }
-  return today;
+  return MachineTime(now);
 }
 
 int clock_gettime(clockid_t clock, struct timespec* now) noexcept {
   if (s_trap == nullptr || clock != CLOCK_MONOTONIC) {
-    return Real<ClockFunction>("clock_gettime")(clock, now);
+    return Real<decltype(&clock_gettime)>("clock_gettime")(clock, now);
   }
-  s_trap->Monotonic(*now);
+  MachineMonotonic(*now);
   return 0;
 }
 
 // The machine's clock, not the host's, bounds the program's waits: its tick is the one told.
 int clock_getres(clockid_t clock, struct timespec* resolution) noexcept {
   if (s_trap == nullptr || clock != CLOCK_MONOTONIC) {
-    return Real<ClockFunction>("clock_getres")(clock, resolution);
+    return Real<decltype(&clock_getres)>("clock_getres")(clock, resolution);
   }
   if (resolution != nullptr) {
-    const std::uint64_t ns = s_trap->Machine().MonotonicResolutionNs();
-    resolution->tv_sec = static_cast<std::time_t>(ns / 1000000000u);
-    resolution->tv_nsec = static_cast<long>(ns % 1000000000u);
+    MachineResolution(*resolution);
   }
   return 0;
 }
+
+#if defined(__i386__)
+// A 32-bit program built with 64-bit clock readings calls these instead.
+struct Timespec64 {
+  std::int64_t tv_sec;
+  std::int32_t tv_nsec;
+  std::int32_t padding;
+};
+
+std::int64_t __time64(std::int64_t* now) {
+  if (s_trap == nullptr) {
+    return Real<decltype(&__time64)>("__time64")(now);
+  }
+  return MachineTime(now);
+}
+
+int __clock_gettime64(clockid_t clock, Timespec64* now) {
+  if (s_trap == nullptr || clock != CLOCK_MONOTONIC) {
+    return Real<decltype(&__clock_gettime64)>("__clock_gettime64")(clock, now);
+  }
+  MachineMonotonic(*now);
+  return 0;
+}
+
+int __clock_getres64(clockid_t clock, Timespec64* resolution) {
+  if (s_trap == nullptr || clock != CLOCK_MONOTONIC) {
+    return Real<decltype(&__clock_getres64)>("__clock_getres64")(clock, resolution);
+  }
+  if (resolution != nullptr) {
+    MachineResolution(*resolution);
+  }
+  return 0;
+}
+#endif
 
 }  // extern "C"

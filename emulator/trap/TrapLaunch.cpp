@@ -1,0 +1,274 @@
+#include "TrapLaunch.h"
+
+#include <elf.h>
+#include <fcntl.h>
+#include <link.h>
+#include <signal.h>
+#include <sys/io.h>
+#include <sys/ptrace.h>
+#include <sys/resource.h>
+#include <sys/user.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+
+#include "FrontEnd.h"
+#include "TrapHandover.h"
+
+namespace trap {
+namespace {
+
+constexpr unsigned kPortCount = 65536;
+constexpr long kBreakpoint = 0xCC;  // int3
+constexpr long kLowByte = 0xFF;
+
+int Refuse(const std::string& reason) { return emu::Refuse(kProgram, reason); }
+
+#if defined(__x86_64__)
+constexpr unsigned char kOwnClass = ELFCLASS64;
+std::uintptr_t InstructionPointer(const user_regs_struct& regs) { return regs.rip; }
+void SetInstructionPointer(user_regs_struct& regs, std::uintptr_t ip) { regs.rip = ip; }
+#else
+constexpr unsigned char kOwnClass = ELFCLASS32;
+std::uintptr_t InstructionPointer(const user_regs_struct& regs) {
+  return static_cast<std::uintptr_t>(regs.eip);
+}
+void SetInstructionPointer(user_regs_struct& regs, std::uintptr_t ip) {
+  regs.eip = static_cast<long>(ip);
+}
+#endif
+
+template <class T>
+bool ReadAt(int descriptor, std::uint64_t offset, T& value) {
+  return pread(descriptor, &value, sizeof(value), static_cast<off_t>(offset)) ==
+         static_cast<ssize_t>(sizeof(value));
+}
+
+// A program without an interpreter is linked statically: no library goes into it.
+bool HasInterpreter(int descriptor, const ElfW(Ehdr) & header) {
+  for (unsigned i = 0; i < header.e_phnum; ++i) {
+    ElfW(Phdr) segment{};
+    if (!ReadAt(descriptor, header.e_phoff + std::uint64_t{i} * header.e_phentsize, segment)) {
+      return false;
+    }
+    if (segment.p_type == PT_INTERP) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// What the program's ELF header and segments say against the library going into it.
+std::optional<std::string> ElfObjection(int descriptor, const std::string& program) {
+  std::array<unsigned char, EI_NIDENT> ident{};
+  if (!ReadAt(descriptor, 0, ident) || std::memcmp(ident.data(), ELFMAG, SELFMAG) != 0 ||
+      ident[EI_CLASS] != kOwnClass) {
+    return "'" + program + "' is not a " + std::to_string(8 * sizeof(void*)) + "-bit program";
+  }
+  ElfW(Ehdr) header{};
+  if (!ReadAt(descriptor, 0, header) || !HasInterpreter(descriptor, header)) {
+    return "'" + program + "' is linked statically: the library cannot go into it";
+  }
+  return std::nullopt;
+}
+
+// iopl and ioperm survive fork and execve: nothing the harness inherited reaches the program.
+void DropIoPrivilege() {
+  // Each fails only where there is nothing to drop (a kernel without port I/O).
+  static_cast<void>(iopl(0));
+  static_cast<void>(ioperm(0, kPortCount, 0));
+}
+
+[[noreturn]] void StartProgram(const Launch& launch, const Handshake& handshake) {
+  for (const int descriptor : {handshake.token, handshake.library}) {
+    fcntl(descriptor, F_SETFD, 0);
+  }
+  setenv("LD_PRELOAD", ("/proc/self/fd/" + std::to_string(handshake.library)).c_str(), 1);
+  setenv(kMachineVariable, launch.machine.c_str(), 1);
+  setenv(kHandshakeVariable, EncodeHandshake(handshake).c_str(), 1);
+  DropIoPrivilege();
+  if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) {
+    _exit(Refuse(std::string("cannot watch the program: ") + std::strerror(errno)));
+  }
+  std::vector<char*> argv;
+  for (const std::string& arg : launch.argv) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  execv(launch.program.c_str(), argv.data());
+  _exit(Refuse("cannot run '" + launch.program + "': " + std::strerror(errno)));
+}
+
+// The address of the program's first instruction, from its auxiliary vector.
+std::optional<std::uintptr_t> EntryPoint(pid_t child) {
+  std::ifstream auxv("/proc/" + std::to_string(child) + "/auxv", std::ios::binary);
+  ElfW(auxv_t) entry{};
+  while (auxv.read(reinterpret_cast<char*>(&entry), sizeof(entry))) {
+    if (entry.a_type == AT_ENTRY) {
+      return static_cast<std::uintptr_t>(entry.a_un.a_val);
+    }
+    if (entry.a_type == AT_NULL) {
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
+pid_t s_child = -1;
+
+void ForwardSignal(int signal) { kill(s_child, signal); }
+
+// The terminal's signals reach the program by themselves; the others are passed on, so
+// that the program ends in its own way while the harness waits for it.
+void PassSignalsOn() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction forward {};
+  forward.sa_handler = ForwardSignal;
+  sigemptyset(&forward.sa_mask);
+  for (const int signal : {SIGINT, SIGQUIT}) {
+    sigaction(signal, &ignore, nullptr);
+  }
+  for (const int signal : {SIGTERM, SIGHUP}) {
+    sigaction(signal, &forward, nullptr);
+  }
+}
+
+int Wait(pid_t child) {
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// The program's end as the harness's own: its exit status, or its signal.
+int EndAsTheProgram(int status) {
+  if (!WIFSIGNALED(status)) {
+    return WEXITSTATUS(status);
+  }
+  const int signal = WTERMSIG(status);
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  ::signal(signal, SIG_DFL);
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal);
+  sigprocmask(SIG_UNBLOCK, &only, nullptr);
+  raise(signal);
+  return 128 + signal;
+}
+
+bool SaidReady(int token, pid_t child) {
+  std::array<char, 32> said{};
+  fcntl(token, F_SETFL, O_NONBLOCK);
+  const ssize_t length = read(token, said.data(), said.size() - 1);
+  return length > 0 && std::string(said.data(), static_cast<std::size_t>(length)) ==
+                           std::to_string(child);
+}
+
+// Holds the program at its first instruction, after the loader and the libraries' own
+// initialisation (the library's among them) ran. Returns the program's status when it ended
+// before (the library refused the machine, say), nothing when it is stopped there.
+std::optional<int> RunToEntry(pid_t child, std::uintptr_t entry, long original) {
+  const auto address = reinterpret_cast<void*>(entry);
+  ptrace(PTRACE_POKETEXT, child, address,
+         reinterpret_cast<void*>((original & ~kLowByte) | kBreakpoint));
+  ptrace(PTRACE_CONT, child, nullptr, nullptr);
+  for (;;) {
+    const int status = Wait(child);
+    if (!WIFSTOPPED(status)) {
+      return status;
+    }
+    const int signal = WSTOPSIG(status);
+    user_regs_struct regs{};
+    ptrace(PTRACE_GETREGS, child, nullptr, &regs);
+    if (signal == SIGTRAP && InstructionPointer(regs) == entry + 1) {
+      SetInstructionPointer(regs, entry);
+      ptrace(PTRACE_SETREGS, child, nullptr, &regs);
+      ptrace(PTRACE_POKETEXT, child, address, reinterpret_cast<void*>(original));
+      return std::nullopt;
+    }
+    ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void*>(static_cast<std::intptr_t>(signal)));
+  }
+}
+
+int Watch(const Launch& launch, pid_t child, int token) {
+  const int execStop = Wait(child);
+  if (!WIFSTOPPED(execStop)) {
+    return EndAsTheProgram(execStop);  // it never ran: the reason is on standard error
+  }
+  ptrace(PTRACE_SETOPTIONS, child, nullptr, reinterpret_cast<void*>(PTRACE_O_EXITKILL));
+  const std::optional<std::uintptr_t> entry = EntryPoint(child);
+  errno = 0;
+  const long original =
+      entry ? ptrace(PTRACE_PEEKTEXT, child, reinterpret_cast<void*>(*entry), nullptr) : 0;
+  if (!entry || errno != 0) {
+    kill(child, SIGKILL);
+    Wait(child);
+    return Refuse("cannot find the first instruction of '" + launch.program + "'");
+  }
+  if (const std::optional<int> ended = RunToEntry(child, *entry, original)) {
+    return EndAsTheProgram(*ended);
+  }
+  if (!SaidReady(token, child)) {
+    kill(child, SIGKILL);
+    Wait(child);
+    return Refuse("the library did not go into '" + launch.program +
+                  "'; it was stopped before its first instruction");
+  }
+  ptrace(PTRACE_DETACH, child, nullptr, nullptr);
+  return EndAsTheProgram(Wait(child));
+}
+
+}  // namespace
+
+bool CanGoInto(const std::string& program, std::string& error) {
+  const int descriptor = open(program.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    error = "cannot read '" + program + "': " + std::strerror(errno);
+    return false;
+  }
+  const std::optional<std::string> objection = ElfObjection(descriptor, program);
+  close(descriptor);
+  if (objection) {
+    error = *objection;
+  }
+  return !objection;
+}
+
+int RunWatched(const Launch& launch) {
+  Handshake handshake;
+  handshake.library = open(launch.library.c_str(), O_RDONLY | O_CLOEXEC);
+  if (handshake.library < 0) {
+    return Refuse("cannot open '" + launch.library + "': " + std::strerror(errno));
+  }
+  std::array<int, 2> ends{};
+  if (pipe2(ends.data(), O_CLOEXEC) != 0) {
+    return Refuse(std::string("cannot make the handshake: ") + std::strerror(errno));
+  }
+  handshake.token = ends[1];
+  const pid_t child = fork();
+  if (child < 0) {
+    return Refuse(std::string("cannot start the program: ") + std::strerror(errno));
+  }
+  if (child == 0) {
+    close(ends[0]);
+    StartProgram(launch, handshake);
+  }
+  close(ends[1]);
+  close(handshake.library);
+  s_child = child;
+  PassSignalsOn();
+  const int status = Watch(launch, child, ends[0]);
+  close(ends[0]);
+  return status;
+}
+
+}  // namespace trap
