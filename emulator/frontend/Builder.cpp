@@ -48,6 +48,9 @@ BuiltMachine BuildMachine(const FrontEndOptions& options) {
   BuiltMachine built{std::make_unique<Machine>(options.costs), {}};
   Machine& machine = *built.machine;
   machine.SetUserId(options.uid);
+  for (std::size_t request = 0; request < kRequestCount; ++request) {
+    machine.Refuse(static_cast<Request>(request), options.refusals[request]);
+  }
   machine.SetLocalTime(options.date ? *options.date : Today());
   std::uint32_t index = 0;
   for (const FrontEndCard& card : options.cards) {

@@ -1,6 +1,7 @@
 #include "Options.h"
 
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <string_view>
 
@@ -338,7 +339,30 @@ bool ParseBusCosts(std::string_view value, FrontEndOptions& options, std::string
   return true;
 }
 
-constexpr std::array<Option, 9> kOptions{{
+struct Refusal {
+  std::string_view call;  // CALL=ERROR
+  Request request;
+  int reason;
+};
+
+constexpr std::array<Refusal, 4> kRefusals{{
+    {"iopl=EPERM", Request::IoPrivilege, EPERM},
+    {"iopl=ENOSYS", Request::IoPrivilege, ENOSYS},
+    {"open=EPERM", Request::PhysicalMemory, EPERM},
+    {"mmap=EPERM", Request::Mapping, EPERM},
+}};
+
+bool ParseRefusal(std::string_view value, FrontEndOptions& options, std::string& error) {
+  for (const Refusal& refusal : kRefusals) {
+    if (refusal.call == value) {
+      options.refusals[static_cast<std::size_t>(refusal.request)] = refusal.reason;
+      return true;
+    }
+  }
+  return BadValue(error, "--refuse", value);
+}
+
+constexpr std::array<Option, 10> kOptions{{
     {"--card", true,
      [](std::string_view value, FrontEndOptions& options, std::string& error) {
        FrontEndCard card;
@@ -372,6 +396,7 @@ constexpr std::array<Option, 9> kOptions{{
     {"--help", false, SetFlag<&FrontEndOptions::help>},
     {"--version", false, SetFlag<&FrontEndOptions::version>},
     {"--bus-costs", true, ParseBusCosts},
+    {"--refuse", true, ParseRefusal},
 }};
 
 // The names of a table's rows, in order.
@@ -440,6 +465,10 @@ std::string FrontEndUsage() {
          "  --uid N                    the user ID the utility sees (default 0)\n"
          "  --date YYYY-MM-DD          the date stamped into the PInS (default today)\n"
          "  --stats                    virtual time and access counts at exit\n"
+         "  --refuse CALL=ERROR        the system refuses the utility a call: iopl=EPERM\n"
+         "                             (lockdown), iopl=ENOSYS (no port I/O), open=EPERM\n"
+         "                             (the memory device), mmap=EPERM (an aperture a driver\n"
+         "                             has claimed) (repeatable)\n"
          "  --vcd FILE[,skip=N][,keep=N|,last=N][,card=LOC]\n"
          "                             record a card's lines as a Value Change Dump:\n"
          "                             after skip cycles of chip select, keep cycles, or\n"
@@ -458,5 +487,6 @@ std::vector<std::string_view> OptionNames() { return NamesOf(kOptions, &Option::
 std::vector<std::string_view> CardKeyNames() { return NamesOf(kCardKeys, &CardKey::key); }
 std::vector<std::string_view> FlashPartKeys() { return NamesOf(kPartNames, &Named<FlashPart>::name); }
 std::vector<std::string_view> TimingKeys() { return NamesOf(kTimingNames, &Named<FlashTiming>::name); }
+std::vector<std::string_view> RefusalNames() { return NamesOf(kRefusals, &Refusal::call); }
 
 }  // namespace emu

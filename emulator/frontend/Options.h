@@ -3,6 +3,7 @@
 // follows a lone "--", is the utility's own command line.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "Card.h"
 #include "Clock.h"
 #include "FrontEndNumbers.h"
+#include "Machine.h"
 #include "Vcd.h"
 
 namespace emu {
@@ -37,6 +39,7 @@ struct FrontEndOptions {
   std::uint32_t uid = 0;
   std::optional<std::tm> date;  // none: today
   AccessCosts costs;            // --bus-costs PORT,READ,WRITE in ns
+  std::array<int, kRequestCount> refusals{};  // --refuse CALL=ERROR: the reason per request
   bool stats = false;
   std::vector<FrontEndTrace> traces;
   // --help and --version: print and exit.
@@ -57,11 +60,13 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
 // What --help prints: the synopsis and every option.
 std::string FrontEndUsage();
 
-// The names each table takes, in table order: the options, the --card keys, and the values
-// of flash= and timing=. The help text and the manual page list every one of them.
+// The names each table takes, in table order: the options, the --card keys, the values of
+// flash= and timing=, and the calls --refuse takes. The help text and the manual page list
+// every one of them.
 std::vector<std::string_view> OptionNames();
 std::vector<std::string_view> CardKeyNames();
 std::vector<std::string_view> FlashPartKeys();
 std::vector<std::string_view> TimingKeys();
+std::vector<std::string_view> RefusalNames();
 
 }  // namespace emu

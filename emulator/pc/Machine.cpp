@@ -262,10 +262,10 @@ bool Machine::ModelsPort(std::uint16_t port) {
 // A refusal gives the reason a kernel under lockdown gives.
 bool Machine::RequestIoPrivilege() {
   ++m_privilegeRequests;
-  if (m_portPrivilege) {
+  if (Refusal(Request::IoPrivilege) == 0) {
     m_impl->privilegeHeld = true;
   }
-  KeepRefusal(m_impl->privilegeHeld ? 0 : EPERM);
+  KeepRefusal(m_impl->privilegeHeld ? 0 : Refusal(Request::IoPrivilege));
   return m_impl->privilegeHeld;
 }
 
@@ -355,8 +355,8 @@ void Machine::StorePortValue(std::uint16_t port, std::uint32_t width, std::uint3
 }
 
 int Machine::OpenPhysicalMemory() {
-  KeepRefusal(m_physicalMemoryAllowed ? 0 : EACCES);
-  if (!m_physicalMemoryAllowed) {
+  KeepRefusal(Refusal(Request::PhysicalMemory));
+  if (Refusal(Request::PhysicalMemory) != 0) {
     return -1;
   }
   const int descriptor = m_impl->nextDescriptor++;
@@ -367,8 +367,8 @@ int Machine::OpenPhysicalMemory() {
 void* Machine::Map(std::size_t length, int descriptor, UINT32 physical) {
   Impl& m = *m_impl;
   const bool refused = length == 0 || physical % kPageSize != 0 || m.descriptors.count(descriptor) == 0;
-  KeepRefusal(refused ? EINVAL : 0);
-  if (refused) {
+  KeepRefusal(refused ? EINVAL : Refusal(Request::Mapping));
+  if (RefusalReason() != 0) {
     return nullptr;
   }
   const std::uint64_t pages = RoundUpToPage(length);

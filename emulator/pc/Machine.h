@@ -3,6 +3,8 @@
 // virtual clock, with counters and an optional trace of every access.
 #pragma once
 
+#include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -27,6 +29,12 @@ class FatalAccess : public std::runtime_error {
 };
 
 enum class Access : std::uint8_t { PortRead, PortWrite, DeviceRead, DeviceWrite };
+
+// What the machine can refuse the utility, each with the system's reason: the I/O privilege
+// (EPERM under lockdown, ENOSYS without port I/O), the memory device (EPERM without the
+// capability) and the mapping of an aperture (EPERM while a driver has claimed it).
+enum class Request : std::uint8_t { IoPrivilege, PhysicalMemory, Mapping };
+constexpr std::size_t kRequestCount = 3;
 
 // One access as the machine saw it. `address` is the port number or the physical address.
 struct TraceEntry {
@@ -73,8 +81,10 @@ class Machine : public TvrPlatform {
   void ClearTrace() { m_trace.clear(); }
 
   // What the machine allows and shows.
-  void SetPortPrivilege(bool granted) { m_portPrivilege = granted; }
-  void SetPhysicalMemoryAllowed(bool allowed) { m_physicalMemoryAllowed = allowed; }
+  // `reason` 0 grants the request again.
+  void Refuse(Request request, int reason) { m_refusals[static_cast<std::size_t>(request)] = reason; }
+  void SetPortPrivilege(bool granted) { Refuse(Request::IoPrivilege, granted ? 0 : EPERM); }
+  void SetPhysicalMemoryAllowed(bool allowed) { Refuse(Request::PhysicalMemory, allowed ? 0 : EPERM); }
   void SetUserId(std::uint32_t uid) { m_userId = uid; }
   void SetLocalTime(const std::tm& when) { m_localTime = when; }
   std::uint64_t PrivilegeRequests() const { return m_privilegeRequests; }
@@ -113,6 +123,7 @@ class Machine : public TvrPlatform {
     m_clock.Advance(costNs);
   }
   void AppendTrace(Access kind, std::uint32_t address, std::uint32_t width, std::uint32_t value);
+  int Refusal(Request request) const { return m_refusals[static_cast<std::size_t>(request)]; }
 
   std::unique_ptr<Impl> m_impl;
   VirtualClock m_clock;
@@ -120,8 +131,7 @@ class Machine : public TvrPlatform {
   Counters m_counters;
   std::vector<TraceEntry> m_trace;
   bool m_tracing = false;
-  bool m_portPrivilege = true;
-  bool m_physicalMemoryAllowed = true;
+  std::array<int, kRequestCount> m_refusals{};
   std::uint32_t m_userId = 0;
   std::tm m_localTime{};
   std::uint64_t m_privilegeRequests = 0;

@@ -1,6 +1,7 @@
 // A process the program starts would run outside the machine, on this computer's own
-// ports, memory device and clock. The system refuses to create one for the program, or to
-// replace the program by another; the run then ends with the harness's failure status.
+// ports, memory device and clock. The system kills the program, with SIGSYS, at the call
+// that would create one or replace the program by another, whatever signals it blocks;
+// the harness, seeing that end, says why and ends with its failure status.
 #pragma once
 
 namespace trap {

@@ -14,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -148,12 +149,18 @@ int Wait(pid_t child) {
   return status;
 }
 
-// The program's end as the harness's own: its exit status, or its signal.
+// The program's end as the harness's own: its exit status, or its signal. The library's
+// filter ends a program that starts another process with SIGSYS.
 int EndAsTheProgram(int status) {
   if (!WIFSIGNALED(status)) {
     return WEXITSTATUS(status);
   }
   const int signal = WTERMSIG(status);
+  if (signal == SIGSYS) {
+    std::fprintf(stderr, "%s: the program starts another process, which would run outside the machine\n",
+                 kProgram);
+    return kTrapFailureStatus;
+  }
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
   ::signal(signal, SIG_DFL);

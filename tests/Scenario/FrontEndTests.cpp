@@ -150,6 +150,7 @@ TEST_F(EmulatorOptions, BadOptionsAndValuesAreRefusedWithAReason) {
       {"--card", "100,status=100"},
       {"--bus-costs", "1,2"},
       {"--bus-costs", "1,2,x"},
+      {"--refuse", "mmap=ENOSYS"},
       {"--card", "100", "--card", "0x100"},
       {"--uid", "-1"},
       {"--date", "2023-02-29"},

@@ -141,7 +141,9 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     const int out = piped ? pipeEnds[1] : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (out < 0 || err < 0 || chdir(m_work.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||
-        (limits.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0)) {
+        (limits.fileSizeLimit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0) ||
+        (limits.userId >= 0 && (setgid(static_cast<gid_t>(limits.userId)) != 0 ||
+                                setuid(static_cast<uid_t>(limits.userId)) != 0))) {
       _exit(127);
     }
     if (piped && !limits.outputClosed) {

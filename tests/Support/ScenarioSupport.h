@@ -41,6 +41,8 @@ struct RunLimits {
   std::function<void(pid_t)> act;
   // Variables the run gets on top of the test's own, as NAME=VALUE.
   std::vector<std::string> environment;
+  // 0 or more: the run's user and group ID, taken by a run started as root.
+  int userId = -1;
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.

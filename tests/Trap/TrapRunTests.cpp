@@ -1,8 +1,12 @@
 // The shipped program run under the trap harness, against tvrbios-emu with the same
 // options and arguments: the same standard output, standard error (where --stats puts the
 // machine's counts and virtual time), exit status and files, so the native platform adds
-// and drops no access. Test builds with a planted fault must differ.
+// and drops no access. Test builds with a planted fault must differ. The harness answers as
+// a kernel would, and never lets a program run without the machine.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -112,7 +116,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"FlashSaved", kOneCard, {"/o", "saved.bin"}, true},
                       Case{"WholeUpdate", kOneCard, {"/i", "new.bin"}, false},
                       Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}, true},
-                      Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}, true}),
+                      Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}, true},
+                      Case{"PortsRefused", {"--refuse", "iopl=EPERM"}, {"/ds"}, true},
+                      Case{"NoPortIo", {"--refuse", "iopl=ENOSYS"}, {"/ds"}, true},
+                      Case{"ApertureRefused", {"--refuse", "mmap=EPERM"}, {"/ds"}, true}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
@@ -161,6 +168,79 @@ TEST_F(TrapRun, WhatCannotBeEmulatedEndsTheRunLoudly) {
     EXPECT_EQ(run.err.find(", bytes ") != std::string::npos, std::string(each.what) != "offset")
         << run.err;
   }
+}
+
+TEST_F(TrapRun, AnswersAsAKernel) {
+  const struct {
+    const char* what;
+    Args options;
+    std::string out;
+    int status;
+  } calls[] = {
+      {"levels", {}, std::to_string(EINVAL) + " " + std::to_string(EINVAL) + "\n", 0},
+      {"read-only", {}, std::to_string(EACCES) + "\n", 0},
+      {"open", {"--refuse", "open=EPERM"}, std::to_string(EPERM) + "\n", 0},
+      {"partial", {}, "", kTrapFailureStatus},
+  };
+  for (const auto& call : calls) {
+    Args args = call.options;
+    args.insert(args.end(), {"--", TVR_TRAP_ODD_PATH, call.what});
+    const RunResult run = Run(TVRBIOS_TRAP_PATH, args);
+    EXPECT_EQ(run.out, call.out) << call.what;
+    EXPECT_EQ(run.status, call.status) << call.what << ": " << run.err;
+  }
+  // The page that stays mapped is read; the unmapped one ends the run.
+  const RunResult partial = Run(TVRBIOS_TRAP_PATH, {TVR_TRAP_ODD_PATH, "partial"});
+  EXPECT_EQ(partial.err.rfind("tvrbios-trap: access to 0x", 0), 0u) << partial.err;
+  EXPECT_NE(partial.err.find(" outside every aperture at 0x"), std::string::npos) << partial.err;
+}
+
+// Whatever goes wrong, a program the harness was given never runs on this computer's own
+// ports and memory. The runs are made as an unprivileged user, so that a harness that let
+// the program through could not touch hardware either.
+TEST_F(TrapRun, NeverUnwatched) {
+  constexpr int kNobody = 65534;
+  const RunLimits nobody{0, "", geteuid() == 0 ? kNobody : -1};
+  fs::permissions(m_root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  const std::string blank = m_root + "/with blank: and colon";
+  const std::string lure = m_root + "/lure";
+  for (const std::string& folder : {blank, lure}) {
+    fs::create_directory(folder);
+    fs::copy_file(TVRBIOS_TRAP_PATH, folder + "/tvrbios-trap");
+  }
+  fs::copy_file(fs::path(TVRBIOS_TRAP_PATH).parent_path() / "libtvrbios-trap.so",
+                blank + "/libtvrbios-trap.so");
+  WriteText("not-a-library", "not a library\n");
+  fs::copy_file(Path("not-a-library"), lure + "/libtvrbios-trap.so");
+
+  // Quick, and only a trapped program is root.
+  const RunResult emulated = Run(TVRBIOS_EMU_PATH, {"--refuse", "iopl=EPERM", "/ds"});
+  const RunResult moved =
+      Run(blank + "/tvrbios-trap", {"--refuse", "iopl=EPERM", "--", TVRBIOS_PATH, "/ds"}, nobody);
+  EXPECT_EQ(moved.out, emulated.out);
+  EXPECT_EQ(moved.err, emulated.err);
+  EXPECT_EQ(moved.status, emulated.status);
+
+  const RunResult unloaded = Run(lure + "/tvrbios-trap", {TVRBIOS_PATH, "/ds"}, nobody);
+  EXPECT_EQ(unloaded.out, "");
+  const std::string stopped = "tvrbios-trap: the library did not go into '" +
+                              std::string(TVRBIOS_PATH) +
+                              "'; it was stopped before its first instruction\n";
+  EXPECT_GE(unloaded.err.size(), stopped.size());
+  EXPECT_EQ(unloaded.err.substr(unloaded.err.size() - std::min(unloaded.err.size(), stopped.size())),
+            stopped);
+  EXPECT_EQ(unloaded.status, 2);
+
+  const RunResult statically = Run(TVRBIOS_TRAP_PATH, {TVRBIOS_STATIC_PATH, "/ds"}, nobody);
+  EXPECT_EQ(statically.out, "");
+  EXPECT_EQ(statically.err, "tvrbios-trap: '" + std::string(TVRBIOS_STATIC_PATH) +
+                                "' is linked statically: the library cannot go into it\n");
+  EXPECT_EQ(statically.status, 2);
+
+  const RunResult child = Run(TVRBIOS_TRAP_PATH, {TVR_TRAP_ODD_PATH, "child"}, nobody);
+  EXPECT_EQ(child.err, "tvrbios-trap: the program starts another process, which would run "
+                       "outside the machine\n");
+  EXPECT_EQ(child.status, kTrapFailureStatus);
 }
 
 TEST_F(TrapRun, BadOptionsRunNothing) {

@@ -119,7 +119,7 @@ TEST_F(SessionLife, RefusedPortsAndMemoryDeviceAreReportedWithTheSystemsReason) 
   EXPECT_EQ(Create(0), 10006);
   EXPECT_EQ(m_err,
             "ERROR! Graphics hardware information couldn't be obtained. (#10006)\n"
-            "       Opening /dev/mem failed: Permission denied.\n\n");
+            "       Opening /dev/mem failed: Operation not permitted.\n\n");
 
   // The device opens but refuses to map an aperture off a page boundary; an aperture in I/O
   // space is no refusal of the system's.

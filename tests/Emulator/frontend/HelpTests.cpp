@@ -1,5 +1,5 @@
 // --help and the manual page against the tables the options are parsed with: every option,
-// --card key, flash part, timing, fault and signal name the parser takes is in both.
+// --card key, flash part, timing, refused call, fault and signal name the parser takes is in both.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -30,7 +30,8 @@ TEST(HelpText, HelpAndManualPageNameEveryTableEntry) {
   for (const auto& [names, suffix, inHelp] :
        {std::tuple{OptionNames(), "", true}, std::tuple{CardKeyNames(), "=", true},
         std::tuple{FlashPartKeys(), "", true}, std::tuple{TimingKeys(), "", true},
-        std::tuple{FaultNames(), "", true}, std::tuple{SignalNames(), "", false}}) {
+        std::tuple{RefusalNames(), "", true}, std::tuple{FaultNames(), "", true},
+        std::tuple{SignalNames(), "", false}}) {
     for (const std::string_view name : names) {
       const std::string text = std::string(name) + suffix;
       EXPECT_TRUE(!inHelp || help.find(text) != std::string::npos) << "missing from --help: " << text;
