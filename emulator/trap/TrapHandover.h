@@ -19,7 +19,8 @@ constexpr const char* kHandshakeVariable = "TVRBIOS_TRAP_HANDSHAKE";
 // option, or a machine or program that cannot be set up, ends the run with the emulator
 // front end's refusal status: the program never ran.
 constexpr const char* kProgram = "tvrbios-trap";
-// The program did something the harness cannot emulate; it was stopped there.
+// The program did something the harness cannot emulate, or started another process; it
+// was stopped there.
 constexpr int kTrapFailureStatus = 3;
 
 // The library, opened by the harness, goes into the program by its descriptor
