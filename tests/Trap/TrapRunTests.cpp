@@ -200,7 +200,8 @@ TEST_F(TrapRun, AnswersAsAKernel) {
 // the program through could not touch hardware either.
 TEST_F(TrapRun, NeverUnwatched) {
   constexpr int kNobody = 65534;
-  const RunLimits nobody{0, "", geteuid() == 0 ? kNobody : -1};
+  RunLimits nobody;
+  nobody.userId = geteuid() == 0 ? kNobody : -1;
   fs::permissions(m_root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   const std::string blank = m_root + "/with blank: and colon";
   const std::string lure = m_root + "/lure";
