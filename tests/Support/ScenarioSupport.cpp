@@ -13,6 +13,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "BuildsEmulator.h"
+
 namespace scenario {
 
 std::string CardReport::Text() const {
@@ -95,6 +97,34 @@ RunResult ScenarioTest::Emu(const std::vector<std::string>& args, const RunLimit
 
 namespace {
 
+using testbuild::kBuildsEmulator;
+using testbuild::kThroughAnEmulator;
+
+// Through an emulator, the variables of a run go to the program, not to the emulator, which
+// would otherwise try to preload a library of the other word size into itself.
+std::vector<std::string> ThroughTheBuildsEmulator(const std::string& program,
+                                                  const std::vector<std::string>& environment) {
+  if (!kThroughAnEmulator) {
+    return {program};
+  }
+  std::vector<std::string> command{kBuildsEmulator};
+  for (const std::string& variable : environment) {
+    command.insert(command.end(), {"-E", variable});
+  }
+  command.push_back(program);
+  return command;
+}
+
+// An emulated program that a signal ends with a core dump gets a line of the emulator's own
+// after its last word; the program did not write it.
+void DropTheEmulatorsWords(std::string& err) {
+  static constexpr const char kCoreLine[] = "qemu: uncaught target signal ";
+  const std::size_t line = err.rfind(kCoreLine);
+  if (kThroughAnEmulator && line != std::string::npos && (line == 0 || err[line - 1] == '\n')) {
+    err.erase(line);
+  }
+}
+
 // Reads the pipe into `got` until `text` has come, or to its end when `text` is empty.
 void ReadUntil(int fd, const std::string& text, std::string& got) {
   std::array<char, 4096> buffer{};
@@ -149,8 +179,11 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     if (piped && !limits.outputClosed) {
       close(pipeEnds[0]);
     }
-    for (const std::string& variable : limits.environment) {
-      putenv(const_cast<char*>(variable.c_str()));
+    std::vector<std::string> command = ThroughTheBuildsEmulator(program, limits.environment);
+    if (!kThroughAnEmulator) {
+      for (const std::string& variable : limits.environment) {
+        putenv(const_cast<char*>(variable.c_str()));
+      }
     }
     // As started from a terminal: whatever ignores or holds signals here (a shell that put
     // the tests in the background, say) is not the user's.
@@ -160,12 +193,13 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    std::vector<char*> argv{const_cast<char*>(program.c_str())};
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : command) {
+      argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   RunResult result;
@@ -186,6 +220,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
   }
   std::ifstream err(errPath, std::ios::binary);
   result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  DropTheEmulatorsWords(result.err);
   return result;
 }
 

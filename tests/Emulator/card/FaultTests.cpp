@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "BuildsEmulator.h"
 #include "FileStores.h"
 #include "FrontEndNumbers.h"
 #include "ProcessEnd.h"
@@ -195,7 +196,7 @@ constexpr std::uint64_t kMs = 1000000;
 // leaves the card's lines held, its protection lifted and the part busy, and the next run
 // finds them so, the busy period going on for what was left of it.
 TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, testbuild::kDeathTestStyle);
   const std::string path = FreshPath("killed.bin");
   const std::string state = FreshPath("killed.st");
   const auto programThenDie = [&path, &state] {
@@ -247,7 +248,7 @@ TEST(MachineStateFile, OnlyAStateOfThisLayoutIsTaken) {
 }
 
 TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, testbuild::kDeathTestStyle);
   const std::string path = FreshPath("power-cut.bin");
   const std::string state = FreshPath("power-cut.st");
   const CardOptions options = WithFault("power-cut=300");
@@ -279,7 +280,7 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
 }
 
 TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpToThatTime) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  GTEST_FLAG_SET(death_test_style, testbuild::kDeathTestStyle);
   const std::string path = FreshPath("power-cut-at.bin");
   constexpr std::uint64_t kMs = 1000000;
   const auto erase = [&path] {
