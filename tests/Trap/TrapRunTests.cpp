@@ -21,19 +21,14 @@ namespace fs = std::filesystem;
 
 using Args = std::vector<std::string>;
 
-constexpr bool kWideBuild = sizeof(void*) == 8;
 constexpr int kTrapFailureStatus = 3;
 
-// Two cards, each with its flash in a file that the run creates from the sample image.
-const Args kTwoCards{"--card", "100,image=a.bin", "--card",
-                     "200,image=b.bin,model=z-series,flash=sst25vf010"};
 const Args kOneCard{"--card", "100,image=a.bin"};
 
 struct Case {
   const char* name;
   Args options;
   Args args;
-  bool inNarrowBuild;  // the long runs are left to the 64-bit build
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
@@ -96,9 +91,6 @@ class SameAsEmulator : public TrapRun, public ::testing::WithParamInterface<Case
 
 TEST_P(SameAsEmulator, StreamsStatusFilesAndCounts) {
   const Case& c = GetParam();
-  if (!kWideBuild && !c.inNarrowBuild) {
-    GTEST_SKIP() << "left to the 64-bit build, for time";
-  }
   const Outcome emulated = Emulated(c.options, c.args);
   const Outcome trapped = Trapped(TVRBIOS_PATH, c.options, c.args);
   EXPECT_EQ(trapped.run.out, emulated.run.out);
@@ -109,17 +101,22 @@ TEST_P(SameAsEmulator, StreamsStatusFilesAndCounts) {
   EXPECT_NE(emulated.run.err.find("port reads: "), std::string::npos) << emulated.run.err;
 }
 
+// A card that answers is read whole when the session takes it: 5.5 million trapped accesses.
+// One run pays that (the update: the read, the backup's read, the erase, every page, the
+// verification, the protections); the others are short because no flash part answers.
 INSTANTIATE_TEST_SUITE_P(
     Runs, SameAsEmulator,
-    ::testing::Values(Case{"ScanOfTwoCards", kTwoCards, {"/scan"}, true},
-                      Case{"PinsShown", kOneCard, {"/ds"}, true},
-                      Case{"FlashSaved", kOneCard, {"/o", "saved.bin"}, true},
-                      Case{"WholeUpdate", kOneCard, {"/i", "new.bin"}, false},
-                      Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}, true},
-                      Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}, true},
-                      Case{"PortsRefused", {"--refuse", "iopl=EPERM"}, {"/ds"}, true},
-                      Case{"NoPortIo", {"--refuse", "iopl=ENOSYS"}, {"/ds"}, true},
-                      Case{"ApertureRefused", {"--refuse", "mmap=EPERM"}, {"/ds"}, true}),
+    ::testing::Values(
+        Case{"WholeUpdate", kOneCard, {"/ds", "/o", "saved.bin", "/i", "new.bin"}},
+        Case{"ScanOfTwoMuteCards",
+             {"--card", "100,fault=no-flash", "--card",
+              "200,model=z-series,flash=sst25vf010,fault=no-flash"},
+             {"/scan"}},
+        Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}},
+        Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}},
+        Case{"PortsRefused", {"--refuse", "iopl=EPERM"}, {"/ds"}},
+        Case{"NoPortIo", {"--refuse", "iopl=ENOSYS"}, {"/ds"}},
+        Case{"ApertureRefused", {"--refuse", "mmap=EPERM"}, {"/ds"}}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
