@@ -106,15 +106,26 @@ def copy_into(root, source, target):
     return destination
 
 
+def loaded_libraries(program):
+    """What the dynamic loader lists for the program, as ldd shows it. ldd runs the program's
+    own loader, which a kernel without 32-bit support cannot run: a 32-bit program's loader then
+    lists them under qemu-i386."""
+    listing = subprocess.run(["ldd", program], capture_output=True, text=True)
+    facts = os.path.join(os.path.dirname(os.path.abspath(__file__)), "machine-facts.sh")
+    if listing.returncode != 0 and subprocess.run([facts, "runs-32-bit"]).returncode != 0:
+        listing = subprocess.run(["qemu-i386", "-E", "LD_TRACE_LOADED_OBJECTS=1", program],
+                                 capture_output=True, text=True)
+    listing.check_returncode()
+    return listing.stdout
+
+
 def install_program(root, source, target, strip):
     """A program where the package puts it (stripped, as CPack strips it), and every library
     ldd names at the path the dynamic loader looks it up by."""
     destination = copy_into(root, source, target)
     if strip:
         subprocess.run(["strip", destination], check=True)
-    listing = subprocess.run(["ldd", destination], capture_output=True, text=True,
-                             check=True).stdout
-    for library in re.findall(r"(/\S+) \(0x", listing):
+    for library in re.findall(r"(/\S+) \(0x", loaded_libraries(destination)):
         copy_into(root, library, library)
 
 
