@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "BuildsEmulator.h"
 
@@ -149,6 +153,39 @@ std::string ReadOutput(int fd, pid_t child, const RunLimits& limits) {
   return got;
 }
 
+// Kills the run when it outlives its time; gone with the run.
+class Watchdog {
+ public:
+  Watchdog(pid_t run, int seconds) {
+    if (seconds > 0 && run > 0) {
+      m_thread = std::thread([this, run, seconds] {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_ended; })) {
+          kill(run, SIGKILL);
+        }
+      });
+    }
+  }
+  ~Watchdog() {
+    {
+      const std::lock_guard<std::mutex> lock(m_mutex);
+      m_ended = true;
+    }
+    m_done.notify_one();
+    if (m_thread.joinable()) {
+      m_thread.join();
+    }
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_done;
+  bool m_ended = false;
+  std::thread m_thread;
+};
+
 }  // namespace
 
 RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::string>& args,
@@ -164,6 +201,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
   if (limits.outputClosed) {
     close(pipeEnds[0]);
   }
+  const auto start = std::chrono::steady_clock::now();
   const pid_t child = fork();
   if (child == 0) {
     const auto bytes = static_cast<rlim_t>(limits.fileSizeLimit);
@@ -203,6 +241,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     _exit(127);
   }
   RunResult result;
+  const Watchdog watchdog(child, limits.killAfterSeconds);
   if (piped) {
     close(pipeEnds[1]);
   }
@@ -214,6 +253,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   }
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!piped) {
     std::ifstream out(outPath, std::ios::binary);
     result.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());

@@ -26,6 +26,7 @@ struct RunResult {
   int signal = 0;   // the signal that ended the process, if one did
   std::string out;
   std::string err;
+  double seconds = 0;  // from the start to the end of the process
 };
 
 // What a run's surroundings take from it, and do to it.
@@ -43,6 +44,9 @@ struct RunLimits {
   std::vector<std::string> environment;
   // 0 or more: the run's user and group ID, taken by a run started as root.
   int userId = -1;
+  // Not 0: a run still going after this long is killed, so that a run that hangs fails its
+  // test instead of holding up the suite.
+  int killAfterSeconds = 0;
 };
 
 // Every run is dated so that the stamp in the PInS is known: 9 December 2026.
