@@ -32,7 +32,7 @@ struct SignalName {
   int signal;
 };
 
-constexpr std::array<SignalName, 10> kSignalNames{{
+constexpr std::array<SignalName, 11> kSignalNames{{
     {"INT", SIGINT},
     {"TERM", SIGTERM},
     {"HUP", SIGHUP},
@@ -43,6 +43,7 @@ constexpr std::array<SignalName, 10> kSignalNames{{
     {"PIPE", SIGPIPE},
     {"XFSZ", SIGXFSZ},
     {"KILL", SIGKILL},
+    {"STOP", SIGSTOP},
 }};
 
 constexpr std::string_view kSignalFault = "signal";

@@ -28,7 +28,7 @@ struct FaultSet {
   // bytes reach the flash.
   bool powerCut = false;
   std::uint32_t powerCutAfter = 0;
-  // `signal=NAME:N` (NAME one of INT, TERM, HUP, QUIT, TSTP, USR1, ALRM, PIPE, XFSZ, KILL):
+  // `signal=NAME:N` (NAME one of INT, TERM, HUP, QUIT, TSTP, USR1, ALRM, PIPE, XFSZ, KILL, STOP):
   // the signal is due when byte N+1 is about to move through the part (read out of its
   // array or programmed), so that an interruption lands at a known point of a run.
   int signal = 0;
