@@ -1,12 +1,16 @@
 #include "UxExec.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,30 +57,30 @@ constexpr UINT32 kModelSize = 64;
 constexpr INT32 kPinsTvOutByte = 161;
 constexpr UINT8 kPinsTvOutPal = 0x01;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using InFile = std::unique_ptr<std::FILE, FileCloser>;
-
 // Reads a whole file. False when it cannot be opened or read to its end: a short read is as
-// unusable as a missing file. A zero byte follows the content (not counted in its size).
-bool ReadWholeFile(const ACHAR* pszFileName, const ACHAR* pszMode, std::vector<UINT8>& content) {
-  const InFile file(std::fopen(pszFileName, pszMode));
-  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) {
+// unusable as a missing file. Only a regular file has a whole to read: a FIFO, a terminal or
+// another device could keep the run waiting with the card held, so it is refused at once,
+// and the open itself never waits for a writer or a carrier. A zero byte follows the content
+// (not counted in its size).
+bool ReadWholeFile(const ACHAR* pszFileName, std::vector<UINT8>& content) {
+  const int fd = ::open(pszFileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
     return false;
   }
-  const long size = std::ftell(file.get());
-  if (size < 0 || size > std::numeric_limits<INT32>::max() - 1 ||
-      std::fseek(file.get(), 0, SEEK_SET) != 0) {
-    return false;
-  }
-  const auto length = static_cast<std::size_t>(size);
+  struct stat64 info {};
+  bool whole = ::fstat64(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0 &&
+               info.st_size <= std::numeric_limits<INT32>::max() - 1;
+  const auto length = whole ? static_cast<std::size_t>(info.st_size) : 0;
   content.assign(length + 1, 0);
-  if (std::fread(content.data(), 1, length, file.get()) != length) {
-    return false;
+  std::size_t done = 0;
+  while (whole && done < length) {
+    const ssize_t got = ::read(fd, content.data() + done, length - done);
+    whole = got > 0 || (got < 0 && errno == EINTR);
+    done += got > 0 ? static_cast<std::size_t>(got) : 0;
   }
+  ::close(fd);
   content.resize(length);
-  return true;
+  return whole;
 }
 
 UX_ERR FileNotOpened(UXHANDLE hUx, const ACHAR* pszFileName) {
@@ -235,7 +239,7 @@ UX_ERR ProcessCmd(UXHANDLE hUx) {
 
 UX_ERR ProcessI_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName, BOOL32 bBypassPInS) {
   std::vector<UINT8> file;
-  if (!ReadWholeFile(pszFileName, "rb", file)) {
+  if (!ReadWholeFile(pszFileName, file)) {
     return FileNotOpened(hUx, pszFileName);
   }
   return LoadBiosFile(hUx, file, bBypassPInS);
@@ -300,7 +304,7 @@ UX_ERR ProcessDMCS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
 
 UX_ERR ProcessS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
   std::vector<UINT8> text;
-  if (!ReadWholeFile(pszFileName, "r", text)) {
+  if (!ReadWholeFile(pszFileName, text)) {
     return FileNotOpened(hUx, pszFileName);
   }
   const UX_ERR result = GBSetPInSFromASCIIBuffer(

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <ctime>
@@ -23,8 +24,10 @@ constexpr mode_t kPrivateMode = 0600;
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kSetIdBits = S_ISUID | S_ISGID;
 constexpr mode_t kSharedFolder = S_ISVTX | S_IWOTH;
-// A reader that takes nothing for this long is taken to be gone.
-constexpr int kStalledReaderMs = 5000;
+// A device or FIFO that has not taken the whole file this long after the writing began is
+// given up: a disk or a pipe that takes 128 KiB in a few seconds is well within it, and a
+// reader that stalls or trickles keeps the card held no longer than this.
+constexpr std::chrono::milliseconds kWholeFileWithin{10000};
 constexpr int kTempNameAttempts = 100;
 constexpr int kTempNameLetters = 6;
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -215,11 +218,16 @@ bool TakeOwnerAndMode(int fd, const FileInfo& old) {
   return ::fchmod(fd, old.st_mode & kept) == 0;
 }
 
-bool WaitWritable(int fd) {
+using Deadline = std::chrono::steady_clock::time_point;
+
+// A signal that cuts the wait short does not lengthen it: the deadline stays.
+bool WaitWritable(int fd, Deadline deadline) {
   pollfd wanted{fd, POLLOUT, 0};
   int ready = 0;
   do {
-    ready = ::poll(&wanted, 1, kStalledReaderMs);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    ready = left.count() > 0 ? ::poll(&wanted, 1, static_cast<int>(left.count())) : 0;
   } while (ready < 0 && errno == EINTR);
   return ready > 0 && (wanted.revents & POLLOUT) != 0;
 }
@@ -287,13 +295,14 @@ void UxOutFile::Discard() {
 }
 
 // A device or FIFO opened without waiting may take the data in pieces, as its reader
-// makes room.
+// makes room, all of it within one bound.
 bool UxOutFile::WriteAll(const void* pvData, std::size_t size) const {
+  const Deadline deadline = std::chrono::steady_clock::now() + kWholeFileWithin;
   const auto* bytes = static_cast<const UINT8*>(pvData);
   std::size_t done = 0;
   while (done < size) {
     const ssize_t written = ::write(m_fd, bytes + done, size - done);
-    if (written < 0 && (errno == EINTR || (errno == EAGAIN && WaitWritable(m_fd)))) {
+    if (written < 0 && (errno == EINTR || (errno == EAGAIN && WaitWritable(m_fd, deadline)))) {
       continue;
     }
     if (written <= 0) {

@@ -7,14 +7,17 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -724,6 +727,58 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"backup.bin", "card.bin", "card.st", "new.bin"}))
       << "no temporary file left behind";
+}
+
+// Nothing the card waits on while it is held waits without bound, whatever arrives: a FIFO
+// named as a file to read fails at once, whether a writer ever comes or not, and leaves the
+// card released; a reader that takes the backup a page every two seconds fails it within
+// the bound for the whole file, held signals arriving every second notwithstanding.
+TEST_F(Programming, NothingHeldWaitsWithoutBound) {
+  ASSERT_EQ(mkfifo(Path("fifo.bin").c_str(), 0644), 0);
+  RunLimits bounded;
+  bounded.killAfterSeconds = 20;
+  for (const char* sw : {"/i", "/k", "/s"}) {
+    const RunResult run = OnCard(",state=card.st", {"/o", "backup.bin", sw, "fifo.bin"}, bounded);
+    EXPECT_LT(run.seconds, 3) << sw;
+    EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: fifo.bin\n\n") << sw;
+    EXPECT_EQ(run.status, 0) << sw;
+    const emu::CardState state = KeptState(Path("card.st"));
+    EXPECT_FALSE(LinesHeld(state)) << sw;
+    EXPECT_EQ(state.card.command, emu::CardOptions{}.command) << sw;
+  }
+  EXPECT_TRUE(Read("card.bin") == m_card);
+
+  const int reader = open(Path("fifo.bin").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  std::atomic<bool> ended{false};
+  std::thread trickle([reader, &ended] {
+    std::array<char, 4096> page{};
+    while (!ended) {
+      std::this_thread::sleep_for(std::chrono::seconds(2));
+      (void)!read(reader, page.data(), page.size());
+    }
+  });
+  const std::string errPath = m_root + "/stderr";
+  RunLimits trickled = bounded;
+  trickled.actAfter = CardReport{}.Text();
+  trickled.act = [errPath](pid_t run) {
+    for (int second = 0; second < 20; ++second) {
+      std::ifstream err(errPath);
+      const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+      if (said.find(kNotCreated) != std::string::npos) break;
+      kill(run, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+  };
+  const RunResult run = OnCard("", {"/o", "fifo.bin", "/i", "new.bin"}, trickled);
+  ended = true;
+  trickle.join();
+  close(reader);
+  EXPECT_GT(run.seconds, 9);
+  EXPECT_LT(run.seconds, 13);
+  EXPECT_EQ(run.err, std::string(kInterrupted) + kNotCreated + "fifo.bin\n\n");
+  EXPECT_EQ(run.signal, SIGUSR1);
+  EXPECT_TRUE(Read("card.bin") == m_card);
 }
 
 // A signal that waited ends the emulator only after its own end of run: the flash is put
