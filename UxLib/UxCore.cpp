@@ -164,6 +164,14 @@ UX_ERR UxGetInfo(UXHANDLE hUx, UX_INFO* pUxInfo) {
   return UX_OK;
 }
 
+UX_ERR UxSetWriteGate(UXHANDLE hUx, FCT_MAY_WRITE fnMayWrite, void* pvRefData) {
+  if (hUx == nullptr) {
+    return UX_ERR_INVALID_HANDLE;
+  }
+  hUx->m_oGATE = UX_WRITE_GATE{fnMayWrite, pvRefData};
+  return UX_OK;
+}
+
 UX_ERR UxReleaseHandle(UXHANDLE hUx) {
   if (hUx == nullptr) {
     return UX_ERR_INVALID_HANDLE;

@@ -148,7 +148,15 @@ constexpr std::array<SwitchHandler, UX_SWITCH_TVOUT + 1> kHandlers{{
      true},
 }};
 
+bool MayWrite(UXHANDLE hUx) {
+  const UX_WRITE_GATE& gate = hUx->m_oGATE;
+  return gate.m_fnMayWrite == nullptr || gate.m_fnMayWrite(gate.m_pvRefMayWrite) != FALSE;
+}
+
 UX_ERR WriteImageBack(UXHANDLE hUx) {
+  if (!MayWrite(hUx)) {
+    return UX_ERR_REFUSED;
+  }
   UxPrintOutMessage(hUx, kMsgWarning);
   SESetWriteStatusFct(hUx->hSE, UxDisplayProgBar, hUx);
   const UX_ERR result = GBWriteImageToHW(hUx->hGB);

@@ -38,6 +38,16 @@ struct UX_PRINT {
   void* m_pvRefErr;
 };
 
+// Asked once, right before the card is written, with the reference value registered with
+// it: FALSE leaves the card as it is and ends the run without a word of the session's (the
+// host program has its own reason, and says it).
+using FCT_MAY_WRITE = BOOL32 (*)(void* pvRefData);
+
+struct UX_WRITE_GATE {
+  FCT_MAY_WRITE m_fnMayWrite;  // null: the card is always written
+  void* m_pvRefMayWrite;
+};
+
 constexpr UINT32 UX_MAX_SWITCHES = 3;
 constexpr UINT32 UX_OPTION_SIZE = 64;  // operand text with its NUL
 constexpr UINT32 UX_SERIAL_NUMBER_SIZE = 16;
@@ -84,6 +94,7 @@ struct UX_DATA {
   SE_INFO hSEInfo;
   std::array<ACHAR, UX_DEV_ID_SIZE> pszDevID;
   UX_PRINT m_oPRINT;
+  UX_WRITE_GATE m_oGATE;
 };
 using UXHANDLE = UX_DATA*;
 
@@ -105,4 +116,6 @@ UX_ERR UxCreateHandle(UXHANDLE hUx, PCIHANDLE hPci, FCT_DISPLAY fnDispOut, void*
 // Parses and executes one command line; the string is lowered and cut in place.
 UX_ERR UxExecLibrary(UXHANDLE hUx, ACHAR* pszCmdLine);
 UX_ERR UxGetInfo(UXHANDLE hUx, UX_INFO* pUxInfo);
+// Registers the host's say before the card is written; between creation and execution.
+UX_ERR UxSetWriteGate(UXHANDLE hUx, FCT_MAY_WRITE fnMayWrite, void* pvRefData);
 UX_ERR UxReleaseHandle(UXHANDLE hUx);

@@ -19,8 +19,14 @@ constexpr const ACHAR* kMsgNoParameters = "Error! Invalid command line (No param
 
 BOOL32 Write(std::FILE* stream, const ACHAR* pszString) {
   const bool bWritten = std::fputs(pszString, stream) >= 0;
-  return std::fflush(stream) == 0 && bWritten ? TRUE : FALSE;
+  const bool bFlushed = std::fflush(stream) == 0;
+  NoteConsoleText(stream == stdout, pszString);
+  return bFlushed && bWritten ? TRUE : FALSE;
 }
+
+// The card is written only when nothing has asked for the end before: an interruption that
+// came earlier ends the run with the card as it was.
+BOOL32 MayWriteCard(void*) { return InterruptionWaits() ? FALSE : TRUE; }
 
 }  // namespace
 
@@ -71,6 +77,7 @@ UX_ERR RunSession(UXHANDLE hUx, ACHAR* pszCmdLine) {
   if (UxCreateHandle(hUx, 0, ConsolePrintOut, nullptr, ConsolePrintErr, nullptr) != UX_OK) {
     return UX_ERR_REFUSED;
   }
+  UxSetWriteGate(hUx, MayWriteCard, nullptr);
   const UX_ERR result = UxExecLibrary(hUx, pszCmdLine);
   UxReleaseHandle(hUx);
   return result;

@@ -9,11 +9,14 @@
 void IgnoreBrokenOutputSignals();
 
 // Makes every signal whose default action ends or stops the process wait for the life of
-// the object, whatever its number, but those that cannot be caught (SIGKILL, SIGSTOP) and
-// the faults the program raises itself (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS).
-// The first one that arrives is answered at once with one warning on standard error; the
-// run goes on. Once the object is gone, every signal that arrived takes effect as it would
-// have without the hold. A signal that was ignored when the hold began stays ignored.
+// the object, whatever its number (those the C library keeps for itself included), but
+// those that cannot be caught (SIGKILL, SIGSTOP) and the faults the program raises itself
+// (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP, SIGSYS). The first one that would end the
+// program is answered with one warning on standard error, a stop (Ctrl-Z) with another; the
+// run goes on. A background program's own terminal output goes out meanwhile instead of
+// stopping it. Once the object is gone, every signal that arrived takes effect as it would
+// have without the hold: an ending one ends the program, a stop stops it. A signal that was
+// ignored when the hold began stays ignored.
 class HeldInterruptions {
  public:
   HeldInterruptions();
@@ -21,6 +24,15 @@ class HeldInterruptions {
   HeldInterruptions(const HeldInterruptions&) = delete;
   HeldInterruptions& operator=(const HeldInterruptions&) = delete;
 };
+
+// True when a signal that ends the program arrived during the hold: the card must not be
+// written any more, since the user, or the system, asked for the end before it began.
+bool InterruptionWaits();
+
+// For the console's print callbacks, after each text: whether it left a line open (a line
+// of progress dots), so that an answer starts a line of its own. An interruption that could
+// only be blocked is noticed, and answered, here.
+void NoteConsoleText(bool standardOutput, const char* text);
 
 // For a front end with work of its own after the card is let go (files to put back,
 // statistics to print): while this object lives, signals that a hold made wait keep

@@ -657,40 +657,99 @@ RunLimits FileSizeLimit(std::uint64_t bytes) {
   return limits;
 }
 
+// The numbers the kernel delivers that the C library keeps for itself: its calls refuse them.
+constexpr int kFirstReservedSignal = 32;
+constexpr int kSecondReservedSignal = 33;
+
+// Every signal whose default action ends a process, but SIGKILL, which nothing can hold,
+// and the faults a program raises itself, which end it where they happen.
+std::vector<int> EndingSignals() {
+  const std::vector<int> notEnding{SIGKILL, SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU, SIGCHLD,
+                                   SIGCONT, SIGURG,  SIGWINCH, SIGSEGV, SIGBUS, SIGILL,
+                                   SIGFPE,  SIGTRAP, SIGSYS};
+  std::vector<int> signals;
+  for (int signal = 1; signal <= SIGRTMAX; ++signal) {
+    if (std::find(notEnding.begin(), notEnding.end(), signal) == notEnding.end()) {
+      signals.push_back(signal);
+    }
+  }
+  return signals;
+}
+
+// After the first progress dot, `first`; once its answer is on standard error (written to
+// `errPath`), every other ending signal, each once: the kernel would merge repeats.
+RunLimits EveryEndingSignalWhileProgramming(int first, const std::string& errPath) {
+  RunLimits limits;
+  limits.actAfter = std::string(kWarning) + ".";
+  limits.act = [first, errPath](pid_t run) {
+    kill(run, first);
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      std::ifstream err(errPath);
+      const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+      if (said.find(kInterrupted) != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    for (const int signal : EndingSignals()) {
+      if (signal != first) kill(run, signal);
+    }
+  };
+  return limits;
+}
+
+// What an interrupted run of /o backup.bin /i new.bin leaves.
+enum class Outcome {
+  Updated,     // the signal came once the card was being written: the update finished
+  BackupOnly,  // it came before: the card is as it was, the backup is written
+  Nothing,     // the backup failed, so nothing was programmed
+};
+
 // Whatever ends or disturbs an update while it holds the card.
 struct Interruption {
   std::string label;
   std::string fault;
   RunLimits limits;
-  int endedBy;   // the signal that ends the run once the card is let go
-  bool updated;  // false: the backup failed, so nothing was programmed
+  int endedBy;  // the signal that ends the run once the card is let go
+  Outcome outcome;
   std::string errAfterWarning = "";
 };
 
 TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
   const Bytes updated = ExpectedAfterUpdate(m_card, m_file, true);
   const std::string earlier = "an earlier backup";
+  const std::string backup(m_card.begin(), m_card.end());
+  const std::map<Outcome, std::string> out{
+      {Outcome::Updated,
+       Report() + FileCreated("backup.bin") + m_newReport + kWarning + Dots(48) + kUpdated},
+      {Outcome::BackupOnly, Report() + FileCreated("backup.bin") + m_newReport},
+      {Outcome::Nothing, Report()}};
   const std::vector<Interruption> cases{
-      {"SIGINT reading the backup", SignalAt("INT", kReadingBackup), {}, SIGINT, true},
+      // Ctrl-C before the card is written means "don't".
+      {"SIGINT reading the backup", SignalAt("INT", kReadingBackup), {}, SIGINT,
+       Outcome::BackupOnly},
       {"SIGTERM early in programming, output closed after the warning",
-       SignalAt("TERM", kEarlyInProgramming), OutputClosedAfter(kWarning), SIGTERM, true},
+       SignalAt("TERM", kEarlyInProgramming), OutputClosedAfter(kWarning), SIGTERM,
+       Outcome::Updated},
       {"SIGHUP late in programming, output closed before the backup",
        SignalAt("HUP", kLateInProgramming), OutputClosedAfter(CardReport{}.Text()),
-       SIGHUP, true},
-      {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, true},
+       SIGHUP, Outcome::Updated},
+      {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, Outcome::Updated},
       {"SIGTERM reading a backup beyond the file-size limit", SignalAt("TERM", kReadingBackup),
-       FileSizeLimit(100000), SIGTERM, false,
+       FileSizeLimit(100000), SIGTERM, Outcome::Nothing,
        "ERROR! The following file couldn't be created: backup.bin\n\n"},
       // Signals no one thinks of: a UPS reporting a power failure, a service manager whose
       // stop timed out, an I/O notice, a real-time signal. The card is read at the first byte
       // that moves: the hold begins before the session is created.
-      {"SIGPWR", "", SentWhileProgramming({SIGPWR}), SIGPWR, true},
-      {"SIGABRT by kill", "", SentWhileProgramming({SIGABRT}), SIGABRT, true},
-      {"SIGIO", "", SentWhileProgramming({SIGIO}), SIGIO, true},
-      {"SIGRTMIN+1", "", SentWhileProgramming({SIGRTMIN + 1}), SIGRTMIN + 1, true},
-      {"three SIGINTs, one answer", "", SentWhileProgramming({SIGINT, SIGINT, SIGINT}), SIGINT,
-       true},
-      {"SIGUSR1 creating the session", SignalAt("USR1", 0), {}, SIGUSR1, true},
+      {"SIGPWR", "", SentWhileProgramming({SIGPWR}), SIGPWR, Outcome::Updated},
+      {"SIGABRT by kill", "", SentWhileProgramming({SIGABRT}), SIGABRT, Outcome::Updated},
+      {"SIGIO", "", SentWhileProgramming({SIGIO}), SIGIO, Outcome::Updated},
+      {"signal 32", "", SentWhileProgramming({kFirstReservedSignal}), kFirstReservedSignal,
+       Outcome::Updated},
+      {"signal 33", "", SentWhileProgramming({kSecondReservedSignal}), kSecondReservedSignal,
+       Outcome::Updated},
+      // All of them in one run, one answer: the lowest number pending ends it.
+      {"every ending signal, 1 to SIGRTMAX", "",
+       EveryEndingSignalWhileProgramming(SIGINT, m_root + "/stderr"), SIGHUP, Outcome::Updated},
+      {"SIGUSR1 creating the session", SignalAt("USR1", 0), {}, SIGUSR1, Outcome::BackupOnly},
   };
   for (const Interruption& c : cases) {
     Write("card.bin", m_card);
@@ -701,15 +760,12 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
     EXPECT_EQ(run.signal, c.endedBy) << c.label;
     EXPECT_EQ(run.err, kInterrupted + c.errAfterWarning) << c.label;
     if (c.limits.closeOutputAfter.empty()) {
-      EXPECT_EQ(run.out, c.updated ? Report() + FileCreated("backup.bin") + m_newReport +
-                                         kWarning + Dots(48) + kUpdated
-                                   : Report())
-          << c.label;
+      EXPECT_EQ(run.out, out.at(c.outcome)) << c.label;
     }
     // Compared whole, and not printed: 128 KiB would bury the case's name.
-    EXPECT_TRUE(Read("card.bin") == (c.updated ? updated : m_card)) << c.label << ": card";
-    EXPECT_TRUE(ReadText("backup.bin") ==
-                (c.updated ? std::string(m_card.begin(), m_card.end()) : earlier))
+    EXPECT_TRUE(Read("card.bin") == (c.outcome == Outcome::Updated ? updated : m_card))
+        << c.label << ": card";
+    EXPECT_TRUE(ReadText("backup.bin") == (c.outcome == Outcome::Nothing ? earlier : backup))
         << c.label << ": backup";
     const emu::CardState state = KeptState(Path("card.st"));
     EXPECT_FALSE(LinesHeld(state)) << c.label;

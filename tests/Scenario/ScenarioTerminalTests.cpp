@@ -1,0 +1,172 @@
+// A run on a terminal of its own, as a user at a shell has it: a run put in the background
+// with `stty tostop` that has something to say while it holds the card, and a stop (Ctrl-Z)
+// in the middle of an update.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "BuildsEmulator.h"
+#include "ScenarioSupport.h"
+
+namespace scenario {
+namespace {
+
+constexpr const char* kStopping =
+    "WARNING! Stopping. The program goes on until your Tavrin\n"
+    "         graphics hardware is safe again, and then it stops.\n\n";
+// What the test's shell writes on the terminal when the run has stopped.
+constexpr const char* kStoppedMark = "[stopped]\n";
+// Bytes through the part in a run of /i new.bin on the sample card: the card report reads
+// 128 KiB, then programming writes about 120 KiB.
+constexpr const char* kStopMidProgramming = ",fault=signal=TSTP:190000";
+// A run that has not ended by then is killed by the test's shell.
+constexpr unsigned kRunSeconds = 30;
+
+struct TerminalRun {
+  std::string screen;
+  std::string shellSays;  // "status N" or "signal N", after "stopped " when it stopped
+  double seconds = 0;
+};
+
+pid_t s_run = -1;
+extern "C" void KillRun(int) { kill(s_run, SIGKILL); }
+
+class Terminal : public ScenarioTest {
+ protected:
+  void SetUp() override {
+    ScenarioTest::SetUp();
+    if (testbuild::kThroughAnEmulator) {
+      GTEST_SKIP() << "job control of the program itself, not of a processor emulator around it";
+    }
+    Write("card.bin", emu::BuildSampleBios());
+    Write("new.bin", NewBiosFile());
+  }
+
+  // tvrbios-emu on the sample card (with `keys`) on a new terminal with `tostop`, started
+  // by a shell of the test's own in the foreground or the background; standard error goes
+  // to the terminal, standard output too unless `outFile` is named.
+  TerminalRun OnTerminal(const std::string& keys, const std::vector<std::string>& args,
+                         bool background, const std::string& outFile = "") {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    EXPECT_GE(master, 0);
+    EXPECT_EQ(grantpt(master), 0);
+    EXPECT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    std::vector<std::string> all{TVRBIOS_EMU_PATH, "--date", kDate, "--card",
+                                 "100,image=card.bin" + keys};
+    all.insert(all.end(), args.begin(), args.end());
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t shell = fork();
+    if (shell == 0) {
+      Shell(terminal, all, background, outFile);
+    }
+    TerminalRun run;
+    std::array<char, 4096> buffer{};
+    pollfd screen{master, POLLIN, 0};
+    while (poll(&screen, 1, (kRunSeconds + 5) * 1000) > 0) {
+      const ssize_t length = read(master, buffer.data(), buffer.size());
+      if (length <= 0) break;  // the terminal is closed on every side
+      run.screen.append(buffer.data(), static_cast<std::size_t>(length));
+    }
+    close(master);
+    waitpid(shell, nullptr, 0);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::ifstream says(m_root + "/shell.txt");
+    run.shellSays.assign(std::istreambuf_iterator<char>(says), std::istreambuf_iterator<char>());
+    return run;
+  }
+
+ private:
+  // The session leader that owns the terminal. It reports how the run ended in shell.txt,
+  // continues a run that stopped (after marking the screen), and kills one that outlives
+  // its time.
+  [[noreturn]] void Shell(const std::string& terminal, const std::vector<std::string>& args,
+                          bool background, const std::string& outFile) {
+    setsid();
+    const int tty = open(terminal.c_str(), O_RDWR);  // becomes the controlling terminal
+    termios mode{};
+    tcgetattr(tty, &mode);
+    mode.c_lflag |= TOSTOP | ISIG;
+    mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    mode.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tcsetattr(tty, TCSANOW, &mode);
+    std::signal(SIGTTOU, SIG_IGN);
+    s_run = fork();
+    if (s_run == 0) {
+      setpgid(0, 0);
+      std::signal(SIGTTOU, SIG_DFL);
+      const int out = outFile.empty() ? tty : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      std::vector<char*> argv;
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      if (chdir(m_work.c_str()) == 0 && dup2(out, STDOUT_FILENO) >= 0 &&
+          dup2(tty, STDERR_FILENO) >= 0) {
+        execv(argv[0], argv.data());
+      }
+      _exit(127);
+    }
+    setpgid(s_run, s_run);
+    if (!background) tcsetpgrp(tty, s_run);
+    std::signal(SIGALRM, KillRun);
+    alarm(kRunSeconds);
+    std::string says;
+    int status = 0;
+    while (waitpid(s_run, &status, WUNTRACED) == s_run && WIFSTOPPED(status)) {
+      says += "stopped ";
+      (void)!write(tty, kStoppedMark, std::strlen(kStoppedMark));
+      kill(s_run, SIGCONT);
+    }
+    says += WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                : "status " + std::to_string(WEXITSTATUS(status));
+    std::ofstream(m_root + "/shell.txt") << says;
+    _exit(0);
+  }
+};
+
+// With `stty tostop`, a run in the background that has an error to show while it holds
+// the card shows it and ends; nothing answers an interruption that nobody caused. A stop in
+// the middle of an update is answered on a line of its own, after the dots so far, the
+// update finishes, and then the run stops; continued, it ends as a finished update does.
+TEST_F(Terminal, JobControlNeverLoopsAndCtrlZStopsOnceTheCardIsSafe) {
+  Write("bad.bin", Bytes(0x10000, 0));
+  const TerminalRun erring =
+      OnTerminal("", {"/o", "backup.bin", "/i", "bad.bin"}, true, Path("log.txt"));
+  EXPECT_EQ(erring.screen, "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n");
+  EXPECT_EQ(erring.shellSays, "status 0");
+  EXPECT_LT(erring.seconds, 10);
+  EXPECT_EQ(ReadText("log.txt"),
+            kBanner + CardReport{}.Text() + FileCreated("backup.bin"));
+
+  const TerminalRun stopped = OnTerminal(kStopMidProgramming, {"/i", "new.bin"}, false);
+  EXPECT_EQ(stopped.shellSays, "stopped status 1");
+  const std::string head = kBanner + CardReport{}.Text() +
+                           FileReport("2.2 - 7 NV8", "TNV") + kWarning;
+  const std::string tail = std::string("\n\n") + kUpdated + kStoppedMark;
+  const std::size_t answer = stopped.screen.find(std::string(".\n") + kStopping);
+  ASSERT_NE(answer, std::string::npos) << stopped.screen;
+  ASSERT_EQ(stopped.screen.rfind(head, 0), 0u) << stopped.screen;
+  const std::string before = stopped.screen.substr(head.size(), answer + 1 - head.size());
+  const std::size_t after = answer + 2 + std::strlen(kStopping);
+  ASSERT_GE(stopped.screen.size(), after + tail.size()) << stopped.screen;
+  const std::string rest = stopped.screen.substr(after, stopped.screen.size() - after - tail.size());
+  EXPECT_EQ(stopped.screen.substr(stopped.screen.size() - tail.size()), tail) << stopped.screen;
+  EXPECT_EQ(before + rest, std::string(48, '.')) << stopped.screen;
+  EXPECT_EQ(Read("card.bin").size(), emu::kSampleImageSize);
+  EXPECT_FALSE(Read("card.bin") == emu::BuildSampleBios()) << "the update finished";
+}
+
+}  // namespace
+}  // namespace scenario
