@@ -2,12 +2,15 @@
 // shutdown for it. A private message bus of the test's own stands for the system bus, with
 // the mock logind of python3-dbusmock on it.
 #include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -29,6 +32,23 @@ constexpr const char* kBusConfig = R"(<busconfig>
   </policy>
 </busconfig>
 )";
+
+// A logind that takes two seconds to answer for a lock, as a busy one may.
+constexpr const char* kLateLogind = R"(from dbusmock.templates.logind import *
+from dbusmock.templates import logind as _logind
+import time
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='h')
+def Inhibit(self, what, who, why, mode):
+    time.sleep(2)
+    return _logind.Inhibit(self, what, who, why, mode)
+)";
+
+// The answer to the first signal that waits, on standard error.
+constexpr const char* kInterrupted =
+    "WARNING! Interrupted. The program goes on until your Tavrin\n"
+    "         graphics hardware is safe again, and then it ends.\n\n";
 
 // Starts a helper program with the variables on top of the test's, its output on `out`
 // and its complaints on `err`.
@@ -117,9 +137,9 @@ class SystemBus : public ScenarioTest {
   }
 
   // logind is up once it answers.
-  void StartLogind() {
+  void StartLogind(const std::string& logindTemplate = "logind") {
     const int log = Log("logind.log");
-    m_logind = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--template", "logind"},
+    m_logind = Spawn({"/usr/bin/python3", "-m", "dbusmock", "--template", logindTemplate},
                      {BusVariable(), "PYTHONDONTWRITEBYTECODE=1"}, log, log);
     close(log);
     for (int attempt = 0; attempt < 200 && Inhibitors().empty(); ++attempt) {
@@ -157,11 +177,12 @@ class SystemBus : public ScenarioTest {
     return false;
   }
 
-  // /i new.bin on a fresh sample card.
-  RunResult Update(const RunLimits& limits) {
+  // /i new.bin on a fresh sample card, with the card's `keys`.
+  RunResult Update(RunLimits limits, const std::string& keys = "") {
     Write("card.bin", emu::BuildSampleBios());
     Write("new.bin", NewBiosFile());
-    return Emu({"--card", "100,image=card.bin", "/i", "new.bin"}, limits);
+    limits.killAfterSeconds = 30;
+    return Emu({"--card", "100,image=card.bin" + keys, "/i", "new.bin"}, limits);
   }
 
   std::string m_address;
@@ -206,6 +227,75 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndRunsTheSameWithoutLogind) {
     EXPECT_EQ(run->err, locked.err);
     EXPECT_EQ(run->status, locked.status);
   }
+}
+
+}  // namespace
+}  // namespace scenario
+
+namespace scenario {
+namespace {
+
+// A socket that takes connections and never answers: a bus daemon that hangs.
+int MuteSocket(const std::string& path) {
+  const int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  if (bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+      listen(listening, 8) != 0) {
+    close(listening);
+    return -1;
+  }
+  return listening;
+}
+
+// A bus that lets the run connect and never lets it on costs the run at most the bound of
+// three seconds, and the run prints what it prints without a bus. A logind that answers
+// late, with Ctrl-C in between, still gives the lock within the bound, and the lock holds
+// while the card is held; the run then ends before the card is written.
+TEST_F(SystemBus, AMuteOrLateBusHoldsTheRunNoLongerThanItsBound) {
+#if !TVR_HAVE_SD_BUS
+  GTEST_SKIP() << "built without sd-bus: no lock to wait for";
+#endif
+  RunLimits nowhere;
+  nowhere.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/nowhere"};
+  const RunResult withoutBus = Update(nowhere);
+  const int mute = MuteSocket(m_root + "/mute");
+  ASSERT_GE(mute, 0);
+  RunLimits muted;
+  muted.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/mute"};
+  const RunResult mutedRun = Update(muted);
+  close(mute);
+  EXPECT_LT(mutedRun.seconds, withoutBus.seconds + 4);
+  EXPECT_EQ(mutedRun.out, withoutBus.out);
+  EXPECT_EQ(mutedRun.err, withoutBus.err);
+  EXPECT_EQ(mutedRun.status, withoutBus.status);
+
+  Stop(m_logind);
+  std::ofstream(m_root + "/late_logind.py") << kLateLogind;
+  StartLogind(m_root + "/late_logind.py");
+  std::string during;
+  RunLimits late;
+  late.environment = {BusVariable()};
+  late.actAfter = kBanner;
+  late.act = [this, &during](pid_t run) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(run, SIGINT);
+    int status = 0;
+    // The run stops itself once it reads the card, after the lock request.
+    if (waitpid(run, &status, WUNTRACED) == run && WIFSTOPPED(status)) {
+      during = Inhibitors();
+      kill(run, SIGCONT);
+    }
+  };
+  const RunResult lateRun = Update(late, ",fault=signal=STOP:1000");
+  EXPECT_EQ(Count(during, "struct {"), 1u) << during;
+  EXPECT_LT(lateRun.seconds, 4);
+  EXPECT_EQ(lateRun.err, kInterrupted);
+  EXPECT_EQ(lateRun.signal, SIGINT);
+  EXPECT_EQ(lateRun.out, kBanner + CardReport{}.Text() + FileReport("2.2 - 7 NV8", "TNV"));
+  EXPECT_TRUE(Read("card.bin") == emu::BuildSampleBios()) << "the card was written";
+  EXPECT_TRUE(EventuallyNoLock()) << "the lock outlived the run";
 }
 
 }  // namespace
