@@ -45,11 +45,6 @@ def Inhibit(self, what, who, why, mode):
     return _logind.Inhibit(self, what, who, why, mode)
 )";
 
-// The answer to the first signal that waits, on standard error.
-constexpr const char* kInterrupted =
-    "WARNING! Interrupted. The program goes on until your Tavrin\n"
-    "         graphics hardware is safe again, and then it ends.\n\n";
-
 // Starts a helper program with the variables on top of the test's, its output on `out`
 // and its complaints on `err`.
 pid_t Spawn(const std::vector<std::string>& command, const std::vector<std::string>& environment,
@@ -181,7 +176,7 @@ class SystemBus : public ScenarioTest {
   RunResult Update(RunLimits limits, const std::string& keys = "") {
     Write("card.bin", emu::BuildSampleBios());
     Write("new.bin", NewBiosFile());
-    limits.killAfterSeconds = 30;
+    limits.killAfterSeconds = 120;
     return Emu({"--card", "100,image=card.bin" + keys, "/i", "new.bin"}, limits);
   }
 
@@ -266,7 +261,8 @@ TEST_F(SystemBus, AMuteOrLateBusHoldsTheRunNoLongerThanItsBound) {
   muted.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/mute"};
   const RunResult mutedRun = Update(muted);
   close(mute);
-  EXPECT_LT(mutedRun.seconds, withoutBus.seconds + 4);
+  // Three seconds of bound, and room for a busy machine; a bus's own limit is 90 s.
+  EXPECT_LT(mutedRun.seconds, 2 * withoutBus.seconds + 10);
   EXPECT_EQ(mutedRun.out, withoutBus.out);
   EXPECT_EQ(mutedRun.err, withoutBus.err);
   EXPECT_EQ(mutedRun.status, withoutBus.status);
@@ -290,7 +286,7 @@ TEST_F(SystemBus, AMuteOrLateBusHoldsTheRunNoLongerThanItsBound) {
   };
   const RunResult lateRun = Update(late, ",fault=signal=STOP:1000");
   EXPECT_EQ(Count(during, "struct {"), 1u) << during;
-  EXPECT_LT(lateRun.seconds, 4);
+  EXPECT_LT(lateRun.seconds, 2 * withoutBus.seconds + 10);
   EXPECT_EQ(lateRun.err, kInterrupted);
   EXPECT_EQ(lateRun.signal, SIGINT);
   EXPECT_EQ(lateRun.out, kBanner + CardReport{}.Text() + FileReport("2.2 - 7 NV8", "TNV"));

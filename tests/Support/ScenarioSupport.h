@@ -67,6 +67,13 @@ constexpr const char* kUpdated =
     "remove any disk from your disk drives.\n\n";
 constexpr const char* kNotUpdated =
     "ERROR! The BIOS of your Tavrin graphics hardware couldn't be updated.\n\n";
+// The answers to the first signal that waits while the card is held, on standard error.
+constexpr const char* kInterrupted =
+    "WARNING! Interrupted. The program goes on until your Tavrin\n"
+    "         graphics hardware is safe again, and then it ends.\n\n";
+constexpr const char* kStopping =
+    "WARNING! Stopping. The program goes on until your Tavrin\n"
+    "         graphics hardware is safe again, and then it stops.\n\n";
 constexpr const char* kInvalidCmdLine = "ERROR! Invalid command line.\n\n";
 constexpr const char* kPinsUnrecognizable =
     "ERROR! The product information structure in the\n"
