@@ -1,5 +1,6 @@
 // The PInS text of the Lumivane family (what /d writes, /ds shows and /s reads) and the
 // programming stamp put on the PInS before every write to the card.
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -169,13 +170,23 @@ std::string FieldBytes(GBHANDLE hGB, const SLumPinsEntry& entry) {
 }
 
 constexpr char kLineFeed = '\n';
+constexpr char kQuote = '\'';
 
-// A string is written between quotes as it is, blanks and quotes included: the import
-// reads it up to the last quote of its line. A line feed would split the line, so a string
-// holding one is written as its bytes in hexadecimal instead, which the import refuses for
-// a string field rather than store something else.
+bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Between quotes a string reads back as it is, blanks and quotes included, unless a line
+// feed splits its line or its first blank follows a quote: the import reads that quote as
+// the closing one.
+bool Quotable(const std::string& text) {
+  if (text.find(kLineFeed) != std::string::npos) return false;
+  const auto blank = std::find_if(text.begin(), text.end(), IsBlank);
+  return blank == text.begin() || blank == text.end() || blank[-1] != kQuote;
+}
+
+// A string the quotes cannot carry is written as its bytes in hexadecimal instead, which
+// the import refuses for a string field rather than store something else.
 bool AppendString(TextSink& sink, const std::string& text) {
-  if (text.find(kLineFeed) == std::string::npos) return sink.AppendFormatted(kStringFormat, text.c_str());
+  if (Quotable(text)) return sink.AppendFormatted(kStringFormat, text.c_str());
   std::string digits;
   for (const char c : text) {
     char szByte[3];
@@ -228,8 +239,6 @@ constexpr std::size_t kTokenMax = 127;  // what the key and value buffers hold
 constexpr std::size_t kDigitsMax = 15;  // more than any field needs; no overflow below
 constexpr UINT32 kStringSizeShort = 6;
 constexpr UINT32 kStringSizeLong = 16;
-
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 bool IsDigitOf(char c, int iBase) {
   const unsigned char uc = static_cast<unsigned char>(c);
@@ -341,21 +350,29 @@ bool ReadHex(LineScanner& scan, long long llMax, long long& llValue) {
   return scan.Literal('0') && scan.Literal('x') && scan.Number(16, 0, llMax, llValue);
 }
 
-// A quoted string runs from its opening quote to the last quote on the line that ends a
-// token, so it may hold blanks and quotes of its own, as the export writes them; a note may
-// follow it. It must fit its field.
-bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
-  scan.SkipBlanks();
-  if (!scan.Literal('\'')) return false;
-  const std::string_view rest = scan.Rest();
+// Where the quote that closes a string lies in what follows its opening quote, or npos. A
+// first token that ends with a quote is the string with that quote, and a note may follow.
+// Otherwise the string holds blanks of its own, as the export writes them, and runs to the
+// last quote on the line that ends a token.
+std::size_t ClosingQuote(std::string_view rest) {
+  const auto tokenEnd = static_cast<std::size_t>(std::find_if(rest.begin(), rest.end(), IsBlank) - rest.begin());
+  if (tokenEnd > 0 && rest[tokenEnd - 1] == kQuote) return tokenEnd - 1;
   for (std::size_t close = rest.size(); close-- > 0;) {
     const bool bEndsToken = close + 1 == rest.size() || IsBlank(rest[close + 1]);
-    if (rest[close] == '\'' && bEndsToken) {
-      text.assign(rest.substr(0, close));
-      return text.size() <= ulSize;
-    }
+    if (rest[close] == kQuote && bEndsToken) return close;
   }
-  return false;
+  return std::string_view::npos;
+}
+
+// A quoted string; it must fit its field.
+bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
+  scan.SkipBlanks();
+  if (!scan.Literal(kQuote)) return false;
+  const std::string_view rest = scan.Rest();
+  const std::size_t close = ClosingQuote(rest);
+  if (close == std::string_view::npos) return false;
+  text.assign(rest.substr(0, close));
+  return text.size() <= ulSize;
 }
 
 // The value of a data line as the text gives it: hexadecimal after "0x" when the value's
@@ -378,25 +395,34 @@ bool ReadNumber(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   return bRead && scan.AtTokenEnd();
 }
 
-// The record's last byte is its checksum, which the caller recomputes: a value stored there
-// would not stay. A string as long as its field may still put its zero byte there.
-long long ChecksumByte(GBHANDLE hGB) { return static_cast<long long>(GBPinsGetSize(hGB)) - 1; }
+// The record's last byte is its checksum, which the caller recomputes: a value a line
+// writes there would not stay. A fill may cover it (the checksum is that byte's value by
+// design), and a string as long as its field may put its zero byte there, past its field.
+bool ReachesChecksum(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulWritten) {
+  return ulOffset + ulWritten >= GBPinsGetSize(hGB);
+}
+
+bool StoreString(GBHANDLE hGB, LineScanner& scan, UINT32 ulOffset, UINT32 ulSize) {
+  std::string text;
+  if (!ReadString(scan, ulSize, text)) return false;
+  const UINT32 ulInField = std::min(static_cast<UINT32>(text.size()) + 1, ulSize);
+  return !ReachesChecksum(hGB, ulOffset, ulInField) && GBPinsSetString(hGB, ulOffset, text.c_str());
+}
+
+bool IsRun(UINT32 ulSize) { return ulSize != 1 && ulSize != 2 && ulSize != 4; }
 
 bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
   LineScanner scan(line);
   INT32 iOffset = 0;
   INT32 iSize = 0;
   if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) return false;
-  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > ChecksumByte(hGB)) return false;
+  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) return false;
   const UINT32 ulOffset = static_cast<UINT32>(iOffset);
   const UINT32 ulSize = static_cast<UINT32>(iSize);
 
-  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) {
-    std::string text;
-    return ReadString(scan, ulSize, text) && GBPinsSetString(hGB, ulOffset, text.c_str());
-  }
+  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) return StoreString(hGB, scan, ulOffset, ulSize);
   UINT32 ulValue = 0;
-  if (!ReadNumber(scan, ulSize, ulValue)) return false;
+  if (!ReadNumber(scan, ulSize, ulValue) || (!IsRun(ulSize) && ReachesChecksum(hGB, ulOffset, ulSize))) return false;
   switch (ulSize) {
     case 1: return GBPinsSetByte(hGB, ulOffset, static_cast<UINT8>(ulValue));
     case 2: return GBPinsSetWord(hGB, ulOffset, static_cast<UINT16>(ulValue));
@@ -478,16 +504,21 @@ BOOL32 LumPInSDataToASCII(GBHANDLE hGB, ACHAR* pszBuffer, INT32 iBufferSize) {
   return AppendKeys(hGB, sink) ? TRUE : FALSE;
 }
 
+// What lies past the characters of a line the reader takes is dropped. Only white space may
+// be: anything else would read as a line of its own, or change the line it was cut from.
+bool CutLeavesLine(std::string_view line) {
+  return line.size() <= kLineMax || std::all_of(line.begin() + kLineMax, line.end(), IsBlank);
+}
+
 // Lines apply in order; at the first refused line reading stops and the lines before it
-// stay applied. A line longer than the reader takes is refused whole rather than cut, and a
-// zero byte ends a line's content.
+// stay applied. A zero byte ends a line's content.
 BOOL32 LumPInSASCIIToData(GBHANDLE hGB, const ACHAR* pszBuffer, INT32 iBufferSize) {
   if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) return FALSE;
   ImportState state{hGB};
   LineReader reader(pszBuffer, iBufferSize);
   std::string_view line;
   while (reader.Next(line))
-    if (line.size() > kLineMax || !ApplyLine(state, line.substr(0, line.find('\0')))) return FALSE;
+    if (!CutLeavesLine(line) || !ApplyLine(state, line.substr(0, line.find('\0')))) return FALSE;
   if (!state.bFileIDSeen) GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
   return TRUE;
 }

@@ -65,14 +65,18 @@ TEST_F(LumText, SampleTextLineByLine) {
 }
 
 // A string goes out between quotes as it is; one holding a line feed, which would split its
-// line, goes out as its bytes, which the import refuses for a string field.
+// line, or whose first blank follows a quote, which would end it there, goes out as its
+// bytes, which the import refuses for a string field.
 TEST_F(LumText, StringLinesCarryTheirBytes) {
   Card(DEVID_LUMIVANE_A);
   const std::pair<const char*, const char*> cases[] = {
       {"ABCDEFGHIJKLMNOP", "12\t16\t'ABCDEFGHIJKLMNOP'"},  // no zero byte
       {"TS05 A00017", "12\t16\t'TS05 A00017'"},
       {" 'A' B\t'", "12\t16\t' 'A' B\t''"},
+      {"A'B C' D'", "12\t16\t'A'B C' D''"},
       {"TS05\nA0\r", "12\t16\t0x545330350A41300D"},
+      {"AB' CD", "12\t16\t0x414227204344"},
+      {"AB'\r", "12\t16\t0x4142270D"},
   };
   for (const auto& [serial, line] : cases) {
     emu::SampleBiosOptions o;
@@ -83,7 +87,7 @@ TEST_F(LumText, StringLinesCarryTheirBytes) {
     EXPECT_EQ(line, lines[8]);
     EXPECT_EQ("28\t6\t'RB-2'", lines[9]);
     MemoryImage target(emu::BuildSampleBios());
-    EXPECT_EQ(std::strchr(serial, '\n') ? FALSE : TRUE, Import(target, text)) << line;
+    EXPECT_EQ(std::strchr(line, '\'') ? TRUE : FALSE, Import(target, text)) << line;
   }
 }
 
@@ -182,15 +186,20 @@ TEST_F(LumText, ExportThenImportGivesBackThePins) {
   }
 }
 
-bool StringFieldHoldsLineFeed(const Bytes& pins) {
-  for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}})
-    for (std::uint32_t i = offset; i < offset + size && pins[i] != 0; ++i)
-      if (pins[i] == '\n') return true;
+// A string no quoted line carries: a line feed splits the line, and a quote before the
+// first blank would close the string there.
+bool StringFieldUnquotable(const Bytes& pins) {
+  for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+    const std::string text(pins.begin() + offset, std::find(pins.begin() + offset, pins.begin() + offset + size, 0));
+    const auto blank = std::find_if(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
+    if (text.find('\n') != std::string::npos || (blank != text.begin() && blank != text.end() && blank[-1] == '\''))
+      return true;
+  }
   return false;
 }
 
 // Whatever a PInS of any model holds, its text reads back to the same bytes, or, when a
-// string field holds a line feed (which no line of the text can carry), is refused.
+// string field holds what no quoted line carries, is refused.
 TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
   std::mt19937 random(11);
   const std::string kPrintable("AZ09-_'\";:\x7F\xA0\xFF\0", 14);
@@ -204,7 +213,7 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
       MemoryImage source(emu::BuildSampleBios());
       for (std::uint32_t i = 4; i < 511; ++i) GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
       for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}})
-        for (std::uint32_t i = offset; i < offset + size; ++i) {
+        for (std::uint32_t i = offset; i < offset + size && round % 3 != 2; ++i) {
           const std::string& bytes = round % 3 == 0 ? kWithBlanks : kPrintable;
           GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(bytes[random() % bytes.size()]));
         }
@@ -219,7 +228,7 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
 
       MemoryImage target(emu::BuildSampleBios());
       const GB_ERR result = GBSetPInSFromASCIIBuffer(target.Handle(), text.data(), static_cast<INT32>(text.size()));
-      if (StringFieldHoldsLineFeed(source.Pins())) {
+      if (StringFieldUnquotable(source.Pins())) {
         EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, result) << model << "\n" << text;
         ++refused;
         continue;
@@ -264,8 +273,8 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"28\t6\t'ab'", TRUE, 27, {0x00, 'a', 'b', 0, '2'}},
       {"12\t16\t'ABCDEFGHIJKLMNOP'", TRUE, 27, {'P', 0, 'B'}},
       {"28\t6\t''", TRUE, 28, {0, 'B'}},
-      // A line reaches byte 510 at most: 511 is the checksum, recomputed afterwards. Only
-      // the zero byte of a string as long as its field may land there.
+      // No line writes a value at byte 511: it is the checksum, recomputed afterwards. A fill
+      // may cover it, and the zero byte of a string as long as its field may land there.
       {"510\t1\t0x07", TRUE, 509, {0x00, 0x07}},
       {"509\t2\t0x0807", TRUE, 508, {0x01, 0x07, 0x08}},
       {"507\t4\t0x04030201", TRUE, 507, {1, 2, 3, 4}},
@@ -276,9 +285,11 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"511\t1\t0x00", FALSE, 510, {0x5A}},
       {"510\t2\t0x0807", FALSE, 510, {0x5A}},
       {"508\t4\t0x01020304", FALSE, 508, {0x01, 0x00, 0x5A}},
-      {"509\t3\t0x6", FALSE, 508, {0x01, 0x00, 0x5A}},
-      {"496\t16\t'abc'", FALSE, 496, {0x1A}},
+      {"509\t3\t0x6", TRUE, 508, {0x01, 6, 6, 6}},
+      {"496\t16\t'abc'", TRUE, 496, {'a', 'b', 'c', 0}},
+      {"506\t6\t'abcd'", TRUE, 506, {'a', 'b', 'c', 'd', 0}},
       {"506\t6\t'abcde'", FALSE, 506, {0x1C}},
+      {"496\t16\t'abcdefghijklmno'", FALSE, 496, {0x1A}},
       {"506\t6\t'abcdef'", FALSE, 506, {0x1C}},
       {"510\t4\t0x0", FALSE, 510, {0x5A}},
       {"0\t513\t0x0", FALSE, 0, {0x2E}},
@@ -293,9 +304,13 @@ TEST_F(LumText, ImportRulesLineByLine) {
       // A string runs to the last quote that ends a token: blanks and quotes are its own.
       {"12\t16\t'TS05 A0 0017'", TRUE, 12, {'T', 'S', '0', '5', ' ', 'A', '0', ' ', '0', '0', '1', '7', 0}},
       {"12\t16\t' HELLO\t'", TRUE, 12, {' ', 'H', 'E', 'L', 'L', 'O', '\t', 0}},
-      {"12\t16\t'HELLO' WORLD'", TRUE, 12, {'H', 'E', 'L', 'L', 'O', '\'', ' ', 'W', 'O', 'R', 'L', 'D', 0}},
+      {"12\t16\t'HEL'LO WORLD'", TRUE, 12, {'H', 'E', 'L', '\'', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D', 0}},
       {"28\t6\t'''", TRUE, 28, {'\'', 0}},
-      // What follows it after white space is a note; a quote glued to more ends nothing.
+      // A first token that ends with a quote is the string; what follows after white space
+      // is a note, as is what follows the last quote; a quote glued to more ends nothing.
+      {"12\t16\t'ABC' 'x'", TRUE, 12, {'A', 'B', 'C', 0, 'A'}},
+      {"28\t6\t'AB' 'note'", TRUE, 28, {'A', 'B', 0, '2'}},
+      {"12\t16\t'HELLO' WORLD'", TRUE, 12, {'H', 'E', 'L', 'L', 'O', 0, '0', '0'}},
       {"28\t6\t'AB C' x", TRUE, 28, {'A', 'B', ' ', 'C', 0}},
       {"28\t6\t'ab'\t; it's", TRUE, 28, {'a', 'b', 0}},
       {"28\t6\t'ab'x", FALSE, 28, {'R', 'B'}},
@@ -331,8 +346,9 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {":PCBInfo\t\t42-04 rev. B", TRUE, 34, {0xA4, 0x02}},
       {"Fill:\t0\t511\t0xFF", TRUE, 0, Bytes(1, 0xFF)},
       {"Fill:\t500\t11\t0x00", TRUE, 499, {0x1A, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x16}},
-      {"Fill:\t500\t12\t0x00", FALSE, 500, {0x1B}},
-      {"Fill:\t0\t512\t0x00", FALSE, 0, {0x2E}},
+      {"Fill:\t500\t12\t0x00", TRUE, 500, Bytes(12, 0)},
+      {"Fill:\t0\t512\t0xFF", TRUE, 500, Bytes(12, 0xFF)},
+      {"Fill:\t0\t513\t0x00", FALSE, 0, {0x2E}},
       {"Fill:\t0\tabc\t0xFF", FALSE, 0, {0x2E}},
       {":LumfileID\t0x1234", TRUE, 10, {0x34, 0x12}},
       {":LumfileID\tzz", FALSE, 10, {0x21, 0x00}},
@@ -368,15 +384,20 @@ TEST_F(LumText, SubsystemKeySetsTheObjectsWord) {
 }
 
 TEST_F(LumText, LongLinesAndTokens) {
-  // A line of up to 256 characters is read whole; a longer one, cut, would store something
-  // else, so it refuses the text.
+  // A line of up to 256 characters is read whole; a longer one reads as its first 256 when
+  // the rest is white space, and refuses the text when the cut would change what it reads.
   std::string first = "100\t1\t0x5";
   first.resize(256, ' ');
   MemoryImage m(emu::BuildSampleBios());
   EXPECT_EQ(TRUE, Import(m, first + "\n101\t1\t0x6"));
   EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
-  EXPECT_EQ(FALSE, Import(m, "101\t1\t0x7\n" + first + "Z\n102\t1\t0x8"));
-  EXPECT_EQ(Bytes({5, 7, 0xC8}), Slice(m.Pins(), 100, 3));
+  EXPECT_EQ(TRUE, Import(m, std::string(300, ' ') + "\n36\t4\t77" + std::string(250, ' ') + "\r\n102\t1\t0x8"));
+  EXPECT_EQ(Bytes({77, 0, 0, 0}), Slice(m.Pins(), 36, 4));
+  EXPECT_EQ(Bytes({5, 6, 8}), Slice(m.Pins(), 100, 3));
+  EXPECT_EQ(FALSE, Import(m, "101\t1\t0x7\n" + first + "Z\n102\t1\t0x9"));
+  EXPECT_EQ(Bytes({5, 7, 8}), Slice(m.Pins(), 100, 3));
+  EXPECT_EQ(FALSE, Import(m, "; a long note" + std::string(250, ' ') + "100 1 0x9"));
+  EXPECT_EQ(Bytes({5, 7, 8}), Slice(m.Pins(), 100, 3));
   for (const std::string& line : {"36\t4\t" + std::string(249, ' ') + "123",
                                   "40\t4\t" + std::string(242, ' ') + "0x12345678"}) {
     MemoryImage card(emu::BuildSampleBios());
