@@ -36,6 +36,17 @@ BOOL32 LayoutFits(GBHANDLE hGB, UINT32 ulBiosSize, UINT32 ulPinsOffset, UINT32 u
   return bBiosFits && bPinsFits && bMcsFits;
 }
 
+// The card's word as an update cut short leaves it: erased, or programmed, in the order the
+// part takes the bytes, only up to some byte of the word the update was writing. The file
+// that update came from (the backup) carries that word whole.
+BOOL32 IsCutShortWordOf(UINT32 ulCard, UINT32 ulFile) {
+  for (UINT32 ulBits = 0; ulBits < 32; ulBits += 8) {
+    const UINT32 ulErased = GB_SUBSYS_ERASED << ulBits;
+    if ((ulCard & ulErased) == ulErased && (ulCard & ~ulErased) == (ulFile & ~ulErased)) return TRUE;
+  }
+  return FALSE;
+}
+
 }  // namespace
 
 GB_ERR GBInit(GBHANDLE hGB) {
@@ -172,9 +183,11 @@ GB_ERR GBSetBIOS(GBHANDLE hGB, const UINT8* pucBuffer, INT32 lBufferSize, UINT8 
   GBBiosSetBuffer(hGB, 0, pucBuffer, file.ulSize);
   GBBiosDetectSize(hGB);
   hGB->m_oPINS.usPINSOffset = usPinsOffset;
-  // A card whose word was erased (an update cut short) has none to keep: the file's goes on.
-  if (hGB->m_oSubSys.ulSubsys == GB_SUBSYS_ERASED)
-    hGB->m_oSubSys.ulSubsys = GBBiosGetDword(hGB, hGB->m_oSubSys.ulSubSys_Offset);
+  // A card whose word an update cut short has none to keep: the file's goes on. A word the
+  // PInS text set stays.
+  GB_SUBSYS& oSubsys = hGB->m_oSubSys;
+  const UINT32 ulFileSubsys = GBBiosGetDword(hGB, oSubsys.ulSubSys_Offset);
+  if (!oSubsys.bSetByText && IsCutShortWordOf(oSubsys.ulSubsys, ulFileSubsys)) oSubsys.ulSubsys = ulFileSubsys;
   GBBiosComputeChecksum(hGB);
   return GB_SUCCESS;
 }

@@ -34,6 +34,7 @@ struct GB_PINS {
 struct GB_SUBSYS {
   UINT32 ulSubsys;
   UINT32 ulSubSys_Offset;
+  BOOL32 bSetByText;  // the PInS text gave the word: it goes to the card as it is
 };
 
 struct GB_MCS {

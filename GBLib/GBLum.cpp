@@ -473,7 +473,9 @@ bool ApplyPcb(GBHANDLE hGB, LineScanner& scan) {
 }
 
 bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
-  return ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys);
+  if (!ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys)) return false;
+  hGB->m_oSubSys.bSetByText = TRUE;
+  return true;
 }
 
 // One line; false refuses the text.

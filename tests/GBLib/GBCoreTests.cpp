@@ -141,6 +141,42 @@ TEST_F(GBCard, SubsystemWordSetByTheTextGoesToTheCard) {
   EXPECT_EQ(0x0BADF00Du, Le(m_rig.Flash(), 131064, 4));
 }
 
+// A card whose subsystem word an update cut short (erased, or programmed only up to some
+// byte of the word being written) takes the word of the file that update came from; a word
+// of its own, or one the PInS text set in the same run, erased or not, goes back as it is.
+TEST(GBCardSubsystem, WordCutShortTakesTheFilesWholeWordUnlessTheTextSetOne) {
+  struct Case {
+    std::uint32_t card;
+    const char* text;
+    std::uint32_t file;
+    std::uint32_t written;
+  };
+  const Case cases[] = {
+      {0xFFFFFFFF, "", 0xAAAAAAAA, 0xAAAAAAAA},      {0xFFFF1F2E, "", 0x20011F2E, 0x20011F2E},
+      {0xFFFFFF2E, "", 0x20011F2E, 0x20011F2E},      {0xFF011F2E, "", 0x20011F2E, 0x20011F2E},
+      {0xFFFF1F2E, "", 0xAAAAAAAA, 0xFFFF1F2E},      {0xFFFF1F2E, "", 0x2001202E, 0xFFFF1F2E},
+      {0x20011F2E, "", 0xAAAAAAAA, 0x20011F2E},      {0x2001FFFF, "", 0x2001AAAA, 0x2001FFFF},
+      {0xFFFFFFFF, ":SubSystemVendorID\t0xFFFFFFFF", 0xAAAAAAAA, 0xFFFFFFFF},
+      {0x20011F2E, ":SubSystemVendorID\t0xFFFF1F2E", 0x20011F2E, 0xFFFF1F2E},
+  };
+  for (const Case& c : cases)
+    for (const UINT8 ucFilesPins : {0, 1}) {
+      emu::SampleBiosOptions card = CardSample();
+      card.subsystem = c.card;
+      CardRig rig(emu::BuildSampleBios(card));
+      CardObject object;
+      ASSERT_EQ(GB_SUCCESS, object.Create());
+      const std::string text = c.text;
+      ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(object.Handle(), text.data(), static_cast<INT32>(text.size())));
+      emu::SampleBiosOptions fileOptions = FileSample(0x60);
+      fileOptions.subsystem = c.file;
+      const Bytes file = emu::BuildSampleBios(fileOptions);
+      ASSERT_EQ(GB_SUCCESS, GBSetBIOS(object.Handle(), file.data(), static_cast<INT32>(kImageSize), ucFilesPins));
+      ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
+      EXPECT_EQ(c.written, Le(rig.Flash(), 131064, 4)) << std::hex << c.card << " " << c.text << " " << c.file;
+    }
+}
+
 TEST_F(GBCard, WriteWithoutNewBiosStampsInPlaceWithLoadedCounter) {
   GBPinsSetWord(h(), 8, 0x1234);  // the counter written is the loaded one plus 1 all the same
   GBPinsComputeChecksum(h());
