@@ -4,12 +4,14 @@
 #include <poll.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <deque>
 #include <vector>
@@ -23,14 +25,25 @@ constexpr mode_t kNewFileMode = 0666;
 constexpr mode_t kPrivateMode = 0600;
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kSetIdBits = S_ISUID | S_ISGID;
-constexpr mode_t kSharedFolder = S_ISVTX | S_IWOTH;
 // A device or FIFO that has not taken the whole file this long after the writing began is
 // given up: a disk or a pipe that takes 128 KiB in a few seconds is well within it, and a
 // reader that stalls or trickles keeps the card held no longer than this.
 constexpr std::chrono::milliseconds kWholeFileWithin{10000};
+// Who else may write to a sticky folder for what lies there to be guarded: everyone for
+// links, the folder's group too for regular files and FIFOs.
+constexpr mode_t kLinkWriters = S_IWOTH;
+constexpr mode_t kFileWriters = S_IWOTH | S_IWGRP;
 constexpr int kTempNameAttempts = 100;
 constexpr int kTempNameLetters = 6;
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// Extended attributes that say who may read a file: without them a copy would be readable
+// by more people than the file it replaces.
+constexpr const char* kAccessLists[] = {"system.posix_acl_access", "system.nfs4_acl", "system.richacl"};
+// File capabilities make a program of a file, as set-id bits do: never carried over.
+constexpr char kCapabilities[] = "security.capability";
+// An attribute list or value that grows between asking its size and reading it is asked
+// again, a few times.
+constexpr int kAttributeAttempts = 4;
 
 // With the large-file calls a 32-bit build reads every file's facts too: plain fstat fails
 // there on a file system whose inode numbers need more than 32 bits.
@@ -98,15 +111,15 @@ Descriptor StartFolder(const std::string& path) {
   return Descriptor(::open(start, O_PATH | O_DIRECTORY | O_CLOEXEC));
 }
 
-// The system's protection of sticky world-writable folders: a link there leads on only
-// when it belongs to the user that follows it or to the folder's owner.
-bool MayFollow(int folder, const FileInfo& link) {
+// The system's protection of sticky folders that others may write to: what lies there is
+// followed or written only when it belongs to the user or to the folder's owner.
+bool MayUse(int folder, const FileInfo& entry, mode_t writers) {
   FileInfo info {};
   if (::fstat64(folder, &info) != 0) {
     return false;
   }
-  return (info.st_mode & kSharedFolder) != kSharedFolder || link.st_uid == info.st_uid ||
-         link.st_uid == ::geteuid();
+  const bool shared = (info.st_mode & S_ISVTX) != 0 && (info.st_mode & writers) != 0;
+  return !shared || entry.st_uid == info.st_uid || entry.st_uid == ::geteuid();
 }
 
 // The text of the link held open, read from that very link.
@@ -138,7 +151,7 @@ bool Resolve(const std::string& path, Place& place) {
     }
     if (S_ISLNK(info.st_mode)) {
       const std::string text = LinkText(entry.Get());
-      if (++links > kMaxLinks || !MayFollow(folder.Get(), info) || text.empty()) {
+      if (++links > kMaxLinks || !MayUse(folder.Get(), info, kLinkWriters) || text.empty()) {
         return false;
       }
       const std::deque<std::string> parts = Parts(text);
@@ -158,17 +171,29 @@ bool Resolve(const std::string& path, Place& place) {
   return false;
 }
 
-// A device or FIFO, opened without waiting (a FIFO nobody reads refuses at once); it must
-// be the file the walk found.
-int OpenInPlace(const Place& place) {
+// A new file may be written; one that is there unless it is a folder, or a regular file or
+// FIFO that another user left in a shared folder.
+bool MayWrite(const Place& place) {
+  const mode_t mode = place.info.st_mode;
+  if (!place.exists) {
+    return true;
+  }
+  if (S_ISDIR(mode)) {
+    return false;
+  }
+  return !(S_ISREG(mode) || S_ISFIFO(mode)) || MayUse(place.folder.Get(), place.info, kFileWriters);
+}
+
+// The file the walk found, opened without waiting (a FIFO nobody reads refuses at once).
+Descriptor OpenFound(const Place& place, int access) {
   Descriptor fd(::openat(place.folder.Get(), place.name.c_str(),
-                         O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+                         access | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   FileInfo info {};
   if (fd.Get() < 0 || ::fstat64(fd.Get(), &info) != 0 || info.st_dev != place.info.st_dev ||
       info.st_ino != place.info.st_ino) {
-    return -1;
+    return Descriptor();
   }
-  return fd.Release();
+  return fd;
 }
 
 std::uint64_t RandomBits() {
@@ -209,13 +234,77 @@ int CreateTemp(int folder, const std::string& name, mode_t mode, std::string& te
   return -1;
 }
 
-// The owner and group first, then the mode, which a change of owner would clear of its
-// set-id bits. A file that could not be given its owner never carries them: it would be
-// its creator's.
+// The owner and group, then the mode without set-id bits: a BIOS image is never a program.
+// Where the user may not give a file away, it stays the user's.
 bool TakeOwnerAndMode(int fd, const FileInfo& old) {
-  const bool ownerKept = ::fchown(fd, old.st_uid, old.st_gid) == 0;
-  const mode_t kept = ownerKept ? kPermissionBits : kPermissionBits & ~kSetIdBits;
-  return ::fchmod(fd, old.st_mode & kept) == 0;
+  const bool owned = ::fchown(fd, old.st_uid, old.st_gid) == 0 || errno == EPERM;
+  return owned && ::fchmod(fd, old.st_mode & kPermissionBits & ~kSetIdBits) == 0;
+}
+
+// Reads a list or value of extended attributes, `read(buffer, size)` answering as the
+// attribute calls do, into `bytes`; false when it cannot be read.
+template <typename Read>
+bool ReadAttributeBytes(std::vector<char>& bytes, Read read) {
+  for (int attempt = 0; attempt < kAttributeAttempts; ++attempt) {
+    const ssize_t size = read(nullptr, 0);
+    if (size < 0) {
+      return false;
+    }
+    bytes.resize(static_cast<std::size_t>(size));
+    const ssize_t got = read(bytes.data(), bytes.size());
+    if (got >= 0) {
+      bytes.resize(static_cast<std::size_t>(got));
+      return true;
+    }
+    if (errno != ERANGE) {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool IsAccessList(const char* name) {
+  for (const char* list : kAccessLists) {
+    if (std::strcmp(name, list) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The old file's extended attributes go to the new one, access control lists and security
+// labels among them. One the system refuses to copy fails the copy only when it is an access
+// control list; any other (a label the system gives anew, a user's note) is left behind.
+bool CopyAttributes(int from, int to) {
+  std::vector<char> names;
+  const bool listed = ReadAttributeBytes(
+      names, [from](char* buffer, std::size_t size) { return ::flistxattr(from, buffer, size); });
+  if (!listed) {
+    return errno == ENOTSUP;
+  }
+  // The system ends every name of the list with a zero byte; the last one surely has one.
+  if (!names.empty() && names.back() != '\0') {
+    names.push_back('\0');
+  }
+  for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+    const char* name = names.data() + at;
+    std::vector<char> value;
+    const bool copied =
+        std::strcmp(name, kCapabilities) == 0 ||
+        (ReadAttributeBytes(value, [from, name](char* buffer, std::size_t size) {
+           return ::fgetxattr(from, name, buffer, size);
+         }) && ::fsetxattr(to, name, value.data(), value.size(), 0) == 0);
+    if (!copied && IsAccessList(name)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A replacement takes the old file's owner, mode and attributes before it holds any data.
+bool TakeOldFilesPlace(int fd, const Place& old) {
+  const Descriptor oldFile = OpenFound(old, O_RDONLY);
+  return oldFile.Get() >= 0 && TakeOwnerAndMode(fd, old.info) && CopyAttributes(oldFile.Get(), fd);
 }
 
 using Deadline = std::chrono::steady_clock::time_point;
@@ -244,17 +333,18 @@ void FlushFolder(int folder) {
 
 UxOutFile::UxOutFile(const ACHAR* pszFileName) {
   Place place;
-  if (!Resolve(pszFileName, place) || (place.exists && S_ISDIR(place.info.st_mode))) {
+  if (!Resolve(pszFileName, place) || !MayWrite(place)) {
     return;
   }
   if (place.exists && !S_ISREG(place.info.st_mode)) {
-    m_fd = OpenInPlace(place);
+    m_fd = OpenFound(place, O_WRONLY).Release();
     return;
   }
+  m_fd = CreateTemp(place.folder.Get(), place.name, place.exists ? kPrivateMode : kNewFileMode, m_temp);
+  const bool ready = m_fd >= 0 && (!place.exists || TakeOldFilesPlace(m_fd, place));
   m_folder = place.folder.Release();
   m_name = place.name;
-  m_fd = CreateTemp(m_folder, m_name, place.exists ? kPrivateMode : kNewFileMode, m_temp);
-  if (m_fd >= 0 && place.exists && !TakeOwnerAndMode(m_fd, place.info)) {
+  if (!ready) {
     Discard();
   }
 }

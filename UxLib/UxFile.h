@@ -1,17 +1,18 @@
 // The one way the utility writes a file (a backup, a PInS text, a calibration block). A
 // regular file is written whole to a new file beside it, flushed to the disk and renamed
 // over the target only when complete, so that a failed or cut-short write leaves a file of
-// that name exactly as it was; the new file takes the old one's owner, group and mode. A
-// target that is not a regular file (a device node, a FIFO) is written in place and never
-// removed, and nothing that would wait for ever on a reader is waited on.
+// that name exactly as it was; the new file takes the old one's owner, group, mode (never
+// set-id bits) and extended attributes. A target that is not a regular file (a device
+// node, a FIFO) is written in place and never removed, and nothing that would wait for
+// ever on a reader is waited on.
 //
-// The program runs as root, often in shared folders: it follows a symbolic link only where
-// the system's protection of sticky world-writable folders would (the link is not in such
-// a folder, or belongs to the user that follows it or to the folder's owner), whatever the
-// machine's setting, and it walks the name one folder at a time, holding each folder open,
-// so that nothing swapped in meanwhile can send the data elsewhere. A link it may not
-// follow, a loop of links or a chain longer than the system follows is a file that cannot
-// be created.
+// The program runs as root, often in shared folders: it follows a symbolic link, and
+// writes a regular file or FIFO that is there, only where the system's protection of
+// sticky folders others may write to would (the entry is not in such a folder, or belongs
+// to the user or to the folder's owner), whatever the machine's settings, and it walks the
+// name one folder at a time, holding each folder open, so that nothing swapped in meanwhile
+// can send the data elsewhere. A link it may not follow, a file another user planted, a
+// loop of links or a chain longer than the system follows is a file that cannot be created.
 #pragma once
 
 #include <cstddef>

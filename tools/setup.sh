@@ -14,6 +14,7 @@ packages=(cmake ninja-build g++ g++-multilib libgtest-dev libgmock-dev googletes
           sigrok-cli python3 pkg-config libsystemd-dev dbus-daemon dbus-bin python3-dbusmock
           groff-base man-db dpkg-dev file lintian
           qemu-system-x86 linux-image-amd64 busybox-static qemu-user)
+packages+=(acl)  # setfacl and getfacl: access control lists the file tests set and read
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -2,6 +2,7 @@
 // their exit status, and what the card's flash file holds afterwards.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,14 +11,17 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <ostream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -288,21 +292,30 @@ std::string LinkText(const std::string& path) {
   return length < 0 ? std::string() : std::string(text.data(), static_cast<std::size_t>(length));
 }
 
-// A symbolic link made by another user: from a child that has taken that user's ID.
-void LinkAs(uid_t user, const std::string& text, const std::string& folder,
-            const std::string& name) {
-  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(dir, 0);
+// What another user does: in a child that has taken that user's ID.
+void AsUser(uid_t user, const std::function<bool()>& act, const std::string& what) {
   const pid_t child = fork();
   if (child == 0) {
-    _exit(setgid(user) == 0 && setuid(user) == 0 && symlinkat(text.c_str(), dir, name.c_str()) == 0
-              ? 0
-              : 1);
+    _exit(setgid(user) == 0 && setuid(user) == 0 && act() ? 0 : 1);
   }
   int status = -1;
   waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what;
+}
+
+// The test's folders are closed to other users: they reach `folder` through a descriptor.
+void InFolderAs(uid_t user, const std::string& folder, const std::function<bool(int)>& act,
+                const std::string& what) {
+  const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(dir, 0);
+  AsUser(user, [&] { return act(dir); }, what);
   close(dir);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "link " << name;
+}
+
+void LinkAs(uid_t user, const std::string& text, const std::string& folder,
+            const std::string& name) {
+  InFolderAs(user, folder, [&](int dir) { return symlinkat(text.c_str(), dir, name.c_str()) == 0; },
+             "link " + name);
 }
 
 // A chain of `count` links, name0 -> name1 -> ... -> the target.
@@ -368,6 +381,7 @@ TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
 
   LinkAs(kNobody, Path("secret/victim.conf"), Path("shared"), "planted.bin");
   LinkAs(kNobody, Path("real/theirs.bin"), Path("theirs"), "folders-owner.bin");
+  ASSERT_EQ(symlink(Path("real/mine.bin").c_str(), Path("theirs/mine.bin").c_str()), 0);
   ASSERT_EQ(symlink(Path("real/own.bin").c_str(), Path("shared/own.bin").c_str()), 0);
   ASSERT_EQ(symlink("real/rel.bin", Path("rel.bin").c_str()), 0);
   ASSERT_EQ(symlink("real", Path("linked").c_str()), 0);
@@ -384,6 +398,7 @@ TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
   const std::vector<std::pair<std::string, std::string>> reached{
       {"shared/own.bin", "real/own.bin"},
       {"theirs/folders-owner.bin", "real/theirs.bin"},
+      {"theirs/mine.bin", "real/mine.bin"},
       {"rel.bin", "real/rel.bin"},
       {"linked/through.bin", "real/through.bin"},
       {"dangling.bin", "real/dangling.bin"},
@@ -410,32 +425,169 @@ TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
   ExpectNoTemporaryFile();
 }
 
-// A replaced file is still its owner's, with its mode; set-id bits only with the owner.
-TEST_F(Files, ReplacedFilesKeepOwnerGroupAndMode) {
+// A regular file or FIFO that another user left in a sticky folder others may write to
+// (everyone, or the folder's group) is refused and left as it is, whatever the machine's
+// setting: its owner could read or change the backup. The user's own, and the folder
+// owner's, are written.
+TEST_F(Files, FilesPlantedByAnotherUserInSharedFoldersAreRefused) {
+  const std::vector<std::tuple<const char*, mode_t, uid_t, gid_t>> folders{
+      {"shared", 01777, 0, 0}, {"group", 01770, 0, kUser}, {"theirs", 01777, kNobody, kNobody}};
+  for (const auto& [folder, mode, owner, group] : folders) {
+    ASSERT_EQ(mkdir(Path(folder).c_str(), 0), 0);
+    ASSERT_EQ(chown(Path(folder).c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(Path(folder).c_str(), mode), 0);
+  }
+  const std::string planted = "planted by another user";
+  const auto plant = [&](uid_t user, const char* folder, const char* name, bool fifo) {
+    InFolderAs(user, Path(folder), [&](int dir) {
+      if (fifo) {
+        return mkfifoat(dir, name, 0) == 0 && fchmodat(dir, name, 0666, 0) == 0;
+      }
+      const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL, 0);
+      const bool written = fd >= 0 && fchmod(fd, 0666) == 0 &&
+                           write(fd, planted.data(), planted.size()) == static_cast<ssize_t>(planted.size());
+      return close(fd) == 0 && written;
+    }, name);
+  };
+  plant(kNobody, "shared", "backup.bin", false);
+  plant(kNobody, "shared", "fifo.bin", true);
+  plant(kUser, "group", "backup.bin", false);
+  plant(kNobody, "theirs", "backup.bin", false);
+  WriteText("shared/own.bin", "root's earlier backup");
+  const int reader = open(Path("shared/fifo.bin").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+
+  RunLimits bounded;
+  bounded.killAfterSeconds = 20;
+  for (const char* name : {"shared/backup.bin", "shared/fifo.bin", "group/backup.bin"}) {
+    const RunResult run = OnCard("", {"/o", name, "/i", "new.bin"}, bounded);
+    EXPECT_EQ(run.out, Report()) << name;
+    EXPECT_EQ(run.err, std::string(kNotCreated) + name + "\n\n");
+    EXPECT_EQ(run.status, 0) << name;
+    struct stat info {};
+    ASSERT_EQ(lstat(Path(name).c_str(), &info), 0);
+    EXPECT_NE(info.st_uid, 0u) << name;
+    EXPECT_EQ(info.st_mode & 07777, 0666u) << name;
+  }
+  std::array<char, 16> got{};
+  EXPECT_LE(read(reader, got.data(), got.size()), 0) << "the FIFO's reader got nothing";
+  close(reader);
+  EXPECT_TRUE(ReadText("shared/backup.bin") == planted);
+  EXPECT_TRUE(ReadText("group/backup.bin") == planted);
+  EXPECT_TRUE(Read("card.bin") == m_card);
+
+  for (const char* name : {"theirs/backup.bin", "shared/own.bin"}) {
+    const RunResult run = OnCard("", {"/o", name}, bounded);
+    EXPECT_EQ(run.out, Report() + FileCreated(name)) << name;
+    EXPECT_TRUE(Read(name) == m_card) << name;
+  }
+  struct stat theirs {};
+  ASSERT_EQ(stat(Path("theirs/backup.bin").c_str(), &theirs), 0);
+  EXPECT_EQ(theirs.st_uid, kNobody);
+  ExpectNoTemporaryFile();
+}
+
+// What getfacl says of a file, its name aside.
+std::string AccessList(const std::string& path) {
+  const std::string command = "getfacl -cpn '" + path + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string text;
+  std::array<char, 256> buffer{};
+  while (pipe != nullptr && fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
+    text += buffer.data();
+  }
+  if (pipe != nullptr) {
+    pclose(pipe);
+  }
+  return text;
+}
+
+void GrantRead(const std::string& path) {
+  ASSERT_EQ(std::system(("setfacl -m u:" + std::to_string(kNobody) + ":r '" + path + "'").c_str()), 0);
+}
+
+constexpr const char* kNote = "user.note";
+
+std::string Note(const std::string& path) {
+  std::array<char, 64> value{};
+  const ssize_t length = getxattr(path.c_str(), kNote, value.data(), value.size());
+  return length < 0 ? std::string() : std::string(value.data(), static_cast<std::size_t>(length));
+}
+
+// A replaced file is still its owner's, with its mode, its access control list and its
+// other attributes; never with set-id bits, whoever owned it: a BIOS image is no program.
+TEST_F(Files, ReplacedFilesKeepOwnerGroupModeAndAttributes) {
   struct Case {
     const char* name;
+    uid_t owner;
     mode_t mode;
     std::string failingCall;
-    uid_t owner;       // afterwards
-    mode_t modeAfter;  // afterwards
+    uid_t ownerAfter;
+    mode_t modeAfter;
   };
-  const std::vector<Case> cases{{"backup.bin", 0640, "", kUser, 0640},
-                                {"setid.bin", 06755, "", kUser, 06755},
-                                {"old.bin", 06755, "fchown", 0, 0755}};
+  const std::vector<Case> cases{{"backup.bin", kUser, 0640, "", kUser, 0640},
+                                {"setid.bin", kUser, 06755, "", kUser, 0755},
+                                {"roots.bin", 0, 04755, "", 0, 0755},
+                                {"old.bin", kUser, 06755, "fchown", 0, 0755}};
   for (const Case& c : cases) {
     WriteText(c.name, "an earlier backup");
-    ASSERT_EQ(chown(Path(c.name).c_str(), kUser, kUser), 0);
+    ASSERT_EQ(chown(Path(c.name).c_str(), c.owner, c.owner), 0);
     ASSERT_EQ(chmod(Path(c.name).c_str(), c.mode), 0);
+    GrantRead(Path(c.name));
+    ASSERT_EQ(setxattr(Path(c.name).c_str(), kNote, "kept", 4, 0), 0);
+    const std::string acl = AccessList(Path(c.name));
     const RunLimits limits = c.failingCall.empty() ? RunLimits{} : FailingCall(c.failingCall);
     const RunResult run = OnCard("", {"/o", c.name}, limits);
     EXPECT_EQ(run.out, Report() + FileCreated(c.name)) << c.name;
     EXPECT_TRUE(Read(c.name) == m_card) << c.name;
     struct stat info {};
     ASSERT_EQ(stat(Path(c.name).c_str(), &info), 0);
-    EXPECT_EQ(info.st_uid, c.owner) << c.name;
-    EXPECT_EQ(info.st_gid, c.owner) << c.name;
+    EXPECT_EQ(info.st_uid, c.ownerAfter) << c.name;
+    EXPECT_EQ(info.st_gid, c.ownerAfter) << c.name;
     EXPECT_EQ(info.st_mode & 07777, c.modeAfter) << c.name;
+    EXPECT_NE(acl.find("user:" + std::to_string(kNobody) + ":r--"), std::string::npos) << acl;
+    EXPECT_EQ(AccessList(Path(c.name)), acl) << c.name;
+    EXPECT_EQ(Note(Path(c.name)), "kept") << c.name;
   }
+
+  // An access control list the system refuses to copy keeps the old file; another
+  // attribute is left behind.
+  WriteText("old.bin", "an earlier backup");
+  GrantRead(Path("old.bin"));
+  const RunResult refused = OnCard("", {"/o", "old.bin", "/i", "new.bin"}, FailingCall("fsetxattr"));
+  EXPECT_EQ(refused.out, Report());
+  EXPECT_EQ(refused.err, std::string(kNotCreated) + "old.bin\n\n");
+  EXPECT_EQ(ReadText("old.bin"), "an earlier backup");
+  EXPECT_TRUE(Read("card.bin") == m_card);
+  ASSERT_EQ(std::system(("setfacl -b '" + Path("old.bin") + "'").c_str()), 0);
+  ASSERT_EQ(setxattr(Path("old.bin").c_str(), kNote, "left", 4, 0), 0);
+  const RunResult written = OnCard("", {"/o", "old.bin"}, FailingCall("fsetxattr"));
+  EXPECT_EQ(written.out, Report() + FileCreated("old.bin"));
+  EXPECT_TRUE(Read("old.bin") == m_card);
+  EXPECT_EQ(Note(Path("old.bin")), "");
+  ExpectNoTemporaryFile();
+}
+
+// The replacement reaches the disk before it takes the name, and the folder, which holds
+// the name, after it.
+TEST_F(Files, ReplacementThenItsFolderReachTheDisk) {
+  WriteText("old.bin", "an earlier backup");
+  RunLimits limits = FailingCall("none");
+  const std::string log = m_root + "/calls.log";
+  limits.environment.push_back("TVR_CALL_LOG=" + log);
+  const RunResult run = OnCard("", {"/o", "old.bin"}, limits);
+  EXPECT_EQ(run.out, Report() + FileCreated("old.bin"));
+  std::ifstream in(log);
+  std::vector<std::string> calls;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("old.bin") != std::string::npos || line == "fsync " + m_work) {
+      calls.push_back(line);
+    }
+  }
+  ASSERT_EQ(calls.size(), 3u) << ::testing::PrintToString(calls);
+  EXPECT_EQ(calls[0].rfind("fsync " + m_work + "/.old.bin.", 0), 0u) << calls[0];
+  EXPECT_EQ(calls[1], "rename " + m_work + "/old.bin");
+  EXPECT_EQ(calls[2], "fsync " + m_work);
 }
 
 // A flush or close that fails leaves the file as it was, reported as not created, and the
@@ -458,7 +610,9 @@ TEST_F(Files, FailedFlushOrCloseLeavesTheOldFile) {
 TEST_F(Files, FifoIsWrittenOnlyWhileSomeoneReadsIt) {
   ASSERT_EQ(mkfifo(Path("fifo.bin").c_str(), 0644), 0);
   const auto start = std::chrono::steady_clock::now();
-  const RunResult refused = OnCard("", {"/o", "fifo.bin", "/i", "new.bin"});
+  RunLimits bounded;
+  bounded.killAfterSeconds = 20;
+  const RunResult refused = OnCard("", {"/o", "fifo.bin", "/i", "new.bin"}, bounded);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   EXPECT_EQ(refused.out, Report());
   EXPECT_EQ(refused.err, std::string(kNotCreated) + "fifo.bin\n\n");
