@@ -27,8 +27,8 @@ int Refuse(const char* program, const std::string& reason) {
   return kRefusedStatus;
 }
 
-std::optional<int> StartFrontEnd(const char* program, const std::vector<std::string>& args,
-                                 FrontEndOptions& options) {
+std::optional<int> StartFrontEnd(const char* program, const std::string& usage,
+                                 const std::vector<std::string>& args, FrontEndOptions& options) {
   // --save-sample-bios, --help and --version: nothing of the utility runs.
   constexpr int kEmulatorOnlyStatus = 0;
   std::string error;
@@ -37,7 +37,7 @@ std::optional<int> StartFrontEnd(const char* program, const std::vector<std::str
   }
   if (options.help || options.version) {
     const std::string text =
-        options.help ? FrontEndUsage() : std::string(program) + " " + TVR_VERSION + "\n";
+        options.help ? usage : std::string(program) + " " + TVR_VERSION + "\n";
     std::fputs(text.c_str(), stdout);
     return kEmulatorOnlyStatus;
   }

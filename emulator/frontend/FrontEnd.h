@@ -16,11 +16,11 @@ namespace emu {
 // false with the reason in `error`.
 bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error);
 
-// Parses the options, and carries out --help, --version and --save-sample-bios. Returns
-// the exit status when the run ends there (a refusal prints "PROGRAM: reason" on standard
-// error), nothing when the machine is to run.
-std::optional<int> StartFrontEnd(const char* program, const std::vector<std::string>& args,
-                                 FrontEndOptions& options);
+// Parses the options, and carries out --help (printing `usage`), --version and
+// --save-sample-bios. Returns the exit status when the run ends there (a refusal prints
+// "PROGRAM: reason" on standard error), nothing when the machine is to run.
+std::optional<int> StartFrontEnd(const char* program, const std::string& usage,
+                                 const std::vector<std::string>& args, FrontEndOptions& options);
 // Prints "PROGRAM: reason" on standard error; returns kRefusedStatus.
 int Refuse(const char* program, const std::string& reason);
 

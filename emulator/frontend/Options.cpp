@@ -450,12 +450,8 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
 }
 
 
-std::string FrontEndUsage() {
-  return "Usage: tvrbios-emu [OPTION]... [--] [SWITCH [OPERAND]]...\n"
-         "Runs the Tavrin BIOS update utility on an emulated machine; the switches are the\n"
-         "utility's own (/o, /i, /k, /d, /ds, /s, /dmcs, /tvout, /scan, /dev).\n"
-         "\n"
-         "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
+std::string MachineOptionsHelp() {
+  return "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
          "        model=lumivane-a|lumivane-b|z-series, devid=HEX, vendor=HEX, subsys=HEX,\n"
          "        flash=at25f1024|m25p10|sst25vf010, image=FILE, state=FILE, cfg40=HEX,\n"
          "        timing=typical|max, status=HEX (power-up protection bits; 0: unlocked),\n"
@@ -475,7 +471,15 @@ std::string FrontEndUsage() {
          "                             the last cycles of the run (repeatable)\n"
          "  --save-sample-bios FILE[,model=M]  write a sample BIOS and exit\n"
          "  --help                     this text\n"
-         "  --version                  the emulator's version\n"
+         "  --version                  the version\n";
+}
+
+std::string FrontEndUsage() {
+  return "Usage: tvrbios-emu [OPTION]... [--] [SWITCH [OPERAND]]...\n"
+         "Runs the Tavrin BIOS update utility on an emulated machine; the switches are the\n"
+         "utility's own (/o, /i, /k, /d, /ds, /s, /dmcs, /tvout, /scan, /dev).\n"
+         "\n" +
+         MachineOptionsHelp() +
          "\n"
          "Exit status: 1 when the utility succeeded, 0 when not, 2 for a bad option,\n"
          "3 for an access that kills a real process, 113 when a power-cut fault struck,\n"

@@ -57,7 +57,9 @@ struct FrontEndOptions {
 bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions& options,
                           std::string& error);
 
-// What --help prints: the synopsis and every option.
+// The lines of --help that name every option; the emulator and the trap harness share them.
+std::string MachineOptionsHelp();
+// What the emulator's --help prints: the synopsis and every option.
 std::string FrontEndUsage();
 
 // The names each table takes, in table order: the options, the --card keys, the values of

@@ -25,8 +25,9 @@ constexpr int kTrapFailureStatus = 3;
 
 // The library, opened by the harness, goes into the program by its descriptor
 // ("/proc/self/fd/N"), whatever blanks or colons the folder it lies in has. The library
-// writes the program's process ID to `token` once the machine runs in the program, then
-// closes both.
+// writes the program's process ID to `token` once the machine runs in the program, or
+// kRefusalWord when it ends the run before, then closes both.
+constexpr const char* kRefusalWord = "refused";
 struct Handshake {
   int token = -1;
   int library = -1;

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <exception>
 #include <optional>
@@ -37,8 +39,29 @@ constexpr int kInstructionPointerSlot = REG_EIP;
 #endif
 
 constexpr char kPlaceholderDevice[] = "/dev/null";
+// The placeholder keeps these of the program's open flags, so that the system answers
+// F_GETFL, and refuses a write to a read-only descriptor, as for the device.
+constexpr int kPlaceholderFlags = O_ACCMODE | O_CLOEXEC | O_NONBLOCK | O_SYNC;
 constexpr int kPortPrivilegeLevel = 3;
 constexpr std::size_t kLongestInstruction = 15;
+constexpr int kRootUserId = 0;
+
+int s_handshakeToken = -1;
+bool s_saidReady = false;
+// The library goes into the program when it starts, so its thread-local storage is static.
+__attribute__((tls_model("initial-exec"))) thread_local int t_ioPrivilegeLevel = 0;
+
+std::uintptr_t PageSize() { return static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE)); }
+
+// Before the library's constructor runs, the token is still named in the environment.
+int HandshakeToken() {
+  const char* text = std::getenv(kHandshakeVariable);
+  if (s_handshakeToken >= 0 || s_saidReady || text == nullptr) {
+    return s_handshakeToken;
+  }
+  const std::optional<Handshake> handshake = DecodeHandshake(text);
+  return handshake ? handshake->token : -1;
+}
 
 }  // namespace
 
@@ -48,6 +71,10 @@ void Fail(int status, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text.data(), text.size(), format, args);
   va_end(args);
+  if (const int token = HandshakeToken(); token >= 0) {
+    const ssize_t said = write(token, kRefusalWord, std::strlen(kRefusalWord));
+    static_cast<void>(said);
+  }
   const std::string line = std::string(kProgram) + ": " + text.data() + "\n";
   // The program's own streams may be mid-line or broken; the message goes out in one write.
   const ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
@@ -55,8 +82,23 @@ void Fail(int status, const char* format, ...) {
   _exit(status);
 }
 
-TrappedMachine::TrappedMachine(std::unique_ptr<emu::Machine> machine, bool stats)
-    : m_stats(stats), m_machine(std::move(machine)) {}
+void HoldHandshake(int token) { s_handshakeToken = token; }
+
+void SayReady() {
+  const std::string word = std::to_string(getpid());
+  if (write(s_handshakeToken, word.data(), word.size()) != static_cast<ssize_t>(word.size())) {
+    Fail(emu::kRefusedStatus, "cannot tell the harness that the machine runs");
+  }
+  close(s_handshakeToken);
+  s_handshakeToken = -1;
+  s_saidReady = true;
+}
+
+int ThreadIoPrivilege() { return t_ioPrivilegeLevel; }
+void SetThreadIoPrivilege(int level) { t_ioPrivilegeLevel = level; }
+
+TrappedMachine::TrappedMachine(std::unique_ptr<emu::Machine> machine, bool stats, int ioRefusal)
+    : m_stats(stats), m_machine(std::move(machine)), m_ioRefusal(ioRefusal) {}
 
 TrappedMachine::~TrappedMachine() = default;
 
@@ -68,7 +110,9 @@ std::unique_ptr<TrappedMachine> StartMachine(const std::string& description) {
     Fail(emu::kRefusedStatus, "bad machine description: %s", error.c_str());
   }
   try {
-    return std::make_unique<TrappedMachine>(emu::BuildMachine(options).machine, options.stats);
+    return std::make_unique<TrappedMachine>(
+        emu::BuildMachine(options).machine, options.stats,
+        options.refusals[static_cast<std::size_t>(emu::Request::IoPrivilege)]);
   } catch (const std::exception& failure) {
     Fail(emu::kRefusedStatus, "%s", failure.what());
   }
@@ -83,29 +127,41 @@ void TrappedMachine::PrintStats() {
 
 std::uint32_t TrappedMachine::UserId() const { return m_machine->UserId(); }
 
-// As a kernel: a level beyond 3 is invalid, lowering the level needs no privilege, and
-// only level 3 opens the ports.
+// As a kernel: without port I/O every level is unknown, a level beyond 3 is invalid,
+// lowering the level needs no privilege, raising it needs CAP_SYS_RAWIO (which only root
+// has), and only level 3 opens the ports.
 int TrappedMachine::RequestIoPrivilege(int level) {
-  if (level < 0 || level > kPortPrivilegeLevel) {
-    errno = EINVAL;
+  errno = m_ioRefusal == ENOSYS ? ENOSYS : EINVAL;
+  if (m_ioRefusal == ENOSYS || level < 0 || level > kPortPrivilegeLevel) {
     return -1;
   }
-  if (level > m_ioPrivilegeLevel && !m_machine->RequestIoPrivilege()) {
-    errno = m_machine->RefusalReason();
-    return -1;
+  if (level > t_ioPrivilegeLevel) {
+    errno = EPERM;
+    if (m_machine->UserId() != kRootUserId) {
+      return -1;
+    }
+    if (!m_machine->RequestIoPrivilege()) {
+      errno = m_machine->RefusalReason();
+      return -1;
+    }
   }
-  m_ioPrivilegeLevel = level;
+  t_ioPrivilegeLevel = level;
   return 0;
 }
 
 int TrappedMachine::OpenMemoryDevice(int flags, OpenFunction realOpen) {
+  // The device asks for CAP_SYS_RAWIO, which only root has.
+  if (m_machine->UserId() != kRootUserId) {
+    errno = EPERM;
+    return -1;
+  }
   const int machineDescriptor = m_machine->OpenPhysicalMemory();
   if (machineDescriptor < 0) {
     errno = m_machine->RefusalReason();
     return -1;
   }
   // A real descriptor, so that the program's descriptors number as they would.
-  const int descriptor = realOpen(kPlaceholderDevice, O_RDWR | (flags & O_CLOEXEC));
+  const int descriptor = realOpen(kPlaceholderDevice, flags & kPlaceholderFlags);
   if (descriptor >= 0) {
     m_descriptors[descriptor] = {machineDescriptor, flags & O_ACCMODE};
   }
@@ -114,8 +170,35 @@ int TrappedMachine::OpenMemoryDevice(int flags, OpenFunction realOpen) {
 
 void TrappedMachine::Close(int descriptor) { m_descriptors.erase(descriptor); }
 
+void TrappedMachine::Duplicate(int descriptor, int copy) {
+  m_descriptors.erase(copy);
+  const auto device = m_descriptors.find(descriptor);
+  if (device != m_descriptors.end() && copy >= 0) {
+    m_descriptors[copy] = device->second;
+  }
+}
+
 bool TrappedMachine::IsMemoryDevice(int descriptor) const {
   return m_descriptors.count(descriptor) != 0;
+}
+
+int TrappedMachine::AccessMode(int descriptor) const {
+  return m_descriptors.at(descriptor).accessMode;
+}
+
+bool TrappedMachine::TouchesAperture(const void* address, std::size_t length) const {
+  const auto begin = reinterpret_cast<std::uintptr_t>(address);
+  const std::uintptr_t end = begin + ((length + PageSize() - 1) & ~(PageSize() - 1));
+  return std::any_of(m_apertures.begin(), m_apertures.end(), [&](const Aperture& aperture) {
+    return aperture.start < end && begin < aperture.End();
+  });
+}
+
+bool TrappedMachine::InOneAperture(const void* address, std::size_t length) const {
+  const auto begin = reinterpret_cast<std::uintptr_t>(address);
+  return std::any_of(m_apertures.begin(), m_apertures.end(), [&](const Aperture& aperture) {
+    return length != 0 && aperture.Holds(begin, 1) && aperture.End() - begin >= length;
+  });
 }
 
 void* TrappedMachine::MapAperture(std::size_t length, int protection, int flags, int descriptor,
@@ -149,14 +232,14 @@ void* TrappedMachine::MapAperture(std::size_t length, int protection, int flags,
     m_machine->Unmap(machineAddress, length);
     return MAP_FAILED;
   }
-  const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t page = PageSize();
   m_apertures.push_back({reinterpret_cast<std::uintptr_t>(start), (length + page - 1) & ~(page - 1),
                          reinterpret_cast<std::uintptr_t>(machineAddress)});
   return start;
 }
 
 void TrappedMachine::UnmapAperture(void* address, std::size_t length) {
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t page = PageSize();
   const auto begin = reinterpret_cast<std::uintptr_t>(address);
   const std::uintptr_t end = begin + ((length + page - 1) & ~(page - 1));
   std::vector<Aperture> kept;
@@ -246,7 +329,7 @@ std::uintptr_t TrappedMachine::EffectiveAddress(const ucontext_t& context,
 
 void TrappedMachine::Unknown(std::uintptr_t ip, const char* what) const {
   // The bytes up to the end of the page that holds the instruction, at most one instruction's.
-  const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  const std::uintptr_t page = PageSize();
   const std::size_t count = std::min<std::size_t>(kLongestInstruction, page - (ip & (page - 1)));
   std::string bytes;
   for (std::size_t i = 0; i < count; ++i) {
@@ -262,7 +345,7 @@ void TrappedMachine::EmulatePort(ucontext_t& context, const Instruction& instruc
                                  std::uintptr_t ip) {
   const auto port = static_cast<std::uint16_t>(instruction.portInDx ? Register(context, kRegisterDx)
                                                                     : instruction.portImmediate);
-  if (m_ioPrivilegeLevel != kPortPrivilegeLevel) {
+  if (t_ioPrivilegeLevel != kPortPrivilegeLevel) {
     Unknown(ip, "port instruction without I/O privilege");
   }
   if (!emu::Machine::ModelsPort(port)) {
@@ -308,12 +391,25 @@ void TrappedMachine::EmulateDevice(const siginfo_t& info, ucontext_t& context,
 void TrappedMachine::Emulate(const siginfo_t& info, ucontext_t& context) {
   greg_t& ipSlot = context.uc_mcontext.gregs[kInstructionPointerSlot];
   const auto ip = static_cast<std::uintptr_t>(ipSlot);
+  // A port instruction without privilege is a protection fault; a memory access finds its
+  // page without access (an aperture) or unmapped. Any other SIGSEGV (one a process sent,
+  // say) is none of the machine's.
+  const bool byKernel = info.si_code == SI_KERNEL || info.si_code == SEGV_ACCERR ||
+                        info.si_code == SEGV_MAPERR;
+  if (!byKernel) {
+    Fail(kTrapFailureStatus, "SIGSEGV with code %d, which no access explains, at 0x%llx",
+         info.si_code, static_cast<unsigned long long>(ip));
+  }
   const std::optional<Instruction> instruction =
       Decode(reinterpret_cast<const std::uint8_t*>(ip), kLongestInstruction, kLongMode);
   if (!instruction) {
     Unknown(ip, "fault in an instruction the harness does not emulate");
   }
-  if (instruction->op == Op::PortIn || instruction->op == Op::PortOut) {
+  const bool port = instruction->op == Op::PortIn || instruction->op == Op::PortOut;
+  if (port != (info.si_code == SI_KERNEL)) {
+    Unknown(ip, "fault the instruction does not explain");
+  }
+  if (port) {
     EmulatePort(context, *instruction, ip);
   } else {
     EmulateDevice(info, context, *instruction, ip);

@@ -26,6 +26,17 @@ namespace trap {
 // Ends the run with `status` and one line "tvrbios-trap: ..." on standard error.
 [[noreturn]] void Fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The handshake's token while the library sets the machine up: Fail says the refusal word
+// on it first, so that the harness knows the library ended the run.
+void HoldHandshake(int token);
+// Tells the harness that the machine runs in this process, and lets the token go.
+void SayReady();
+
+// The I/O privilege level of the calling thread, as a kernel keeps it: a new thread starts
+// with its creator's.
+int ThreadIoPrivilege();
+void SetThreadIoPrivilege(int level);
+
 using OpenFunction = int (*)(const char*, int, ...);
 using Mmap64Function = void* (*)(void*, std::size_t, int, int, int, off64_t);
 
@@ -44,7 +55,8 @@ struct Aperture {
 
 class TrappedMachine {
  public:
-  TrappedMachine(std::unique_ptr<emu::Machine> machine, bool stats);
+  // `ioRefusal`: what --refuse gives iopl (ENOSYS: the kernel has no port I/O at all).
+  TrappedMachine(std::unique_ptr<emu::Machine> machine, bool stats, int ioRefusal);
   ~TrappedMachine();
   TrappedMachine(const TrappedMachine&) = delete;
   TrappedMachine& operator=(const TrappedMachine&) = delete;
@@ -53,13 +65,20 @@ class TrappedMachine {
   void PrintStats();
   std::uint32_t UserId() const;
 
-  // iopl(level): 0, or -1 with errno.
+  // iopl(level) in the calling thread: 0, or -1 with errno.
   int RequestIoPrivilege(int level);
   // open("/dev/mem", flags): a real descriptor of a placeholder device opened with
   // `realOpen`, or -1 with errno when the machine refuses.
   int OpenMemoryDevice(int flags, OpenFunction realOpen);
   void Close(int descriptor);
+  // dup and its kin: `copy` names the same open memory device as `descriptor`.
+  void Duplicate(int descriptor, int copy);
   bool IsMemoryDevice(int descriptor) const;
+  // The access mode the program opened a memory device with (O_RDONLY, O_WRONLY, O_RDWR).
+  int AccessMode(int descriptor) const;
+  // Whether any page of the range is an aperture, and whether all of it lies in one.
+  bool TouchesAperture(const void* address, std::size_t length) const;
+  bool InOneAperture(const void* address, std::size_t length) const;
   // mmap of the memory device: an inaccessible range of the length, made with `realMmap`,
   // or MAP_FAILED with errno.
   void* MapAperture(std::size_t length, int protection, int flags, int descriptor,
@@ -96,7 +115,7 @@ class TrappedMachine {
   std::vector<Aperture> m_apertures;
   bool m_stats;
   std::unique_ptr<emu::Machine> m_machine;
-  int m_ioPrivilegeLevel = 0;
+  int m_ioRefusal;
 };
 
 // The machine the harness described, running; a bad description ends the run with the

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,22 @@
 namespace {
 
 int Refuse(const std::string& reason) { return emu::Refuse(trap::kProgram, reason); }
+
+std::string Usage() {
+  return "Usage: tvrbios-trap [OPTION]... [--] PROGRAM [ARGUMENT]...\n"
+         "Runs PROGRAM, unchanged (normally the native tvrbios), on the emulated machine that\n"
+         "tvrbios-emu builds from the same options; the program keeps its own streams, files\n"
+         "and exit status.\n"
+         "\n" +
+         emu::MachineOptionsHelp() +
+         "\n"
+         "Exit status: the program's own; 2 for a bad option or a program the harness cannot\n"
+         "go into, 3 when the program does what the harness does not emulate or what would\n"
+         "reach this computer's own hardware, 128 + N after signal N.\n";
+}
+
+// An audit library named in the environment would run before the library.
+constexpr const char* kAuditVariable = "LD_AUDIT";
 
 // The preloaded library lies beside this executable in a build, and in the library folder
 // of the installed tree.
@@ -41,11 +58,14 @@ std::string LibraryPath() {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   emu::FrontEndOptions options;
-  if (const std::optional<int> status = emu::StartFrontEnd(trap::kProgram, args, options)) {
+  if (const std::optional<int> status = emu::StartFrontEnd(trap::kProgram, Usage(), args, options)) {
     return *status;
   }
   if (options.utilityArgs.empty()) {
     return Refuse("no program to run");
+  }
+  if (std::getenv(kAuditVariable) != nullptr) {
+    return Refuse(std::string(kAuditVariable) + " names an audit library, code that would run before the library");
   }
   const std::string& program = options.utilityArgs.front();
   std::string error;

@@ -24,8 +24,12 @@ struct Known {
   std::uint32_t width;
   int reg;
   std::uint32_t destinationWidth;
+  trap::MemoryOperand memory;  // base, index, scale, displacement; none for a port
   bool highByte = false;
 };
+
+const trap::MemoryOperand kNoMemory{};
+constexpr int kRsi = 6;
 
 void PrintTo(const Known& known, std::ostream* out) { *out << known.form; }
 
@@ -44,6 +48,11 @@ TEST_P(DecodesKnownForms, AsTheProcessorDoes) {
   EXPECT_EQ(decoded->reg, known.reg);
   EXPECT_EQ(decoded->destinationWidth, known.destinationWidth);
   EXPECT_EQ(decoded->highByte, known.highByte);
+  EXPECT_EQ(decoded->memory.base, known.memory.base);
+  EXPECT_EQ(decoded->memory.index, known.memory.index);
+  EXPECT_EQ(decoded->memory.scale, known.memory.scale);
+  EXPECT_EQ(decoded->memory.displacement, known.memory.displacement);
+  EXPECT_EQ(decoded->memory.ripRelative, known.memory.ripRelative);
   // One byte short is no instruction at all.
   EXPECT_FALSE(Decode(known.bytes.data(), known.bytes.size() - 1, known.longMode));
 }
@@ -51,26 +60,33 @@ TEST_P(DecodesKnownForms, AsTheProcessorDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, DecodesKnownForms,
     ::testing::Values(
-        Known{"in al, dx", {0xEC}, true, Op::PortIn, 1, 0, 1},
-        Known{"in ax, dx", {0x66, 0xED}, true, Op::PortIn, 2, 0, 2},
-        Known{"in eax, dx", {0xED}, false, Op::PortIn, 4, 0, 4},
-        Known{"out 0x61, al", {0xE6, 0x61}, false, Op::PortOut, 1, 0, 1},
-        Known{"out 0x42, ax", {0x66, 0xE7, 0x42}, true, Op::PortOut, 2, 0, 2},
-        Known{"movzx eax, byte [rsi]", {0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 4},
-        Known{"movzx eax, word [esi]", {0x0F, 0xB7, 0x06}, false, Op::Load, 2, 0, 4},
-        Known{"movzx rax, byte [rsi]", {0x48, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 8},
-        Known{"movzx ax, byte [rsi]", {0x66, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 2},
-        Known{"mov eax, [rsi]", {0x8B, 0x06}, true, Op::Load, 4, 0, 4},
-        Known{"mov r8d, [rsi+4]", {0x44, 0x8B, 0x46, 0x04}, true, Op::Load, 4, 8, 4},
-        Known{"mov ah, [esi+0x10]", {0x8A, 0x66, 0x10}, false, Op::Load, 1, 0, 1, true},
-        Known{"mov spl, [rsi]", {0x40, 0x8A, 0x26}, true, Op::Load, 1, 4, 1},
-        Known{"mov [rsi], cl", {0x88, 0x0E}, true, Op::Store, 1, 1, 1},
-        Known{"mov [rsi], cx", {0x66, 0x89, 0x0E}, true, Op::Store, 2, 1, 2},
-        Known{"mov [esp+0x100], ecx", {0x89, 0x8C, 0x24, 0x00, 0x01, 0x00, 0x00}, false, Op::Store, 4, 1, 4},
-        Known{"mov [r12], ecx", {0x41, 0x89, 0x0C, 0x24}, true, Op::Store, 4, 1, 4},
+        Known{"in al, dx", {0xEC}, true, Op::PortIn, 1, 0, 1, kNoMemory},
+        Known{"in ax, dx", {0x66, 0xED}, true, Op::PortIn, 2, 0, 2, kNoMemory},
+        Known{"in eax, dx", {0xED}, false, Op::PortIn, 4, 0, 4, kNoMemory},
+        Known{"out 0x61, al", {0xE6, 0x61}, false, Op::PortOut, 1, 0, 1, kNoMemory},
+        Known{"out 0x42, ax", {0x66, 0xE7, 0x42}, true, Op::PortOut, 2, 0, 2, kNoMemory},
+        Known{"movzx eax, byte [rsi]", {0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 4, {kRsi}},
+        Known{"movzx eax, word [esi]", {0x0F, 0xB7, 0x06}, false, Op::Load, 2, 0, 4, {kRsi}},
+        Known{"movzx rax, byte [rsi]", {0x48, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 8, {kRsi}},
+        Known{"movzx ax, byte [rsi]", {0x66, 0x0F, 0xB6, 0x06}, true, Op::Load, 1, 0, 2, {kRsi}},
+        Known{"mov eax, [rsi]", {0x8B, 0x06}, true, Op::Load, 4, 0, 4, {kRsi}},
+        Known{"mov r8d, [rsi+4]", {0x44, 0x8B, 0x46, 0x04}, true, Op::Load, 4, 8, 4, {kRsi, kNoRegister, 1, 4}},
+        Known{"mov ah, [esi+0x10]", {0x8A, 0x66, 0x10}, false, Op::Load, 1, 0, 1, {kRsi, kNoRegister, 1, 0x10}, true},
+        Known{"mov spl, [rsi]", {0x40, 0x8A, 0x26}, true, Op::Load, 1, 4, 1, {kRsi}},
+        Known{"mov [rsi], cl", {0x88, 0x0E}, true, Op::Store, 1, 1, 1, {kRsi}},
+        Known{"mov [rsi], cx", {0x66, 0x89, 0x0E}, true, Op::Store, 2, 1, 2, {kRsi}},
+        Known{"mov [esp+0x100], ecx", {0x89, 0x8C, 0x24, 0x00, 0x01, 0x00, 0x00}, false, Op::Store, 4, 1, 4,
+              {4, kNoRegister, 1, 0x100}},
+        Known{"mov [r12], ecx", {0x41, 0x89, 0x0C, 0x24}, true, Op::Store, 4, 1, 4, {12}},
         Known{"mov dword [rip+16], imm", {0xC7, 0x05, 0x10, 0x00, 0x00, 0x00, 0x78, 0x56, 0x34, 0x12}, true,
-              Op::Store, 4, kNoRegister, 4},
-        Known{"mov byte [rax], imm", {0xC6, 0x00, 0x7F}, true, Op::Store, 1, kNoRegister, 1}),
+              Op::Store, 4, kNoRegister, 4, {kNoRegister, kNoRegister, 1, 16, true}},
+        Known{"mov eax, [r9]", {0x41, 0x8B, 0x01}, true, Op::Load, 4, 0, 4, {9}},
+        Known{"mov r9d, [r10+r11*2-8]", {0x47, 0x8B, 0x4C, 0x5A, 0xF8}, true, Op::Load, 4, 9, 4,
+              {10, 11, 2, -8}},
+        // REX.B does not make the SIB byte's "no base" a base.
+        Known{"mov eax, [rcx*4+0x10] with REX.B", {0x41, 0x8B, 0x04, 0x8D, 0x10, 0, 0, 0}, true, Op::Load, 4,
+              0, 4, {kNoRegister, 1, 4, 0x10}},
+        Known{"mov byte [rax], imm", {0xC6, 0x00, 0x7F}, true, Op::Store, 1, kNoRegister, 1, {0}}),
     [](const ::testing::TestParamInfo<Known>& info) { return testnames::CaseName(info.param.form); });
 
 TEST(Decoder, ReadsPortsAndAddressesExactly) {
