@@ -3,20 +3,53 @@
 #   tvrbios-emu  what developers and testers use: the emulator, the trap harness and its
 #                preloaded library, their pages.
 # Each holds its own copyright file and changelog; neither needs the other. The rules name
-# targets, never source folders.
+# targets, never source folders. The source package in debian/ installs each package by
+# these rules' components, and its changelog, copyright file and descriptions are the ones
+# used here.
 include(GNUInstallDirs)
 
 set(TVR_PACKAGE_MAINTAINER "tvrbios developers <tvrbios@tavrin.example>" CACHE STRING
     "Maintainer field of the Debian packages: the one who builds and publishes them")
 
-set(tvr_packaging_dir ${CMAKE_CURRENT_SOURCE_DIR}/packaging)
+set(tvr_debian_dir ${CMAKE_CURRENT_SOURCE_DIR}/debian)
 set(tvr_compressed_dir ${CMAKE_BINARY_DIR}/compressed)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${tvr_debian_dir}/changelog ${tvr_debian_dir}/control)
 
 # The changelog's newest entry is this release: a version raised without an entry fails here.
-file(STRINGS ${tvr_packaging_dir}/changelog tvr_changelog_head LIMIT_COUNT 1)
+file(STRINGS ${tvr_debian_dir}/changelog tvr_changelog_head LIMIT_COUNT 1)
 if(NOT tvr_changelog_head MATCHES "^tvrbios \\(${PROJECT_VERSION}\\) ")
-  message(FATAL_ERROR "packaging/changelog does not begin with an entry for ${PROJECT_VERSION}")
+  message(FATAL_ERROR "debian/changelog does not begin with an entry for ${PROJECT_VERSION}")
 endif()
+
+# The newest entry is signed by whoever builds this release: its trailer names the
+# maintainer, the older entries keep theirs.
+function(tvr_write_signed_changelog output)
+  file(READ ${tvr_debian_dir}/changelog changelog)
+  string(FIND "${changelog}" "\n -- " trailer)
+  math(EXPR name_start "${trailer} + 5")
+  string(SUBSTRING "${changelog}" ${name_start} -1 rest)
+  string(FIND "${rest}" ">  " name_length)
+  math(EXPR name_length "${name_length} + 1")
+  string(SUBSTRING "${changelog}" 0 ${name_start} head)
+  string(SUBSTRING "${rest}" ${name_length} -1 tail)
+  file(WRITE ${output}.new "${head}${TVR_PACKAGE_MAINTAINER}${tail}")
+  file(COPY_FILE ${output}.new ${output} ONLY_IF_DIFFERENT)
+  file(REMOVE ${output}.new)
+endfunction()
+tvr_write_signed_changelog(${CMAKE_BINARY_DIR}/changelog)
+
+# A package's description as debian/control gives it: the summary, then the paragraphs.
+function(tvr_control_description package out)
+  file(READ ${tvr_debian_dir}/control control)
+  if(NOT control MATCHES "\nPackage: ${package}\n([^\n]+\n)*Description: ([^\n]*)((\n [^\n]*)*)")
+    message(FATAL_ERROR "debian/control describes no package ${package}")
+  endif()
+  set(text "${CMAKE_MATCH_2}${CMAKE_MATCH_3}")
+  string(REPLACE "\n .\n" "\n\n" text "${text}")
+  string(REPLACE "\n " "\n" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
 
 # Manual pages and the changelog go into the packages compressed, as gzip -9n makes them
 # (no name or time stamp inside, so that two builds give the same bytes).
@@ -32,18 +65,34 @@ function(tvr_compress source)
     VERBATIM)
   set(tvr_compressed_files ${tvr_compressed_files} ${copy}.gz PARENT_SCOPE)
 endfunction()
-foreach(source man/tvrbios.8 man/tvrbios-emu.1 man/tvrbios-trap.1 packaging/changelog)
-  tvr_compress(${CMAKE_CURRENT_SOURCE_DIR}/${source})
+foreach(page tvrbios.8 tvrbios-emu.1 tvrbios-trap.1)
+  tvr_compress(${CMAKE_CURRENT_SOURCE_DIR}/man/${page})
 endforeach()
+tvr_compress(${CMAKE_BINARY_DIR}/changelog)
 add_custom_target(tvr-compressed ALL DEPENDS ${tvr_compressed_files})
 
 # The documents every package carries under its own name.
 function(tvr_install_package_documents component package)
-  install(FILES ${tvr_packaging_dir}/copyright ${tvr_compressed_dir}/changelog.gz
+  install(FILES ${tvr_debian_dir}/copyright ${tvr_compressed_dir}/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 endfunction()
 
-install(TARGETS tvrbios RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT utility)
+# A stripped install (cpack, cmake --install --strip) also takes out of each binary what
+# Debian's dh_strip does: the compilers' version notes, which nothing reads.
+function(tvr_install_binary target kind destination component)
+  install(TARGETS ${target} ${kind} DESTINATION ${destination} COMPONENT ${component})
+  set(installed "${destination}/$<TARGET_FILE_NAME:${target}>")
+  if(NOT IS_ABSOLUTE ${destination})
+    set(installed "\${CMAKE_INSTALL_PREFIX}/${installed}")
+  endif()
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+                            --remove-section=.note \"\$ENV{DESTDIR}${installed}\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()" COMPONENT ${component})
+endfunction()
+
+tvr_install_binary(tvrbios RUNTIME ${CMAKE_INSTALL_SBINDIR} utility)
 install(FILES ${tvr_compressed_dir}/tvrbios.8.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT utility)
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tvrbios COMPONENT utility)
@@ -51,14 +100,13 @@ tvr_install_package_documents(utility tvrbios)
 
 foreach(program tvrbios-emu tvrbios-trap)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT emulator)
+    tvr_install_binary(${program} RUNTIME ${CMAKE_INSTALL_BINDIR} emulator)
     install(FILES ${tvr_compressed_dir}/${program}.1.gz
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT emulator)
   endif()
 endforeach()
 if(TARGET tvrbios-trap-preload)
-  install(TARGETS tvrbios-trap-preload LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/tvrbios
-          COMPONENT emulator)
+  tvr_install_binary(tvrbios-trap-preload LIBRARY ${CMAKE_INSTALL_LIBDIR}/tvrbios emulator)
 endif()
 if(TARGET tvrbios-emu)
   tvr_install_package_documents(emulator tvrbios-emu)
@@ -68,6 +116,10 @@ set(CPACK_PACKAGE_NAME tvrbios)
 set(CPACK_PACKAGE_VENDOR Tavrin)
 set(CPACK_PACKAGE_CONTACT "${TVR_PACKAGE_MAINTAINER}")
 set(CPACK_STRIP_FILES ON)
+# Two package builds of the same commit give the same bytes: cpack dates every file and
+# archive member from SOURCE_DATE_EPOCH, the last commit's time when the builder sets none.
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/packaging/SourceDate.cmake)
+set(CPACK_TVR_SOURCE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL utility)
 if(TARGET tvrbios-emu)
@@ -79,35 +131,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 set(CPACK_DEBIAN_UTILITY_PACKAGE_NAME tvrbios)
 set(CPACK_DEBIAN_UTILITY_PACKAGE_SECTION admin)
-set(CPACK_COMPONENT_UTILITY_DESCRIPTION "reprogram the video BIOS of Tavrin graphics cards
-tvrbios reads, reports and reprograms the video BIOS of Tavrin PCI graphics
-cards, kept in a 128 KiB SPI flash part on the card (AT25F1024, M25P10 or
-SST25VF010). It reaches the flash without a kernel driver, through the PCI
-configuration ports, /dev/mem and one card register.
-
-It saves the card's whole EEPROM to a file, programs a BIOS file while
-keeping the card's own board record (PInS), calibration block and subsystem
-word, shows and edits the board record as text, saves the calibration block,
-sets the TV-out standard and lists the supported cards present.
-
-Only root may run it. The emulator that runs it without a card is in the
-package tvrbios-emu.")
+tvr_control_description(tvrbios CPACK_COMPONENT_UTILITY_DESCRIPTION)
 
 set(CPACK_DEBIAN_EMULATOR_PACKAGE_NAME tvrbios-emu)
 set(CPACK_DEBIAN_EMULATOR_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_EMULATOR_PACKAGE_SUGGESTS tvrbios)
-set(CPACK_COMPONENT_EMULATOR_DESCRIPTION "emulated PC and Tavrin cards for the tvrbios utility
-tvrbios-emu runs the same program as tvrbios on an emulated PC: its PCI
-configuration ports, interval timer and physical memory, and Tavrin cards
-with their flash parts, all on a virtual clock. It needs no privilege and
-touches nothing of the real machine; it injects faults and power cuts and
-records the card's serial lines for a waveform viewer.
-
-tvrbios-trap runs an unchanged native program, normally tvrbios itself, on
-the same emulated machine: a preloaded library answers its port
-instructions and register accesses.
-
-These are tools for developers and testers of the utility; a technician who
-programs a card needs only the package tvrbios.")
+tvr_control_description(tvrbios-emu CPACK_COMPONENT_EMULATOR_DESCRIPTION)
 
 include(CPack)
