@@ -3,16 +3,18 @@
 # missing: the compilers and build tools, the test and benchmark libraries, the analysers,
 # the protocol decoder that checks the recorded serial lines, sd-bus for the inhibitor lock
 # and a private message bus with a mock logind to test it, what renders the manual pages,
-# what builds and checks the Debian packages (dpkg-shlibdeps in dpkg-dev, which reads the
-# programs with file; lintian), and the PC, kernel and shell that the shipped program is
-# booted with, and qemu-user, which runs the 32-bit tests where the kernel cannot. Run it as
-# root (CI does); it changes nothing when everything is there.
+# and checks them with mandoc, what builds and checks the Debian packages (dpkg-shlibdeps
+# in dpkg-dev, which reads the programs with file; lintian; debhelper for the source
+# package, autopkgtest, hardening-check in devscripts), and the PC, kernel and shell that
+# the shipped program is booted with, and qemu-user, which runs the 32-bit tests where the
+# kernel cannot. Run it as root (CI does); it changes nothing when everything is there.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ g++-multilib libgtest-dev libgmock-dev googletest libbenchmark-dev
           clang libclang-rt-14-dev clang-tidy cppcheck
           sigrok-cli python3 pkg-config libsystemd-dev dbus-daemon dbus-bin python3-dbusmock
           groff-base man-db dpkg-dev file lintian
+          debhelper devscripts autopkgtest fakeroot mandoc
           qemu-system-x86 linux-image-amd64 busybox-static qemu-user)
 packages+=(acl)  # setfacl and getfacl: access control lists the file tests set and read
 missing=()
