@@ -53,7 +53,7 @@ done
 
 for package in "$scratch"/first/packages/*.deb "$debian"/*.deb; do
   unpacked=$scratch/unpacked/$(basename "$package")
-  dpkg-deb -x "$package" "$unpacked"
+  mkdir -p "$unpacked" && dpkg-deb -x "$package" "$unpacked"
   [[ "$package" == *-dbgsym_* ]] || "$source_dir/tools/hardening-check-tree.sh" "$unpacked" ||
     fail "$(basename "$package") holds files that are not hardened"
 done
