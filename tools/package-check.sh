@@ -66,6 +66,6 @@ printf 'lintian: %s\n' "${tags:-(nothing reported)}"
 
 autopkgtest "$debian"/*.changes "$debian/tvrbios" -- null > "$scratch/autopkgtest.log" 2>&1 ||
   fail "autopkgtest failed:"$'\n'"$(tail -40 "$scratch/autopkgtest.log")"
-sed -n '/^@@@@.*summary/,$p' "$scratch/autopkgtest.log"
+sed -n '/@@@@ summary/,$p' "$scratch/autopkgtest.log" | grep -E '^[^ ]+ +(PASS|FAIL|SKIP|FLAKY)'
 dpkg --purge tvrbios tvrbios-emu > /dev/null
 echo "package check: the source package builds, installs, passes its tests and is purged"
