@@ -159,6 +159,19 @@ void NoticeBlockedInterruptions() {
   }
 }
 
+// The C library answers nothing about the numbers it keeps for itself: the kernel tells
+// whether one of them was left ignored (make leaves both so).
+bool KernelIgnores(int signal) {
+  struct {
+    __sighandler_t handler;
+    unsigned long flags;
+    void (*restorer)();
+    KernelSet mask;
+  } action{};
+  return ::syscall(SYS_rt_sigaction, signal, nullptr, &action, sizeof(KernelSet)) == 0 &&
+         action.handler == SIG_IGN;
+}
+
 // Catches a signal, or tells why it cannot: false when the C library keeps the number for
 // itself. A signal that was ignored stays so.
 bool Catch(int signal, const struct sigaction& ours) {
@@ -186,7 +199,7 @@ void HoldSignals() {
   ForEachHeld([&ours, &blocked](int signal) {
     if (IsIn(kTerminalAccess, signal)) {
       blocked |= Bit(signal);
-    } else if (!Catch(signal, ours)) {
+    } else if (!Catch(signal, ours) && !KernelIgnores(signal)) {
       g_hold.blockedEnding |= Bit(signal);
     }
   });

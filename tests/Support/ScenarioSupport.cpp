@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,6 +102,28 @@ RunResult ScenarioTest::Emu(const std::vector<std::string>& args, const RunLimit
 }
 
 namespace {
+
+std::vector<int> AllSignals() {
+  std::vector<int> signals;
+  for (int signal = 1; signal <= SIGRTMAX; ++signal) {
+    signals.push_back(signal);
+  }
+  return signals;
+}
+
+// Through the system call: the C library refuses the numbers it keeps for itself. SIGKILL
+// and SIGSTOP refuse any change, and keep their default.
+void SetKernelDispositions(__sighandler_t handler, const std::vector<int>& signals) {
+  struct {
+    __sighandler_t handler;
+    unsigned long flags;
+    void (*restorer)();
+    std::uint64_t mask;
+  } action{handler, 0, nullptr, 0};
+  for (const int signal : signals) {
+    syscall(SYS_rt_sigaction, signal, &action, nullptr, sizeof(action.mask));
+  }
+}
 
 using testbuild::kBuildsEmulator;
 using testbuild::kThroughAnEmulator;
@@ -224,10 +248,10 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
       }
     }
     // As started from a terminal: whatever ignores or holds signals here (a shell that put
-    // the tests in the background, say) is not the user's.
-    for (const int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
-      std::signal(signal, SIG_DFL);
-    }
+    // the tests in the background, make, which ignores 32 and 33) is not the user's; then
+    // what the case ignores.
+    SetKernelDispositions(SIG_DFL, AllSignals());
+    SetKernelDispositions(SIG_IGN, limits.ignoredSignals);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

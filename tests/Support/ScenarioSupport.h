@@ -42,6 +42,8 @@ struct RunLimits {
   std::function<void(pid_t)> act;
   // Variables the run gets on top of the test's own, as NAME=VALUE.
   std::vector<std::string> environment;
+  // Signals the run starts with ignored, as whoever started it left them.
+  std::vector<int> ignoredSignals;
   // 0 or more: the run's user and group ID, taken by a run started as root.
   int userId = -1;
   // Not 0: a run still going after this long is killed, so that a run that hangs fails its
