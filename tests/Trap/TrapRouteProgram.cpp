@@ -5,14 +5,22 @@
 //   slashes, dot, openat, fortified  the memory device under another spelling or call,
 //                                    then read as a file
 //   stream                           the memory device opened as a stream
+//   child                            starts another program
 // Answers (the run goes on):
 //   device      fstat's device numbers and F_GETFL's access mode of a read-only opening,
-//               the errno of a write to it, and a register read through a duplicate
+//               the errno of a write to it and of mapping it for writing, and a register
+//               read through a duplicate
 //   privilege   the errno of iopl(0) and iopl(3), and of opening the memory device
+//   levels      the errno of iopl(5) and iopl(-1)
 //   threads     a port read in a thread started after iopl(3)
-// Answers that end the run with a line:
+// What the harness does not emulate, or refuses, ending the run with a line:
 //   read-only, remap, pread     mprotect to read-only, mremap, pread of an aperture or the device
 //   early-thread                a port read in a thread started before iopl(3)
+//   port        a port instruction to a port the machine does not have
+//   form        an exchange with a card register, an instruction no platform access compiles to
+//   outside     a register read after the aperture was unmapped
+//   partial     a register read in the second page of an aperture after that page was unmapped
+//   offset      a mapping whose physical address went through a signed 32-bit integer
 // Signals:
 //   alarm        port reads in main and in a SIGALRM handler that interrupts them
 //   default      SIGSEGV reset to its default, then a port read
@@ -32,6 +40,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "FrontEndNumbers.h"
@@ -42,15 +51,24 @@ namespace {
 
 constexpr std::size_t kPage = 4096;
 constexpr std::uint16_t kPortB = 0x61;  // system control port B, which the machine has
+constexpr std::uint16_t kUnmodelledPort = 0x80;
+constexpr int kOutsideLevel = 5;
 constexpr int kAlarmReads = 3000;
 
 int ErrnoOf(long result) { return result < 0 ? errno : 0; }
 
-volatile std::uint32_t* Map(int descriptor) {
-  void* mapped = mmap64(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor,
+// The 64-bit offset keeps the address above 2 GiB intact in a 32-bit build.
+volatile std::uint32_t* Map(int descriptor, std::size_t length = kPage) {
+  void* mapped = mmap64(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor,
                         static_cast<off64_t>(emu::kFirstAperture));
   return mapped == MAP_FAILED ? nullptr : static_cast<volatile std::uint32_t*>(mapped);
 }
+
+volatile std::uint32_t* Aperture(std::size_t length = kPage) {
+  return Map(open("/dev/mem", O_RDWR), length);
+}
+
+void* AsPointer(volatile std::uint32_t* aperture) { return const_cast<std::uint32_t*>(aperture); }
 
 int ReadAsFile(int descriptor) {
   std::uint32_t word = 0;
@@ -94,8 +112,9 @@ int Device() {
   const int descriptor = open("/dev/mem", O_RDONLY);
   struct stat status {};
   fstat(descriptor, &status);
-  std::printf("%u:%u %d %d ", major(status.st_rdev), minor(status.st_rdev),
-              fcntl(descriptor, F_GETFL) & O_ACCMODE, ErrnoOf(write(descriptor, "", 1)));
+  std::printf("%u:%u %d %d %d ", major(status.st_rdev), minor(status.st_rdev),
+              fcntl(descriptor, F_GETFL) & O_ACCMODE, ErrnoOf(write(descriptor, "", 1)),
+              Map(descriptor) == nullptr ? errno : 0);
   close(descriptor);
   const int writable = open("/dev/mem", O_RDWR);
   volatile std::uint32_t* aperture = Map(dup(writable));
@@ -103,83 +122,116 @@ int Device() {
   return 0;
 }
 
-int Ends(const char* what) {
-  const auto is = [what](const char* name) { return std::strcmp(what, name) == 0; };
-  const int descriptor = open("/dev/mem", O_RDWR);
-  volatile std::uint32_t* aperture = Map(descriptor);
-  if (aperture == nullptr) {
-    return 1;
-  }
-  void* start = const_cast<std::uint32_t*>(aperture);
-  std::uint32_t word = 0;
-  if (is("read-only")) {
-    std::printf("%d\n", mprotect(start, kPage, PROT_READ | PROT_WRITE));
-    mprotect(start, kPage, PROT_READ);
-    *aperture = 1;
-  } else if (is("remap")) {
-    mremap(start, kPage, 2 * kPage, MREMAP_MAYMOVE);
-  } else if (is("pread")) {
-    std::printf("%zd\n", pread(descriptor, &word, sizeof word, 0));
-  } else if (is("early-thread")) {
-    pthread_t thread;
-    pthread_create(&thread, nullptr, ReadPort, nullptr);
-    iopl(3);
-    pthread_join(thread, nullptr);
-  }
+int ReadOnly() {
+  volatile std::uint32_t* aperture = Aperture();
+  std::printf("%d\n", mprotect(AsPointer(aperture), kPage, PROT_READ | PROT_WRITE));
+  mprotect(AsPointer(aperture), kPage, PROT_READ);
+  *aperture = 1;
   return 0;
 }
+
+int Pread() {
+  const int descriptor = open("/dev/mem", O_RDWR);
+  Map(descriptor);
+  std::uint32_t word = 0;
+  std::printf("%zd\n", pread(descriptor, &word, sizeof word, 0));
+  return 0;
+}
+
+int EarlyThread() {
+  pthread_t thread;
+  pthread_create(&thread, nullptr, ReadPort, nullptr);
+  iopl(3);
+  return pthread_join(thread, nullptr);
+}
+
+int Form() {
+  volatile std::uint32_t* aperture = Aperture();
+  std::uint32_t value = 1;
+  __asm__ __volatile__("xchg %0, %1" : "+r"(value), "+m"(*aperture));
+  return static_cast<int>(value);
+}
+
+int Partial() {
+  volatile std::uint32_t* aperture = Aperture(2 * kPage);
+  volatile std::uint32_t* second = aperture + kPage / sizeof(std::uint32_t);
+  munmap(AsPointer(second), kPage);
+  return static_cast<int>(*aperture + *second);
+}
+
+struct Route {
+  const char* name;
+  int (*take)();
+};
+
+const Route kRoutes[] = {
+    {"ioperm", [] { return ErrnoOf(ioperm(kPortB, 1, 1)); }},
+    {"syscall-iopl", [] { return ErrnoOf(syscall(SYS_iopl, 3)); }},
+    {"slashes", [] { return ReadAsFile(open("//dev/mem", O_RDWR)); }},
+    {"dot", [] { return ReadAsFile(open("/dev/./mem", O_RDWR)); }},
+    {"openat", [] { return ReadAsFile(openat(AT_FDCWD, "/dev/mem", O_RDWR)); }},
+    {"fortified", [] { return ReadAsFile(__open_2("/dev/mem", O_RDWR)); }},
+    {"stream", []() -> int { return std::printf("%d\n", fopen("/dev/mem", "r") != nullptr) < 0; }},
+    {"child", [] { return std::system("true"); }},
+    {"device", Device},
+    {"privilege",
+     []() -> int {
+       return std::printf("%d %d %d\n", ErrnoOf(iopl(0)), ErrnoOf(iopl(3)),
+                          ErrnoOf(open("/dev/mem", O_RDWR))) < 0;
+     }},
+    {"levels",
+     []() -> int {
+       return std::printf("%d %d\n", ErrnoOf(iopl(kOutsideLevel)), ErrnoOf(iopl(-1))) < 0;
+     }},
+    {"threads",
+     [] {
+       iopl(3);
+       return InThread();
+     }},
+    {"read-only", ReadOnly},
+    {"remap",
+     []() -> int {
+       return mremap(AsPointer(Aperture()), kPage, 2 * kPage, MREMAP_MAYMOVE) == MAP_FAILED;
+     }},
+    {"pread", Pread},
+    {"early-thread", EarlyThread},
+    {"port",
+     [] {
+       iopl(3);
+       outb(0, kUnmodelledPort);
+       return 0;
+     }},
+    {"form", Form},
+    {"outside",
+     [] {
+       volatile std::uint32_t* aperture = Aperture();
+       munmap(AsPointer(aperture), kPage);
+       return static_cast<int>(*aperture);
+     }},
+    {"partial", Partial},
+    {"offset",
+     []() -> int {
+       const auto widened = static_cast<off64_t>(static_cast<std::int32_t>(emu::kFirstAperture));
+       return mmap64(nullptr, kPage, PROT_READ | PROT_WRITE, MAP_SHARED, open("/dev/mem", O_RDWR),
+                     widened) == MAP_FAILED;
+     }},
+    {"alarm", Alarms},
+    {"default",
+     [] {
+       signal(SIGSEGV, SIG_DFL);
+       iopl(3);
+       return static_cast<int>(inb(kPortB));
+     }},
+    {"raise", [] { return raise(SIGSEGV); }},
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    return 1;
+  for (const Route& route : kRoutes) {
+    if (argc == 2 && std::strcmp(argv[1], route.name) == 0) {
+      return route.take();
+    }
   }
-  const char* what = argv[1];
-  const auto is = [what](const char* name) { return std::strcmp(what, name) == 0; };
-  if (is("ioperm")) {
-    return ErrnoOf(ioperm(kPortB, 1, 1));
-  }
-  if (is("syscall-iopl")) {
-    return ErrnoOf(syscall(SYS_iopl, 3));
-  }
-  if (is("slashes")) {
-    return ReadAsFile(open("//dev/mem", O_RDWR));
-  }
-  if (is("dot")) {
-    return ReadAsFile(open("/dev/./mem", O_RDWR));
-  }
-  if (is("openat")) {
-    return ReadAsFile(openat(AT_FDCWD, "/dev/mem", O_RDWR));
-  }
-  if (is("fortified")) {
-    return ReadAsFile(__open_2("/dev/mem", O_RDWR));
-  }
-  if (is("stream")) {
-    std::printf("%d\n", fopen("/dev/mem", "r") != nullptr);
-    return 0;
-  }
-  if (is("device")) {
-    return Device();
-  }
-  if (is("privilege")) {
-    std::printf("%d %d %d\n", ErrnoOf(iopl(0)), ErrnoOf(iopl(3)), ErrnoOf(open("/dev/mem", O_RDWR)));
-    return 0;
-  }
-  if (is("threads")) {
-    iopl(3);
-    return InThread();
-  }
-  if (is("alarm")) {
-    return Alarms();
-  }
-  if (is("default")) {
-    signal(SIGSEGV, SIG_DFL);
-    iopl(3);
-    return inb(kPortB);
-  }
-  if (is("raise")) {
-    return raise(SIGSEGV);
-  }
-  return Ends(what);
+  return 1;
 }

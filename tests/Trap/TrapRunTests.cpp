@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -147,51 +146,6 @@ TEST_F(TrapRun, NativeScanFindsTheMachinesCards) {
   EXPECT_EQ(run.status, 0);
 }
 
-TEST_F(TrapRun, WhatCannotBeEmulatedEndsTheRunLoudly) {
-  const struct {
-    const char* what;
-    const char* message;
-  } odd[] = {
-      {"port", "tvrbios-trap: port 0x80, which the machine does not have at 0x"},
-      {"form", "tvrbios-trap: fault in an instruction the harness does not emulate at 0x"},
-      {"outside", "tvrbios-trap: access to 0x"},
-      {"offset", "tvrbios-trap: mapping at physical address 0xfffffffff0000000, beyond 32 bits\n"},
-  };
-  for (const auto& each : odd) {
-    const RunResult run = Run(TVRBIOS_TRAP_PATH, {TVR_TRAP_ODD_PATH, each.what});
-    EXPECT_EQ(run.status, kTrapFailureStatus) << each.what;
-    EXPECT_EQ(run.err.rfind(each.message, 0), 0u) << run.err;
-    // An instruction is shown with its bytes.
-    EXPECT_EQ(run.err.find(", bytes ") != std::string::npos, std::string(each.what) != "offset")
-        << run.err;
-  }
-}
-
-TEST_F(TrapRun, AnswersAsAKernel) {
-  const struct {
-    const char* what;
-    Args options;
-    std::string out;
-    int status;
-  } calls[] = {
-      {"levels", {}, std::to_string(EINVAL) + " " + std::to_string(EINVAL) + "\n", 0},
-      {"read-only", {}, std::to_string(EACCES) + "\n", 0},
-      {"open", {"--refuse", "open=EPERM"}, std::to_string(EPERM) + "\n", 0},
-      {"partial", {}, "", kTrapFailureStatus},
-  };
-  for (const auto& call : calls) {
-    Args args = call.options;
-    args.insert(args.end(), {"--", TVR_TRAP_ODD_PATH, call.what});
-    const RunResult run = Run(TVRBIOS_TRAP_PATH, args);
-    EXPECT_EQ(run.out, call.out) << call.what;
-    EXPECT_EQ(run.status, call.status) << call.what << ": " << run.err;
-  }
-  // The page that stays mapped is read; the unmapped one ends the run.
-  const RunResult partial = Run(TVRBIOS_TRAP_PATH, {TVR_TRAP_ODD_PATH, "partial"});
-  EXPECT_EQ(partial.err.rfind("tvrbios-trap: access to 0x", 0), 0u) << partial.err;
-  EXPECT_NE(partial.err.find(" outside every aperture at 0x"), std::string::npos) << partial.err;
-}
-
 // Whatever goes wrong, a program the harness was given never runs on this computer's own
 // ports and memory. The runs are made as an unprivileged user, so that a harness that let
 // the program through could not touch hardware either.
@@ -235,10 +189,6 @@ TEST_F(TrapRun, NeverUnwatched) {
                                 "' is linked statically: the library cannot go into it\n");
   EXPECT_EQ(statically.status, 2);
 
-  const RunResult child = Run(TVRBIOS_TRAP_PATH, {TVR_TRAP_ODD_PATH, "child"}, nobody);
-  EXPECT_EQ(child.err, "tvrbios-trap: the program starts another process, which would run "
-                       "outside the machine\n");
-  EXPECT_EQ(child.status, kTrapFailureStatus);
 }
 
 TEST_F(TrapRun, BadOptionsRunNothing) {
