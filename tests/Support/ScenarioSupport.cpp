@@ -8,16 +8,13 @@
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "BuildsEmulator.h"
 
@@ -94,6 +91,20 @@ void ScenarioTest::SetUp() {
 }
 
 void ScenarioTest::TearDown() { std::filesystem::remove_all(m_root); }
+
+void CardTest::SetUp() {
+  ScenarioTest::SetUp();
+  Write("card.bin", m_card);
+  Write("new.bin", m_file);
+}
+
+RunResult CardTest::OnCard(const std::string& keys, std::vector<std::string> args,
+                           const RunLimits& limits) {
+  args.insert(args.begin(), {"--card", "100,image=card.bin" + keys});
+  return Emu(args, limits);
+}
+
+std::string CardTest::Report() { return kBanner + CardReport{}.Text(); }
 
 RunResult ScenarioTest::Emu(const std::vector<std::string>& args, const RunLimits& limits) {
   std::vector<std::string> all{"--date", kDate};
@@ -177,38 +188,18 @@ std::string ReadOutput(int fd, pid_t child, const RunLimits& limits) {
   return got;
 }
 
-// Kills the run when it outlives its time; gone with the run.
-class Watchdog {
- public:
-  Watchdog(pid_t run, int seconds) {
-    if (seconds > 0 && run > 0) {
-      m_thread = std::thread([this, run, seconds] {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_done.wait_for(lock, std::chrono::seconds(seconds), [this] { return m_ended; })) {
-          kill(run, SIGKILL);
-        }
-      });
-    }
+// Kills the run when it outlives its time: a process of its own, holding none of the run's
+// pipes, ended once the run is.
+pid_t Watchdog(pid_t run, int seconds) {
+  const pid_t watchdog = seconds > 0 && run > 0 ? fork() : -1;
+  if (watchdog == 0) {
+    closefrom(STDERR_FILENO + 1);
+    sleep(static_cast<unsigned>(seconds));
+    kill(run, SIGKILL);
+    _exit(0);
   }
-  ~Watchdog() {
-    {
-      const std::lock_guard<std::mutex> lock(m_mutex);
-      m_ended = true;
-    }
-    m_done.notify_one();
-    if (m_thread.joinable()) {
-      m_thread.join();
-    }
-  }
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_done;
-  bool m_ended = false;
-  std::thread m_thread;
-};
+  return watchdog;
+}
 
 }  // namespace
 
@@ -265,10 +256,10 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     _exit(127);
   }
   RunResult result;
-  const Watchdog watchdog(child, limits.killAfterSeconds);
   if (piped) {
     close(pipeEnds[1]);
   }
+  const pid_t watchdog = Watchdog(child, limits.killAfterSeconds);
   if (piped && !limits.outputClosed) {
     result.out = ReadOutput(pipeEnds[0], child, limits);
   }
@@ -276,6 +267,10 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
   if (child > 0 && waitpid(child, &status, 0) == child) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  }
+  if (watchdog > 0) {
+    kill(watchdog, SIGKILL);
+    waitpid(watchdog, nullptr, 0);
   }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!piped) {

@@ -135,4 +135,19 @@ class ScenarioTest : public ::testing::Test {
   std::string m_work;
 };
 
+// Runs on the sample card at 100, whose flash is card.bin, with the new BIOS in new.bin.
+class CardTest : public ScenarioTest {
+ protected:
+  void SetUp() override;
+  // tvrbios-emu on that card with its further `keys`, then the utility's arguments.
+  RunResult OnCard(const std::string& keys, std::vector<std::string> args,
+                   const RunLimits& limits = {});
+  // The banner and the card's report, as a run on the sample card begins.
+  static std::string Report();
+
+  Bytes m_card = emu::BuildSampleBios();
+  const Bytes m_file = NewBiosFile();
+  const std::string m_newReport = FileReport("2.2 - 7 NV8", "TNV");
+};
+
 }  // namespace scenario
