@@ -37,8 +37,6 @@ namespace {
 constexpr std::size_t kImageSize = emu::kSampleImageSize;
 constexpr std::size_t kDateOffset = testbytes::kPinsDate;
 constexpr std::size_t kCounterOffset = testbytes::kPinsCounter;
-constexpr std::size_t kSerialOffset = 12;
-constexpr std::size_t kFileCounter = 9;
 constexpr std::size_t kCardCounter = 3;
 
 std::size_t BiosSize(const Bytes& image) { return image.at(2) * std::size_t{512}; }
@@ -56,25 +54,7 @@ Bytes ExpectedAfterUpdate(const Bytes& card, const Bytes& file, bool keepCardPin
                                  Dword(card, card.size() - 8));
 }
 
-class Programming : public ScenarioTest {
- protected:
-  void SetUp() override {
-    ScenarioTest::SetUp();
-    Write("card.bin", m_card);
-    Write("new.bin", m_file);
-  }
-  // The card at 100 whose flash is card.bin, then the utility's arguments.
-  RunResult OnCard(const std::string& keys, std::vector<std::string> args,
-                   const RunLimits& limits = {}) {
-    args.insert(args.begin(), {"--card", "100,image=card.bin" + keys});
-    return Emu(args, limits);
-  }
-  std::string Report() const { return kBanner + CardReport{}.Text(); }
-
-  const Bytes m_card = emu::BuildSampleBios();
-  const Bytes m_file = NewBiosFile();
-  const std::string m_newReport = FileReport("2.2 - 7 NV8", "TNV");
-};
+using Programming = CardTest;
 
 struct PartCase {
   const char* flash;
@@ -106,10 +86,7 @@ TEST_P(ProgrammingOnEachPart, KeepsTheCardsPinsCalibrationAndSubsystem) {
   EXPECT_EQ(run.out, kBanner + report.Text() + m_newReport + kWarning + Dots(part.dots) + kUpdated);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 1);
-  const Bytes flash = Read("card.bin");
-  EXPECT_EQ(flash, ExpectedAfterUpdate(m_card, m_file, true));
-  EXPECT_EQ(PinsSerial(Pins(flash)), "TS05A00017");
-  EXPECT_EQ(Word(Pins(flash), kCounterOffset), kCardCounter + 1);
+  EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(m_card, m_file, true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
@@ -123,17 +100,6 @@ INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
                            return testnames::CaseName(std::string(info.param.flash) +
                                                       (info.param.worstCase ? " worst case" : ""));
                          });
-
-TEST_F(Programming, WithTheFilesOwnPins) {
-  const RunResult run = OnCard("", {"/k", "new.bin"});
-  EXPECT_EQ(run.out, Report() + m_newReport + kWarning + Dots(48) + kUpdated);
-  EXPECT_EQ(run.status, 1);
-  const Bytes flash = Read("card.bin");
-  EXPECT_EQ(flash, ExpectedAfterUpdate(m_card, m_file, false));
-  EXPECT_EQ(PinsSerial(Pins(flash)), "FILESERIAL01");
-  EXPECT_EQ(Word(Pins(flash), kCounterOffset), kFileCounter + 1);
-  EXPECT_EQ(Word(Pins(flash), kDateOffset), kDateWord);
-}
 
 struct RefusedFile {
   const char* name;
@@ -158,49 +124,31 @@ TEST_P(RefusedFiles, LeaveTheCardUntouched) {
   EXPECT_EQ(Read("card.bin"), m_card);
 }
 
-Bytes OtherDeviceFile() {
+Bytes SampleFile(void (*change)(emu::SampleBiosOptions&), std::size_t extraBytes = 0) {
   emu::SampleBiosOptions options;
-  options.deviceId = DEVID_LUMIVANE_B;
-  return emu::BuildSampleBios(options);
-}
-
-Bytes BrokenFile() {
-  emu::SampleBiosOptions options;
-  options.breakSignature = true;
-  return emu::BuildSampleBios(options);
-}
-
-Bytes OversizedFile() {
-  Bytes file = emu::BuildSampleBios();
-  file.push_back(0xFF);
+  change(options);
+  Bytes file = emu::BuildSampleBios(options);
+  file.resize(file.size() + extraBytes, 0xFF);
   return file;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Files, RefusedFiles,
     ::testing::Values(
-        RefusedFile{"other.bin", OtherDeviceFile(), false,
+        RefusedFile{"other.bin",
+                    SampleFile([](emu::SampleBiosOptions& o) { o.deviceId = DEVID_LUMIVANE_B; }), false,
                     "ERROR! The selected BIOS file doesn't match your Tavrin graphics "
                     "hardware.\n\n"},
-        RefusedFile{"broken.bin", BrokenFile(), false,
+        RefusedFile{"broken.bin",
+                    SampleFile([](emu::SampleBiosOptions& o) { o.breakSignature = true; }), false,
                     "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
-        RefusedFile{"big.bin", OversizedFile(), true,
+        RefusedFile{"big.bin", SampleFile([](emu::SampleBiosOptions&) {}, 1), true,
                     "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
         RefusedFile{"short.bin", Bytes(0x7FFD, 0x55), false,
                     "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
         RefusedFile{"missing.bin", {}, false,
                     "ERROR! The following file couldn't be opened: missing.bin\n\n"}),
     [](const ::testing::TestParamInfo<RefusedFile>& info) { return testnames::CaseName(info.param.name); });
-
-TEST_F(Programming, FileThatCannotBeReadToItsEndIsNotOpened) {
-  std::filesystem::create_directory(Path("folder.bin"));
-  for (const char* sw : {"/i", "/k", "/s"}) {
-    const RunResult run = OnCard("", {sw, "folder.bin"});
-    EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: folder.bin\n\n") << sw;
-    EXPECT_EQ(run.status, 0);
-  }
-  EXPECT_EQ(Read("card.bin"), m_card);
-}
 
 TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
   emu::SampleBiosOptions broken;
@@ -222,37 +170,34 @@ TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
   EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(card, m_file, false));
 }
 
-TEST_F(Programming, BackupAloneSavesTheWholeEepromAndWritesNothing) {
-  const RunResult run = OnCard("", {"/o", "old.bin"});
-  EXPECT_EQ(run.out, Report() + FileCreated("old.bin"));
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(Read("old.bin"), m_card);
-  EXPECT_EQ(Read("card.bin"), m_card);
-}
-
-TEST_F(Programming, BackupAndProgrammingInEitherOrderSaveTheOldBios) {
-  for (const auto& args : {std::vector<std::string>{"/o", "old.bin", "/i", "new.bin"},
-                           std::vector<std::string>{"/i", "new.bin", "/o", "old.bin"}}) {
+// A backup holds the card as it was, whatever comes before or after it, and stays when a
+// later switch fails; its name is shown as it is.
+TEST_F(Programming, BackupSavesTheWholeEepromAsItWas) {
+  const std::string updated = kWarning + Dots(48) + kUpdated;
+  const Bytes programmed = ExpectedAfterUpdate(m_card, m_file, true);
+  const struct {
+    std::vector<std::string> args;
+    std::string out;
+    int status;
+    const Bytes& card;
+  } cases[] = {
+      {{"/o", "a%s%n.bin"}, FileCreated("a%s%n.bin"), 1, m_card},
+      {{"/o", "a%s%n.bin", "/i", "new.bin"}, FileCreated("a%s%n.bin") + m_newReport + updated, 1,
+       programmed},
+      {{"/i", "new.bin", "/o", "a%s%n.bin"}, m_newReport + FileCreated("a%s%n.bin") + updated, 1,
+       programmed},
+      {{"/o", "a%s%n.bin", "/i", "missing.bin"}, FileCreated("a%s%n.bin"), 0, m_card},
+  };
+  for (const auto& c : cases) {
     Write("card.bin", m_card);
-    const RunResult run = OnCard("", args);
-    const std::string created = FileCreated("old.bin");
-    const std::string loaded = m_newReport;
-    EXPECT_EQ(run.out, Report() + (args[0] == "/o" ? created + loaded : loaded + created) +
-                           kWarning + Dots(48) + kUpdated);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(Read("old.bin"), m_card);
-    EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(m_card, m_file, true));
+    std::filesystem::remove(Path("a%s%n.bin"));
+    const RunResult run = OnCard("", c.args);
+    const std::string line = ::testing::PrintToString(c.args);
+    EXPECT_EQ(run.out, Report() + c.out) << line;
+    EXPECT_EQ(run.status, c.status) << line;
+    EXPECT_TRUE(Read("a%s%n.bin") == m_card) << line;
+    EXPECT_TRUE(Read("card.bin") == c.card) << line;
   }
-}
-
-TEST_F(Programming, BackupStaysWhenALaterSwitchFails) {
-  const RunResult run = OnCard("", {"/o", "old.bin", "/i", "missing.bin"});
-  EXPECT_EQ(run.out, Report() + FileCreated("old.bin"));
-  EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: missing.bin\n\n");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(Read("old.bin"), m_card);
-  EXPECT_EQ(Read("card.bin"), m_card);
 }
 
 constexpr const char* kNotCreated = "ERROR! The following file couldn't be created: ";
@@ -550,15 +495,8 @@ TEST_F(Files, ReplacedFilesKeepOwnerGroupModeAndAttributes) {
     EXPECT_EQ(Note(Path(c.name)), "kept") << c.name;
   }
 
-  // An access control list the system refuses to copy keeps the old file; another
-  // attribute is left behind.
+  // Another attribute the system refuses to copy is left behind.
   WriteText("old.bin", "an earlier backup");
-  GrantRead(Path("old.bin"));
-  const RunResult refused = OnCard("", {"/o", "old.bin", "/i", "new.bin"}, FailingCall("fsetxattr"));
-  EXPECT_EQ(refused.out, Report());
-  EXPECT_EQ(refused.err, std::string(kNotCreated) + "old.bin\n\n");
-  EXPECT_EQ(ReadText("old.bin"), "an earlier backup");
-  EXPECT_TRUE(Read("card.bin") == m_card);
   ASSERT_EQ(std::system(("setfacl -b '" + Path("old.bin") + "'").c_str()), 0);
   ASSERT_EQ(setxattr(Path("old.bin").c_str(), kNote, "left", 4, 0), 0);
   const RunResult written = OnCard("", {"/o", "old.bin"}, FailingCall("fsetxattr"));
@@ -590,11 +528,12 @@ TEST_F(Files, ReplacementThenItsFolderReachTheDisk) {
   EXPECT_EQ(calls[2], "fsync " + m_work);
 }
 
-// A flush or close that fails leaves the file as it was, reported as not created, and the
-// update does not run.
-TEST_F(Files, FailedFlushOrCloseLeavesTheOldFile) {
-  for (const char* call : {"fsync", "close"}) {
+// A flush or close that fails, or an access control list the system refuses to copy, leaves
+// the file as it was, reported as not created, and the update does not run.
+TEST_F(Files, FailedFlushCloseOrAccessListLeavesTheOldFile) {
+  for (const char* call : {"fsync", "close", "fsetxattr"}) {
     WriteText("old.bin", "an earlier backup");
+    GrantRead(Path("old.bin"));
     const RunResult run = OnCard("", {"/o", "old.bin", "/i", "new.bin"}, FailingCall(call));
     EXPECT_EQ(run.out, Report()) << call;
     EXPECT_EQ(run.err, std::string(kNotCreated) + "old.bin\n\n") << call;
@@ -635,21 +574,6 @@ TEST_F(Files, FifoIsWrittenOnlyWhileSomeoneReadsIt) {
   struct stat info {};
   EXPECT_EQ(lstat(Path("fifo.bin").c_str(), &info), 0);
   EXPECT_TRUE(S_ISFIFO(info.st_mode));
-}
-
-// The emulated card's flash file is the card: a backup written over it never cuts it short
-// under the running card, and the update that follows stays in it.
-TEST_F(Programming, BackupOverTheCardsOwnFlashFileKeepsTheCard) {
-  const RunResult run = OnCard("", {"/o", "card.bin", "/i", "new.bin"});
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_TRUE(Read("card.bin") == ExpectedAfterUpdate(m_card, m_file, true));
-}
-
-TEST_F(Programming, FileNameWithPercentIsShownLiterally) {
-  const RunResult run = OnCard("", {"/o", "a%s%n.bin"});
-  EXPECT_EQ(run.out, Report() + FileCreated("a%s%n.bin"));
-  EXPECT_EQ(Read("a%s%n.bin"), m_card);
 }
 
 // What each fault of the card does to a programming run.
@@ -943,22 +867,25 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
       << "no temporary file left behind";
 }
 
-// Nothing the card waits on while it is held waits without bound, whatever arrives: a FIFO
-// named as a file to read fails at once, with no writer ever coming (a run that waits is
-// killed), and leaves the card released; a reader that takes the backup a page every two
+// Nothing the card waits on while it is held waits without bound, whatever arrives: a file
+// to read that cannot be read to its end (a folder, or a FIFO with no writer ever coming:
+// a run that waits is killed) fails at once, and leaves the card released; a reader that takes the backup a page every two
 // seconds, which would need half a minute for it, fails it at the bound for the whole
 // file, held signals arriving every second notwithstanding.
 TEST_F(Programming, NothingHeldWaitsWithoutBound) {
   ASSERT_EQ(mkfifo(Path("fifo.bin").c_str(), 0644), 0);
+  std::filesystem::create_directory(Path("folder.bin"));
   RunLimits bounded;
   bounded.killAfterSeconds = 60;
-  for (const char* sw : {"/i", "/k", "/s"}) {
-    const RunResult run = OnCard(",state=card.st", {"/o", "backup.bin", sw, "fifo.bin"}, bounded);
-    EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: fifo.bin\n\n") << sw;
-    EXPECT_EQ(run.status, 0) << sw;
-    const emu::CardState state = KeptState(Path("card.st"));
-    EXPECT_FALSE(LinesHeld(state)) << sw;
-    EXPECT_EQ(state.card.command, emu::CardOptions{}.command) << sw;
+  for (const std::string name : {"folder.bin", "fifo.bin"}) {
+    for (const char* sw : {"/i", "/k", "/s"}) {
+      const RunResult run = OnCard(",state=card.st", {"/o", "backup.bin", sw, name}, bounded);
+      EXPECT_EQ(run.err, "ERROR! The following file couldn't be opened: " + name + "\n\n") << sw;
+      EXPECT_EQ(run.status, 0) << sw;
+      const emu::CardState state = KeptState(Path("card.st"));
+      EXPECT_FALSE(LinesHeld(state)) << sw;
+      EXPECT_EQ(state.card.command, emu::CardOptions{}.command) << sw;
+    }
   }
   EXPECT_TRUE(Read("card.bin") == m_card);
 
