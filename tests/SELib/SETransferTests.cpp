@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CaseNames.h"
+#include "RefusedAllocation.h"
 #include "SEWriteLog.h"
 
 namespace setest {
@@ -193,6 +194,27 @@ TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
   EXPECT_EQ(status & 0x8C, 0x8C);
 }
 
+// A verification buffer that cannot be allocated counts as a failed verification: three
+// passes, each from offset 0, and the protection back.
+TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBack) {
+  Transfer transfer(WithPart(emu::FlashPart::M25p10));
+  {
+    testsupport::RefuseAllocation refuse(SE_CAPACITY);
+    EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
+  }
+  EXPECT_EQ(Summary(transfer.rig.lines().Events()),
+            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06+02 x3072", "06", "01 8C",
+                    "hw-protected"}));
+  const std::vector<std::uint32_t> addresses = PageAddresses(transfer.rig.lines().Events(), 128);
+  ASSERT_EQ(addresses.size(), 3072u);
+  for (std::uint32_t i = 0; i < 3072; ++i) {
+    ASSERT_EQ(addresses[i], i % 1024 * 128) << "every pass starts again from offset 0";
+  }
+  EXPECT_EQ(transfer.log.positions, Positions(128, 3));
+  EXPECT_TRUE(transfer.rig.Flash() == transfer.image) << "programming itself went well";
+  EXPECT_TRUE(transfer.EndsProtected());
+}
+
 TEST(Read, AFullReadEqualsTheFlash) {
   Transfer transfer(WithPart(emu::FlashPart::M25p10));
   Bytes buffer(131072, 0);
@@ -209,9 +231,8 @@ TEST(Read, ARangeCostsExactlyTheProtocolsAccesses) {
   Bytes buffer(16, 0);
   ASSERT_EQ(SERead(transfer.rig.handle(), 0x12345, 16, buffer.data()), SE_OK);
   EXPECT_EQ(buffer, Bytes(transfer.old.begin() + 0x12345, transfer.old.begin() + 0x12345 + 16));
-  EXPECT_EQ(transfer.rig.RegisterReads(SE_REG_SERIAL_LINES), 4 + 1 + 100 + 25 * 16 + 1 + 1u);
-  EXPECT_EQ(transfer.rig.RegisterWrites(SE_REG_SERIAL_LINES), 3 + 1 + 100 + 17 * 16 + 1 + 1u);
   EXPECT_EQ(transfer.rig.machine().Stats().deviceReads, 4 + 1 + 100 + 25 * 16 + 1 + 1u);
+  EXPECT_EQ(transfer.rig.machine().Stats().deviceWrites, 3 + 1 + 100 + 17 * 16 + 1 + 1u);
   const auto& events = transfer.rig.lines().Events();
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(Bytes(events[0].head.begin(), events[0].head.begin() + 4),
