@@ -1,6 +1,7 @@
 // The image object on the emulated card: creation and release, the public calls, and the
 // flash after an update.
 #include "GBTestSupport.h"
+#include "RefusedAllocation.h"
 
 namespace gbtest {
 namespace {
@@ -71,26 +72,6 @@ TEST_F(GBCard, CreationReadsAndDescribesTheCard) {
   EXPECT_EQ(131072u, h()->m_oSEInfo.ulSEepromSize);
 }
 
-TEST_F(GBCard, ConfigurationAccessReachesTheCardsSpaceInEachWidth) {
-  UINT32 ulId = 0;
-  GBConfigAccess_ReadDword(h(), 0, &ulId);
-  EXPECT_EQ(m_rig.Card().Config32(0), ulId);
-  UINT8 ucHigh = 0;
-  GBConfigAccess_ReadByte(h(), 3, &ucHigh);
-  EXPECT_EQ(ulId >> 24, ucHigh);
-
-  // The base address register reads back its size mask after all ones; then put back.
-  const UINT32 ulBase = m_rig.Card().Config32(0x14);
-  GBConfigAccess_WriteDword(h(), 0x14, 0xFFFFFFFF);
-  UINT32 ulSized = 0;
-  GBConfigAccess_ReadDword(h(), 0x14, &ulSized);
-  EXPECT_NE(ulBase, ulSized);
-  GBConfigAccess_WriteWord(h(), 0x16, static_cast<UINT16>(ulBase >> 16));
-  GBConfigAccess_WriteByte(h(), 0x15, static_cast<UINT8>(ulBase >> 8));
-  GBConfigAccess_WriteByte(h(), 0x14, static_cast<UINT8>(ulBase));
-  EXPECT_EQ(ulBase, m_rig.Card().Config32(0x14));
-}
-
 TEST_F(GBCard, ReadImageFromHardwareNeedsRoomForAllOfIt) {
   Bytes buffer(kImageSize, 0);
   EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBReadImageFromHW(h(), buffer.data(), kImageSize - 1));
@@ -99,46 +80,34 @@ TEST_F(GBCard, ReadImageFromHardwareNeedsRoomForAllOfIt) {
   EXPECT_EQ(m_rig.Flash(), buffer);
 }
 
-TEST_F(GBCard, UpdateKeepsTheCardsPinsMcsAndSubsystemWord) {
-  // A smaller BIOS given as a short file, and a larger one given whole.
-  for (std::uint8_t blocks : {std::uint8_t(0x50), std::uint8_t(0x70)}) {
-    const Bytes file = emu::BuildSampleBios(FileSample(blocks));
-    const std::uint32_t length = blocks == 0x50 ? blocks * 512u : kImageSize;
-    ASSERT_EQ(GB_SUCCESS, SetBios(file, length, 0)) << int(blocks);
-    ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
-    const Bytes flash = m_rig.Flash();
-    EXPECT_EQ(UpdatedImage(file, length, Stamped(CardPins(), 4), 0x6800, CardMcs(), 0x20011F2E), flash)
-        << int(blocks);
-    EXPECT_EQ(0, Sum8(flash, 0, blocks * 512u));
-    EXPECT_EQ(0, Sum8(flash, 0x6800, 512));
-  }
-}
-
-TEST_F(GBCard, UpdateWithTheFilesPins) {
-  // A file's PInS with a wrong checksum inside a BIOS whose sum is right: the PInS is
-  // mended, and with it the BIOS sum must be made right again at write time.
-  for (const bool brokenPins : {false, true}) {
-    emu::SampleBiosOptions o = FileSample(0x58);
-    o.breakPinsChecksum = brokenPins;
+// The card's PInS goes back (behind a smaller BIOS given as a short file, or a larger one
+// given whole), or the file's: one with a wrong checksum inside a BIOS whose sum is right is
+// mended, and with it the BIOS sum made right again. The card's calibration block and
+// subsystem word stay.
+TEST_F(GBCard, UpdateKeepsTheCardsMcsAndSubsystemWordWithEitherPins) {
+  struct Case {
+    std::uint8_t blocks;
+    std::uint32_t length;
+    UINT8 filesPins;
+    bool brokenPins;
+  };
+  const Case cases[] = {{0x50, 0x50 * 512, 0, false},
+                        {0x70, kImageSize, 0, false},
+                        {0x58, 0x58 * 512, 1, false},
+                        {0x58, 0x58 * 512, 1, true}};
+  for (const Case& c : cases) {
+    emu::SampleBiosOptions o = FileSample(c.blocks);
+    o.breakPinsChecksum = c.brokenPins;
     const Bytes file = emu::BuildSampleBios(o);
-    ASSERT_EQ(0, Sum8(file, 0, 0x58 * 512));
-    ASSERT_EQ(GB_SUCCESS, SetBios(file, 0x58 * 512, 1));
-    EXPECT_EQ(40, h()->m_oPINS.usCounter);
+    ASSERT_EQ(GB_SUCCESS, SetBios(file, c.length, c.filesPins)) << int(c.blocks);
     ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
+    const Bytes pins = c.filesPins ? Stamped(Slice(file, 0x6800, 512), 41) : Stamped(CardPins(), 4);
     const Bytes flash = m_rig.Flash();
-    EXPECT_EQ(UpdatedImage(file, 0x58 * 512, Stamped(Slice(file, 0x6800, 512), 41), 0x6800, CardMcs(), 0x20011F2E),
-              flash) << brokenPins;
-    EXPECT_EQ(0, Sum8(flash, 0, 0x58 * 512)) << brokenPins;
+    EXPECT_EQ(UpdatedImage(file, c.length, pins, 0x6800, CardMcs(), 0x20011F2E), flash)
+        << int(c.blocks) << " " << c.brokenPins;
+    EXPECT_EQ(0, Sum8(flash, 0, c.blocks * 512u)) << int(c.blocks) << " " << c.brokenPins;
+    EXPECT_EQ(0, Sum8(flash, 0x6800, 512)) << int(c.blocks) << " " << c.brokenPins;
   }
-}
-
-TEST_F(GBCard, SubsystemWordSetByTheTextGoesToTheCard) {
-  const char text[] = ":SubSystemVendorID\t0x0BADF00D";
-  ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(h(), text, sizeof(text) - 1));
-  const Bytes file = emu::BuildSampleBios(FileSample(0x60));
-  ASSERT_EQ(GB_SUCCESS, SetBios(file, kImageSize, 0));
-  ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
-  EXPECT_EQ(0x0BADF00Du, Le(m_rig.Flash(), 131064, 4));
 }
 
 // A card whose subsystem word an update cut short (erased, or programmed only up to some
@@ -280,7 +249,7 @@ TEST(GBCardWrite, EepromWriteFailurePassesItsCodeOn) {
   EXPECT_EQ(image, rig.Flash());
 }
 
-TEST(GBCardCreation, FailuresReleaseEverythingAndReleaseRepeats) {
+TEST(GBCardCreation, FailuresAndReleaseFreeEverythingAndReleaseRepeats) {
   struct Case {
     const char* name;
     emu::CardOptions options;
@@ -295,10 +264,14 @@ TEST(GBCardCreation, FailuresReleaseEverythingAndReleaseRepeats) {
   emu::CardOptions busy;
   busy.faults.linesBusy = true;
   for (const Case& c : {Case{"foreign", foreign, 10001}, Case{"no-eeprom", noEeprom, 10002},
-                        Case{"no-flash", noPart, 10003}, Case{"lines-busy", busy, 10003}}) {
+                        Case{"no-flash", noPart, 10003}, Case{"lines-busy", busy, 10003},
+                        Case{"released", {}, GB_SUCCESS}}) {
     CardRig rig(emu::BuildSampleBios(), c.options);
     CardObject object;
     EXPECT_EQ(c.expected, object.Create()) << c.name;
+    if (c.expected == GB_SUCCESS) {
+      EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle()));
+    }
     GB_DATA& d = *object.Handle();
     EXPECT_EQ(nullptr, d.m_hSE) << c.name;
     EXPECT_EQ(nullptr, d.m_oBIOS.pucData) << c.name;
@@ -306,6 +279,8 @@ TEST(GBCardCreation, FailuresReleaseEverythingAndReleaseRepeats) {
     EXPECT_EQ(nullptr, d.m_oMCS.pucData) << c.name;
     EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle())) << c.name;
     EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle())) << c.name;
+    // The card's command register is as it was found: memory decoding off again.
+    EXPECT_FALSE(rig.Card().MemoryDecodingOn()) << c.name;
   }
   CardRig rig(emu::BuildSampleBios());
   CardObject nobody;
@@ -313,19 +288,24 @@ TEST(GBCardCreation, FailuresReleaseEverythingAndReleaseRepeats) {
   EXPECT_EQ(nullptr, nobody.Handle()->m_hSE);
 }
 
-TEST(GBCardCreation, ReleaseFreesAndRepeatsHarmlessly) {
-  CardRig rig(emu::BuildSampleBios());
+// Counted as absent, the card's calibration block would be erased by the next update.
+TEST(GBCardCreation, CalibrationBlockThatCannotBeCopiedFailsCreation) {
+  emu::SampleBiosOptions sample;
+  sample.mcsSize = 777;
+  CardRig rig(emu::BuildSampleBios(sample));
   CardObject object;
-  ASSERT_EQ(GB_SUCCESS, object.Create());
-  EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle()));
-  GB_DATA& d = *object.Handle();
+  {
+    testsupport::RefuseAllocation refuse(777);
+    EXPECT_EQ(GB_ERR_NO_MEMORY, object.Create());
+  }
+  const GB_DATA& d = *object.Handle();
   EXPECT_EQ(nullptr, d.m_hSE);
   EXPECT_EQ(nullptr, d.m_oBIOS.pucData);
   EXPECT_EQ(nullptr, d.m_oPINS.pucData);
-  EXPECT_EQ(nullptr, d.m_oMCS.pucData);
-  EXPECT_EQ(GB_SUCCESS, GBReleaseHandle(object.Handle()));
-  // The card's command register is as it was found: memory decoding off again.
   EXPECT_FALSE(rig.Card().MemoryDecodingOn());
+
+  ASSERT_EQ(GB_SUCCESS, object.Create());
+  EXPECT_EQ(777, GBMCSGetSize(object.Handle()));
 }
 
 TEST(GBCardCreation, ErasedCardCanOnlyTakeTheFilesPins) {

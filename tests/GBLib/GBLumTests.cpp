@@ -117,11 +117,7 @@ TEST_F(LumText, PcbMajorAbove999IsShownWith6000Added) {
   for (const auto& [word, line] : cases) {
     MemoryImage m(emu::BuildSampleBios());
     GBPinsSetWord(m.Handle(), 34, word);
-    const std::string text = Export(m);
-    EXPECT_NE(std::string::npos, text.find(line)) << line;
-    GBPinsSetWord(m.Handle(), 34, 0);
-    ASSERT_EQ(TRUE, Import(m, text));
-    EXPECT_EQ(word, GBPinsGetWord(m.Handle(), 34)) << line;
+    EXPECT_NE(std::string::npos, Export(m).find(line)) << line;
   }
 }
 
@@ -157,33 +153,6 @@ Bytes AfterRoundTrip(Bytes pins) {
     if (zero != field + size) std::fill(zero + 1, field + size, 0xFF);
   }
   return Slice(pins, 0, 511);
-}
-
-TEST_F(LumText, ExportThenImportGivesBackThePins) {
-  Card(DEVID_LUMIVANE_A);
-  for (const std::string serial : {"TS05A00017", "ABCDEFGHIJKLMNOP", "TS05 A00017"}) {
-    emu::SampleBiosOptions o;
-    o.serialNumber = serial;
-    MemoryImage source(emu::BuildSampleBios(o));
-    const std::string text = Export(source);
-
-    emu::SampleBiosOptions other;
-    other.serialNumber = "OTHER";
-    other.pinsCounter = 77;
-    other.pcbNumber = 0x123;
-    other.subsystem = 0x55667788;
-    MemoryImage target(emu::BuildSampleBios(other));
-    GBPinsSetDword(target.Handle(), 200, 0xDEADBEEF);
-    ASSERT_EQ(TRUE, Import(target, text));
-    EXPECT_EQ(AfterRoundTrip(source.Pins()), Slice(target.Pins(), 0, 511)) << serial;
-    EXPECT_EQ(0x20011F2Eu, target.Data().m_oSubSys.ulSubsys);
-
-    std::string windows;
-    for (char c : text) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
-    MemoryImage crlf(emu::BuildSampleBios(other));
-    ASSERT_EQ(TRUE, Import(crlf, windows));
-    EXPECT_EQ(Slice(target.Pins(), 0, 511), Slice(crlf.Pins(), 0, 511));
-  }
 }
 
 // A string no quoted line carries: a line feed splits the line, and a quote before the
@@ -236,6 +205,12 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
       ASSERT_EQ(GB_SUCCESS, result) << model << "\n" << text;
       EXPECT_EQ(AfterRoundTrip(source.Pins()), Slice(target.Pins(), 0, 511)) << model << "\n" << text;
       EXPECT_EQ(source.Data().m_oSubSys.ulSubsys, target.Data().m_oSubSys.ulSubsys);
+      // The same text with line ends of two characters reads the same.
+      std::string windows;
+      for (char c : text) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      MemoryImage crlf(emu::BuildSampleBios());
+      ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(crlf.Handle(), windows.data(), static_cast<INT32>(windows.size())));
+      EXPECT_EQ(Slice(target.Pins(), 0, 511), Slice(crlf.Pins(), 0, 511)) << model << "\n" << text;
     }
     EXPECT_GT(refused, 20) << model;
     EXPECT_LT(refused, 40) << model;
@@ -357,6 +332,7 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {":FileType\t\tlumivane", FALSE, 10, {0x21, 0x00}},
       {":FileType", FALSE, 10, {0x21, 0x00}},
       {":PCBInfo\t\t7234-05", TRUE, 34, {0x25, 0x4D}},
+      {":PCBInfo\t\t7000-00", TRUE, 34, {0x80, 0x3E}},
       {":PCBInfo\t\t999-2", TRUE, 34, {0x72, 0x3E}},
       {":PCBInfo\t\t12", FALSE, 34, {0xA3, 0x02}},
       {":Unknown\tkey 1 2 3", TRUE, 10, {0x21, 0x80}},
@@ -421,18 +397,16 @@ TEST_F(LumText, ZeroByteEndsALine) {
   EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
 }
 
+// Each stamp writes the loaded counter plus one, whatever the copy holds, and today's date.
 TEST_F(LumText, StampWritesTodayAndLoadedCounterPlusOne) {
-  m_machine.SetLocalTime(Date(2005, 6, 30));
+  m_machine.SetLocalTime(Date(2027, 12, 31));
   MemoryImage m(emu::BuildSampleBios());
   ASSERT_EQ(TRUE, Import(m, "8\t2\t0x0099\n6\t2\t0x0001"));
   LumUpdatePInSCountDate(m.Handle());
-  EXPECT_EQ(0x0ADE, GBPinsGetWord(m.Handle(), 6));
-  EXPECT_EQ(4, GBPinsGetWord(m.Handle(), 8));
-  EXPECT_EQ(0, Sum8(m.Pins(), 0, 512));
-  m_machine.SetLocalTime(Date(2027, 12, 31));
   LumUpdatePInSCountDate(m.Handle());
   EXPECT_EQ((27 << 9) | (12 << 5) | 31, GBPinsGetWord(m.Handle(), 6));
   EXPECT_EQ(4, GBPinsGetWord(m.Handle(), 8));
+  EXPECT_EQ(0, Sum8(m.Pins(), 0, 512));
 }
 
 TEST_F(LumText, ObjectTextCallsCheckThePins) {

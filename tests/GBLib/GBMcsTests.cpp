@@ -67,30 +67,24 @@ TEST(GBMcsSearch, BlockThatDoesNotFitIsNotTaken) {
   EXPECT_EQ(0, GBMCSGetSize(m.Handle()));
 }
 
-TEST(GBMcsCheck, LengthZeroIsValidWhateverTheContent) {
-  MemoryImage m(ImageWithBlock(Block(40, 0, 0x5A), kBiosEnd));
-  EXPECT_EQ(TRUE, m.Data().m_oMCS.bValid);
-}
-
-TEST(GBMcsCheck, LengthSixteenSumsExactlyTheFirstSixteenBytes) {
-  Bytes block = Block(40, 16, 0);
-  block[15] = static_cast<std::uint8_t>(0x100 - Sum8(block, 0, 15));
-  block[16] = 0x99;  // after the checked part: does not count
-  MemoryImage valid(ImageWithBlock(block, kBiosEnd));
-  EXPECT_EQ(TRUE, valid.Data().m_oMCS.bValid);
-  block[15] ^= 1;
-  MemoryImage invalid(ImageWithBlock(block, kBiosEnd));
-  EXPECT_EQ(FALSE, invalid.Data().m_oMCS.bValid);
-  EXPECT_EQ(40, GBMCSGetSize(invalid.Handle()));
-}
-
-TEST(GBMcsCheck, CheckedLengthMayBeTheWholeBlockNotMore) {
-  // The 16 bytes sum to 0 each time; only the checked length differs.
-  for (const auto& [checked, valid] : {std::pair{16, TRUE}, std::pair{17, FALSE}, std::pair{200, FALSE}}) {
-    Bytes block = Block(16, static_cast<std::uint8_t>(checked), 0);
-    block[15] = static_cast<std::uint8_t>(0x100 - Sum8(block, 0, 15));
+// A checked length of 0 is valid whatever the content; otherwise exactly the first
+// `checked` bytes sum to 0, and the checked length may be the whole block, not more. The
+// block is found all the same.
+TEST(GBMcsCheck, CheckedLengthSumsToZeroWithinTheBlock) {
+  struct Case {
+    std::uint32_t size;
+    std::uint8_t checked;
+    bool balanced;  // the first 16 bytes sum to 0
+    BOOL32 valid;
+  };
+  const Case cases[] = {{40, 0, false, TRUE},  {40, 16, true, TRUE},  {40, 16, false, FALSE},
+                        {16, 16, true, TRUE},  {16, 17, true, FALSE}, {16, 200, true, FALSE}};
+  for (const Case& c : cases) {
+    Bytes block = Block(c.size, c.checked, 0x5A);
+    block[15] = static_cast<std::uint8_t>(0x100 - Sum8(block, 0, 15) + (c.balanced ? 0 : 1));
     MemoryImage m(ImageWithBlock(block, kBiosEnd));
-    EXPECT_EQ(valid, m.Data().m_oMCS.bValid) << checked;
+    EXPECT_EQ(c.valid, m.Data().m_oMCS.bValid) << c.size << " " << int(c.checked);
+    EXPECT_EQ(static_cast<INT32>(c.size), GBMCSGetSize(m.Handle()));
   }
 }
 

@@ -67,26 +67,5 @@ TEST(SampleBios, EachSwitchBreaksItsOwnPiece) {
   }
 }
 
-TEST(SampleBios, PointersAndSizesCanBeOverridden) {
-  emu::SampleBiosOptions o;
-  o.pinsPointer = 0x1234;
-  o.pinsSizeWord = 300;
-  o.mcsSizeWord = 0x12345678;
-  o.mcsOffset = 0x10000;
-  const Bytes image = emu::BuildSampleBios(o);
-  EXPECT_EQ(0x1234u, Le(image, 0x7FFC, 2));
-  EXPECT_EQ(300u, Le(image, 0x7A02, 2));
-  EXPECT_TRUE(TextAt(image, 0x10000, "MCS "));
-  EXPECT_EQ(0x12345678u, Le(image, 0x10004, 4));
-  EXPECT_EQ(0, Sum8(image, 0, 0x60 * 512));
-
-  emu::SampleBiosOptions bare;
-  bare.withPins = false;
-  bare.withMcs = false;
-  const Bytes empty = emu::BuildSampleBios(bare);
-  EXPECT_EQ(Bytes(512, 0xFF), Slice(empty, 0x7A00, 512));
-  EXPECT_EQ(Bytes(0x100, 0xFF), Slice(empty, 0x60 * 512, 0x100));
-}
-
 }  // namespace
 }  // namespace gbtest

@@ -30,8 +30,7 @@ using testbytes::UpdatedImage;
 constexpr std::uint32_t kImageSize = 131072;
 constexpr PCIHANDLE kCardLocation = MakePciHandle(1, 0);
 
-// Where the sample builder puts things by default.
-inline std::uint32_t SampleBiosSize(const emu::SampleBiosOptions& o = {}) { return o.biosBlocks * 512u; }
+// Where the sample builder puts its PInS by default.
 inline std::uint32_t SamplePins(const emu::SampleBiosOptions& o = {}) { return o.pinsOffset; }
 
 // An image object over an image in memory, analysed as creation would analyse the image read
