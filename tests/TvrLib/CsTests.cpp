@@ -131,15 +131,4 @@ TEST_F(CsTest, BytesBeyondTheConfigurationSpaceAreNeitherAddressedNorTouched) {
   EXPECT_EQ(Ops(machine).size(), 2u);  // the address port saved and put back, nothing else
 }
 
-TEST_F(CsTest, WithoutPrivilegeEveryAccessAsksAgainAndTheBufferStaysAsItWas) {
-  emu::Machine refusing;
-  refusing.SetPortPrivilege(false);
-  emu::ScopedPlatform other(refusing);
-  DWORD value = 0x12345678;
-  EXPECT_EQ(csReadDword(kCard, 0, &value), 1u);
-  EXPECT_EQ(value, 0x12345678u);
-  EXPECT_EQ(refusing.PrivilegeRequests(), 4u);  // save, address word, data, restore
-  EXPECT_EQ(g_iHavePerm, 0);
-}
-
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include "EmuTestSupport.h"
 #include "TvrCpu.h"
+#include "TvrCs.h"
 #include "TvrIo.h"
+#include "TvrTimer.h"
 
 using namespace emutest;
 
@@ -53,7 +55,8 @@ TEST_F(IoTest, BanksOutsideTheThreePortKindsAreRefusedAfterThePrivilegeIsObtaine
   EXPECT_EQ(Ops(machine), (std::vector<Op>{PortWr(0x80, 2, 0xF00D)}));
 }
 
-TEST_F(IoTest, WithoutPrivilegeEveryCallAsksAgainAndLeavesTheBuffer) {
+// Port, configuration and timer calls alike: each access asks for the privilege again.
+TEST(WithoutPrivilege, EveryCallAsksAgainLeavesTheBufferAndMakesNoAccess) {
   emu::Machine refusing;
   refusing.SetPortPrivilege(false);
   refusing.EnableTrace(true);
@@ -65,6 +68,11 @@ TEST_F(IoTest, WithoutPrivilegeEveryCallAsksAgainAndLeavesTheBuffer) {
   EXPECT_EQ(cpuRead(CPU_BANK_PORT8, 0x61, buffer.data()), FALSE);
   EXPECT_EQ(cpuWrite(CPU_BANK_PORT8, 0x61, buffer.data()), FALSE);
   EXPECT_EQ(refusing.PrivilegeRequests(), 5u);
+  DWORD value = 0x12345678;
+  EXPECT_EQ(csReadDword(MakePciHandle(1, 2), 0, &value), 1u);
+  EXPECT_EQ(value, 0x12345678u);
+  EXPECT_EQ(refusing.PrivilegeRequests(), 9u);  // save, address word, data, restore
+  EXPECT_EQ(tmDelay(1000), 1u);
   EXPECT_EQ(g_iHavePerm, 0);
   EXPECT_TRUE(refusing.Trace().empty());
 }
