@@ -51,14 +51,6 @@ TEST_F(Parser, EverySwitchHasTwoWords) {
   }
 }
 
-TEST_F(Parser, UnusedSlotsKeepAllBitsSet) {
-  ASSERT_TRUE(Parse("/ds"));
-  EXPECT_EQ(Cmd().ucNumOfSwitch, 1);
-  EXPECT_EQ(Cmd().hSwitch.ulID[0], UX_SWITCH_DS);
-  EXPECT_EQ(Cmd().hSwitch.ulID[1], 0xFFFFFFFFu);
-  EXPECT_EQ(Cmd().hSwitch.ulID[2], 0xFFFFFFFFu);
-}
-
 TEST_F(Parser, TvStandardsInAnyCase) {
   ASSERT_TRUE(Parse("/tvout PAL"));
   EXPECT_EQ(Cmd().hSwitch.ulOption[0], UX_TVOUT_PAL);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 #include "UxPrint.h"
 
@@ -41,39 +42,20 @@ TEST_F(Channel, MessagesGoToTheirChannelsUnchanged) {
   EXPECT_EQ(m_err.text, "ERROR! x\n\n");
 }
 
-TEST_F(Channel, NullCallbacksDiscardAndDropTheirReference) {
-  UxPrintInit(&m_session, nullptr, &m_out, Capture, nullptr);
-  EXPECT_EQ(m_session.m_oPRINT.m_pvRefOut, nullptr);
-  UxPrintOut(&m_session, "lost");
-  EXPECT_EQ(m_out.text, "");
-  UxPrintInit(&m_session, nullptr, nullptr, nullptr, nullptr);
-  UxPrintErr(&m_session, "lost too");
-}
-
-TEST_F(Channel, BarOfPagesOf256Has46Dots) {
-  Bar(256, 131072);
-  EXPECT_EQ(m_out.text, Dots(46));
-}
-
-TEST_F(Channel, BarOfPagesOf128Has48Dots) {
-  Bar(128, 131072);
-  EXPECT_EQ(m_out.text, Dots(48));
-}
-
-TEST_F(Channel, BarOfSingleBytesHas50Dots) {
-  Bar(1, 131072);
-  EXPECT_EQ(m_out.text, Dots(50));
-}
-
-TEST_F(Channel, SingleFinalReportDrawsOneDotAndEndsTheBar) {
-  UxDisplayProgBar(131072, 131072, &m_session);
-  EXPECT_EQ(m_out.text, Dots(1));
-}
-
-TEST_F(Channel, RetriedPassDrawsASecondWholeBar) {
-  Bar(256, 131072);
-  Bar(256, 131072);
-  EXPECT_EQ(m_out.text, Dots(46) + Dots(46));
+// The first report at or beyond about a fiftieth of the total fixes the step, and each of
+// its multiples draws a dot; a single final report draws one; a retried pass a second bar.
+TEST_F(Channel, BarDrawsADotPerFiftiethReachedAndEndsWithAnEmptyLine) {
+  const std::tuple<INT32, int, std::size_t> bars[] = {
+      {256, 1, 46}, {128, 1, 48}, {1, 1, 50}, {131072, 1, 1}, {256, 2, 46}};
+  for (const auto& [step, passes, dots] : bars) {
+    m_out.text.clear();
+    std::string expected;
+    for (int pass = 0; pass < passes; ++pass) {
+      Bar(step, 131072);
+      expected += Dots(dots);
+    }
+    EXPECT_EQ(m_out.text, expected) << step << " x" << passes;
+  }
 }
 
 TEST_F(Channel, PositionsOfZeroOrLessAreIgnored) {
