@@ -42,6 +42,13 @@ TEST_F(Channel, MessagesGoToTheirChannelsUnchanged) {
   EXPECT_EQ(m_err.text, "ERROR! x\n\n");
 }
 
+TEST_F(Channel, NullCallbacksDiscard) {
+  UxPrintInit(&m_session, nullptr, &m_out, nullptr, &m_err);
+  UxPrintOut(&m_session, "lost");
+  UxPrintErr(&m_session, "lost too");
+  EXPECT_EQ(m_out.text + m_err.text, "");
+}
+
 // The first report at or beyond about a fiftieth of the total fixes the step, and each of
 // its multiples draws a dot; a single final report draws one; a retried pass a second bar.
 TEST_F(Channel, BarDrawsADotPerFiftiethReachedAndEndsWithAnEmptyLine) {
