@@ -243,7 +243,7 @@ TEST(Creation, MemoryDecodingIsOnDuringTheObjectsLifeAndRestoredAfter) {
     EXPECT_EQ(rig.CommandByte(), command | 0x02);
     EXPECT_EQ(rig.machine().ConfigWrites().size(), command == 0x0001 ? 1u : 0u);
     EXPECT_EQ(SEReleaseHandle(rig.handle()), SE_OK);
-    EXPECT_EQ(rig.machine().ConfigWrites().back(), 0x04u);
+    EXPECT_EQ(rig.machine().ConfigWrites(), std::vector<std::uint32_t>(command == 0x0001 ? 2 : 1, 0x04));
     EXPECT_EQ(rig.CommandByte(), command);
     EXPECT_EQ(rig.machine().LiveMappings(), 0);
   }
