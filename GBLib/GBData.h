@@ -6,6 +6,7 @@
 
 #include "GBLib.h"
 #include "TvrCards.h"
+#include "TvrPci.h"
 
 struct GB_CONFIG {
   PCIHANDLE m_hDevice;
@@ -117,7 +118,6 @@ BOOL32 GBChipInfo_IsSupported(UINT16 usDeviceID);
 
 // GBConfig: the card's PCI configuration space (the device ID word is what the library
 // reads). Each access is one configuration access at the card's location.
-constexpr UINT32 GB_CONFIG_DEVICE_ID = 0x02;
 BOOL32 GBConfigAccess_Init(GBHANDLE hGB);
 void GBConfigAccess_Cleanup(GBHANDLE hGB);
 void GBConfigAccess_SetHandle(GBHANDLE hGB, PCIHANDLE hDevice);

@@ -11,7 +11,7 @@ constexpr std::array<UINT16, 3> kSupportedDevices = {DEVID_LUMIVANE_A, DEVID_LUM
 BOOL32 GBChipInfo_Init(GBHANDLE hGB) {
   // A location with no function behind it reads all ones, which no supported chip carries.
   UINT16 usDeviceID = 0xFFFF;
-  GBConfigAccess_ReadWord(hGB, GB_CONFIG_DEVICE_ID, &usDeviceID);
+  GBConfigAccess_ReadWord(hGB, PCI_CFG_DEVICE_ID, &usDeviceID);
   hGB->m_oGBChipInfo.m_usDeviceID = usDeviceID;
   return TRUE;
 }

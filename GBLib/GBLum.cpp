@@ -215,7 +215,7 @@ bool AppendField(GBHANDLE hGB, TextSink& sink, const SLumPinsEntry& entry) {
 
 const char* FamilyName(GBHANDLE hGB) {
   UINT16 usDeviceID = 0xFFFF;
-  GBConfigAccess_ReadWord(hGB, GB_CONFIG_DEVICE_ID, &usDeviceID);
+  GBConfigAccess_ReadWord(hGB, PCI_CFG_DEVICE_ID, &usDeviceID);
   for (const LumFamilyName& family : kFamilyNames)
     if (family.usDeviceID == usDeviceID) return family.pszName;
   return nullptr;

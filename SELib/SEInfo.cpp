@@ -11,7 +11,7 @@ constexpr std::array<UINT16, 3> kLumivaneFamily = {DEVID_Z_SERIES, DEVID_LUMIVAN
 }
 
 BOOL32 SEChipInfo_Init(SEHANDLE hSE) {
-  SEConfigAccess_ReadWord(hSE, SE_CFG_DEVICE_ID, &hSE->m_oSEChipInfo.m_usDeviceID);
+  SEConfigAccess_ReadWord(hSE, PCI_CFG_DEVICE_ID, &hSE->m_oSEChipInfo.m_usDeviceID);
   return TRUE;
 }
 

@@ -5,11 +5,9 @@
 
 #include "SELib.h"
 #include "TvrCards.h"
+#include "TvrPci.h"
 
-// PCI configuration words the object uses.
-constexpr UINT32 SE_CFG_DEVICE_ID = 0x02;
-constexpr UINT32 SE_CFG_COMMAND = 0x04;
-constexpr UINT32 SE_CFG_REGISTER_BASE = 0x14;
+// The card's BIOS configuration word, in its PCI configuration space.
 constexpr UINT32 SE_CFG_BIOS_CONFIG = 0x40;
 
 // Capacity of every supported part: the only size a write accepts, the total of every report.

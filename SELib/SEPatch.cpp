@@ -3,7 +3,6 @@
 #include "SEInternal.h"
 
 namespace {
-constexpr UINT8 kMemorySpaceEnable = 0x02;
 // A test build of the program leaves the restore out, to show that the trap harness
 // finds a missing restore; the shipped program always restores.
 #ifdef TVR_FAULT_NO_COMMAND_RESTORE
@@ -15,9 +14,10 @@ constexpr bool kRestoreCommandByte = true;
 
 BOOL32 SEDevCtrlPatch_Init(SEHANDLE hSE) {
   UINT8& ucDEVCTRL = hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL;
-  SEConfigAccess_ReadByte(hSE, SE_CFG_COMMAND, &ucDEVCTRL);
-  if ((ucDEVCTRL & kMemorySpaceEnable) == 0) {
-    SEConfigAccess_WriteByte(hSE, SE_CFG_COMMAND, static_cast<UINT8>(ucDEVCTRL | kMemorySpaceEnable));
+  SEConfigAccess_ReadByte(hSE, PCI_CFG_COMMAND, &ucDEVCTRL);
+  if ((ucDEVCTRL & PCI_COMMAND_MEMORY_ENABLE) == 0) {
+    SEConfigAccess_WriteByte(hSE, PCI_CFG_COMMAND,
+                             static_cast<UINT8>(ucDEVCTRL | PCI_COMMAND_MEMORY_ENABLE));
   }
   return TRUE;
 }
@@ -25,6 +25,6 @@ BOOL32 SEDevCtrlPatch_Init(SEHANDLE hSE) {
 // Written back unconditionally, so the byte is what it was even if something else changed it.
 void SEDevCtrlPatch_Cleanup(SEHANDLE hSE) {
   if (kRestoreCommandByte) {
-    SEConfigAccess_WriteByte(hSE, SE_CFG_COMMAND, hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL);
+    SEConfigAccess_WriteByte(hSE, PCI_CFG_COMMAND, hSE->m_oSEDevCtrlPatch.m_ucDEVCTRL);
   }
 }

@@ -1,4 +1,5 @@
-// Access to the card's register aperture, mapped through the memory device.
+// Access to the card's register aperture, mapped through the memory device. The aperture is
+// the one the second base address register gives.
 #include "SEInternal.h"
 #include "TvrMem.h"
 #include "TvrPlatform.h"
@@ -7,7 +8,6 @@ namespace {
 // Low bits of a base address register: bit 0 marks I/O space, bits 1-3 the memory type and
 // prefetch flags. None of them is part of the address.
 constexpr UINT32 kBarIoSpace = 0x1;
-constexpr UINT32 kBarFlagBits = 0xF;
 constexpr UINT32 kBarTypeBits = 0x6;
 constexpr UINT32 kBarType32 = 0x0;
 constexpr UINT32 kBarTypeBelow1MiB = 0x2;
@@ -24,7 +24,7 @@ bool OpenMemoryDevice() {
 // An I/O range or an unassigned base address has nothing to map: mapping physical page 0
 // would aim every register write at system memory.
 bool IsMappableBase(UINT32 ulBar) {
-  return (ulBar & kBarIoSpace) == 0 && (ulBar & ~kBarFlagBits) != 0;
+  return (ulBar & kBarIoSpace) == 0 && (ulBar & PCI_BAR_MEMORY_MASK) != 0;
 }
 
 // A 32-bit aperture (anywhere, or below 1 MiB), or a 64-bit one below 4 GiB (its upper
@@ -37,7 +37,7 @@ bool IsBelow4GiB(SEHANDLE hSE, UINT32 ulBar) {
       return true;
     case kBarType64: {
       UINT32 ulUpper = 0xFFFFFFFFu;
-      SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE + 4, &ulUpper);
+      SEConfigAccess_ReadDword(hSE, PCI_CFG_BAR1 + 4, &ulUpper);
       return ulUpper == 0;
     }
     default:
@@ -50,11 +50,11 @@ BOOL32 SERegisterAccess_Init(SEHANDLE hSE) {
   MEMHANDLE& hRegs = hSE->m_oSERegisterAccess.m_hRegs;
   hRegs = 0;
   UINT32 ulBar = 0;
-  SEConfigAccess_ReadDword(hSE, SE_CFG_REGISTER_BASE, &ulBar);
+  SEConfigAccess_ReadDword(hSE, PCI_CFG_BAR1, &ulBar);
   if (!IsMappableBase(ulBar) || !IsBelow4GiB(hSE, ulBar) || !OpenMemoryDevice()) {
     return FALSE;
   }
-  hRegs = memMap(ulBar & ~kBarFlagBits, SE_REGS_MAP_LENGTH);
+  hRegs = memMap(ulBar & PCI_BAR_MEMORY_MASK, SE_REGS_MAP_LENGTH);
   return hRegs != 0 ? TRUE : FALSE;
 }
 

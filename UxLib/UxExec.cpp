@@ -51,7 +51,6 @@ constexpr UX_ERR kErrTextLost = UX_ERR_FILE;
 
 constexpr INT32 kPinsTextSize = 4096;
 constexpr INT32 kMcsBufferSize = 4096;
-constexpr INT32 kPinsBufferSize = 512;
 constexpr UINT32 kModelSize = 64;
 // The TV-out standard is bit 0 of this PInS byte: 0 NTSC, 1 PAL.
 constexpr INT32 kPinsTvOutByte = 161;
@@ -207,9 +206,9 @@ OtherCard ReadOtherCard(PCIHANDLE hPci) {
   }
   GBCreateHandle(hGB, hPci);
   GetGrapCardModel(hPci, card.model.data(), kModelSize);
-  std::array<UINT8, kPinsBufferSize> pins{};
+  std::array<UINT8, GB_PINS_SIZE> pins{};
   INT32 written = 0;
-  card.result = GBGetPInSInBuffer(hGB, pins.data(), kPinsBufferSize, &written);
+  card.result = GBGetPInSInBuffer(hGB, pins.data(), GB_PINS_SIZE, &written);
   if (card.result == UX_OK) {
     GetGrapCardSerialNumber(hPci, pins.data(), card.serial.data());
   } else {
@@ -324,9 +323,9 @@ UX_ERR ProcessS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
 }
 
 UX_ERR ProcessTVOUT_SWITCH(UXHANDLE hUx, UINT32 ulTVOutStandard) {
-  std::array<UINT8, kPinsBufferSize> pins{};
+  std::array<UINT8, GB_PINS_SIZE> pins{};
   INT32 written = 0;
-  UX_ERR result = GBGetPInSInBuffer(hUx->hGB, pins.data(), kPinsBufferSize, &written);
+  UX_ERR result = GBGetPInSInBuffer(hUx->hGB, pins.data(), GB_PINS_SIZE, &written);
   // A record too short to hold the TV-out byte in front of its checksum byte cannot carry
   // the setting: the checksum would overwrite it.
   if (result == UX_OK && written <= kPinsTvOutByte + 1) {
@@ -336,7 +335,7 @@ UX_ERR ProcessTVOUT_SWITCH(UXHANDLE hUx, UINT32 ulTVOutStandard) {
     pins[kPinsTvOutByte] = static_cast<UINT8>(
         ulTVOutStandard == UX_TVOUT_PAL ? pins[kPinsTvOutByte] | kPinsTvOutPal
                                         : pins[kPinsTvOutByte] & ~kPinsTvOutPal);
-    result = GBSetPInSFromBuffer(hUx->hGB, pins.data(), kPinsBufferSize);
+    result = GBSetPInSFromBuffer(hUx->hGB, pins.data(), GB_PINS_SIZE);
   }
   // A PInS that cannot be read or written is not a TV-out change: say so, so that the run
   // stops instead of reflashing an unchanged image.

@@ -6,7 +6,6 @@
 constexpr DWORD PCI_CFG_VENDOR_ID = 0x00;  // vendor ID in bits 0-15, device ID in 16-31
 constexpr DWORD PCI_CFG_DEVICE_ID = 0x02;
 constexpr DWORD PCI_CFG_COMMAND = 0x04;
-constexpr DWORD PCI_CFG_BAR0 = 0x10;
 constexpr DWORD PCI_CFG_BAR1 = 0x14;
 constexpr DWORD PCI_CFG_SUBSYSTEM = 0x2C;  // subsystem vendor in bits 0-15, ID in 16-31
 constexpr DWORD PCI_CFG_SIZE = 256;
