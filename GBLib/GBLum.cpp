@@ -100,18 +100,6 @@ constexpr char kKeyPcbInfo[] = ":PCBInfo";
 constexpr char kKeySubsystem[] = ":SubSystemVendorID";
 constexpr char kFillToken[] = "Fill:";
 
-struct LumFamilyName {
-  UINT16 usDeviceID;
-  const char* pszName;
-};
-constexpr char kFamilyLumivane[] = "Lumivane";
-constexpr char kFamilyBrisel[] = "Brisel";
-constexpr std::array<LumFamilyName, 3> kFamilyNames = {{
-    {DEVID_LUMIVANE_A, kFamilyLumivane},
-    {DEVID_LUMIVANE_B, kFamilyLumivane},
-    {DEVID_Z_SERIES, kFamilyBrisel},
-}};
-
 const char* HexFormat(UINT8 ucSize) {
   switch (ucSize) {
     case 1: return "0x%02X\n";
@@ -216,9 +204,8 @@ bool AppendField(GBHANDLE hGB, TextSink& sink, const SLumPinsEntry& entry) {
 const char* FamilyName(GBHANDLE hGB) {
   UINT16 usDeviceID = 0xFFFF;
   GBConfigAccess_ReadWord(hGB, PCI_CFG_DEVICE_ID, &usDeviceID);
-  for (const LumFamilyName& family : kFamilyNames)
-    if (family.usDeviceID == usDeviceID) return family.pszName;
-  return nullptr;
+  const TvrCard* pCard = TvrFindCard(usDeviceID);
+  return pCard ? pCard->pszFamily : nullptr;
 }
 
 // A card of no known family gets no family line: the text then still reads back.
@@ -453,8 +440,8 @@ bool ApplyFileID(ImportState& state, LineScanner& scan) {
 bool CheckFamily(LineScanner& scan) {
   std::string name;
   if (!scan.Word(name)) return false;
-  for (const LumFamilyName& family : kFamilyNames)
-    if (name == family.pszName) return true;
+  for (const TvrCard& card : kTvrCards)
+    if (name == card.pszFamily) return true;
   return false;
 }
 

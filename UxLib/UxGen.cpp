@@ -28,10 +28,7 @@ DWORD ReadConfigDword(PCIHANDLE hPci, DWORD offset) {
   return value;
 }
 
-bool IsSupportedDevice(WORD deviceId) {
-  return (deviceId >= DEVID_LUMIVANE_A && deviceId <= DEVID_LUMIVANE_B) ||
-         deviceId == DEVID_Z_SERIES;
-}
+bool IsSupportedDevice(WORD deviceId) { return TvrFindCard(deviceId) != nullptr; }
 
 bool IsExcludedSubsystem(DWORD subsystemWord) {
   ST_PCI_SUBSYSID subsystem{};
@@ -70,19 +67,16 @@ BOOL32 SetPCIHANDLE(PCIHANDLE* pPci, UINT32* pulNbDeviceDetected) {
 namespace {
 
 constexpr const ACHAR* kUnknownText = "Unknown";
-constexpr const ACHAR* kModelLumivane = "Tavrin Lumivane/Vesk/Orn card";
-constexpr const ACHAR* kModelZSeries = "Tavrin Z310/Z410/Tetra card";
 
-struct ModelName {
-  UINT16 deviceId;
-  const ACHAR* text;
-};
-
-constexpr std::array<ModelName, 3> kModels{{
-    {DEVID_LUMIVANE_A, kModelLumivane},
-    {DEVID_LUMIVANE_B, kModelLumivane},
-    {DEVID_Z_SERIES, kModelZSeries},
-}};
+constexpr bool ModelsFitTheReport() {
+  for (const TvrCard& card : kTvrCards) {
+    if (std::char_traits<ACHAR>::length(card.pszModel) >= UX_MODEL_SIZE) {
+      return false;
+    }
+  }
+  return true;
+}
+static_assert(ModelsFitTheReport(), "every model text fits the report's field with its NUL");
 
 struct ErrorMessage {
   UINT32 code;
@@ -181,16 +175,6 @@ WORD CardDeviceId(PCIHANDLE hPci) {
   return static_cast<WORD>(id.f.DeviceID);
 }
 
-const ModelName* FindModel(PCIHANDLE hPci) {
-  const UINT16 deviceId = CardDeviceId(hPci);
-  for (const ModelName& model : kModels) {
-    if (model.deviceId == deviceId) {
-      return &model;
-    }
-  }
-  return nullptr;
-}
-
 // A text field that may fill all its bytes without a terminator (a 16-byte serial number).
 std::string BoundedText(const ACHAR* pszField, std::size_t size) {
   return std::string(pszField, strnlen(pszField, size));
@@ -252,16 +236,16 @@ std::string EepromBlock(UXHANDLE hUx) {
 }  // namespace
 
 BOOL32 GetGrapCardModel(PCIHANDLE hPci, ACHAR* pszModel, INT32 nBufferMax) {
-  const ModelName* model = FindModel(hPci);
+  const TvrCard* card = TvrFindCard(CardDeviceId(hPci));
   if (nBufferMax > 0) {
     std::snprintf(pszModel, static_cast<std::size_t>(nBufferMax), "%s",
-                  model != nullptr ? model->text : kUnknownText);
+                  card != nullptr ? card->pszModel : kUnknownText);
   }
-  return model != nullptr ? TRUE : FALSE;
+  return card != nullptr ? TRUE : FALSE;
 }
 
 BOOL32 GetGrapCardSerialNumber(PCIHANDLE hPci, const UINT8* pucPInS, ACHAR* pszSerialNumber) {
-  if (FindModel(hPci) == nullptr) {
+  if (TvrFindCard(CardDeviceId(hPci)) == nullptr) {
     return FALSE;
   }
   std::memcpy(pszSerialNumber, pucPInS + kPinsSerialOffset, UX_SERIAL_NUMBER_SIZE);

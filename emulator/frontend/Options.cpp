@@ -449,10 +449,20 @@ bool ParseFrontEndOptions(const std::vector<std::string>& args, FrontEndOptions&
   return TracesFindTheirCards(options, error);
 }
 
+namespace {
+// The models a card may name: the sample keys of the card table, "lumivane-a|...".
+std::string SampleKeys() {
+  std::string keys;
+  for (const TvrCard& card : kTvrCards) {
+    keys += (keys.empty() ? "" : "|") + std::string(card.pszSampleKey);
+  }
+  return keys;
+}
+}  // namespace
 
 std::string MachineOptionsHelp() {
   return "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
-         "        model=lumivane-a|lumivane-b|z-series, devid=HEX, vendor=HEX, subsys=HEX,\n"
+         "        model=" + SampleKeys() + ", devid=HEX, vendor=HEX, subsys=HEX,\n"
          "        flash=at25f1024|m25p10|sst25vf010, image=FILE, state=FILE, cfg40=HEX,\n"
          "        timing=typical|max, status=HEX (power-up protection bits; 0: unlocked),\n"
          "        fault=NAME (lines-busy, no-flash, stuck-busy, erase-hang, wp-stuck,\n"

@@ -1,21 +1,8 @@
 // The sample BIOS image: invented content laid out as the utility expects a Tavrin BIOS.
 #include "SampleBios.h"
 
-#include <array>
-
 namespace emu {
 namespace {
-
-struct SampleModel {
-  std::string_view name;
-  std::uint16_t deviceId;
-};
-
-constexpr std::array<SampleModel, 3> kSampleModels = {{
-    {"lumivane-a", DEVID_LUMIVANE_A},
-    {"lumivane-b", DEVID_LUMIVANE_B},
-    {"z-series", DEVID_Z_SERIES},
-}};
 
 constexpr std::uint32_t kBlockSize = 512;
 constexpr std::uint32_t kVersionTextOffset = 0x60;
@@ -140,8 +127,8 @@ void WriteMcs(ImageWriter& image, const SampleBiosOptions& o) {
 }  // namespace
 
 std::optional<std::uint16_t> SampleModelDeviceId(std::string_view model) {
-  for (const SampleModel& entry : kSampleModels)
-    if (entry.name == model) return entry.deviceId;
+  for (const TvrCard& card : kTvrCards)
+    if (card.pszSampleKey == model) return card.usDeviceID;
   return std::nullopt;
 }
 

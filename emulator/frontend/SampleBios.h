@@ -22,7 +22,7 @@ constexpr std::uint32_t kSamplePinsPointerOffset = 0x7FFC;
 constexpr std::uint32_t kSampleSubsystemOffset = kSampleImageSize - 8;
 constexpr std::uint32_t kSamplePinsSize = 512;
 
-// The model names the emulator front end takes ("lumivane-a", "lumivane-b", "z-series").
+// The device ID of a card by the sample key of its row in the card table ("lumivane-a", ...).
 std::optional<std::uint16_t> SampleModelDeviceId(std::string_view model);
 
 struct SampleBiosOptions {
