@@ -7,7 +7,12 @@
 
 namespace {
 
+constexpr char kRomSignature[] = "\x55\xAA";
+constexpr UINT32 kMakerNameOffset = 0x2D;
+constexpr char kMakerName[] = "TAVRIN";
 constexpr char kPcirSignature[] = "PCIR";
+constexpr UINT32 kPcirVendorID = 4;
+constexpr UINT32 kPcirDeviceID = 6;
 constexpr UINT32 kPcirVersionByte = 0x12;
 constexpr UINT32 kPcirBuildByte = 0x13;
 constexpr UINT32 kPcirProductID = 0x18;
@@ -49,6 +54,30 @@ void FindVersionExtension(const GBBufferView& view, GB_BIOS_IDENT* pIdent) {
   pIdent->pszVerExt[pIdent->bVerExt ? ulLength : 0] = '\0';
 }
 
+// The PCI data structure: where the word at 0x18 points, when "PCIR" is there.
+BOOL32 FindPcir(const GBBufferView& view, UINT32* pulPcir) {
+  *pulPcir = view.Word(GB_PCIR_POINTER_OFFSET);
+  return view.Matches(*pulPcir, kPcirSignature, 4);
+}
+
+BOOL32 HoldsWord(const GBBufferView& view, UINT32 ulOffset, UINT16 usValue) {
+  return view.Holds(ulOffset, 2) && view.Word(ulOffset) == usValue;
+}
+
+BOOL32 BiosSumIsZero(const GBBufferView& view) {
+  const UINT32 ulBiosSize = view.Byte(GB_BIOS_SIZE_OFFSET) * GB_BIOS_BLOCK;
+  return view.Holds(0, ulBiosSize) && GBSum8(view.pucData, ulBiosSize) == 0;
+}
+
+BOOL32 HasMakersPcir(const GBBufferView& view) {
+  UINT32 ulPcir = 0;
+  return FindPcir(view, &ulPcir) && HoldsWord(view, ulPcir + kPcirVendorID, TAVRIN_VENDOR_ID);
+}
+
+BOOL32 HasPinsSignature(const GBBufferView& view) {
+  return HoldsWord(view, view.Word(GB_PINS_POINTER_OFFSET), GB_PINS_SIGNATURE);
+}
+
 GB_BIOS_IDENT IdentifyImage(GBHANDLE hGB) {
   GB_BIOS_IDENT oIdent;
   GBIdentifyBiosBuffer(hGB->m_oBIOS.pucData, hGB->m_oBIOS.pucData ? hGB->m_oSEInfo.ulSEepromSize : 0, &oIdent);
@@ -60,13 +89,28 @@ GB_BIOS_IDENT IdentifyImage(GBHANDLE hGB) {
 void GBIdentifyBiosBuffer(const UINT8* pucBuffer, UINT32 ulSize, GB_BIOS_IDENT* pIdent) {
   std::memset(pIdent, 0, sizeof(*pIdent));
   const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
-  const UINT32 ulPcir = view.Word(GB_PCIR_POINTER_OFFSET);
-  if (!view.Matches(ulPcir, kPcirSignature, 4)) return;
+  UINT32 ulPcir = 0;
+  if (!FindPcir(view, &ulPcir)) return;
   pIdent->bPCIR = TRUE;
   pIdent->ulVersion = PackVersion(view.Byte(ulPcir + kPcirVersionByte), view.Byte(ulPcir + kPcirBuildByte));
   for (UINT32 i = 0; i < kProductIDLength; ++i)
     pIdent->pszProductID[i] = static_cast<ACHAR>(view.Byte(ulPcir + kPcirProductID + i));
   FindVersionExtension(view, pIdent);
+}
+
+BOOL32 GBCheckBiosFile(const UINT8* pucBuffer, UINT32 ulSize) {
+  const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
+  return view.Matches(0, kRomSignature, 2) && BiosSumIsZero(view) &&
+         view.Matches(kMakerNameOffset, kMakerName, 6) && HasMakersPcir(view) &&
+         HasPinsSignature(view);
+}
+
+BOOL32 GBGetBiosFileDeviceID(const UINT8* pucBuffer, UINT32 ulSize, UINT16* pusDeviceID) {
+  const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
+  UINT32 ulPcir = 0;
+  if (!FindPcir(view, &ulPcir) || !view.Holds(ulPcir + kPcirDeviceID, 2)) return FALSE;
+  *pusDeviceID = view.Word(ulPcir + kPcirDeviceID);
+  return TRUE;
 }
 
 BOOL32 GBBiosHolds(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulSize) {

@@ -86,6 +86,9 @@ struct GBBufferView {
   const UINT8* pucData;
   UINT32 ulSize;
 
+  BOOL32 Holds(UINT32 ulOffset, UINT32 ulLength) const {
+    return ulOffset <= ulSize && ulLength <= ulSize - ulOffset;
+  }
   UINT8 Byte(UINT32 ulOffset) const { return ulOffset < ulSize ? pucData[ulOffset] : 0xFF; }
   UINT16 Word(UINT32 ulOffset) const {
     return static_cast<UINT16>(Byte(ulOffset) | (Byte(ulOffset + 1) << 8));

@@ -75,3 +75,15 @@ struct GB_BIOS_IDENT {
   ACHAR pszProductID[8];   // three characters; empty without "PCIR"
 };
 void GBIdentifyBiosBuffer(const UINT8* pucBuffer, UINT32 ulSize, GB_BIOS_IDENT* pIdent);
+
+// The checks a BIOS file of the maker passes, in this order: the ROM signature, a zero byte
+// sum over the BIOS size that byte 2 gives, the maker's name, a PCI data structure with the
+// maker's vendor ID, and the PInS signature where the PInS pointer points (not the PInS
+// checksum). Every read stays inside the ulSize bytes given: a file too short for a check
+// fails it.
+BOOL32 GBCheckBiosFile(const UINT8* pucBuffer, UINT32 ulSize);
+// The device ID the file's PCI data structure names; FALSE, with *pusDeviceID untouched,
+// when the file has no such structure or ends before the ID.
+BOOL32 GBGetBiosFileDeviceID(const UINT8* pucBuffer, UINT32 ulSize, UINT16* pusDeviceID);
+// The card's serial number in a PInS: 16 bytes, with no terminator when it fills them all.
+constexpr UINT32 GB_PINS_SERIAL_OFFSET = 12;

@@ -1,11 +1,9 @@
 #include "UxGen.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <numeric>
 #include <string>
 
 #include "TvrCs.h"
@@ -96,79 +94,6 @@ constexpr std::array<ErrorMessage, 6> kErrorMessages{{
      "unrecognizable."},
 }};
 
-// Where a BIOS file keeps what the checks read.
-constexpr UINT32 kRomSizeOffset = 0x02;
-constexpr UINT32 kRomSizeUnit = 512;
-constexpr UINT32 kPcirPointerOffset = 0x18;
-constexpr UINT32 kMakerNameOffset = 0x2D;
-constexpr UINT32 kPinsPointerOffset = 0x7FFC;
-constexpr UINT32 kPcirVendorOffset = 4;
-constexpr UINT32 kPcirDeviceOffset = 6;
-constexpr std::array<UINT8, 2> kRomSignature{0x55, 0xAA};
-constexpr std::array<UINT8, 6> kMakerName{'T', 'A', 'V', 'R', 'I', 'N'};
-constexpr std::array<UINT8, 4> kPcirSignature{'P', 'C', 'I', 'R'};
-constexpr std::array<UINT8, 2> kPinsSignature{0x2E, 0x41};
-constexpr UINT32 kPinsSerialOffset = 12;
-
-// A BIOS file's bytes with their length: every read is checked against the end.
-class FileBytes {
- public:
-  FileBytes(const UINT8* pucBuffer, UINT32 ulLength) : m_data(pucBuffer), m_length(ulLength) {}
-
-  bool Holds(UINT32 offset, UINT32 size) const {
-    return offset <= m_length && size <= m_length - offset;
-  }
-  // False when the bytes are not there.
-  bool ReadWord(UINT32 offset, UINT16& value) const {
-    if (!Holds(offset, 2)) {
-      return false;
-    }
-    value = static_cast<UINT16>(m_data[offset] | (m_data[offset + 1] << 8));
-    return true;
-  }
-  template <std::size_t N>
-  bool Matches(UINT32 offset, const std::array<UINT8, N>& expected) const {
-    return Holds(offset, N) && std::equal(expected.begin(), expected.end(), m_data + offset);
-  }
-  bool SumIsZero(UINT32 size) const {
-    if (!Holds(0, size)) {
-      return false;
-    }
-    return std::accumulate(m_data, m_data + size, UINT8{0},
-                           [](UINT8 sum, UINT8 byte) { return static_cast<UINT8>(sum + byte); }) == 0;
-  }
-  // Offset of the PCI data structure, when the file has "PCIR" there.
-  bool FindPcir(UINT32& offset) const {
-    UINT16 pointer = 0;
-    if (!ReadWord(kPcirPointerOffset, pointer) || !Matches(pointer, kPcirSignature)) {
-      return false;
-    }
-    offset = pointer;
-    return true;
-  }
-  UINT8 Byte(UINT32 offset) const { return Holds(offset, 1) ? m_data[offset] : 0; }
-
- private:
-  const UINT8* m_data;
-  UINT32 m_length;
-};
-
-bool RomSumIsZero(const FileBytes& file) {
-  return file.Holds(kRomSizeOffset, 1) && file.SumIsZero(file.Byte(kRomSizeOffset) * kRomSizeUnit);
-}
-
-bool HasTavrinPcir(const FileBytes& file) {
-  UINT32 pcir = 0;
-  UINT16 vendor = 0;
-  return file.FindPcir(pcir) && file.ReadWord(pcir + kPcirVendorOffset, vendor) &&
-         vendor == TAVRIN_VENDOR_ID;
-}
-
-bool HasPinsSignature(const FileBytes& file) {
-  UINT16 pins = 0;
-  return file.ReadWord(kPinsPointerOffset, pins) && file.Matches(pins, kPinsSignature);
-}
-
 WORD CardDeviceId(PCIHANDLE hPci) {
   ST_PCI_DEVID id{};
   id.all = ReadConfigDword(hPci, PCI_CFG_VENDOR_ID);
@@ -248,23 +173,17 @@ BOOL32 GetGrapCardSerialNumber(PCIHANDLE hPci, const UINT8* pucPInS, ACHAR* pszS
   if (TvrFindCard(CardDeviceId(hPci)) == nullptr) {
     return FALSE;
   }
-  std::memcpy(pszSerialNumber, pucPInS + kPinsSerialOffset, UX_SERIAL_NUMBER_SIZE);
+  std::memcpy(pszSerialNumber, pucPInS + GB_PINS_SERIAL_OFFSET, UX_SERIAL_NUMBER_SIZE);
   return TRUE;
 }
 
 BOOL32 IsValidBinFile(const UINT8* pucBuffer, UINT32 ulLength) {
-  const FileBytes file(pucBuffer, ulLength);
-  const bool valid = file.Matches(0, kRomSignature) && RomSumIsZero(file) &&
-                     file.Matches(kMakerNameOffset, kMakerName) && HasTavrinPcir(file) &&
-                     HasPinsSignature(file);
-  return valid ? TRUE : FALSE;
+  return GBCheckBiosFile(pucBuffer, ulLength);
 }
 
 BOOL32 IsBinFileMatchWithBoard(PCIHANDLE hPci, const UINT8* pucBuffer, UINT32 ulLength) {
-  const FileBytes file(pucBuffer, ulLength);
-  UINT32 pcir = 0;
   UINT16 deviceId = 0;
-  const bool match = file.FindPcir(pcir) && file.ReadWord(pcir + kPcirDeviceOffset, deviceId) &&
+  const bool match = GBGetBiosFileDeviceID(pucBuffer, ulLength, &deviceId) == TRUE &&
                      deviceId == CardDeviceId(hPci);
   return match ? TRUE : FALSE;
 }
