@@ -84,10 +84,10 @@ class NativePlatform final : public TvrPlatform {
   bool RequestIoPrivilege() override {
 #if TVR_HAS_PORT_INSTRUCTIONS
     const bool granted = iopl(3) >= 0;
-    KeepRefusal(granted ? 0 : errno);
+    KeepRefusal(TvrRequest::IoPrivilege, granted ? 0 : errno);
     return granted;
 #else
-    KeepRefusal(ENOSYS);
+    KeepRefusal(TvrRequest::IoPrivilege, ENOSYS);
     return false;
 #endif
   }
@@ -114,7 +114,7 @@ class NativePlatform final : public TvrPlatform {
 
   int OpenPhysicalMemory() override {
     const int descriptor = open(PHYSICAL_MEMORY_DEVICE, O_RDWR);
-    KeepRefusal(descriptor == -1 ? errno : 0);
+    KeepRefusal(TvrRequest::PhysicalMemory, descriptor == -1 ? errno : 0);
     return descriptor;
   }
 
@@ -122,7 +122,7 @@ class NativePlatform final : public TvrPlatform {
   void* Map(std::size_t length, int descriptor, UINT32 physical) override {
     void* mapped = mmap64(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor,
                           static_cast<off64_t>(physical));
-    KeepRefusal(mapped == MAP_FAILED ? errno : 0);
+    KeepRefusal(TvrRequest::Mapping, mapped == MAP_FAILED ? errno : 0);
     return mapped == MAP_FAILED ? nullptr : mapped;
   }
 

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "TvrCpu.h"
-#include "TvrMap.h"
 #include "TvrPlatform.h"
 #include "UxCmd.h"
 #include "UxExec.h"
@@ -39,12 +38,13 @@ void ReportRefusedPorts(UXHANDLE hUx) {
 }
 
 // A memory device that did not open, or a mapping that failed, gets the system's reason
-// beside the code. The device stays open once it has opened, so an open descriptor means
-// the mapping failed.
+// beside the code: the platform keeps which request it refused.
 void PrintNoBoardInfo(UXHANDLE hUx, UX_ERR code) {
   std::string text = std::string(kMsgNoBoardInfo) + " (#" + std::to_string(code) + ")";
-  if (code == SE_ERR_MEMORY_MAP && TvrGetPlatform().RefusalReason() != 0) {
-    text += (iFileDescriptor == -1 ? kMsgMemoryOpenFailed : kMsgMemoryMapFailed) + RefusalText();
+  const TvrPlatform& platform = TvrGetPlatform();
+  if (code == SE_ERR_MEMORY_MAP && platform.RefusalReason() != 0) {
+    const bool mapping = platform.LastRequest() == TvrRequest::Mapping;
+    text += (mapping ? kMsgMemoryMapFailed : kMsgMemoryOpenFailed) + RefusalText();
   }
   UxPrintErr(hUx, (text + "\n\n").c_str());
 }

@@ -11,6 +11,9 @@
 
 #include "TvrType.h"
 
+// The requests a platform may refuse, and so the one a refusal is about.
+enum class TvrRequest : UINT8 { IoPrivilege, PhysicalMemory, Mapping };
+
 class TvrPlatform {
  public:
   virtual ~TvrPlatform() = default;
@@ -45,11 +48,17 @@ class TvrPlatform {
   // Why the most recent request for I/O privilege, the memory device or a mapping was
   // refused: the system's errno, 0 when it was granted (or none was made yet).
   int RefusalReason() const { return m_refusal; }
+  // Which request that was.
+  TvrRequest LastRequest() const { return m_request; }
 
  protected:
-  void KeepRefusal(int reason) { m_refusal = reason; }
+  void KeepRefusal(TvrRequest request, int reason) {
+    m_request = request;
+    m_refusal = reason;
+  }
 
  private:
+  TvrRequest m_request = TvrRequest::IoPrivilege;
   int m_refusal = 0;
 };
 

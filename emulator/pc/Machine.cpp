@@ -265,7 +265,7 @@ bool Machine::RequestIoPrivilege() {
   if (Refusal(Request::IoPrivilege) == 0) {
     m_impl->privilegeHeld = true;
   }
-  KeepRefusal(m_impl->privilegeHeld ? 0 : Refusal(Request::IoPrivilege));
+  KeepRefusal(TvrRequest::IoPrivilege, m_impl->privilegeHeld ? 0 : Refusal(Request::IoPrivilege));
   return m_impl->privilegeHeld;
 }
 
@@ -355,7 +355,7 @@ void Machine::StorePortValue(std::uint16_t port, std::uint32_t width, std::uint3
 }
 
 int Machine::OpenPhysicalMemory() {
-  KeepRefusal(Refusal(Request::PhysicalMemory));
+  KeepRefusal(TvrRequest::PhysicalMemory, Refusal(Request::PhysicalMemory));
   if (Refusal(Request::PhysicalMemory) != 0) {
     return -1;
   }
@@ -367,7 +367,7 @@ int Machine::OpenPhysicalMemory() {
 void* Machine::Map(std::size_t length, int descriptor, UINT32 physical) {
   Impl& m = *m_impl;
   const bool refused = length == 0 || physical % kPageSize != 0 || m.descriptors.count(descriptor) == 0;
-  KeepRefusal(refused ? EINVAL : Refusal(Request::Mapping));
+  KeepRefusal(TvrRequest::Mapping, refused ? EINVAL : Refusal(Request::Mapping));
   if (RefusalReason() != 0) {
     return nullptr;
   }

@@ -73,7 +73,7 @@ class PortRecorder final : public TvrPlatform {
 
   bool RequestIoPrivilege() override {
     const bool granted = m_machine.RequestIoPrivilege();
-    KeepRefusal(m_machine.RefusalReason());
+    KeepRefusal(TvrRequest::IoPrivilege, m_machine.RefusalReason());
     return granted;
   }
   UINT32 PortRead(UINT16 port, UINT32 width) override {
