@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:?usage: tools/static-analysis.sh BUILD_DIR}
 libraries=(TvrLib SELib GBLib UxLib)
-includes=(-I TvrLib/Include -I SELib -I GBLib -I UxLib)
+includes=(-I TvrLib/Include -I SELib/Include -I GBLib/Include -I UxLib/Include -I SELib -I GBLib
+          -I UxLib)
 
 mapfile -t options < <(grep -v -e '^#' -e '^$' .cppcheck)
 for platform in unix32 unix64; do
