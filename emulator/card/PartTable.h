@@ -1,6 +1,7 @@
 // The three 1-Mbit parts the card may carry, each one row of a table: its opcodes and what
-// they do, its identification answers, its page size, its status at power-up and its
-// typical and worst-case busy times. The flash state machine reads nothing else of a part.
+// they do (an erase with the bytes it clears and its busy times), its identification
+// answers, its page size, its status at power-up and its typical and worst-case busy times.
+// The flash state machine reads nothing else of a part.
 #pragma once
 
 #include <array>
@@ -34,27 +35,33 @@ enum class FlashOp : std::uint8_t {
   ReadStatus,
   WriteStatus,
   EnableWriteStatus,
-  ChipErase,
+  Erase,
   Identify,
 };
 
+// Typical and worst-case busy times, indexed by FlashTiming.
+using BusyTimes = std::array<std::uint64_t, 2>;
+
 struct OpcodeEntry {
-  std::uint8_t opcode;
-  FlashOp op;
-  std::uint8_t header;  // address or dummy bytes after the opcode
+  std::uint8_t opcode = 0;
+  FlashOp op = FlashOp::Unused;
+  std::uint8_t header = 0;  // address or dummy bytes after the opcode
+  // Erase only: the bytes it clears, from the address rounded down to their count (the
+  // whole part for a chip erase), and how long it keeps the part busy.
+  std::uint32_t eraseBytes = 0;
+  BusyTimes eraseNs{};
   // Identification only: the answer, whether it repeats, and whether address bit 0 picks
   // the byte it starts with.
-  std::array<std::uint8_t, 2> answer;
-  std::uint8_t answerLength;
-  bool repeats;
-  bool startsAtAddressBit0;
+  std::array<std::uint8_t, 2> answer{};
+  std::uint8_t answerLength = 0;
+  bool repeats = false;
+  bool startsAtAddressBit0 = false;
 };
 
 struct OperationTimes {
-  std::uint64_t programNsPerCommand;
-  std::uint64_t programNsPerByte;
-  std::uint64_t chipEraseNs;
-  std::uint64_t writeStatusNs;
+  std::uint64_t programNsPerCommand = 0;
+  std::uint64_t programNsPerByte = 0;
+  std::uint64_t writeStatusNs = 0;
 };
 
 struct PartTraits {
@@ -66,6 +73,9 @@ struct PartTraits {
 };
 
 const PartTraits& TraitsOf(FlashPart part);
+
+// The part's row for `op` (the first, where several share it); null when it has none.
+const OpcodeEntry* FindOp(const PartTraits& part, FlashOp op);
 
 // "AT25F1024", "M25P10", "SST25VF010".
 std::string_view FlashPartName(FlashPart part);

@@ -28,8 +28,7 @@ constexpr std::array<Op, 3> kAutoIncrementOps{Op::ReadStatus, Op::AutoIncrement,
 // A part with an enable-write-status command (the SST part) takes a status write only right
 // after it; a plain write enable does not arm it there.
 bool StatusWriteNeedsItsOwnEnable(const PartTraits& part) {
-  return std::any_of(part.opcodes.begin(), part.opcodes.end(),
-                     [](const Entry& e) { return e.op == Op::EnableWriteStatus; });
+  return FindOp(part, Op::EnableWriteStatus) != nullptr;
 }
 
 bool AllowedDuringAutoIncrement(Op op) {
@@ -43,6 +42,7 @@ SpiFlash::SpiFlash(FlashPart part, std::unique_ptr<FlashStore> store, VirtualClo
                    StateStore* state, FlashTiming timing)
     : m_traits(TraitsOf(part)),
       m_times(m_traits.times[static_cast<std::size_t>(timing)]),
+      m_timing(static_cast<std::size_t>(timing)),
       m_store(std::move(store)),
       m_clock(clock),
       m_faults(faults),
@@ -219,8 +219,8 @@ void SpiFlash::Commit() {
     case Op::WriteStatus:
       CommitWriteStatus();
       break;
-    case Op::ChipErase:
-      CommitChipErase();
+    case Op::Erase:
+      CommitErase();
       break;
     case Op::Program:
       CommitProgram();
@@ -244,15 +244,20 @@ void SpiFlash::CommitWriteStatus() {
   m_state.pendingStatus = command.lastData & kStatusWritable;
 }
 
-void SpiFlash::CommitChipErase() {
-  if (m_command.bytes != 1 || !m_state.writeEnable || ProtectionLevel() != 0) return;
+// Protection covers the top of the part, so an erase touches a protected byte exactly when
+// its last byte is protected: a chip erase is refused at every level but 0.
+void SpiFlash::CommitErase() {
+  const Entry& entry = *m_command.entry;
+  if (m_command.bytes != 1u + entry.header || !m_state.writeEnable) return;
+  const std::uint32_t from = m_command.address - m_command.address % entry.eraseBytes;
+  if (Protected(from + entry.eraseBytes - 1)) return;
   if (m_faults.eraseHang) {
     StartOperation(0, 0, 0, true);
     m_state.busyUntilNs = UINT64_MAX;
     return;
   }
-  StartOperation(m_times.chipEraseNs, 0, kFlashCapacity, true);
-  std::fill_n(m_store->Bytes(), kFlashCapacity, kErased);
+  StartOperation(entry.eraseNs[m_timing], from, entry.eraseBytes, true);
+  std::fill_n(m_store->Bytes() + from, entry.eraseBytes, kErased);
 }
 
 void SpiFlash::CommitProgram() {

@@ -73,7 +73,7 @@ class SpiFlash final : public SpiDevice {
   void CommitProgram();
   void CommitAutoIncrement();
   void CommitWriteStatus();
-  void CommitChipErase();
+  void CommitErase();
   std::uint32_t HeaderLength() const;
   bool Busy() const;
   // Starts an operation of `ns` that changes `count` cells from `from`; keeps their old
@@ -125,6 +125,7 @@ class SpiFlash final : public SpiDevice {
 
   const PartTraits& m_traits;
   const OperationTimes& m_times;
+  std::size_t m_timing;  // FlashTiming, as an index of a row's busy times
   std::unique_ptr<FlashStore> m_store;
   const VirtualClock& m_clock;
   FaultSet m_faults;

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "SpiRig.h"
 
@@ -34,6 +37,10 @@ void Unprotect(SpiRig& rig) {
 }
 
 constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10, FlashPart::Sst25vf010};
+
+// The part's row for `op`, as its table gives it.
+const OpcodeEntry& Row(FlashPart part, FlashOp op) { return *FindOp(TraitsOf(part), op); }
+std::uint8_t EraseOpcode(FlashPart part) { return Row(part, FlashOp::Erase).opcode; }
 
 TEST(FlashIdentification, EachPartAnswersItsOwnCommandsAndIgnoresUnknownOnes) {
   struct Case {
@@ -152,21 +159,23 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
     std::uint64_t busyNs;
     std::uint8_t statusAfter = 0x00;
   };
-  const Bytes page256(256, 0x00);
-  const Case cases[] = {
-      {FlashPart::At25f1024, "program 256", Join(Header(kProgram, 0), page256), 256 * 20 * kUs},
-      {FlashPart::At25f1024, "program 1", Join(Header(kProgram, 0), {0}), 20 * kUs},
-      {FlashPart::M25p10, "program 1", Join(Header(kProgram, 0), {0}), 1400 * kUs},
-      {FlashPart::M25p10, "program 128", Join(Header(kProgram, 0), Bytes(128, 0)), 1400 * kUs},
-      {FlashPart::Sst25vf010, "program", Join(Header(kProgram, 0), {0}), 14 * kUs},
-      {FlashPart::Sst25vf010, "auto-increment", Join(Header(kAutoIncrement, 0), {0}), 14 * kUs, 0x42},
-      {FlashPart::At25f1024, "erase", {0x62}, 2000 * kMs},
-      {FlashPart::M25p10, "erase", {0xC7}, 1700 * kMs},
-      {FlashPart::Sst25vf010, "erase", {0x60}, 70 * kMs},
-      {FlashPart::At25f1024, "status write", {kWriteStatus, 0x00}, 10 * kMs},
-      {FlashPart::M25p10, "status write", {kWriteStatus, 0x00}, 5 * kMs},
-      {FlashPart::Sst25vf010, "status write", {kWriteStatus, 0x00}, 10 * kUs},
-  };
+  std::vector<Case> cases;
+  for (FlashPart part : kParts) {
+    const PartTraits& traits = TraitsOf(part);
+    const OperationTimes& times = traits.times[static_cast<std::size_t>(FlashTiming::Typical)];
+    const auto programNs = [&times](std::uint32_t bytes) {
+      return times.programNsPerCommand + bytes * times.programNsPerByte;
+    };
+    const OpcodeEntry& erase = Row(part, FlashOp::Erase);
+    cases.push_back({part, "program 1", Join(Header(kProgram, 0), {0}), programNs(1)});
+    cases.push_back({part, "program a page", Join(Header(kProgram, 0), Bytes(traits.pageSize, 0)),
+                     programNs(traits.pageSize)});
+    cases.push_back({part, "erase", {erase.opcode}, erase.eraseNs[0]});
+    cases.push_back({part, "status write", {kWriteStatus, 0x00}, times.writeStatusNs});
+    if (part == FlashPart::Sst25vf010) {
+      cases.push_back({part, "auto-increment", Join(Header(kAutoIncrement, 0), {0}), programNs(1), 0x42});
+    }
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(FlashPartName(c.part)) + " " + c.what);
     // Accesses cost nothing here, so that only the test moves the clock.
@@ -189,20 +198,19 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
 }
 
 TEST(FlashChipErase, EachPartErasesWithItsOwnOpcodeOnly) {
-  const std::array<std::uint8_t, 3> opcodes{0x62, 0xC7, 0x60};
   const Bytes content = Pattern();
-  for (std::size_t i = 0; i < kParts.size(); ++i) {
-    SCOPED_TRACE(FlashPartName(kParts[i]));
-    SpiRig rig = Rig(kParts[i], content);
+  for (FlashPart part : kParts) {
+    SCOPED_TRACE(FlashPartName(part));
+    SpiRig rig = Rig(part, content);
     Unprotect(rig);
-    for (std::uint8_t other : opcodes) {
-      if (other != opcodes[i]) rig.Erase(other);
+    for (FlashPart other : kParts) {
+      if (other != part) rig.Erase(EraseOpcode(other));
     }
     EXPECT_EQ(Flash(rig), content) << "the other parts' opcodes";
     rig.Command({kWriteDisable});
-    rig.Command({opcodes[i]});
+    rig.Command({EraseOpcode(part)});
     EXPECT_EQ(Flash(rig), content) << "no write enable";
-    rig.Erase(opcodes[i]);
+    rig.Erase(EraseOpcode(part));
     EXPECT_EQ(rig.Status() & kStatusBusy, kStatusBusy);
     rig.clock().Advance(2000 * kMs);
     EXPECT_EQ(rig.Status(), 0x00);
@@ -356,7 +364,7 @@ TEST(FlashProtection, ProtectedRangesRefuseProgramAndErase) {
     rig.Command({kWriteStatus, 0x0C});
     ASSERT_TRUE(rig.WaitReady());
     rig.Program(0x0, {0x00});
-    rig.Erase(std::array<std::uint8_t, 3>{0x62, 0xC7, 0x60}[static_cast<std::size_t>(part)]);
+    rig.Erase(EraseOpcode(part));
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(Flash(rig), content) << "level 3";
 
