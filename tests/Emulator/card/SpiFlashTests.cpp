@@ -355,27 +355,29 @@ TEST(FlashStatus, SstTakesEnableWriteStatusOnlyRightBeforeTheWrite) {
   EXPECT_EQ(at.Status(), 0x00) << "0x50 means nothing to the other parts";
 }
 
-TEST(FlashProtection, ProtectedRangesRefuseProgramAndErase) {
-  const Bytes content(kFlashCapacity, 0xFF);
+// Level 1 protects the top quarter, level 2 the top half, level 3 everything; a chip erase
+// is refused at every level.
+TEST(FlashProtection, EachLevelRefusesProgramFromItsFirstProtectedByteAndChipErase) {
+  const std::pair<std::uint8_t, std::uint32_t> levels[] = {{0x04, 0x18000}, {0x08, 0x10000}, {0x0C, 0}};
   for (FlashPart part : kParts) {
-    SCOPED_TRACE(FlashPartName(part));
-    SpiRig rig = Rig(part, content);
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0x0C});
-    ASSERT_TRUE(rig.WaitReady());
-    rig.Program(0x0, {0x00});
-    rig.Erase(EraseOpcode(part));
-    ASSERT_TRUE(rig.WaitReady());
-    EXPECT_EQ(Flash(rig), content) << "level 3";
-
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0x04});
-    ASSERT_TRUE(rig.WaitReady());
-    rig.Program(0x17FFF, {0x00});
-    ASSERT_TRUE(rig.WaitReady());
-    rig.Program(0x18000, {0x00});
-    ASSERT_TRUE(rig.WaitReady());
-    EXPECT_EQ(rig.ReadFlash(0x17FFF, 2), (Bytes{0x00, 0xFF})) << "level 1: the top quarter";
+    for (const auto& [bits, firstProtected] : levels) {
+      SCOPED_TRACE(std::string(FlashPartName(part)) + " level " + std::to_string(bits >> 2));
+      SpiRig rig = Rig(part, Bytes(kFlashCapacity, 0x5A));
+      rig.ArmStatusWrite();
+      rig.Command({kWriteStatus, bits});
+      ASSERT_TRUE(rig.WaitReady());
+      rig.Erase(EraseOpcode(part));
+      ASSERT_TRUE(rig.WaitReady());
+      Bytes expected(kFlashCapacity, 0x5A);
+      if (firstProtected > 0) {
+        rig.Program(firstProtected - 1, {0x00});
+        ASSERT_TRUE(rig.WaitReady());
+        expected[firstProtected - 1] = 0x00;
+      }
+      rig.Program(firstProtected, {0x00});
+      ASSERT_TRUE(rig.WaitReady());
+      EXPECT_EQ(Flash(rig), expected);
+    }
   }
 }
 
