@@ -78,7 +78,7 @@ void SpiFlash::Select() {
   OnPinEvent();
   if (m_selected) return;
   m_selected = true;
-  m_shift = {};
+  m_shift.Restart();
   m_command = {};
   m_output = {};
 }
@@ -86,18 +86,15 @@ void SpiFlash::Select() {
 void SpiFlash::Deselect() {
   OnPinEvent();
   if (!m_selected) return;
-  if (m_command.entry != nullptr && m_shift.inBits == 0) Commit();
+  if (m_command.entry != nullptr && m_shift.AtByteBoundary()) Commit();
   m_selected = false;
   m_output = {};
 }
 
 void SpiFlash::ClockRise(bool dataIn) {
   OnPinEvent();
-  if (!m_selected) return;
-  m_shift.in = static_cast<std::uint8_t>((m_shift.in << 1) | (dataIn ? 1 : 0));
-  if (++m_shift.inBits < 8) return;
-  m_shift.inBits = 0;
-  OnByte(m_shift.in);
+  if (!m_selected || !m_shift.Shift(dataIn)) return;
+  OnByte(m_shift.Byte());
 }
 
 void SpiFlash::ClockFall() {

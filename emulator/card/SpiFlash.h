@@ -29,6 +29,7 @@
 #include "FlashStore.h"
 #include "PartTable.h"
 #include "SpiDevice.h"
+#include "SpiShifter.h"
 #include "State.h"
 
 namespace emu {
@@ -103,10 +104,6 @@ class SpiFlash final : public SpiDevice {
     bool answering = false;
     bool statusWriteEnabled = false;  // 0x50 came right before this 0x01
   };
-  struct Shifter {
-    std::uint8_t in = 0;
-    std::uint8_t inBits = 0;
-  };
   struct Output {
     bool driven = false;
     bool level = true;
@@ -134,7 +131,7 @@ class SpiFlash final : public SpiDevice {
   PartState& m_state;
 
   bool m_selected = false;
-  Shifter m_shift;
+  SpiShifter m_shift;
   Command m_command;
   Output m_output;
 

@@ -19,18 +19,15 @@ void LineLog::OnLines(const emu::LineLevels& levels) {
     EndCommand();
   }
   if (!m_selected && selected) {
-    m_bits = 0;
+    m_shift.Restart();
     m_commandLength = 0;
     m_command.clear();
   }
   m_selected = selected;
-  if (selected && levels.clock && !before.clock) {
-    m_shift = static_cast<std::uint8_t>((m_shift << 1) | (levels.dataIn ? 1 : 0));
-    if (++m_bits % 8 == 0) {
-      ++m_commandLength;
-      if (m_command.size() < kHeadBytes) {
-        m_command.push_back(m_shift);
-      }
+  if (selected && levels.clock && !before.clock && m_shift.Shift(levels.dataIn)) {
+    ++m_commandLength;
+    if (m_command.size() < kHeadBytes) {
+      m_command.push_back(m_shift.Byte());
     }
   }
 }
@@ -57,21 +54,20 @@ void ScriptedPart::Script(std::uint8_t opcode, std::uint32_t headerBits, Bytes a
 
 void ScriptedPart::Select() {
   m_selected = true;
-  m_bits = 0;
+  m_shift.Restart();
 }
 
 void ScriptedPart::ClockRise(bool dataIn) {
-  if (!m_selected) return;
-  m_shift = static_cast<std::uint8_t>((m_shift << 1) | (dataIn ? 1 : 0));
-  if (++m_bits == 8) m_opcode = m_shift;
+  if (m_selected && m_shift.Shift(dataIn) && m_shift.Bits() == 8) m_opcode = m_shift.Byte();
 }
 
 // The bit the script puts on data-out after the latest rising clock edge.
 bool ScriptedPart::DataOut() const {
-  if (!m_selected || m_bits < 8) return true;
+  const std::uint32_t bits = m_shift.Bits();
+  if (!m_selected || bits < 8) return true;
   const auto found = m_script.find(m_opcode);
-  if (found == m_script.end() || m_bits <= found->second.headerBits) return true;
-  const std::uint32_t index = m_bits - found->second.headerBits - 1;
+  if (found == m_script.end() || bits <= found->second.headerBits) return true;
+  const std::uint32_t index = bits - found->second.headerBits - 1;
   const Bytes& answer = found->second.answer;
   return index / 8 >= answer.size() || ((answer[index / 8] >> (7 - index % 8)) & 1) != 0;
 }

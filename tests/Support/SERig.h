@@ -11,6 +11,7 @@
 #include "Card.h"
 #include "Machine.h"
 #include "SpiDevice.h"
+#include "SpiShifter.h"
 #include "SEInternal.h"
 
 namespace setest {
@@ -43,15 +44,14 @@ class LineLog final : public emu::LineObserver {
   // The part is selected by software right now.
   bool Selected() const { return m_selected; }
   // Bits clocked in by software since chip select fell.
-  std::uint32_t BitsInCommand() const { return m_bits; }
+  std::uint32_t BitsInCommand() const { return m_shift.Bits(); }
 
  private:
   void EndCommand();
 
   emu::LineLevels m_levels;
   bool m_selected = false;
-  std::uint32_t m_bits = 0;
-  std::uint8_t m_shift = 0;
+  emu::SpiShifter m_shift;
   Bytes m_command;
   std::uint32_t m_commandLength = 0;
   std::vector<CardEvent> m_events;
@@ -78,8 +78,7 @@ class ScriptedPart final : public emu::SpiDevice {
   };
   std::map<std::uint8_t, Scripted> m_script;
   bool m_selected = false;
-  std::uint32_t m_bits = 0;
-  std::uint8_t m_shift = 0;
+  emu::SpiShifter m_shift;
   std::uint8_t m_opcode = 0;
 };
 

@@ -6,8 +6,9 @@
 #include <map>
 #include <sstream>
 
-#include "Vcd.h"
 #include "SpiRig.h"
+#include "SpiShifter.h"
+#include "Vcd.h"
 
 namespace emu::test {
 namespace {
@@ -58,14 +59,14 @@ class Decoder {
     const bool selected = !m_next["chip_select_n"];
     if (selected && m_now["chip_select_n"]) {
       m_trace.cycles.emplace_back();
-      m_bits = 0;
+      m_out.Restart();
+      m_in.Restart();
     }
     if (selected && !m_now["clock"] && m_next["clock"]) {
-      m_outByte = static_cast<std::uint8_t>(m_outByte << 1 | m_next["data_in"]);
-      m_inByte = static_cast<std::uint8_t>(m_inByte << 1 | m_next["data_out"]);
-      if (++m_bits % 8 == 0) {
-        m_trace.cycles.back().out.push_back(m_outByte);
-        m_trace.cycles.back().in.push_back(m_inByte);
+      m_in.Shift(m_next["data_out"]);
+      if (m_out.Shift(m_next["data_in"])) {
+        m_trace.cycles.back().out.push_back(m_out.Byte());
+        m_trace.cycles.back().in.push_back(m_in.Byte());
       }
     }
     m_now = m_next;
@@ -76,9 +77,8 @@ class Decoder {
   std::map<std::string, bool> m_next;
   Trace m_trace;
   bool m_first = true;
-  std::uint32_t m_bits = 0;
-  std::uint8_t m_outByte = 0;
-  std::uint8_t m_inByte = 0;
+  SpiShifter m_out;  // data-in, as software sent it
+  SpiShifter m_in;   // data-out, as the part answered
 };
 
 Trace Decode(const std::string& path) { return Decoder().Decode(path); }
