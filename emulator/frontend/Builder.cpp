@@ -3,7 +3,6 @@
 #include <ctime>
 
 #include "FileStores.h"
-#include "ProcessEnd.h"
 #include "SampleBios.h"
 #include "Vcd.h"
 
@@ -44,7 +43,6 @@ Card& PlaceCard(Machine& machine, std::uint32_t location, const CardOptions& opt
 }
 
 BuiltMachine BuildMachine(const FrontEndOptions& options) {
-  InstallProcessEnd();
   BuiltMachine built{std::make_unique<Machine>(options.costs), {}};
   Machine& machine = *built.machine;
   machine.SetUserId(options.uid);

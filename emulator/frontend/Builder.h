@@ -18,8 +18,8 @@ struct BuiltMachine {
   std::map<std::uint32_t, Card*> cards;  // by location, as in FrontEndCard
 };
 
-// The machine the options describe, its cards and their line traces. Installs the
-// interruptions that end the process as a real one ends (see InstallProcessEnd). Throws
+// The machine the options describe, its cards and their line traces. What a power cut or a
+// due signal does to the process is left to the caller (see InstallProcessEnd). Throws
 // std::runtime_error when a card's flash or state file cannot be created or mapped, or a
 // trace file cannot be written.
 BuiltMachine BuildMachine(const FrontEndOptions& options);

@@ -1,12 +1,10 @@
 #include "CardMachine.h"
 
 #include "Builder.h"
-#include "ProcessEnd.h"
 
 namespace emu {
 
 CardMachine::CardMachine(const std::vector<std::uint8_t>& flash, const CardOptions& options)
-    : m_card((InstallProcessEnd(),
-              PlaceCard(m_machine, kDefaultLocation, options, FlashStore::InMemory(flash)))) {}
+    : m_card(PlaceCard(m_machine, kDefaultLocation, options, FlashStore::InMemory(flash))) {}
 
 }  // namespace emu

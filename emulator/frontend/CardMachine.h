@@ -12,7 +12,9 @@
 
 namespace emu {
 
-// The card sits at bus 1, device 0.
+// The card sits at bus 1, device 0. The machine leaves the process alone: a power cut or a
+// due signal goes to whatever hook the process installed (see Interruptions.h), none unless
+// it installed one.
 class CardMachine {
  public:
   explicit CardMachine(const std::vector<std::uint8_t>& flash, const CardOptions& options = {});

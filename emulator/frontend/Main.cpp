@@ -8,6 +8,7 @@
 
 #include "Builder.h"
 #include "FrontEnd.h"
+#include "ProcessEnd.h"
 #include "UxLinCore.h"
 #include "UxLinSignals.h"
 
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   // A signal that waited for the card ends the emulator only after its own end of run: the
   // card's files put back under their names, the statistics printed, the traces written.
   const DeferredInterruptions afterTheEndOfRun;
+  // A power cut on the card ends the emulator at once, as it ends a real machine's run; a
+  // due signal is raised in it.
+  emu::InstallProcessEnd();
   emu::BuiltMachine built;
   try {
     built = emu::BuildMachine(options);

@@ -18,6 +18,7 @@
 
 #include "Builder.h"
 #include "FrontEnd.h"
+#include "ProcessEnd.h"
 #include "TrapHandover.h"
 
 namespace trap {
@@ -109,6 +110,8 @@ std::unique_ptr<TrappedMachine> StartMachine(const std::string& description) {
   if (!args || !emu::ParseFrontEndOptions(*args, options, error)) {
     Fail(emu::kRefusedStatus, "bad machine description: %s", error.c_str());
   }
+  // A power cut on the card ends the traced program at once, as on a real machine.
+  emu::InstallProcessEnd();
   try {
     return std::make_unique<TrappedMachine>(
         emu::BuildMachine(options).machine, options.stats,

@@ -24,6 +24,7 @@
 
 #include "Builder.h"
 #include "FrontEndNumbers.h"
+#include "ProcessEnd.h"
 #include "SampleBios.h"
 #include "ToolSupport.h"
 #include "UxLinCore.h"
@@ -86,6 +87,7 @@ std::string CardOption(const std::string& part, const std::string& fault) {
   if (!emu::ParseFrontEndOptions(args, options, error) || options.cards.size() != 1 || !options.date) {
     std::_Exit(126);
   }
+  emu::InstallProcessEnd();  // a power cut ends the child as it ends tvrbios-emu
   const emu::BuiltMachine built = emu::BuildMachine(options);
   emu::Card& card = *built.cards.at(options.cards[0].location);
   std::vector<char*> argv{const_cast<char*>("tvrbios-emu")};
