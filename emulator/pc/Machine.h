@@ -1,6 +1,8 @@
 // The emulated PC as the utility sees it: ports, PCI configuration mechanism #1, channel 2
 // of the interval timer, the memory device and the functions on the PCI bus, all on a
-// virtual clock, with counters and an optional trace of every access.
+// virtual clock, with counters and an optional trace of every access. The port space lives
+// in PortBus, physical memory and its routing in PhysicalMemory; the machine puts privilege,
+// refusals, costs, counters and the trace around them.
 #pragma once
 
 #include <array>
@@ -109,11 +111,9 @@ class Machine : public TvrPlatform {
   std::uint64_t MonotonicResolutionNs() override { return 1; }
 
  private:
+  // The port bus and the physical memory, with the counters' kept places.
   struct Impl;
-  // What a port answers, and where a written value goes, before costs and counters.
-  std::uint32_t PortValue(std::uint16_t port, std::uint32_t width);
   void RequirePortPrivilege(const char* access, std::uint16_t port, std::uint32_t width) const;
-  void StorePortValue(std::uint16_t port, std::uint32_t width, std::uint32_t value);
   // Traces an access made now, then charges its cost to the clock.
   void Record(Access kind, std::uint32_t address, std::uint32_t width, std::uint32_t value,
               std::uint64_t costNs) {
