@@ -9,30 +9,6 @@ namespace {
 
 constexpr std::uint32_t kLineBits = kLineBypass | kLineClock | kLineDataIn | kLineChipSelectN | kLineDataOut;
 
-TEST(CardConfig, PowerUpWordsAndSettableOptions) {
-  Machine machine;
-  Card& card = machine.Emplace<Card>(0, 4, 0, machine.Clock());
-  EXPECT_EQ(card.ConfigRead(0x00, 4), 0x0A101F2Eu);
-  EXPECT_EQ(card.ConfigRead(0x2C, 4), 0x20011F2Eu);
-  EXPECT_EQ(card.ConfigRead(0x40, 4), 0x0E000000u);
-  EXPECT_EQ(card.ConfigRead(0x04, 2) & kPciCommandMemory, 0u);
-  EXPECT_FALSE(card.MemoryDecodingOn());
-  const std::uint32_t bar = card.ConfigRead(0x14, 4);
-  EXPECT_EQ(bar & 0xFFF, 0u) << "memory BAR, page-aligned";
-
-  CardOptions options;
-  options.deviceId = DEVID_Z_SERIES;
-  options.subsystemVendorId = 0x1234;
-  options.subsystemId = 0x5678;
-  options.biosWord = 0x02000000;
-  options.apertureBase = 0xD0000000;
-  Card& other = machine.Emplace<Card>(0, 5, 0, machine.Clock(), options);
-  EXPECT_EQ(other.ConfigRead(0x00, 4), 0x0B301F2Eu);
-  EXPECT_EQ(other.ConfigRead(0x2C, 4), 0x56781234u);
-  EXPECT_EQ(other.ConfigRead(0x40, 4), 0x02000000u);
-  EXPECT_EQ(other.ConfigRead(0x14, 4), 0xD0000000u);
-}
-
 TEST(CardConfig, ApertureBarSizesLikeARealOne) {
   Machine machine;
   CardOptions options;
