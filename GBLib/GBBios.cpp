@@ -33,14 +33,18 @@ UINT32 PackVersion(UINT8 ucVersion, UINT8 ucBuild) {
 }
 
 UINT32 FindBiosWord(const GBBufferView& view) {
-  for (UINT32 pos = 0; pos <= kBiosWordLastStart; ++pos)
-    if (view.Matches(pos, kBiosWord, 4)) return pos;
+  for (UINT32 pos = 0; pos <= kBiosWordLastStart; ++pos) {
+    if (view.Matches(pos, kBiosWord, 4)) { return pos;
+}
+}
   return kBiosWordLastStart + 1;
 }
 
 UINT32 FindOpenParen(const GBBufferView& view, UINT32 pos) {
-  for (; pos <= kOpenParenLast; ++pos)
-    if (view.Byte(pos) == '(') return pos;
+  for (; pos <= kOpenParenLast; ++pos) {
+    if (view.Byte(pos) == '(') { return pos;
+}
+}
   return kOpenParenLast;
 }
 
@@ -48,8 +52,10 @@ UINT32 FindOpenParen(const GBBufferView& view, UINT32 pos) {
 void FindVersionExtension(const GBBufferView& view, GB_BIOS_IDENT* pIdent) {
   UINT32 pos = FindOpenParen(view, FindBiosWord(view)) + kExtensionSkip;
   UINT32 ulLength = 0;
-  for (; pos <= kExtensionCopyLast && view.Byte(pos) != ')'; ++pos)
-    if (ulLength < kVerExtCapacity - 1) pIdent->pszVerExt[ulLength++] = static_cast<ACHAR>(view.Byte(pos));
+  for (; pos <= kExtensionCopyLast && view.Byte(pos) != ')'; ++pos) {
+    if (ulLength < kVerExtCapacity - 1) { pIdent->pszVerExt[ulLength++] = static_cast<ACHAR>(view.Byte(pos));
+}
+}
   pIdent->bVerExt = pos <= kExtensionStopLast;
   pIdent->pszVerExt[pIdent->bVerExt ? ulLength : 0] = '\0';
 }
@@ -90,11 +96,13 @@ void GBIdentifyBiosBuffer(const UINT8* pucBuffer, UINT32 ulSize, GB_BIOS_IDENT* 
   std::memset(pIdent, 0, sizeof(*pIdent));
   const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
   UINT32 ulPcir = 0;
-  if (!FindPcir(view, &ulPcir)) return;
+  if (!FindPcir(view, &ulPcir)) { return;
+}
   pIdent->bPCIR = TRUE;
   pIdent->ulVersion = PackVersion(view.Byte(ulPcir + kPcirVersionByte), view.Byte(ulPcir + kPcirBuildByte));
-  for (UINT32 i = 0; i < kProductIDLength; ++i)
+  for (UINT32 i = 0; i < kProductIDLength; ++i) {
     pIdent->pszProductID[i] = static_cast<ACHAR>(view.Byte(ulPcir + kPcirProductID + i));
+}
   FindVersionExtension(view, pIdent);
 }
 
@@ -108,7 +116,8 @@ BOOL32 GBCheckBiosFile(const UINT8* pucBuffer, UINT32 ulSize) {
 BOOL32 GBGetBiosFileDeviceID(const UINT8* pucBuffer, UINT32 ulSize, UINT16* pusDeviceID) {
   const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
   UINT32 ulPcir = 0;
-  if (!FindPcir(view, &ulPcir) || !view.Holds(ulPcir + kPcirDeviceID, 2)) return FALSE;
+  if (!FindPcir(view, &ulPcir) || !view.Holds(ulPcir + kPcirDeviceID, 2)) { return FALSE;
+}
   *pusDeviceID = view.Word(ulPcir + kPcirDeviceID);
   return TRUE;
 }
@@ -121,9 +130,11 @@ BOOL32 GBBiosHolds(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulSize) {
 GB_ERR GBBiosInit(GBHANDLE hGB) {
   const UINT32 ulImage = hGB->m_oSEInfo.ulSEepromSize;
   hGB->m_oBIOS.pucData = static_cast<UINT8*>(GBPoolAlloc(hGB, ulImage));
-  if (!hGB->m_oBIOS.pucData) return GB_ERR_NO_MEMORY;
+  if (!hGB->m_oBIOS.pucData) { return GB_ERR_NO_MEMORY;
+}
   const GB_ERR lResult = SERead(hGB->m_hSE, 0, ulImage, hGB->m_oBIOS.pucData);
-  if (lResult == GB_SUCCESS) GBBiosDetectSize(hGB);
+  if (lResult == GB_SUCCESS) { GBBiosDetectSize(hGB);
+}
   return lResult;
 }
 
@@ -133,18 +144,21 @@ void GBBiosCleanup(GBHANDLE hGB) {
 }
 
 void GBBiosReset(GBHANDLE hGB) {
-  if (hGB->m_oBIOS.pucData) std::memset(hGB->m_oBIOS.pucData, 0xFF, hGB->m_oSEInfo.ulSEepromSize);
+  if (hGB->m_oBIOS.pucData) { std::memset(hGB->m_oBIOS.pucData, 0xFF, hGB->m_oSEInfo.ulSEepromSize);
+}
 }
 
 void GBBiosDetectSize(GBHANDLE hGB) { hGB->m_oBIOS.ulSize = GBBiosGetByte(hGB, GB_BIOS_SIZE_OFFSET) * GB_BIOS_BLOCK; }
 
 void GBBiosComputeChecksum(GBHANDLE hGB) {
-  if (GBBiosHolds(hGB, 0, hGB->m_oBIOS.ulSize)) ComputeCheckSum(hGB->m_oBIOS.pucData, hGB->m_oBIOS.ulSize);
+  if (GBBiosHolds(hGB, 0, hGB->m_oBIOS.ulSize)) { ComputeCheckSum(hGB->m_oBIOS.pucData, hGB->m_oBIOS.ulSize);
+}
 }
 
 GB_ERR GBBiosDetectVersion(GBHANDLE hGB) {
   const GB_BIOS_IDENT oIdent = IdentifyImage(hGB);
-  if (!oIdent.bPCIR) return 0;
+  if (!oIdent.bPCIR) { return 0;
+}
   hGB->m_oBIOS.ulVersion = oIdent.ulVersion;
   std::memcpy(hGB->m_oBIOS.pszVerExt, oIdent.pszVerExt, sizeof(hGB->m_oBIOS.pszVerExt));
   return oIdent.bVerExt ? 1 : 0;
@@ -152,7 +166,8 @@ GB_ERR GBBiosDetectVersion(GBHANDLE hGB) {
 
 GB_ERR GBBiosDetectProductID(GBHANDLE hGB) {
   const GB_BIOS_IDENT oIdent = IdentifyImage(hGB);
-  if (!oIdent.bPCIR) return 0;
+  if (!oIdent.bPCIR) { return 0;
+}
   std::memcpy(hGB->m_oBIOS.pszProductID, oIdent.pszProductID, sizeof(hGB->m_oBIOS.pszProductID));
   return 1;
 }
@@ -174,8 +189,10 @@ UINT32 GBBiosGetDword(GBHANDLE hGB, UINT32 ulOffset) {
 }
 
 BOOL32 GBBiosGetBuffer(GBHANDLE hGB, UINT32 ulOffset, void* pvBuffer, UINT32 ulSize) {
-  if (!GBBiosHolds(hGB, ulOffset, ulSize)) return FALSE;
-  if (ulSize) std::memcpy(pvBuffer, hGB->m_oBIOS.pucData + ulOffset, ulSize);
+  if (!GBBiosHolds(hGB, ulOffset, ulSize)) { return FALSE;
+}
+  if (ulSize) { std::memcpy(pvBuffer, hGB->m_oBIOS.pucData + ulOffset, ulSize);
+}
   return TRUE;
 }
 
@@ -186,7 +203,9 @@ BOOL32 GBBiosSetDword(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulValue) {
 }
 
 BOOL32 GBBiosSetBuffer(GBHANDLE hGB, UINT32 ulOffset, const void* pvBuffer, UINT32 ulSize) {
-  if (!GBBiosHolds(hGB, ulOffset, ulSize)) return FALSE;
-  if (ulSize) std::memcpy(hGB->m_oBIOS.pucData + ulOffset, pvBuffer, ulSize);
+  if (!GBBiosHolds(hGB, ulOffset, ulSize)) { return FALSE;
+}
+  if (ulSize) { std::memcpy(hGB->m_oBIOS.pucData + ulOffset, pvBuffer, ulSize);
+}
   return TRUE;
 }

@@ -73,11 +73,13 @@ static_assert(offsetof(GB_DATA, m_oGBConfigAccess) == 0, "the PCI location comes
 // Numbers in the image, the PInS and the calibration block are little-endian.
 inline UINT32 GBReadLE(const UINT8* puc, UINT32 ulBytes) {
   UINT32 ulValue = 0;
-  for (UINT32 i = ulBytes; i-- > 0;) ulValue = (ulValue << 8) | puc[i];
+  for (UINT32 i = ulBytes; i-- > 0;) { ulValue = (ulValue << 8) | puc[i];
+}
   return ulValue;
 }
 inline void GBWriteLE(UINT8* puc, UINT32 ulValue, UINT32 ulBytes) {
-  for (UINT32 i = 0; i < ulBytes; ++i, ulValue >>= 8) puc[i] = static_cast<UINT8>(ulValue);
+  for (UINT32 i = 0; i < ulBytes; ++i, ulValue >>= 8) { puc[i] = static_cast<UINT8>(ulValue);
+}
 }
 
 // A buffer read as the image would hold it: its own bytes, then erased bytes (0xFF).
@@ -94,8 +96,10 @@ struct GBBufferView {
     return static_cast<UINT16>(Byte(ulOffset) | (Byte(ulOffset + 1) << 8));
   }
   BOOL32 Matches(UINT32 ulOffset, const char* pszText, UINT32 ulLength) const {
-    for (UINT32 i = 0; i < ulLength; ++i)
-      if (Byte(ulOffset + i) != static_cast<UINT8>(pszText[i])) return FALSE;
+    for (UINT32 i = 0; i < ulLength; ++i) {
+      if (Byte(ulOffset + i) != static_cast<UINT8>(pszText[i])) { return FALSE;
+}
+}
     return TRUE;
   }
 };

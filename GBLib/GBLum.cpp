@@ -50,9 +50,11 @@ constexpr std::size_t kLumPinsEntries = 138;
 constexpr std::array<SLumPinsEntry, kLumPinsEntries> ExpandRuns() {
   std::array<SLumPinsEntry, kLumPinsEntries> aEntries{};
   std::size_t i = 0;
-  for (const LumPinsRun& run : kLumPinsRuns)
-    for (UINT32 k = 0; k < run.ucCount; ++k)
+  for (const LumPinsRun& run : kLumPinsRuns) {
+    for (UINT32 k = 0; k < run.ucCount; ++k) {
       aEntries[i++] = {static_cast<UINT16>(run.usFirst + k * run.ucSize), run.ucSize, run.ucFormat};
+}
+}
   return aEntries;
 }
 
@@ -60,7 +62,8 @@ constexpr std::array<SLumPinsEntry, kLumPinsEntries> LUM_PINS_STRUCT = ExpandRun
 
 constexpr std::size_t CountRunEntries() {
   std::size_t n = 0;
-  for (const LumPinsRun& run : kLumPinsRuns) n += run.ucCount;
+  for (const LumPinsRun& run : kLumPinsRuns) { n += run.ucCount;
+}
   return n;
 }
 
@@ -72,8 +75,10 @@ constexpr UINT32 kChecksumByte = 511;
 constexpr bool CoversWithoutGap() {
   UINT32 ulNext = 0;
   for (const SLumPinsEntry& entry : LUM_PINS_STRUCT) {
-    if (ulNext == kPcbField) ulNext += 2;
-    if (entry.usOffset != ulNext) return false;
+    if (ulNext == kPcbField) { ulNext += 2;
+}
+    if (entry.usOffset != ulNext) { return false;
+}
     ulNext += entry.ucSize;
   }
   return ulNext == kChecksumByte;
@@ -128,7 +133,8 @@ class TextSink {
   bool Append(const char* pszPiece) {
     const INT32 iLength = static_cast<INT32>(std::strlen(pszPiece));
     m_iRoom -= iLength;
-    if (m_iRoom <= 0) return false;
+    if (m_iRoom <= 0) { return false;
+}
     std::memcpy(m_psz + m_iUsed, pszPiece, iLength);
     m_iUsed += iLength;
     return true;
@@ -151,7 +157,8 @@ std::string FieldBytes(GBHANDLE hGB, const SLumPinsEntry& entry) {
   std::string text;
   for (UINT32 i = 0; i < entry.ucSize; ++i) {
     const UINT8 uc = GBPinsGetByte(hGB, entry.usOffset + i);
-    if (uc == 0) break;
+    if (uc == 0) { break;
+}
     text += static_cast<char>(uc);
   }
   return text;
@@ -166,7 +173,8 @@ bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 // feed splits its line or its first blank follows a quote: the import reads that quote as
 // the closing one.
 bool Quotable(const std::string& text) {
-  if (text.find(kLineFeed) != std::string::npos) return false;
+  if (text.find(kLineFeed) != std::string::npos) { return false;
+}
   const auto blank = std::find_if(text.begin(), text.end(), IsBlank);
   return blank == text.begin() || blank == text.end() || blank[-1] != kQuote;
 }
@@ -174,7 +182,8 @@ bool Quotable(const std::string& text) {
 // A string the quotes cannot carry is written as its bytes in hexadecimal instead, which
 // the import refuses for a string field rather than store something else.
 bool AppendString(TextSink& sink, const std::string& text) {
-  if (Quotable(text)) return sink.AppendFormatted(kStringFormat, text.c_str());
+  if (Quotable(text)) { return sink.AppendFormatted(kStringFormat, text.c_str());
+}
   std::string digits;
   for (const char c : text) {
     char szByte[3];
@@ -193,10 +202,13 @@ UINT32 FieldValue(GBHANDLE hGB, const SLumPinsEntry& entry) {
 }
 
 bool AppendField(GBHANDLE hGB, TextSink& sink, const SLumPinsEntry& entry) {
-  if (!sink.AppendFormatted(kFieldPrefixFormat, entry.usOffset, entry.ucSize)) return false;
-  if (entry.ucFormat == LUM_FORMAT_STRING) return AppendString(sink, FieldBytes(hGB, entry));
+  if (!sink.AppendFormatted(kFieldPrefixFormat, entry.usOffset, entry.ucSize)) { return false;
+}
+  if (entry.ucFormat == LUM_FORMAT_STRING) { return AppendString(sink, FieldBytes(hGB, entry));
+}
   const UINT32 ulValue = FieldValue(hGB, entry);
-  if (entry.ucFormat == LUM_FORMAT_HEX) return sink.AppendFormatted(HexFormat(entry.ucSize), ulValue);
+  if (entry.ucFormat == LUM_FORMAT_HEX) { return sink.AppendFormatted(HexFormat(entry.ucSize), ulValue);
+}
   // Dwords print signed; bytes and words are never negative.
   return sink.AppendFormatted(kDecimalFormat, static_cast<int>(static_cast<INT32>(ulValue)));
 }
@@ -211,11 +223,14 @@ const char* FamilyName(GBHANDLE hGB) {
 // A card of no known family gets no family line: the text then still reads back.
 bool AppendKeys(GBHANDLE hGB, TextSink& sink) {
   const char* pszFamily = FamilyName(hGB);
-  if (pszFamily && !sink.AppendFormatted(kFamilyFormat, kKeyFileType, pszFamily)) return false;
+  if (pszFamily && !sink.AppendFormatted(kFamilyFormat, kKeyFileType, pszFamily)) { return false;
+}
   const UINT16 usPcb = GBPinsGetWord(hGB, kPcbField);
   UINT32 ulMajor = usPcb >> 4;
-  if (ulMajor >= kPcbMajorShownFrom) ulMajor += kPcbMajorShown;
-  if (!sink.AppendFormatted(kPcbFormat, kKeyPcbInfo, static_cast<int>(ulMajor), usPcb & 0x0F)) return false;
+  if (ulMajor >= kPcbMajorShownFrom) { ulMajor += kPcbMajorShown;
+}
+  if (!sink.AppendFormatted(kPcbFormat, kKeyPcbInfo, static_cast<int>(ulMajor), usPcb & 0x0F)) { return false;
+}
   return sink.AppendFormatted(kSubsystemFormat, kKeySubsystem, hGB->m_oSubSys.ulSubsys);
 }
 
@@ -240,7 +255,8 @@ class LineScanner {
   explicit LineScanner(std::string_view line) : m_line(line) {}
 
   void SkipBlanks() {
-    while (m_pos < m_line.size() && IsBlank(m_line[m_pos])) ++m_pos;
+    while (m_pos < m_line.size() && IsBlank(m_line[m_pos])) { ++m_pos;
+}
   }
 
   bool AtEnd() const { return m_pos >= m_line.size(); }
@@ -252,7 +268,8 @@ class LineScanner {
   char Peek() const { return m_line[m_pos]; }
 
   bool Literal(char c) {
-    if (AtEnd() || m_line[m_pos] != c) return false;
+    if (AtEnd() || m_line[m_pos] != c) { return false;
+}
     ++m_pos;
     return true;
   }
@@ -261,7 +278,8 @@ class LineScanner {
   bool Word(std::string& word) {
     SkipBlanks();
     const std::size_t start = m_pos;
-    while (!AtEnd() && !IsBlank(m_line[m_pos])) ++m_pos;
+    while (!AtEnd() && !IsBlank(m_line[m_pos])) { ++m_pos;
+}
     word.assign(m_line.substr(start, m_pos - start));
     return !word.empty() && word.size() <= kTokenMax;
   }
@@ -271,7 +289,8 @@ class LineScanner {
   // A signed decimal number that fits 32 bits.
   bool Decimal(INT32& iValue) {
     long long llValue = 0;
-    if (!Number(10, INT32_MIN, INT32_MAX, llValue)) return false;
+    if (!Number(10, INT32_MIN, INT32_MAX, llValue)) { return false;
+}
     iValue = static_cast<INT32>(llValue);
     return true;
   }
@@ -280,12 +299,16 @@ class LineScanner {
   bool Number(int iBase, long long llMin, long long llMax, long long& llValue) {
     SkipBlanks();
     std::size_t end = m_pos;
-    if (iBase == 10 && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) ++end;
+    if (iBase == 10 && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) { ++end;
+}
     const std::size_t digits = end;
-    while (end < m_line.size() && IsDigitOf(m_line[end], iBase)) ++end;
-    if (end == digits || end - digits > kDigitsMax) return false;
+    while (end < m_line.size() && IsDigitOf(m_line[end], iBase)) { ++end;
+}
+    if (end == digits || end - digits > kDigitsMax) { return false;
+}
     llValue = std::strtoll(std::string(m_line.substr(m_pos, end - m_pos)).c_str(), nullptr, iBase);
-    if (llValue < llMin || llValue > llMax) return false;
+    if (llValue < llMin || llValue > llMax) { return false;
+}
     m_pos = end;
     return true;
   }
@@ -301,9 +324,11 @@ class LineReader {
   LineReader(const ACHAR* pszBuffer, INT32 iBufferSize) : m_psz(pszBuffer), m_iSize(iBufferSize) {}
 
   bool Next(std::string_view& line) {
-    if (m_iPos >= m_iSize) return false;
+    if (m_iPos >= m_iSize) { return false;
+}
     const INT32 iStart = m_iPos;
-    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n') ++m_iPos;
+    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n') { ++m_iPos;
+}
     line = std::string_view(m_psz + iStart, m_iPos - iStart);
     ++m_iPos;
     return true;
@@ -343,10 +368,12 @@ bool ReadHex(LineScanner& scan, long long llMax, long long& llValue) {
 // last quote on the line that ends a token.
 std::size_t ClosingQuote(std::string_view rest) {
   const auto tokenEnd = static_cast<std::size_t>(std::find_if(rest.begin(), rest.end(), IsBlank) - rest.begin());
-  if (tokenEnd > 0 && rest[tokenEnd - 1] == kQuote) return tokenEnd - 1;
+  if (tokenEnd > 0 && rest[tokenEnd - 1] == kQuote) { return tokenEnd - 1;
+}
   for (std::size_t close = rest.size(); close-- > 0;) {
     const bool bEndsToken = close + 1 == rest.size() || IsBlank(rest[close + 1]);
-    if (rest[close] == kQuote && bEndsToken) return close;
+    if (rest[close] == kQuote && bEndsToken) { return close;
+}
   }
   return std::string_view::npos;
 }
@@ -354,10 +381,12 @@ std::size_t ClosingQuote(std::string_view rest) {
 // A quoted string; it must fit its field.
 bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
   scan.SkipBlanks();
-  if (!scan.Literal(kQuote)) return false;
+  if (!scan.Literal(kQuote)) { return false;
+}
   const std::string_view rest = scan.Rest();
   const std::size_t close = ClosingQuote(rest);
-  if (close == std::string_view::npos) return false;
+  if (close == std::string_view::npos) { return false;
+}
   text.assign(rest.substr(0, close));
   return text.size() <= ulSize;
 }
@@ -368,11 +397,13 @@ bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
 bool ReadNumber(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   LineScanner look = scan;
   look.SkipBlanks();
-  if (look.AtEnd()) return false;
+  if (look.AtEnd()) { return false;
+}
   char cKept = look.Peek();
   look.Literal(cKept);
   look.SkipBlanks();
-  if (!look.AtEnd()) cKept = look.Peek();
+  if (!look.AtEnd()) { cKept = look.Peek();
+}
 
   const ValueRange range = RangeOf(ulSize);
   long long llValue = 0;
@@ -391,7 +422,8 @@ bool ReachesChecksum(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulWritten) {
 
 bool StoreString(GBHANDLE hGB, LineScanner& scan, UINT32 ulOffset, UINT32 ulSize) {
   std::string text;
-  if (!ReadString(scan, ulSize, text)) return false;
+  if (!ReadString(scan, ulSize, text)) { return false;
+}
   const UINT32 ulInField = std::min(static_cast<UINT32>(text.size()) + 1, ulSize);
   return !ReachesChecksum(hGB, ulOffset, ulInField) && GBPinsSetString(hGB, ulOffset, text.c_str());
 }
@@ -402,14 +434,18 @@ bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
   LineScanner scan(line);
   INT32 iOffset = 0;
   INT32 iSize = 0;
-  if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) return false;
-  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) return false;
+  if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) { return false;
+}
+  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) { return false;
+}
   const UINT32 ulOffset = static_cast<UINT32>(iOffset);
   const UINT32 ulSize = static_cast<UINT32>(iSize);
 
-  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) return StoreString(hGB, scan, ulOffset, ulSize);
+  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) { return StoreString(hGB, scan, ulOffset, ulSize);
+}
   UINT32 ulValue = 0;
-  if (!ReadNumber(scan, ulSize, ulValue) || (!IsRun(ulSize) && ReachesChecksum(hGB, ulOffset, ulSize))) return false;
+  if (!ReadNumber(scan, ulSize, ulValue) || (!IsRun(ulSize) && ReachesChecksum(hGB, ulOffset, ulSize))) { return false;
+}
   switch (ulSize) {
     case 1: return GBPinsSetByte(hGB, ulOffset, static_cast<UINT8>(ulValue));
     case 2: return GBPinsSetWord(hGB, ulOffset, static_cast<UINT16>(ulValue));
@@ -424,14 +460,16 @@ bool StoreFillLine(GBHANDLE hGB, const LineScanner& scan) { return StoreDataLine
 // A key's hexadecimal value of ulSize bytes, glued to nothing.
 bool ReadHexKey(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   long long llValue = 0;
-  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.AtTokenEnd()) return false;
+  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.AtTokenEnd()) { return false;
+}
   ulValue = static_cast<UINT32>(llValue);
   return true;
 }
 
 bool ApplyFileID(ImportState& state, LineScanner& scan) {
   UINT32 ulValue = 0;
-  if (!ReadHexKey(scan, 2, ulValue)) return false;
+  if (!ReadHexKey(scan, 2, ulValue)) { return false;
+}
   GBPinsSetWord(state.hGB, kFileIDField, static_cast<UINT16>(ulValue));
   state.bFileIDSeen = true;
   return true;
@@ -439,9 +477,12 @@ bool ApplyFileID(ImportState& state, LineScanner& scan) {
 
 bool CheckFamily(LineScanner& scan) {
   std::string name;
-  if (!scan.Word(name)) return false;
-  for (const TvrCard& card : kTvrCards)
-    if (name == card.pszFamily) return true;
+  if (!scan.Word(name)) { return false;
+}
+  for (const TvrCard& card : kTvrCards) {
+    if (name == card.pszFamily) { return true;
+}
+}
   return false;
 }
 
@@ -452,15 +493,19 @@ constexpr INT32 kPcbMinorMax = 0x0F;
 bool ApplyPcb(GBHANDLE hGB, LineScanner& scan) {
   INT32 iMajor = 0;
   INT32 iMinor = 0;
-  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.AtTokenEnd()) return false;
-  if (iMajor >= kPcbMajorReadFrom) iMajor -= static_cast<INT32>(kPcbMajorShown);
-  if (iMajor < 0 || iMajor > kPcbMajorMax || iMinor < 0 || iMinor > kPcbMinorMax) return false;
+  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.AtTokenEnd()) { return false;
+}
+  if (iMajor >= kPcbMajorReadFrom) { iMajor -= static_cast<INT32>(kPcbMajorShown);
+}
+  if (iMajor < 0 || iMajor > kPcbMajorMax || iMinor < 0 || iMinor > kPcbMinorMax) { return false;
+}
   GBPinsSetWord(hGB, kPcbField, static_cast<UINT16>((iMajor << 4) | iMinor));
   return true;
 }
 
 bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
-  if (!ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys)) return false;
+  if (!ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys)) { return false;
+}
   hGB->m_oSubSys.bSetByText = TRUE;
   return true;
 }
@@ -469,27 +514,39 @@ bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
 bool ApplyLine(ImportState& state, std::string_view line) {
   LineScanner scan(line);
   scan.SkipBlanks();
-  if (scan.AtEnd() || scan.Peek() == ';') return true;
+  if (scan.AtEnd() || scan.Peek() == ';') { return true;
+}
   std::string key;
-  if (!scan.Word(key)) return false;
-  if (key == kKeyFileID) return ApplyFileID(state, scan);
-  if (key == kKeyFileType) return CheckFamily(scan);
-  if (key == kKeyPcbInfo) return ApplyPcb(state.hGB, scan);
-  if (key == kKeySubsystem) return ApplySubsystem(state.hGB, scan);
-  if (key[0] == ':') return true;
-  if (key == kFillToken) return StoreFillLine(state.hGB, scan);
+  if (!scan.Word(key)) { return false;
+}
+  if (key == kKeyFileID) { return ApplyFileID(state, scan);
+}
+  if (key == kKeyFileType) { return CheckFamily(scan);
+}
+  if (key == kKeyPcbInfo) { return ApplyPcb(state.hGB, scan);
+}
+  if (key == kKeySubsystem) { return ApplySubsystem(state.hGB, scan);
+}
+  if (key[0] == ':') { return true;
+}
+  if (key == kFillToken) { return StoreFillLine(state.hGB, scan);
+}
   return StoreDataLine(state.hGB, line);
 }
 
 }  // namespace
 
 BOOL32 LumPInSDataToASCII(GBHANDLE hGB, ACHAR* pszBuffer, INT32 iBufferSize) {
-  if (!pszBuffer || iBufferSize <= 0) return FALSE;
+  if (!pszBuffer || iBufferSize <= 0) { return FALSE;
+}
   std::memset(pszBuffer, 0, static_cast<std::size_t>(iBufferSize));
   TextSink sink(pszBuffer, iBufferSize);
-  if (!sink.Append(kFillPiece)) return FALSE;
-  for (const SLumPinsEntry& entry : LUM_PINS_STRUCT)
-    if (!AppendField(hGB, sink, entry)) return FALSE;
+  if (!sink.Append(kFillPiece)) { return FALSE;
+}
+  for (const SLumPinsEntry& entry : LUM_PINS_STRUCT) {
+    if (!AppendField(hGB, sink, entry)) { return FALSE;
+}
+}
   return AppendKeys(hGB, sink) ? TRUE : FALSE;
 }
 
@@ -502,13 +559,17 @@ bool CutLeavesLine(std::string_view line) {
 // Lines apply in order; at the first refused line reading stops and the lines before it
 // stay applied. A zero byte ends a line's content.
 BOOL32 LumPInSASCIIToData(GBHANDLE hGB, const ACHAR* pszBuffer, INT32 iBufferSize) {
-  if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) return FALSE;
+  if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) { return FALSE;
+}
   ImportState state{hGB};
   LineReader reader(pszBuffer, iBufferSize);
   std::string_view line;
-  while (reader.Next(line))
-    if (!CutLeavesLine(line) || !ApplyLine(state, line.substr(0, line.find('\0')))) return FALSE;
-  if (!state.bFileIDSeen) GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
+  while (reader.Next(line)) {
+    if (!CutLeavesLine(line) || !ApplyLine(state, line.substr(0, line.find('\0')))) { return FALSE;
+}
+}
+  if (!state.bFileIDSeen) { GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
+}
   return TRUE;
 }
 

@@ -116,7 +116,8 @@ void Run(benchmark::State& state, emu::FlashPart part, const std::string& comman
   state.counters["virtual_s"] = virtualS / runs;
   state.counters["accesses"] = accesses / runs;
   state.counters["host_ns_per_access"] = accesses > 0 ? hostS * 1e9 / accesses : 0;
-  if (floorS > 0) state.counters["virtual_per_floor"] = virtualS / runs / floorS;
+  if (floorS > 0) { state.counters["virtual_per_floor"] = virtualS / runs / floorS;
+}
 }
 
 void BM_Update(benchmark::State& state, emu::FlashPart part, PartTimes times) {

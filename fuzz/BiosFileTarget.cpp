@@ -43,7 +43,8 @@ FileRig& Rig() {
 
 UINT32 Dword(const Bytes& bytes, std::size_t offset) {
   UINT32 value = 0;
-  for (std::size_t i = 4; i-- > 0;) value = (value << 8) | bytes.at(offset + i);
+  for (std::size_t i = 4; i-- > 0;) { value = (value << 8) | bytes.at(offset + i);
+}
   return value;
 }
 

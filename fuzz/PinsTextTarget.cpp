@@ -57,9 +57,12 @@ GB_ERR Import(GBHANDLE hGB, const std::string& text) {
 constexpr std::pair<UINT32, UINT32> kStringFields[] = {{12, 16}, {28, 6}, {376, 16}};
 
 bool StringHoldsLineFeed(GBHANDLE hGB) {
-  for (const auto& [offset, size] : kStringFields)
-    for (UINT32 i = offset; i < offset + size && GBPinsGetByte(hGB, i) != 0; ++i)
-      if (GBPinsGetByte(hGB, i) == '\n') return true;
+  for (const auto& [offset, size] : kStringFields) {
+    for (UINT32 i = offset; i < offset + size && GBPinsGetByte(hGB, i) != 0; ++i) {
+      if (GBPinsGetByte(hGB, i) == '\n') { return true;
+}
+}
+}
   return false;
 }
 

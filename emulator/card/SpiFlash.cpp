@@ -76,7 +76,8 @@ void SpiFlash::OnPinEvent() { m_state.lastEventNs = m_clock.Now(); }
 
 void SpiFlash::Select() {
   OnPinEvent();
-  if (m_selected) return;
+  if (m_selected) { return;
+}
   m_selected = true;
   m_shift.Restart();
   m_command = {};
@@ -85,21 +86,25 @@ void SpiFlash::Select() {
 
 void SpiFlash::Deselect() {
   OnPinEvent();
-  if (!m_selected) return;
-  if (m_command.entry != nullptr && m_shift.AtByteBoundary()) Commit();
+  if (!m_selected) { return;
+}
+  if (m_command.entry != nullptr && m_shift.AtByteBoundary()) { Commit();
+}
   m_selected = false;
   m_output = {};
 }
 
 void SpiFlash::ClockRise(bool dataIn) {
   OnPinEvent();
-  if (!m_selected || !m_shift.Shift(dataIn)) return;
+  if (!m_selected || !m_shift.Shift(dataIn)) { return;
+}
   OnByte(m_shift.Byte());
 }
 
 void SpiFlash::ClockFall() {
   OnPinEvent();
-  if (!m_selected || !m_command.answering) return;
+  if (!m_selected || !m_command.answering) { return;
+}
   if (m_output.bitsLeft == 0) {
     const std::optional<std::uint8_t> next = NextAnswer();
     m_output.driven = next.has_value();
@@ -114,24 +119,30 @@ void SpiFlash::ClockFall() {
 std::uint8_t SpiFlash::Status() const {
   const PartState state = Settled(m_clock.Now());
   std::uint8_t status = state.nonVolatile;
-  if (Busy()) status |= kStatusBusy;
-  if (state.writeEnable) status |= kStatusWriteEnable;
-  if (state.autoIncrement) status |= kStatusAutoIncrement;
+  if (Busy()) { status |= kStatusBusy;
+}
+  if (state.writeEnable) { status |= kStatusWriteEnable;
+}
+  if (state.autoIncrement) { status |= kStatusAutoIncrement;
+}
   return status;
 }
 
 void SpiFlash::OnByte(std::uint8_t byte) {
   Command& command = m_command;
-  if (command.bytes < UINT32_MAX) ++command.bytes;  // an endless read must not wrap to an opcode
+  if (command.bytes < UINT32_MAX) { ++command.bytes;  // an endless read must not wrap to an opcode
+}
   if (command.bytes == 1) {
     OnOpcode(byte);
     return;
   }
-  if (command.entry == nullptr) return;
+  if (command.entry == nullptr) { return;
+}
   const std::uint32_t afterOpcode = command.bytes - 1;
   if (afterOpcode <= command.header) {
     command.address = (command.address << 8) | byte;
-    if (afterOpcode == command.header) OnHeaderComplete();
+    if (afterOpcode == command.header) { OnHeaderComplete();
+}
     return;
   }
   OnDataByte(byte);
@@ -145,19 +156,24 @@ void SpiFlash::OnOpcode(std::uint8_t opcode) {
   const auto found = std::find_if(table.begin(), table.end(), [opcode](const Entry& e) {
     return e.op != Op::Unused && e.opcode == opcode;
   });
-  if (found == table.end()) return;
-  if (Busy() && found->op != Op::ReadStatus) return;
-  if (m_state.autoIncrement && !AllowedDuringAutoIncrement(found->op)) return;
+  if (found == table.end()) { return;
+}
+  if (Busy() && found->op != Op::ReadStatus) { return;
+}
+  if (m_state.autoIncrement && !AllowedDuringAutoIncrement(found->op)) { return;
+}
 
   m_command.entry = &*found;
   m_command.statusWriteEnabled = statusWriteEnabled;
   m_command.header = HeaderLength();
-  if (m_command.header == 0) OnHeaderComplete();
+  if (m_command.header == 0) { OnHeaderComplete();
+}
 }
 
 std::uint32_t SpiFlash::HeaderLength() const {
   // Only the first byte of an auto-increment sequence carries an address.
-  if (m_command.entry->op == Op::AutoIncrement && m_state.autoIncrement) return 0;
+  if (m_command.entry->op == Op::AutoIncrement && m_state.autoIncrement) { return 0;
+}
   return m_command.entry->header;
 }
 
@@ -165,7 +181,8 @@ void SpiFlash::OnHeaderComplete() {
   Command& command = m_command;
   command.address &= kAddressMask;
   const Entry& entry = *command.entry;
-  if (entry.op != Op::Read && entry.op != Op::ReadStatus && entry.op != Op::Identify) return;
+  if (entry.op != Op::Read && entry.op != Op::ReadStatus && entry.op != Op::Identify) { return;
+}
   command.answering = true;
   command.answerIndex = entry.startsAtAddressBit0 ? (command.address & 1) : 0;
 }
@@ -176,7 +193,8 @@ void SpiFlash::OnDataByte(std::uint8_t byte) {
   // Past the end of the page the address wraps to its start: the last page-worth is kept.
   command.page[(command.address % page + command.dataBytes) % page] = byte;
   command.lastData = byte;
-  if (command.dataBytes < UINT32_MAX) ++command.dataBytes;
+  if (command.dataBytes < UINT32_MAX) { ++command.dataBytes;
+}
 }
 
 std::optional<std::uint8_t> SpiFlash::NextAnswer() {
@@ -193,7 +211,8 @@ std::optional<std::uint8_t> SpiFlash::NextAnswer() {
       return Status();
     default: {
       const std::uint32_t index = command.answerIndex++;
-      if (index >= entry.answerLength && !entry.repeats) return std::nullopt;
+      if (index >= entry.answerLength && !entry.repeats) { return std::nullopt;
+}
       return entry.answer[index % entry.answerLength];
     }
   }
@@ -202,7 +221,8 @@ std::optional<std::uint8_t> SpiFlash::NextAnswer() {
 void SpiFlash::Commit() {
   switch (m_command.entry->op) {
     case Op::WriteEnable:
-      if (m_command.bytes == 1) m_state.writeEnable = true;
+      if (m_command.bytes == 1) { m_state.writeEnable = true;
+}
       break;
     case Op::WriteDisable:
       if (m_command.bytes == 1) {
@@ -211,7 +231,8 @@ void SpiFlash::Commit() {
       }
       break;
     case Op::EnableWriteStatus:
-      if (m_command.bytes == 1) m_state.writeStatusEnable = true;
+      if (m_command.bytes == 1) { m_state.writeStatusEnable = true;
+}
       break;
     case Op::WriteStatus:
       CommitWriteStatus();
@@ -232,10 +253,13 @@ void SpiFlash::Commit() {
 
 void SpiFlash::CommitWriteStatus() {
   const Command& command = m_command;
-  if (command.bytes != 2) return;
-  if (!(StatusWriteNeedsItsOwnEnable(m_traits) ? command.statusWriteEnabled : m_state.writeEnable)) return;
+  if (command.bytes != 2) { return;
+}
+  if (!(StatusWriteNeedsItsOwnEnable(m_traits) ? command.statusWriteEnabled : m_state.writeEnable)) { return;
+}
   // Bit 7 locks the register while the write-protect pin is held low.
-  if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) return;
+  if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) { return;
+}
   StartOperation(m_times.writeStatusNs, 0, 0, true);
   m_state.statusPending = 1;
   m_state.pendingStatus = command.lastData & kStatusWritable;
@@ -245,9 +269,11 @@ void SpiFlash::CommitWriteStatus() {
 // its last byte is protected: a chip erase is refused at every level but 0.
 void SpiFlash::CommitErase() {
   const Entry& entry = *m_command.entry;
-  if (m_command.bytes != 1u + entry.header || !m_state.writeEnable) return;
+  if (m_command.bytes != 1u + entry.header || !m_state.writeEnable) { return;
+}
   const std::uint32_t from = m_command.address - m_command.address % entry.eraseBytes;
-  if (Protected(from + entry.eraseBytes - 1)) return;
+  if (Protected(from + entry.eraseBytes - 1)) { return;
+}
   if (m_faults.eraseHang) {
     StartOperation(0, 0, 0, true);
     m_state.busyUntilNs = UINT64_MAX;
@@ -259,13 +285,15 @@ void SpiFlash::CommitErase() {
 
 void SpiFlash::CommitProgram() {
   const Command& command = m_command;
-  if (command.bytes < kShortestProgram || !m_state.writeEnable) return;
+  if (command.bytes < kShortestProgram || !m_state.writeEnable) { return;
+}
   const std::uint32_t page = m_traits.pageSize;
   const std::uint32_t base = command.address - command.address % page;
   const std::uint32_t kept = std::min(command.dataBytes, page);
   const std::uint32_t first = command.dataBytes >= page ? 0 : command.address % page;
   for (std::uint32_t i = 0; i < kept; ++i) {
-    if (Protected(base + (first + i) % page)) return;
+    if (Protected(base + (first + i) % page)) { return;
+}
   }
   StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte * kept, base, page, true);
   for (std::uint32_t i = 0; i < kept; ++i) {
@@ -278,7 +306,8 @@ void SpiFlash::CommitAutoIncrement() {
   const Command& command = m_command;
   PartState& state = m_state;
   if (!state.autoIncrement) {
-    if (command.bytes != kShortestProgram || !state.writeEnable) return;
+    if (command.bytes != kShortestProgram || !state.writeEnable) { return;
+}
     state.autoIncrement = true;
     state.autoAddress = command.address;
     state.autoAddressEnded = false;
@@ -286,7 +315,8 @@ void SpiFlash::CommitAutoIncrement() {
     return;
   }
   // Programming stops at the last address; it does not wrap.
-  if (state.autoAddressEnded) return;
+  if (state.autoAddressEnded) { return;
+}
   if (!Protected(state.autoAddress)) {
     // The latch stays set for the whole sequence; 0x04 ends it.
     StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte, state.autoAddress, 1, false);
@@ -302,7 +332,8 @@ void SpiFlash::CommitAutoIncrement() {
 // The fault's signal is due when the byte after the given count is about to move, as if a
 // user or the system had sent it at that point of the run.
 void SpiFlash::CountMovedByte() {
-  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) ReportSignalDue(m_faults.signal);
+  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) { ReportSignalDue(m_faults.signal);
+}
   ++m_movedBytes;
 }
 
@@ -321,9 +352,12 @@ void SpiFlash::StartOperation(std::uint64_t ns, std::uint32_t from, std::uint32_
 
 PartState SpiFlash::Settled(std::uint64_t now) const {
   PartState state = m_state;
-  if (state.inFlight == 0 || now < state.busyUntilNs) return state;
-  if (state.statusPending != 0) state.nonVolatile = state.pendingStatus;
-  if (state.endClearsLatch != 0) state.writeEnable = 0;
+  if (state.inFlight == 0 || now < state.busyUntilNs) { return state;
+}
+  if (state.statusPending != 0) { state.nonVolatile = state.pendingStatus;
+}
+  if (state.endClearsLatch != 0) { state.writeEnable = 0;
+}
   state.inFlight = 0;
   state.statusPending = 0;
   return state;

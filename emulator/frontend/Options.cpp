@@ -272,14 +272,16 @@ bool ParseTraceOption(std::string_view value, FrontEndOptions& options, std::str
     const auto [key, keyValue] = SplitKey(items[i]);
     std::uint32_t number = 0;
     if (key == "skip") {
-      if (!ParseDecimal(keyValue, trace.window.skip)) return BadValue(error, key, keyValue);
+      if (!ParseDecimal(keyValue, trace.window.skip)) { return BadValue(error, key, keyValue);
+}
     } else if (key == "keep" || key == "last") {
       if (!ParseDecimal(keyValue, number) || number == 0) {
         return BadValue(error, key, keyValue);
       }
       (key == "keep" ? trace.window.keep : trace.window.last) = number;
     } else if (key == "card") {
-      if (!ParseHex(keyValue, kMaxLocation, number)) return BadValue(error, key, keyValue);
+      if (!ParseHex(keyValue, kMaxLocation, number)) { return BadValue(error, key, keyValue);
+}
       trace.location = number;
     } else {
       return Fail(error, "unknown --vcd key: '" + std::string(key) + "'");
@@ -403,7 +405,8 @@ constexpr std::array<Option, 10> kOptions{{
 template <class Row, std::size_t N>
 std::vector<std::string_view> NamesOf(const std::array<Row, N>& table, std::string_view Row::*name) {
   std::vector<std::string_view> names;
-  for (const Row& row : table) names.push_back(row.*name);
+  for (const Row& row : table) { names.push_back(row.*name);
+}
   return names;
 }
 

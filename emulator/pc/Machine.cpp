@@ -153,7 +153,8 @@ void Machine::Unmap(void* address, std::size_t length) {
 
 UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
   const Landing landing = m_impl->memory.LandingOf(address, width);
-  if (!landing.mapped) ThrowOutsideMappings("device read", address, width);
+  if (!landing.mapped) { ThrowOutsideMappings("device read", address, width);
+}
   const std::uint32_t physical = landing.physical;
   const DeviceTarget& target = landing.target;
   const std::uint32_t value =
@@ -168,7 +169,8 @@ UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
 
 void Machine::DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) {
   const Landing landing = m_impl->memory.LandingOf(address, width);
-  if (!landing.mapped) ThrowOutsideMappings("device write", address, width);
+  if (!landing.mapped) { ThrowOutsideMappings("device write", address, width);
+}
   const std::uint32_t physical = landing.physical;
   value &= WidthMask(width);
   const DeviceTarget& target = landing.target;

@@ -128,7 +128,7 @@ TEST(GBCardSubsystem, WordCutShortTakesTheFilesWholeWordUnlessTheTextSetOne) {
       {0xFFFFFFFF, ":SubSystemVendorID\t0xFFFFFFFF", 0xAAAAAAAA, 0xFFFFFFFF},
       {0x20011F2E, ":SubSystemVendorID\t0xFFFF1F2E", 0x20011F2E, 0xFFFF1F2E},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     for (const UINT8 ucFilesPins : {0, 1}) {
       emu::SampleBiosOptions card = CardSample();
       card.subsystem = c.card;
@@ -144,6 +144,7 @@ TEST(GBCardSubsystem, WordCutShortTakesTheFilesWholeWordUnlessTheTextSetOne) {
       ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
       EXPECT_EQ(c.written, Le(rig.Flash(), 131064, 4)) << std::hex << c.card << " " << c.text << " " << c.file;
     }
+}
 }
 
 TEST_F(GBCard, WriteWithoutNewBiosStampsInPlaceWithLoadedCounter) {
@@ -214,7 +215,8 @@ TEST(GBCardUpdate, PinsBehindTheBiosIsWrittenWhereItCorruptsNothing) {
       CardObject object;
       ASSERT_EQ(GB_SUCCESS, object.Create());
       ASSERT_EQ(expected, GBSetBIOS(object.Handle(), file.data(), kImageSize, takeFilePins)) << at;
-      if (expected != GB_SUCCESS) continue;
+      if (expected != GB_SUCCESS) { continue;
+}
       ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
       const Bytes pins = takeFilePins ? Stamped(Slice(file, at, 512), 41) : Stamped(Slice(card, 0x7A00, 512), 4);
       EXPECT_EQ(UpdatedImage(file, kImageSize, pins, at, Slice(card, 0x60 * 512, 200), 0x20011F2E), rig.Flash()) << at;

@@ -13,7 +13,8 @@ namespace {
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) { lines.push_back(line);
+}
   return lines;
 }
 
@@ -57,8 +58,9 @@ TEST_F(LumText, SampleTextLineByLine) {
       "116\t4\t-40",    "120\t4\t0x80000001",    "124\t4\t250000",      "128\t4\t0x00000000",   "132\t4\t0x01000111",
       "376\t16\t'CAL-05'", "392\t4\t0x00000000", "396\t4\t0x01010101",  "508\t1\t0x01",         "509\t1\t0x00",
       "510\t1\t0x5A"};
-  for (const std::string& line : expected)
+  for (const std::string& line : expected) {
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), line)) << line;
+}
   EXPECT_EQ("", lines[1]);
   EXPECT_EQ("510\t1\t0x5A", lines[139]);
   EXPECT_EQ("", lines[140]);
@@ -150,7 +152,8 @@ Bytes AfterRoundTrip(Bytes pins) {
   for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
     const auto field = pins.begin() + offset;
     const auto zero = std::find(field, field + size, 0);
-    if (zero != field + size) std::fill(zero + 1, field + size, 0xFF);
+    if (zero != field + size) { std::fill(zero + 1, field + size, 0xFF);
+}
   }
   return Slice(pins, 0, 511);
 }
@@ -161,8 +164,9 @@ bool StringFieldUnquotable(const Bytes& pins) {
   for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
     const std::string text(pins.begin() + offset, std::find(pins.begin() + offset, pins.begin() + offset + size, 0));
     const auto blank = std::find_if(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
-    if (text.find('\n') != std::string::npos || (blank != text.begin() && blank != text.end() && blank[-1] == '\''))
+    if (text.find('\n') != std::string::npos || (blank != text.begin() && blank != text.end() && blank[-1] == '\'')) {
       return true;
+}
   }
   return false;
 }
@@ -180,15 +184,18 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
     int refused = 0;
     for (int round = 0; round < 100; ++round) {
       MemoryImage source(emu::BuildSampleBios());
-      for (std::uint32_t i = 4; i < 511; ++i) GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
-      for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}})
+      for (std::uint32_t i = 4; i < 511; ++i) { GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
+}
+      for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
         for (std::uint32_t i = offset; i < offset + size && round % 3 != 2; ++i) {
           const std::string& bytes = round % 3 == 0 ? kWithBlanks : kPrintable;
           GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(bytes[random() % bytes.size()]));
         }
+}
       // Strings whose text would otherwise read as a shorter string and a line skipped.
       const char* const kSplitting[] = {"AB'\n;x", "AB'\n:k", "AB'\n", "AB'\r", "AB'\n\t;"};
-      if (round < 5) GBPinsSetBuffer(source.Handle(), 12, kSplitting[round], std::strlen(kSplitting[round]) + 1);
+      if (round < 5) { GBPinsSetBuffer(source.Handle(), 12, kSplitting[round], std::strlen(kSplitting[round]) + 1);
+}
       GBPinsComputeChecksum(source.Handle());
       source.Data().m_oSubSys.ulSubsys = random();
       std::string text(4096, '\0');
@@ -207,7 +214,8 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
       EXPECT_EQ(source.Data().m_oSubSys.ulSubsys, target.Data().m_oSubSys.ulSubsys);
       // The same text with line ends of two characters reads the same.
       std::string windows;
-      for (char c : text) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      for (char c : text) { windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+}
       MemoryImage crlf(emu::BuildSampleBios());
       ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(crlf.Handle(), windows.data(), static_cast<INT32>(windows.size())));
       EXPECT_EQ(Slice(target.Pins(), 0, 511), Slice(crlf.Pins(), 0, 511)) << model << "\n" << text;

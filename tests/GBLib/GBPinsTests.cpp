@@ -140,7 +140,8 @@ TEST(GBPinsTransfer, BadChecksumAnswers20004) {
 TEST(GBPinsTransfer, SetReplacesTheLastByteByTheChecksum) {
   MemoryImage m(emu::BuildSampleBios());
   Bytes block(512);
-  for (std::uint32_t i = 0; i < 512; ++i) block[i] = static_cast<std::uint8_t>(i * 3);
+  for (std::uint32_t i = 0; i < 512; ++i) { block[i] = static_cast<std::uint8_t>(i * 3);
+}
   EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBSetPInSFromBuffer(m.Handle(), block.data(), 511));
   EXPECT_EQ(GB_SUCCESS, GBSetPInSFromBuffer(m.Handle(), block.data(), 512));
   const Bytes pins = m.Pins();

@@ -46,9 +46,11 @@ std::vector<Input> AllInputs() {
   for (const fs::path& root : kRoots) {
     for (const TargetEntry& target : kTargets) {
       const fs::path folder = root / target.folder;
-      if (!fs::is_directory(folder)) continue;
+      if (!fs::is_directory(folder)) { continue;
+}
       for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file()) inputs.push_back({target.folder, entry.path()});
+        if (entry.is_regular_file()) { inputs.push_back({target.folder, entry.path()});
+}
       }
     }
   }
@@ -63,7 +65,8 @@ std::vector<std::uint8_t> ReadAll(const fs::path& file) {
 
 Target Find(const std::string& folder) {
   for (const TargetEntry& target : kTargets) {
-    if (folder == target.folder) return target.run;
+    if (folder == target.folder) { return target.run;
+}
   }
   return nullptr;
 }

@@ -29,8 +29,10 @@ std::vector<fs::path> FlashInputs() {
   std::vector<fs::path> files;
   for (const fs::path& root : {fs::path(TVR_FUZZ_CORPUS_DIR), fs::path(TVR_FUZZ_FINDINGS_DIR)}) {
     const fs::path folder = root / "flashimage";
-    if (!fs::is_directory(folder)) continue;
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) files.push_back(entry.path());
+    if (!fs::is_directory(folder)) { continue;
+}
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) { files.push_back(entry.path());
+}
   }
   return files;
 }

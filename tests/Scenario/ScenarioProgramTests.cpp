@@ -745,11 +745,13 @@ RunLimits EveryEndingSignalWhileProgramming(int first, const std::string& errPat
     for (int attempt = 0; attempt < 200; ++attempt) {
       std::ifstream err(errPath);
       const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
-      if (said.find(kInterrupted) != std::string::npos) break;
+      if (said.find(kInterrupted) != std::string::npos) { break;
+}
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     for (const int signal : EndingSignals()) {
-      if (signal != first) kill(run, signal);
+      if (signal != first) { kill(run, signal);
+}
     }
   };
   return limits;
@@ -882,7 +884,8 @@ TEST_F(Programming, NothingHeldWaitsWithoutBound) {
     for (int second = 0; second < 60; ++second) {
       std::ifstream err(errPath);
       const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
-      if (said.find(kNotCreated) != std::string::npos) break;
+      if (said.find(kNotCreated) != std::string::npos) { break;
+}
       kill(run, SIGUSR1);
       std::this_thread::sleep_for(std::chrono::seconds(1));
     }

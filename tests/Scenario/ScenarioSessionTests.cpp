@@ -149,7 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"/o", std::string(64, 'a')}),
     [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
       std::string line;
-      for (const std::string& arg : info.param) line += arg + " ";
+      for (const std::string& arg : info.param) { line += arg + " ";
+}
       return testnames::CaseName(line);
     });
 

@@ -88,7 +88,8 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 std::string WhatIsHeldOff(const std::string& reply) {
   const std::string field = "string \"";
   const std::size_t begin = reply.find(field, reply.find("struct {"));
-  if (begin == std::string::npos) return "";
+  if (begin == std::string::npos) { return "";
+}
   const std::size_t from = begin + field.size();
   return reply.substr(from, reply.find('"', from) - from);
 }
@@ -166,7 +167,8 @@ class SystemBus : public CardTest {
 
   bool EventuallyNoLock() const {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      if (Count(Inhibitors(), "struct {") == 0) return true;
+      if (Count(Inhibitors(), "struct {") == 0) { return true;
+}
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;

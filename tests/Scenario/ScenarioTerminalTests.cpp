@@ -70,7 +70,8 @@ class Terminal : public CardTest {
     pollfd screen{master, POLLIN, 0};
     while (poll(&screen, 1, (kRunSeconds + 5) * 1000) > 0) {
       const ssize_t length = read(master, buffer.data(), buffer.size());
-      if (length <= 0) break;  // the terminal is closed on every side
+      if (length <= 0) { break;  // the terminal is closed on every side
+}
       run.screen.append(buffer.data(), static_cast<std::size_t>(length));
     }
     close(master);
@@ -101,7 +102,8 @@ class Terminal : public CardTest {
       std::signal(SIGTTOU, SIG_DFL);
       const int out = outFile.empty() ? tty : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       std::vector<char*> argv;
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      for (const std::string& arg : args) { argv.push_back(const_cast<char*>(arg.c_str()));
+}
       argv.push_back(nullptr);
       if (chdir(m_work.c_str()) == 0 && dup2(out, STDOUT_FILENO) >= 0 &&
           dup2(tty, STDERR_FILENO) >= 0) {
@@ -110,7 +112,8 @@ class Terminal : public CardTest {
       _exit(127);
     }
     setpgid(s_run, s_run);
-    if (!background) tcsetpgrp(tty, s_run);
+    if (!background) { tcsetpgrp(tty, s_run);
+}
     std::signal(SIGALRM, KillRun);
     alarm(kRunSeconds);
     std::string says;

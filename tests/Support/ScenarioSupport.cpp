@@ -169,7 +169,8 @@ void ReadUntil(int fd, const std::string& text, std::string& got) {
   std::array<char, 4096> buffer{};
   while (text.empty() || got.find(text) == std::string::npos) {
     const ssize_t length = read(fd, buffer.data(), buffer.size());
-    if (length <= 0) break;
+    if (length <= 0) { break;
+}
     got.append(buffer.data(), static_cast<std::size_t>(length));
   }
 }

@@ -91,7 +91,8 @@ std::string CardOption(const std::string& part, const std::string& fault) {
   const emu::BuiltMachine built = emu::BuildMachine(options);
   emu::Card& card = *built.cards.at(options.cards[0].location);
   std::vector<char*> argv{const_cast<char*>("tvrbios-emu")};
-  for (std::string& arg : options.utilityArgs) argv.push_back(arg.data());
+  for (std::string& arg : options.utilityArgs) { argv.push_back(arg.data());
+}
   argv.push_back(nullptr);
   int status = 0;
   {
@@ -111,7 +112,8 @@ Outcome Run(const fs::path& dir, const std::string& part, const std::string& fau
   args.insert(args.end(), sw.args.begin(), sw.args.end());
   std::fflush(nullptr);
   const pid_t child = fork();
-  if (child == 0) RunChild(dir, args);
+  if (child == 0) { RunChild(dir, args);
+}
   int wait = 0;
   waitpid(child, &wait, 0);
   Outcome outcome;
@@ -137,12 +139,14 @@ std::string Messages(const std::string& out) {
       text += (text.empty() ? "" : " / ") + line;
     }
   }
-  if (out.find("................") != std::string::npos) text = "progress dots, then " + (text.empty() ? "nothing" : text);
+  if (out.find("................") != std::string::npos) { text = "progress dots, then " + (text.empty() ? "nothing" : text);
+}
   return text.empty() ? "(none)" : text;
 }
 
 std::string Protection(const Outcome& outcome) {
-  if (!outcome.haveState) return "(power lost)";
+  if (!outcome.haveState) { return "(power lost)";
+}
   const int level = (outcome.flashStatus & kProtectionBits) >> 2;
   return "level " + std::to_string(level) + ((outcome.flashStatus & kLockBit) ? ", locked" : "") +
          (outcome.writeProtectPinHigh ? ", WP pin high" : "");
@@ -150,7 +154,8 @@ std::string Protection(const Outcome& outcome) {
 
 // Success reported for a card (or a backup) that is not what it should be.
 bool FalseSuccess(const Outcome& outcome, const SwitchCase& sw, const Bytes& before, const Bytes& updated) {
-  if (outcome.status != 1) return false;
+  if (outcome.status != 1) { return false;
+}
   return sw.writes ? outcome.flash != updated : outcome.backup != before;
 }
 
@@ -179,7 +184,8 @@ int main(int argc, char** argv) {
       for (const char* fault : kFaults) {
         WriteFile(dir / "card.bin", card);
         const Outcome outcome = Run(dir, part, fault, sw);
-        if (*fault == '\0') updated = outcome.flash;
+        if (*fault == '\0') { updated = outcome.flash;
+}
         const bool falseSuccess = FalseSuccess(outcome, sw, card, updated);
         falseSuccesses += falseSuccess;
         table << "| " << part << " | " << sw.args[0] << " | " << (*fault ? fault : "none") << " | "

@@ -53,7 +53,8 @@ Run Emu(const std::string& program, const fs::path& dir, const std::string& part
       _exit(127);
     }
     std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
+    for (std::string& arg : args) { argv.push_back(arg.data());
+}
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);

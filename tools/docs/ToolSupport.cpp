@@ -36,15 +36,20 @@ std::string Hex(std::size_t value) {
 }
 
 std::string FlashState(const Bytes& flash, const Bytes& before, const Bytes& updated) {
-  if (flash == before) return "untouched";
-  if (flash == updated) return "updated";
+  if (flash == before) { return "untouched";
+}
+  if (flash == updated) { return "updated";
+}
   std::size_t erasedFrom = flash.size();
-  while (erasedFrom > 0 && flash[erasedFrom - 1] == kErased) --erasedFrom;
-  if (erasedFrom == 0) return "erased";
+  while (erasedFrom > 0 && flash[erasedFrom - 1] == kErased) { --erasedFrom;
+}
+  if (erasedFrom == 0) { return "erased";
+}
   // Where the old content begins that an erase cut short left standing. Bytes that held
   // 0xFF before cannot tell erased from untouched: the erase reached at least this far.
   std::size_t asBeforeFrom = flash.size();
-  while (asBeforeFrom > 0 && flash[asBeforeFrom - 1] == before[asBeforeFrom - 1]) --asBeforeFrom;
+  while (asBeforeFrom > 0 && flash[asBeforeFrom - 1] == before[asBeforeFrom - 1]) { --asBeforeFrom;
+}
   if (PrefixEnd(flash, kErased) >= asBeforeFrom) {
     return "erased below " + Hex(asBeforeFrom) + ", as before from there";
   }
@@ -52,7 +57,8 @@ std::string FlashState(const Bytes& flash, const Bytes& before, const Bytes& upd
     return "the update up to " + Hex(erasedFrom - 1) + ", erased after it";
   }
   std::size_t differ = 0;
-  for (std::size_t i = 0; i < flash.size(); ++i) differ += flash[i] != updated[i];
+  for (std::size_t i = 0; i < flash.size(); ++i) { differ += flash[i] != updated[i];
+}
   return std::to_string(differ) + (differ == 1 ? " byte differs" : " bytes differ") + " from the update";
 }
 

@@ -128,7 +128,8 @@ TEST(CardBypass, DataOutFollowsTheFallingEdge) {
   for (int bit = 7; bit >= 0; --bit) {
     rig.SetLine(kLineDataIn, ((0x15 >> bit) & 1) != 0);
     rig.SetLine(kLineClock, true);
-    if (bit > 0) rig.SetLine(kLineClock, false);
+    if (bit > 0) { rig.SetLine(kLineClock, false);
+}
   }
   // Clock still high after the last command bit: the answer has not started.
   EXPECT_TRUE(rig.Line(kLineDataOut));

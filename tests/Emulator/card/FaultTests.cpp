@@ -20,7 +20,8 @@ constexpr std::uint64_t kSecond = 1000000000;
 CardOptions WithFault(const char* name, FlashPart part = FlashPart::At25f1024) {
   CardOptions options = NewPart(part);
   std::string error;
-  if (!ParseFault(name, options.faults, error)) ADD_FAILURE() << error;
+  if (!ParseFault(name, options.faults, error)) { ADD_FAILURE() << error;
+}
   return options;
 }
 
@@ -39,7 +40,8 @@ void ProgramPass(SpiRig& rig, const Bytes& image) {
 std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b) {
   std::vector<std::size_t> at;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) at.push_back(i);
+    if (a[i] != b[i]) { at.push_back(i);
+}
   }
   return at;
 }
@@ -158,7 +160,8 @@ TEST(FlashFaults, WpStuckKeepsALockedPartLocked) {
 
 TEST(FlashFaults, CorruptPassesLeaveOneBitSetThatTheNextPassMends) {
   Bytes image(kFlashCapacity);
-  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+  for (std::size_t i = 0; i < image.size(); ++i) { image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+}
   SpiRig rig(WithFault("corrupt-pass=2"));
   for (int pass = 1; pass <= 2; ++pass) {
     ProgramPass(rig, image);

@@ -19,7 +19,8 @@ constexpr std::uint64_t kMs = 1000 * kUs;
 
 Bytes Pattern() {
   Bytes bytes(kFlashCapacity);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  for (std::size_t i = 0; i < bytes.size(); ++i) { bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+}
   return bytes;
 }
 
@@ -112,7 +113,8 @@ TEST(FlashPageProgram, OnlyClearsBitsAndWrapsInsideThePage) {
   // More than a 128-byte page: only the last page-worth is kept, at the wrapped places.
   SpiRig st = Rig(FlashPart::M25p10);
   Bytes data(130);
-  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = 0; i < data.size(); ++i) { data[i] = static_cast<std::uint8_t>(i);
+}
   st.Program(0x80, data);
   ASSERT_TRUE(st.WaitReady());
   Bytes expected(data.begin(), data.begin() + 128);
@@ -129,7 +131,8 @@ TEST(FlashPageProgram, TakesEffectOnlyAfterAWholeNumberOfBytes) {
   rig.WriteEnable();
   ASSERT_TRUE(rig.Take());
   rig.SetLine(kLineChipSelectN, false);
-  for (std::uint8_t byte : Join(Header(kProgram, 0x20), {0x00})) rig.Send(byte);
+  for (std::uint8_t byte : Join(Header(kProgram, 0x20), {0x00})) { rig.Send(byte);
+}
   for (int bit = 0; bit < 4; ++bit) {
     rig.SetLine(kLineClock, true);
     rig.SetLine(kLineClock, false);
@@ -180,7 +183,8 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
     SCOPED_TRACE(std::string(FlashPartName(c.part)) + " " + c.what);
     // Accesses cost nothing here, so that only the test moves the clock.
     SpiRig rig = Rig(c.part, Pattern(), kFree);
-    if (c.command[0] != kWriteStatus) Unprotect(rig);
+    if (c.command[0] != kWriteStatus) { Unprotect(rig);
+}
     const std::uint8_t before = rig.Status();
     c.command[0] == kWriteStatus ? rig.ArmStatusWrite() : rig.WriteEnable();
     rig.Command(c.command);
@@ -204,7 +208,8 @@ TEST(FlashChipErase, EachPartErasesWithItsOwnOpcodeOnly) {
     SpiRig rig = Rig(part, content);
     Unprotect(rig);
     for (FlashPart other : kParts) {
-      if (other != part) rig.Erase(EraseOpcode(other));
+      if (other != part) { rig.Erase(EraseOpcode(other));
+}
     }
     EXPECT_EQ(Flash(rig), content) << "the other parts' opcodes";
     rig.Command({kWriteDisable});

@@ -17,7 +17,8 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
 
 Bytes Counting() {
   Bytes bytes(kFlashCapacity);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
+  for (std::size_t i = 0; i < bytes.size(); ++i) { bytes[i] = static_cast<std::uint8_t>(i % 251);
+}
   return bytes;
 }
 

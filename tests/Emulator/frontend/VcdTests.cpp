@@ -40,7 +40,8 @@ class Decoder {
         var >> word >> word >> word >> id >> name;
         m_names[id[0]] = name;
       } else if (line[0] == '#') {
-        if (grouped) Settle();
+        if (grouped) { Settle();
+}
         grouped = true;
       } else if (line[0] == '0' || line[0] == '1') {
         m_next[m_names.at(line[1])] = line[0] == '1';
@@ -124,7 +125,8 @@ TEST(LineTrace, WindowsHoldTheirCyclesBitForBit) {
   ASSERT_EQ(last.cycles.size(), 1u);
   EXPECT_TRUE(last.startsDeselected);
   EXPECT_EQ(last.cycles[0].out, Bytes{kWriteEnable});
-  for (const std::string& path : {middle, tail, whole}) std::remove(path.c_str());
+  for (const std::string& path : {middle, tail, whole}) { std::remove(path.c_str());
+}
 }
 
 }  // namespace
