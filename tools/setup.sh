@@ -18,6 +18,7 @@ packages=(cmake ninja-build g++ g++-multilib libgtest-dev libgmock-dev googletes
           qemu-system-x86 linux-image-amd64 busybox-static qemu-user)
 packages+=(acl)  # setfacl and getfacl: access control lists the file tests set and read
 packages+=(binutils)  # objdump: the disassembler the trap decoder is held against
+packages+=(clang-format)  # tools/format-check.sh: one layout for the whole tree
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
