@@ -29,22 +29,25 @@ constexpr UINT32 kExtensionStopLast = 5119;
 constexpr UINT32 kVerExtCapacity = sizeof(GB_BIOS{}.pszVerExt);
 
 UINT32 PackVersion(UINT8 ucVersion, UINT8 ucBuild) {
-  return (static_cast<UINT32>(ucVersion >> 4) << 20) | (static_cast<UINT32>(ucVersion & 0x0F) << 10) | ucBuild;
+  return (static_cast<UINT32>(ucVersion >> 4) << 20) |
+         (static_cast<UINT32>(ucVersion & 0x0F) << 10) | ucBuild;
 }
 
 UINT32 FindBiosWord(const GBBufferView& view) {
   for (UINT32 pos = 0; pos <= kBiosWordLastStart; ++pos) {
-    if (view.Matches(pos, kBiosWord, 4)) { return pos;
-}
-}
+    if (view.Matches(pos, kBiosWord, 4)) {
+      return pos;
+    }
+  }
   return kBiosWordLastStart + 1;
 }
 
 UINT32 FindOpenParen(const GBBufferView& view, UINT32 pos) {
   for (; pos <= kOpenParenLast; ++pos) {
-    if (view.Byte(pos) == '(') { return pos;
-}
-}
+    if (view.Byte(pos) == '(') {
+      return pos;
+    }
+  }
   return kOpenParenLast;
 }
 
@@ -53,9 +56,10 @@ void FindVersionExtension(const GBBufferView& view, GB_BIOS_IDENT* pIdent) {
   UINT32 pos = FindOpenParen(view, FindBiosWord(view)) + kExtensionSkip;
   UINT32 ulLength = 0;
   for (; pos <= kExtensionCopyLast && view.Byte(pos) != ')'; ++pos) {
-    if (ulLength < kVerExtCapacity - 1) { pIdent->pszVerExt[ulLength++] = static_cast<ACHAR>(view.Byte(pos));
-}
-}
+    if (ulLength < kVerExtCapacity - 1) {
+      pIdent->pszVerExt[ulLength++] = static_cast<ACHAR>(view.Byte(pos));
+    }
+  }
   pIdent->bVerExt = pos <= kExtensionStopLast;
   pIdent->pszVerExt[pIdent->bVerExt ? ulLength : 0] = '\0';
 }
@@ -86,7 +90,8 @@ BOOL32 HasPinsSignature(const GBBufferView& view) {
 
 GB_BIOS_IDENT IdentifyImage(GBHANDLE hGB) {
   GB_BIOS_IDENT oIdent;
-  GBIdentifyBiosBuffer(hGB->m_oBIOS.pucData, hGB->m_oBIOS.pucData ? hGB->m_oSEInfo.ulSEepromSize : 0, &oIdent);
+  GBIdentifyBiosBuffer(hGB->m_oBIOS.pucData,
+                       hGB->m_oBIOS.pucData ? hGB->m_oSEInfo.ulSEepromSize : 0, &oIdent);
   return oIdent;
 }
 
@@ -96,13 +101,15 @@ void GBIdentifyBiosBuffer(const UINT8* pucBuffer, UINT32 ulSize, GB_BIOS_IDENT* 
   std::memset(pIdent, 0, sizeof(*pIdent));
   const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
   UINT32 ulPcir = 0;
-  if (!FindPcir(view, &ulPcir)) { return;
-}
+  if (!FindPcir(view, &ulPcir)) {
+    return;
+  }
   pIdent->bPCIR = TRUE;
-  pIdent->ulVersion = PackVersion(view.Byte(ulPcir + kPcirVersionByte), view.Byte(ulPcir + kPcirBuildByte));
+  pIdent->ulVersion =
+      PackVersion(view.Byte(ulPcir + kPcirVersionByte), view.Byte(ulPcir + kPcirBuildByte));
   for (UINT32 i = 0; i < kProductIDLength; ++i) {
     pIdent->pszProductID[i] = static_cast<ACHAR>(view.Byte(ulPcir + kPcirProductID + i));
-}
+  }
   FindVersionExtension(view, pIdent);
 }
 
@@ -116,8 +123,9 @@ BOOL32 GBCheckBiosFile(const UINT8* pucBuffer, UINT32 ulSize) {
 BOOL32 GBGetBiosFileDeviceID(const UINT8* pucBuffer, UINT32 ulSize, UINT16* pusDeviceID) {
   const GBBufferView view{pucBuffer, pucBuffer ? ulSize : 0};
   UINT32 ulPcir = 0;
-  if (!FindPcir(view, &ulPcir) || !view.Holds(ulPcir + kPcirDeviceID, 2)) { return FALSE;
-}
+  if (!FindPcir(view, &ulPcir) || !view.Holds(ulPcir + kPcirDeviceID, 2)) {
+    return FALSE;
+  }
   *pusDeviceID = view.Word(ulPcir + kPcirDeviceID);
   return TRUE;
 }
@@ -130,11 +138,13 @@ BOOL32 GBBiosHolds(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulSize) {
 GB_ERR GBBiosInit(GBHANDLE hGB) {
   const UINT32 ulImage = hGB->m_oSEInfo.ulSEepromSize;
   hGB->m_oBIOS.pucData = static_cast<UINT8*>(GBPoolAlloc(hGB, ulImage));
-  if (!hGB->m_oBIOS.pucData) { return GB_ERR_NO_MEMORY;
-}
+  if (!hGB->m_oBIOS.pucData) {
+    return GB_ERR_NO_MEMORY;
+  }
   const GB_ERR lResult = SERead(hGB->m_hSE, 0, ulImage, hGB->m_oBIOS.pucData);
-  if (lResult == GB_SUCCESS) { GBBiosDetectSize(hGB);
-}
+  if (lResult == GB_SUCCESS) {
+    GBBiosDetectSize(hGB);
+  }
   return lResult;
 }
 
@@ -144,21 +154,26 @@ void GBBiosCleanup(GBHANDLE hGB) {
 }
 
 void GBBiosReset(GBHANDLE hGB) {
-  if (hGB->m_oBIOS.pucData) { std::memset(hGB->m_oBIOS.pucData, 0xFF, hGB->m_oSEInfo.ulSEepromSize);
-}
+  if (hGB->m_oBIOS.pucData) {
+    std::memset(hGB->m_oBIOS.pucData, 0xFF, hGB->m_oSEInfo.ulSEepromSize);
+  }
 }
 
-void GBBiosDetectSize(GBHANDLE hGB) { hGB->m_oBIOS.ulSize = GBBiosGetByte(hGB, GB_BIOS_SIZE_OFFSET) * GB_BIOS_BLOCK; }
+void GBBiosDetectSize(GBHANDLE hGB) {
+  hGB->m_oBIOS.ulSize = GBBiosGetByte(hGB, GB_BIOS_SIZE_OFFSET) * GB_BIOS_BLOCK;
+}
 
 void GBBiosComputeChecksum(GBHANDLE hGB) {
-  if (GBBiosHolds(hGB, 0, hGB->m_oBIOS.ulSize)) { ComputeCheckSum(hGB->m_oBIOS.pucData, hGB->m_oBIOS.ulSize);
-}
+  if (GBBiosHolds(hGB, 0, hGB->m_oBIOS.ulSize)) {
+    ComputeCheckSum(hGB->m_oBIOS.pucData, hGB->m_oBIOS.ulSize);
+  }
 }
 
 GB_ERR GBBiosDetectVersion(GBHANDLE hGB) {
   const GB_BIOS_IDENT oIdent = IdentifyImage(hGB);
-  if (!oIdent.bPCIR) { return 0;
-}
+  if (!oIdent.bPCIR) {
+    return 0;
+  }
   hGB->m_oBIOS.ulVersion = oIdent.ulVersion;
   std::memcpy(hGB->m_oBIOS.pszVerExt, oIdent.pszVerExt, sizeof(hGB->m_oBIOS.pszVerExt));
   return oIdent.bVerExt ? 1 : 0;
@@ -166,8 +181,9 @@ GB_ERR GBBiosDetectVersion(GBHANDLE hGB) {
 
 GB_ERR GBBiosDetectProductID(GBHANDLE hGB) {
   const GB_BIOS_IDENT oIdent = IdentifyImage(hGB);
-  if (!oIdent.bPCIR) { return 0;
-}
+  if (!oIdent.bPCIR) {
+    return 0;
+  }
   std::memcpy(hGB->m_oBIOS.pszProductID, oIdent.pszProductID, sizeof(hGB->m_oBIOS.pszProductID));
   return 1;
 }
@@ -189,10 +205,12 @@ UINT32 GBBiosGetDword(GBHANDLE hGB, UINT32 ulOffset) {
 }
 
 BOOL32 GBBiosGetBuffer(GBHANDLE hGB, UINT32 ulOffset, void* pvBuffer, UINT32 ulSize) {
-  if (!GBBiosHolds(hGB, ulOffset, ulSize)) { return FALSE;
-}
-  if (ulSize) { std::memcpy(pvBuffer, hGB->m_oBIOS.pucData + ulOffset, ulSize);
-}
+  if (!GBBiosHolds(hGB, ulOffset, ulSize)) {
+    return FALSE;
+  }
+  if (ulSize) {
+    std::memcpy(pvBuffer, hGB->m_oBIOS.pucData + ulOffset, ulSize);
+  }
   return TRUE;
 }
 
@@ -203,9 +221,11 @@ BOOL32 GBBiosSetDword(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulValue) {
 }
 
 BOOL32 GBBiosSetBuffer(GBHANDLE hGB, UINT32 ulOffset, const void* pvBuffer, UINT32 ulSize) {
-  if (!GBBiosHolds(hGB, ulOffset, ulSize)) { return FALSE;
-}
-  if (ulSize) { std::memcpy(hGB->m_oBIOS.pucData + ulOffset, pvBuffer, ulSize);
-}
+  if (!GBBiosHolds(hGB, ulOffset, ulSize)) {
+    return FALSE;
+  }
+  if (ulSize) {
+    std::memcpy(hGB->m_oBIOS.pucData + ulOffset, pvBuffer, ulSize);
+  }
   return TRUE;
 }

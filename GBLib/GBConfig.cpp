@@ -2,7 +2,9 @@
 #include "GBData.h"
 #include "TvrCs.h"
 
-void GBConfigAccess_SetHandle(GBHANDLE hGB, PCIHANDLE hDevice) { hGB->m_oGBConfigAccess.m_hDevice = hDevice; }
+void GBConfigAccess_SetHandle(GBHANDLE hGB, PCIHANDLE hDevice) {
+  hGB->m_oGBConfigAccess.m_hDevice = hDevice;
+}
 
 PCIHANDLE GBConfigAccess_GetHandle(GBHANDLE hGB) { return hGB->m_oGBConfigAccess.m_hDevice; }
 

@@ -73,13 +73,15 @@ static_assert(offsetof(GB_DATA, m_oGBConfigAccess) == 0, "the PCI location comes
 // Numbers in the image, the PInS and the calibration block are little-endian.
 inline UINT32 GBReadLE(const UINT8* puc, UINT32 ulBytes) {
   UINT32 ulValue = 0;
-  for (UINT32 i = ulBytes; i-- > 0;) { ulValue = (ulValue << 8) | puc[i];
-}
+  for (UINT32 i = ulBytes; i-- > 0;) {
+    ulValue = (ulValue << 8) | puc[i];
+  }
   return ulValue;
 }
 inline void GBWriteLE(UINT8* puc, UINT32 ulValue, UINT32 ulBytes) {
-  for (UINT32 i = 0; i < ulBytes; ++i, ulValue >>= 8) { puc[i] = static_cast<UINT8>(ulValue);
-}
+  for (UINT32 i = 0; i < ulBytes; ++i, ulValue >>= 8) {
+    puc[i] = static_cast<UINT8>(ulValue);
+  }
 }
 
 // A buffer read as the image would hold it: its own bytes, then erased bytes (0xFF).
@@ -97,9 +99,10 @@ struct GBBufferView {
   }
   BOOL32 Matches(UINT32 ulOffset, const char* pszText, UINT32 ulLength) const {
     for (UINT32 i = 0; i < ulLength; ++i) {
-      if (Byte(ulOffset + i) != static_cast<UINT8>(pszText[i])) { return FALSE;
-}
-}
+      if (Byte(ulOffset + i) != static_cast<UINT8>(pszText[i])) {
+        return FALSE;
+      }
+    }
     return TRUE;
   }
 };
@@ -208,7 +211,8 @@ void LumUpdatePInSCountDate(GBHANDLE hGB);
 // Where an image keeps things, and the copies between the records: every field read lies
 // where it should, every text copied by its destination's size reads inside its source.
 static_assert(GB_SUBSYS_FROM_END >= GB_SUBSYS_SIZE, "the subsystem word lies inside the image");
-static_assert(GB_PCIR_POINTER_OFFSET + 2 <= GB_BIOS_BLOCK, "the PCI data pointer is in the first block");
+static_assert(GB_PCIR_POINTER_OFFSET + 2 <= GB_BIOS_BLOCK,
+              "the PCI data pointer is in the first block");
 static_assert(sizeof(GB_INFO{}.pszBIOSVerExt) >= sizeof(GB_BIOS{}.pszVerExt), "the extension fits");
 static_assert(sizeof(GB_BIOS{}.pszProductID) >= sizeof(GB_INFO{}.pszProductID),
               "the product ID copy reads inside its source");

@@ -5,16 +5,18 @@
 
 UINT8 GBSum8(const UINT8* pucBuffer, UINT32 ulSize) {
   UINT8 ucSum = 0;
-  for (UINT32 i = 0; i < ulSize; ++i) { ucSum = static_cast<UINT8>(ucSum + pucBuffer[i]);
-}
+  for (UINT32 i = 0; i < ulSize; ++i) {
+    ucSum = static_cast<UINT8>(ucSum + pucBuffer[i]);
+  }
   return ucSum;
 }
 
 // The last byte is set so that all ulSize bytes add up to 0 modulo 256. An empty block has
 // no byte to carry the sum and is left alone.
 BOOL32 ComputeCheckSum(UINT8* pucBuffer, UINT32 ulSize) {
-  if (ulSize == 0) { return TRUE;
-}
+  if (ulSize == 0) {
+    return TRUE;
+  }
   pucBuffer[ulSize - 1] = static_cast<UINT8>(0x100 - GBSum8(pucBuffer, ulSize - 1));
   return TRUE;
 }

@@ -35,14 +35,17 @@ struct LumPinsRun {
 };
 
 constexpr std::array<LumPinsRun, 22> kLumPinsRuns = {{
-    {0, 6, 2, LUM_FORMAT_HEX},       {12, 1, 16, LUM_FORMAT_STRING},  {28, 1, 6, LUM_FORMAT_STRING},
-    {36, 1, 4, LUM_FORMAT_DECIMAL},  {40, 1, 4, LUM_FORMAT_HEX},      {44, 6, 2, LUM_FORMAT_DECIMAL},
-    {56, 1, 4, LUM_FORMAT_DECIMAL},  {60, 1, 4, LUM_FORMAT_HEX},      {64, 6, 2, LUM_FORMAT_DECIMAL},
-    {76, 1, 4, LUM_FORMAT_DECIMAL},  {80, 1, 4, LUM_FORMAT_HEX},      {84, 6, 2, LUM_FORMAT_DECIMAL},
-    {96, 1, 4, LUM_FORMAT_DECIMAL},  {100, 1, 4, LUM_FORMAT_HEX},     {104, 6, 2, LUM_FORMAT_DECIMAL},
-    {116, 1, 4, LUM_FORMAT_DECIMAL}, {120, 1, 4, LUM_FORMAT_HEX},     {124, 1, 4, LUM_FORMAT_DECIMAL},
-    {128, 62, 4, LUM_FORMAT_HEX},    {376, 1, 16, LUM_FORMAT_STRING}, {392, 29, 4, LUM_FORMAT_HEX},
-    {508, 3, 1, LUM_FORMAT_HEX},
+    {0, 6, 2, LUM_FORMAT_HEX},       {12, 1, 16, LUM_FORMAT_STRING},
+    {28, 1, 6, LUM_FORMAT_STRING},   {36, 1, 4, LUM_FORMAT_DECIMAL},
+    {40, 1, 4, LUM_FORMAT_HEX},      {44, 6, 2, LUM_FORMAT_DECIMAL},
+    {56, 1, 4, LUM_FORMAT_DECIMAL},  {60, 1, 4, LUM_FORMAT_HEX},
+    {64, 6, 2, LUM_FORMAT_DECIMAL},  {76, 1, 4, LUM_FORMAT_DECIMAL},
+    {80, 1, 4, LUM_FORMAT_HEX},      {84, 6, 2, LUM_FORMAT_DECIMAL},
+    {96, 1, 4, LUM_FORMAT_DECIMAL},  {100, 1, 4, LUM_FORMAT_HEX},
+    {104, 6, 2, LUM_FORMAT_DECIMAL}, {116, 1, 4, LUM_FORMAT_DECIMAL},
+    {120, 1, 4, LUM_FORMAT_HEX},     {124, 1, 4, LUM_FORMAT_DECIMAL},
+    {128, 62, 4, LUM_FORMAT_HEX},    {376, 1, 16, LUM_FORMAT_STRING},
+    {392, 29, 4, LUM_FORMAT_HEX},    {508, 3, 1, LUM_FORMAT_HEX},
 }};
 
 constexpr std::size_t kLumPinsEntries = 138;
@@ -53,8 +56,8 @@ constexpr std::array<SLumPinsEntry, kLumPinsEntries> ExpandRuns() {
   for (const LumPinsRun& run : kLumPinsRuns) {
     for (UINT32 k = 0; k < run.ucCount; ++k) {
       aEntries[i++] = {static_cast<UINT16>(run.usFirst + k * run.ucSize), run.ucSize, run.ucFormat};
-}
-}
+    }
+  }
   return aEntries;
 }
 
@@ -62,8 +65,9 @@ constexpr std::array<SLumPinsEntry, kLumPinsEntries> LUM_PINS_STRUCT = ExpandRun
 
 constexpr std::size_t CountRunEntries() {
   std::size_t n = 0;
-  for (const LumPinsRun& run : kLumPinsRuns) { n += run.ucCount;
-}
+  for (const LumPinsRun& run : kLumPinsRuns) {
+    n += run.ucCount;
+  }
   return n;
 }
 
@@ -75,10 +79,12 @@ constexpr UINT32 kChecksumByte = 511;
 constexpr bool CoversWithoutGap() {
   UINT32 ulNext = 0;
   for (const SLumPinsEntry& entry : LUM_PINS_STRUCT) {
-    if (ulNext == kPcbField) { ulNext += 2;
-}
-    if (entry.usOffset != ulNext) { return false;
-}
+    if (ulNext == kPcbField) {
+      ulNext += 2;
+    }
+    if (entry.usOffset != ulNext) {
+      return false;
+    }
     ulNext += entry.ucSize;
   }
   return ulNext == kChecksumByte;
@@ -107,9 +113,12 @@ constexpr char kFillToken[] = "Fill:";
 
 const char* HexFormat(UINT8 ucSize) {
   switch (ucSize) {
-    case 1: return "0x%02X\n";
-    case 2: return "0x%04X\n";
-    default: return "0x%08X\n";
+    case 1:
+      return "0x%02X\n";
+    case 2:
+      return "0x%04X\n";
+    default:
+      return "0x%08X\n";
   }
 }
 
@@ -133,8 +142,9 @@ class TextSink {
   bool Append(const char* pszPiece) {
     const INT32 iLength = static_cast<INT32>(std::strlen(pszPiece));
     m_iRoom -= iLength;
-    if (m_iRoom <= 0) { return false;
-}
+    if (m_iRoom <= 0) {
+      return false;
+    }
     std::memcpy(m_psz + m_iUsed, pszPiece, iLength);
     m_iUsed += iLength;
     return true;
@@ -157,8 +167,9 @@ std::string FieldBytes(GBHANDLE hGB, const SLumPinsEntry& entry) {
   std::string text;
   for (UINT32 i = 0; i < entry.ucSize; ++i) {
     const UINT8 uc = GBPinsGetByte(hGB, entry.usOffset + i);
-    if (uc == 0) { break;
-}
+    if (uc == 0) {
+      break;
+    }
     text += static_cast<char>(uc);
   }
   return text;
@@ -173,8 +184,9 @@ bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 // feed splits its line or its first blank follows a quote: the import reads that quote as
 // the closing one.
 bool Quotable(const std::string& text) {
-  if (text.find(kLineFeed) != std::string::npos) { return false;
-}
+  if (text.find(kLineFeed) != std::string::npos) {
+    return false;
+  }
   const auto blank = std::find_if(text.begin(), text.end(), IsBlank);
   return blank == text.begin() || blank == text.end() || blank[-1] != kQuote;
 }
@@ -182,12 +194,14 @@ bool Quotable(const std::string& text) {
 // A string the quotes cannot carry is written as its bytes in hexadecimal instead, which
 // the import refuses for a string field rather than store something else.
 bool AppendString(TextSink& sink, const std::string& text) {
-  if (Quotable(text)) { return sink.AppendFormatted(kStringFormat, text.c_str());
-}
+  if (Quotable(text)) {
+    return sink.AppendFormatted(kStringFormat, text.c_str());
+  }
   std::string digits;
   for (const char c : text) {
     char szByte[3];
-    std::snprintf(szByte, sizeof(szByte), kByteDigitsFormat, static_cast<unsigned>(static_cast<UINT8>(c)));
+    std::snprintf(szByte, sizeof(szByte), kByteDigitsFormat,
+                  static_cast<unsigned>(static_cast<UINT8>(c)));
     digits += szByte;
   }
   return sink.AppendFormatted(kStringBytesFormat, digits.c_str());
@@ -195,20 +209,26 @@ bool AppendString(TextSink& sink, const std::string& text) {
 
 UINT32 FieldValue(GBHANDLE hGB, const SLumPinsEntry& entry) {
   switch (entry.ucSize) {
-    case 1: return GBPinsGetByte(hGB, entry.usOffset);
-    case 2: return GBPinsGetWord(hGB, entry.usOffset);
-    default: return GBPinsGetDword(hGB, entry.usOffset);
+    case 1:
+      return GBPinsGetByte(hGB, entry.usOffset);
+    case 2:
+      return GBPinsGetWord(hGB, entry.usOffset);
+    default:
+      return GBPinsGetDword(hGB, entry.usOffset);
   }
 }
 
 bool AppendField(GBHANDLE hGB, TextSink& sink, const SLumPinsEntry& entry) {
-  if (!sink.AppendFormatted(kFieldPrefixFormat, entry.usOffset, entry.ucSize)) { return false;
-}
-  if (entry.ucFormat == LUM_FORMAT_STRING) { return AppendString(sink, FieldBytes(hGB, entry));
-}
+  if (!sink.AppendFormatted(kFieldPrefixFormat, entry.usOffset, entry.ucSize)) {
+    return false;
+  }
+  if (entry.ucFormat == LUM_FORMAT_STRING) {
+    return AppendString(sink, FieldBytes(hGB, entry));
+  }
   const UINT32 ulValue = FieldValue(hGB, entry);
-  if (entry.ucFormat == LUM_FORMAT_HEX) { return sink.AppendFormatted(HexFormat(entry.ucSize), ulValue);
-}
+  if (entry.ucFormat == LUM_FORMAT_HEX) {
+    return sink.AppendFormatted(HexFormat(entry.ucSize), ulValue);
+  }
   // Dwords print signed; bytes and words are never negative.
   return sink.AppendFormatted(kDecimalFormat, static_cast<int>(static_cast<INT32>(ulValue)));
 }
@@ -223,20 +243,23 @@ const char* FamilyName(GBHANDLE hGB) {
 // A card of no known family gets no family line: the text then still reads back.
 bool AppendKeys(GBHANDLE hGB, TextSink& sink) {
   const char* pszFamily = FamilyName(hGB);
-  if (pszFamily && !sink.AppendFormatted(kFamilyFormat, kKeyFileType, pszFamily)) { return false;
-}
+  if (pszFamily && !sink.AppendFormatted(kFamilyFormat, kKeyFileType, pszFamily)) {
+    return false;
+  }
   const UINT16 usPcb = GBPinsGetWord(hGB, kPcbField);
   UINT32 ulMajor = usPcb >> 4;
-  if (ulMajor >= kPcbMajorShownFrom) { ulMajor += kPcbMajorShown;
-}
-  if (!sink.AppendFormatted(kPcbFormat, kKeyPcbInfo, static_cast<int>(ulMajor), usPcb & 0x0F)) { return false;
-}
+  if (ulMajor >= kPcbMajorShownFrom) {
+    ulMajor += kPcbMajorShown;
+  }
+  if (!sink.AppendFormatted(kPcbFormat, kKeyPcbInfo, static_cast<int>(ulMajor), usPcb & 0x0F)) {
+    return false;
+  }
   return sink.AppendFormatted(kSubsystemFormat, kKeySubsystem, hGB->m_oSubSys.ulSubsys);
 }
 
 // ---- Import --------------------------------------------------------------------------
 
-constexpr std::size_t kLineMax = 256;  // characters of a line the reader takes
+constexpr std::size_t kLineMax = 256;   // characters of a line the reader takes
 constexpr std::size_t kTokenMax = 127;  // what the key and value buffers hold
 constexpr std::size_t kDigitsMax = 15;  // more than any field needs; no overflow below
 constexpr UINT32 kStringSizeShort = 6;
@@ -255,8 +278,9 @@ class LineScanner {
   explicit LineScanner(std::string_view line) : m_line(line) {}
 
   void SkipBlanks() {
-    while (m_pos < m_line.size() && IsBlank(m_line[m_pos])) { ++m_pos;
-}
+    while (m_pos < m_line.size() && IsBlank(m_line[m_pos])) {
+      ++m_pos;
+    }
   }
 
   bool AtEnd() const { return m_pos >= m_line.size(); }
@@ -268,8 +292,9 @@ class LineScanner {
   char Peek() const { return m_line[m_pos]; }
 
   bool Literal(char c) {
-    if (AtEnd() || m_line[m_pos] != c) { return false;
-}
+    if (AtEnd() || m_line[m_pos] != c) {
+      return false;
+    }
     ++m_pos;
     return true;
   }
@@ -278,8 +303,9 @@ class LineScanner {
   bool Word(std::string& word) {
     SkipBlanks();
     const std::size_t start = m_pos;
-    while (!AtEnd() && !IsBlank(m_line[m_pos])) { ++m_pos;
-}
+    while (!AtEnd() && !IsBlank(m_line[m_pos])) {
+      ++m_pos;
+    }
     word.assign(m_line.substr(start, m_pos - start));
     return !word.empty() && word.size() <= kTokenMax;
   }
@@ -289,8 +315,9 @@ class LineScanner {
   // A signed decimal number that fits 32 bits.
   bool Decimal(INT32& iValue) {
     long long llValue = 0;
-    if (!Number(10, INT32_MIN, INT32_MAX, llValue)) { return false;
-}
+    if (!Number(10, INT32_MIN, INT32_MAX, llValue)) {
+      return false;
+    }
     iValue = static_cast<INT32>(llValue);
     return true;
   }
@@ -299,16 +326,20 @@ class LineScanner {
   bool Number(int iBase, long long llMin, long long llMax, long long& llValue) {
     SkipBlanks();
     std::size_t end = m_pos;
-    if (iBase == 10 && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) { ++end;
-}
+    if (iBase == 10 && end < m_line.size() && (m_line[end] == '-' || m_line[end] == '+')) {
+      ++end;
+    }
     const std::size_t digits = end;
-    while (end < m_line.size() && IsDigitOf(m_line[end], iBase)) { ++end;
-}
-    if (end == digits || end - digits > kDigitsMax) { return false;
-}
+    while (end < m_line.size() && IsDigitOf(m_line[end], iBase)) {
+      ++end;
+    }
+    if (end == digits || end - digits > kDigitsMax) {
+      return false;
+    }
     llValue = std::strtoll(std::string(m_line.substr(m_pos, end - m_pos)).c_str(), nullptr, iBase);
-    if (llValue < llMin || llValue > llMax) { return false;
-}
+    if (llValue < llMin || llValue > llMax) {
+      return false;
+    }
     m_pos = end;
     return true;
   }
@@ -324,11 +355,13 @@ class LineReader {
   LineReader(const ACHAR* pszBuffer, INT32 iBufferSize) : m_psz(pszBuffer), m_iSize(iBufferSize) {}
 
   bool Next(std::string_view& line) {
-    if (m_iPos >= m_iSize) { return false;
-}
+    if (m_iPos >= m_iSize) {
+      return false;
+    }
     const INT32 iStart = m_iPos;
-    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n') { ++m_iPos;
-}
+    while (m_iPos < m_iSize && m_psz[m_iPos] != '\n') {
+      ++m_iPos;
+    }
     line = std::string_view(m_psz + iStart, m_iPos - iStart);
     ++m_iPos;
     return true;
@@ -367,13 +400,16 @@ bool ReadHex(LineScanner& scan, long long llMax, long long& llValue) {
 // Otherwise the string holds blanks of its own, as the export writes them, and runs to the
 // last quote on the line that ends a token.
 std::size_t ClosingQuote(std::string_view rest) {
-  const auto tokenEnd = static_cast<std::size_t>(std::find_if(rest.begin(), rest.end(), IsBlank) - rest.begin());
-  if (tokenEnd > 0 && rest[tokenEnd - 1] == kQuote) { return tokenEnd - 1;
-}
+  const auto tokenEnd =
+      static_cast<std::size_t>(std::find_if(rest.begin(), rest.end(), IsBlank) - rest.begin());
+  if (tokenEnd > 0 && rest[tokenEnd - 1] == kQuote) {
+    return tokenEnd - 1;
+  }
   for (std::size_t close = rest.size(); close-- > 0;) {
     const bool bEndsToken = close + 1 == rest.size() || IsBlank(rest[close + 1]);
-    if (rest[close] == kQuote && bEndsToken) { return close;
-}
+    if (rest[close] == kQuote && bEndsToken) {
+      return close;
+    }
   }
   return std::string_view::npos;
 }
@@ -381,12 +417,14 @@ std::size_t ClosingQuote(std::string_view rest) {
 // A quoted string; it must fit its field.
 bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
   scan.SkipBlanks();
-  if (!scan.Literal(kQuote)) { return false;
-}
+  if (!scan.Literal(kQuote)) {
+    return false;
+  }
   const std::string_view rest = scan.Rest();
   const std::size_t close = ClosingQuote(rest);
-  if (close == std::string_view::npos) { return false;
-}
+  if (close == std::string_view::npos) {
+    return false;
+  }
   text.assign(rest.substr(0, close));
   return text.size() <= ulSize;
 }
@@ -397,18 +435,21 @@ bool ReadString(LineScanner& scan, UINT32 ulSize, std::string& text) {
 bool ReadNumber(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   LineScanner look = scan;
   look.SkipBlanks();
-  if (look.AtEnd()) { return false;
-}
+  if (look.AtEnd()) {
+    return false;
+  }
   char cKept = look.Peek();
   look.Literal(cKept);
   look.SkipBlanks();
-  if (!look.AtEnd()) { cKept = look.Peek();
-}
+  if (!look.AtEnd()) {
+    cKept = look.Peek();
+  }
 
   const ValueRange range = RangeOf(ulSize);
   long long llValue = 0;
-  const bool bRead = cKept == 'x' ? ReadHex(scan, range.llUnsignedMax, llValue)
-                                  : scan.Number(10, range.llSignedMin, range.llUnsignedMax, llValue);
+  const bool bRead = cKept == 'x'
+                         ? ReadHex(scan, range.llUnsignedMax, llValue)
+                         : scan.Number(10, range.llSignedMin, range.llUnsignedMax, llValue);
   ulValue = static_cast<UINT32>(llValue);
   return bRead && scan.AtTokenEnd();
 }
@@ -422,8 +463,9 @@ bool ReachesChecksum(GBHANDLE hGB, UINT32 ulOffset, UINT32 ulWritten) {
 
 bool StoreString(GBHANDLE hGB, LineScanner& scan, UINT32 ulOffset, UINT32 ulSize) {
   std::string text;
-  if (!ReadString(scan, ulSize, text)) { return false;
-}
+  if (!ReadString(scan, ulSize, text)) {
+    return false;
+  }
   const UINT32 ulInField = std::min(static_cast<UINT32>(text.size()) + 1, ulSize);
   return !ReachesChecksum(hGB, ulOffset, ulInField) && GBPinsSetString(hGB, ulOffset, text.c_str());
 }
@@ -434,42 +476,55 @@ bool StoreDataLine(GBHANDLE hGB, std::string_view line) {
   LineScanner scan(line);
   INT32 iOffset = 0;
   INT32 iSize = 0;
-  if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) { return false;
-}
-  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) { return false;
-}
+  if (!scan.Decimal(iOffset) || !scan.AtTokenEnd() || !scan.Decimal(iSize) || !scan.AtTokenEnd()) {
+    return false;
+  }
+  if (iOffset < 0 || iSize < 0 || static_cast<long long>(iOffset) + iSize > GBPinsGetSize(hGB)) {
+    return false;
+  }
   const UINT32 ulOffset = static_cast<UINT32>(iOffset);
   const UINT32 ulSize = static_cast<UINT32>(iSize);
 
-  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) { return StoreString(hGB, scan, ulOffset, ulSize);
-}
+  if (ulSize == kStringSizeShort || ulSize == kStringSizeLong) {
+    return StoreString(hGB, scan, ulOffset, ulSize);
+  }
   UINT32 ulValue = 0;
-  if (!ReadNumber(scan, ulSize, ulValue) || (!IsRun(ulSize) && ReachesChecksum(hGB, ulOffset, ulSize))) { return false;
-}
+  if (!ReadNumber(scan, ulSize, ulValue) ||
+      (!IsRun(ulSize) && ReachesChecksum(hGB, ulOffset, ulSize))) {
+    return false;
+  }
   switch (ulSize) {
-    case 1: return GBPinsSetByte(hGB, ulOffset, static_cast<UINT8>(ulValue));
-    case 2: return GBPinsSetWord(hGB, ulOffset, static_cast<UINT16>(ulValue));
-    case 4: return GBPinsSetDword(hGB, ulOffset, ulValue);
-    default: return GBPinsFill(hGB, ulOffset, ulSize, static_cast<UINT8>(ulValue));
+    case 1:
+      return GBPinsSetByte(hGB, ulOffset, static_cast<UINT8>(ulValue));
+    case 2:
+      return GBPinsSetWord(hGB, ulOffset, static_cast<UINT16>(ulValue));
+    case 4:
+      return GBPinsSetDword(hGB, ulOffset, ulValue);
+    default:
+      return GBPinsFill(hGB, ulOffset, ulSize, static_cast<UINT8>(ulValue));
   }
 }
 
 // "Fill:" offset size value is the data line "offset size value".
-bool StoreFillLine(GBHANDLE hGB, const LineScanner& scan) { return StoreDataLine(hGB, scan.Rest()); }
+bool StoreFillLine(GBHANDLE hGB, const LineScanner& scan) {
+  return StoreDataLine(hGB, scan.Rest());
+}
 
 // A key's hexadecimal value of ulSize bytes, glued to nothing.
 bool ReadHexKey(LineScanner& scan, UINT32 ulSize, UINT32& ulValue) {
   long long llValue = 0;
-  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.AtTokenEnd()) { return false;
-}
+  if (!ReadHex(scan, RangeOf(ulSize).llUnsignedMax, llValue) || !scan.AtTokenEnd()) {
+    return false;
+  }
   ulValue = static_cast<UINT32>(llValue);
   return true;
 }
 
 bool ApplyFileID(ImportState& state, LineScanner& scan) {
   UINT32 ulValue = 0;
-  if (!ReadHexKey(scan, 2, ulValue)) { return false;
-}
+  if (!ReadHexKey(scan, 2, ulValue)) {
+    return false;
+  }
   GBPinsSetWord(state.hGB, kFileIDField, static_cast<UINT16>(ulValue));
   state.bFileIDSeen = true;
   return true;
@@ -477,12 +532,14 @@ bool ApplyFileID(ImportState& state, LineScanner& scan) {
 
 bool CheckFamily(LineScanner& scan) {
   std::string name;
-  if (!scan.Word(name)) { return false;
-}
+  if (!scan.Word(name)) {
+    return false;
+  }
   for (const TvrCard& card : kTvrCards) {
-    if (name == card.pszFamily) { return true;
-}
-}
+    if (name == card.pszFamily) {
+      return true;
+    }
+  }
   return false;
 }
 
@@ -493,19 +550,23 @@ constexpr INT32 kPcbMinorMax = 0x0F;
 bool ApplyPcb(GBHANDLE hGB, LineScanner& scan) {
   INT32 iMajor = 0;
   INT32 iMinor = 0;
-  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.AtTokenEnd()) { return false;
-}
-  if (iMajor >= kPcbMajorReadFrom) { iMajor -= static_cast<INT32>(kPcbMajorShown);
-}
-  if (iMajor < 0 || iMajor > kPcbMajorMax || iMinor < 0 || iMinor > kPcbMinorMax) { return false;
-}
+  if (!scan.Decimal(iMajor) || !scan.Literal('-') || !scan.Decimal(iMinor) || !scan.AtTokenEnd()) {
+    return false;
+  }
+  if (iMajor >= kPcbMajorReadFrom) {
+    iMajor -= static_cast<INT32>(kPcbMajorShown);
+  }
+  if (iMajor < 0 || iMajor > kPcbMajorMax || iMinor < 0 || iMinor > kPcbMinorMax) {
+    return false;
+  }
   GBPinsSetWord(hGB, kPcbField, static_cast<UINT16>((iMajor << 4) | iMinor));
   return true;
 }
 
 bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
-  if (!ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys)) { return false;
-}
+  if (!ReadHexKey(scan, 4, hGB->m_oSubSys.ulSubsys)) {
+    return false;
+  }
   hGB->m_oSubSys.bSetByText = TRUE;
   return true;
 }
@@ -514,39 +575,50 @@ bool ApplySubsystem(GBHANDLE hGB, LineScanner& scan) {
 bool ApplyLine(ImportState& state, std::string_view line) {
   LineScanner scan(line);
   scan.SkipBlanks();
-  if (scan.AtEnd() || scan.Peek() == ';') { return true;
-}
+  if (scan.AtEnd() || scan.Peek() == ';') {
+    return true;
+  }
   std::string key;
-  if (!scan.Word(key)) { return false;
-}
-  if (key == kKeyFileID) { return ApplyFileID(state, scan);
-}
-  if (key == kKeyFileType) { return CheckFamily(scan);
-}
-  if (key == kKeyPcbInfo) { return ApplyPcb(state.hGB, scan);
-}
-  if (key == kKeySubsystem) { return ApplySubsystem(state.hGB, scan);
-}
-  if (key[0] == ':') { return true;
-}
-  if (key == kFillToken) { return StoreFillLine(state.hGB, scan);
-}
+  if (!scan.Word(key)) {
+    return false;
+  }
+  if (key == kKeyFileID) {
+    return ApplyFileID(state, scan);
+  }
+  if (key == kKeyFileType) {
+    return CheckFamily(scan);
+  }
+  if (key == kKeyPcbInfo) {
+    return ApplyPcb(state.hGB, scan);
+  }
+  if (key == kKeySubsystem) {
+    return ApplySubsystem(state.hGB, scan);
+  }
+  if (key[0] == ':') {
+    return true;
+  }
+  if (key == kFillToken) {
+    return StoreFillLine(state.hGB, scan);
+  }
   return StoreDataLine(state.hGB, line);
 }
 
 }  // namespace
 
 BOOL32 LumPInSDataToASCII(GBHANDLE hGB, ACHAR* pszBuffer, INT32 iBufferSize) {
-  if (!pszBuffer || iBufferSize <= 0) { return FALSE;
-}
+  if (!pszBuffer || iBufferSize <= 0) {
+    return FALSE;
+  }
   std::memset(pszBuffer, 0, static_cast<std::size_t>(iBufferSize));
   TextSink sink(pszBuffer, iBufferSize);
-  if (!sink.Append(kFillPiece)) { return FALSE;
-}
+  if (!sink.Append(kFillPiece)) {
+    return FALSE;
+  }
   for (const SLumPinsEntry& entry : LUM_PINS_STRUCT) {
-    if (!AppendField(hGB, sink, entry)) { return FALSE;
-}
-}
+    if (!AppendField(hGB, sink, entry)) {
+      return FALSE;
+    }
+  }
   return AppendKeys(hGB, sink) ? TRUE : FALSE;
 }
 
@@ -559,24 +631,28 @@ bool CutLeavesLine(std::string_view line) {
 // Lines apply in order; at the first refused line reading stops and the lines before it
 // stay applied. A zero byte ends a line's content.
 BOOL32 LumPInSASCIIToData(GBHANDLE hGB, const ACHAR* pszBuffer, INT32 iBufferSize) {
-  if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) { return FALSE;
-}
+  if (iBufferSize < 0 || (iBufferSize > 0 && !pszBuffer)) {
+    return FALSE;
+  }
   ImportState state{hGB};
   LineReader reader(pszBuffer, iBufferSize);
   std::string_view line;
   while (reader.Next(line)) {
-    if (!CutLeavesLine(line) || !ApplyLine(state, line.substr(0, line.find('\0')))) { return FALSE;
-}
-}
-  if (!state.bFileIDSeen) { GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
-}
+    if (!CutLeavesLine(line) || !ApplyLine(state, line.substr(0, line.find('\0')))) {
+      return FALSE;
+    }
+  }
+  if (!state.bFileIDSeen) {
+    GBPinsSetWord(hGB, kFileIDField, GBPinsGetWord(hGB, kFileIDField) | kFileIDNotGiven);
+  }
   return TRUE;
 }
 
 void LumUpdatePInSCountDate(GBHANDLE hGB) {
   std::tm now{};
   if (TvrGetPlatform().LocalTime(now)) {
-    const UINT32 ulDate = (static_cast<UINT32>(now.tm_year - 100) << 9) | (static_cast<UINT32>(now.tm_mon + 1) << 5) |
+    const UINT32 ulDate = (static_cast<UINT32>(now.tm_year - 100) << 9) |
+                          (static_cast<UINT32>(now.tm_mon + 1) << 5) |
                           static_cast<UINT32>(now.tm_mday);
     GBPinsSetWord(hGB, GB_PINS_DATE_FIELD, static_cast<UINT16>(ulDate));
   }

@@ -16,9 +16,10 @@ UINT32 FindSignature(GBHANDLE hGB) {
   const UINT32 ulImage = hGB->m_oSEInfo.ulSEepromSize;
   const UINT8* pucImage = hGB->m_oBIOS.pucData;
   for (UINT32 pos = hGB->m_oBIOS.ulSize; pucImage && pos + kMcsSignatureLength <= ulImage; ++pos) {
-    if (std::memcmp(pucImage + pos, kMcsSignature, kMcsSignatureLength) == 0) { return pos;
-}
-}
+    if (std::memcmp(pucImage + pos, kMcsSignature, kMcsSignatureLength) == 0) {
+      return pos;
+    }
+  }
   return ulImage;
 }
 
@@ -36,11 +37,13 @@ BOOL32 CheckedPartSumsToZero(const UINT8* pucBlock, UINT32 ulSize) {
 GB_ERR GBMCSInit(GBHANDLE hGB) {
   const UINT32 ulStart = FindSignature(hGB);
   const UINT32 ulSize = GBBiosGetDword(hGB, ulStart + kMcsSizeField);
-  if (ulSize <= kMcsCheckedLengthField || !GBBiosHolds(hGB, ulStart, ulSize)) { return GB_SUCCESS;
-}
+  if (ulSize <= kMcsCheckedLengthField || !GBBiosHolds(hGB, ulStart, ulSize)) {
+    return GB_SUCCESS;
+  }
   UINT8* pucCopy = static_cast<UINT8*>(GBPoolAlloc(hGB, ulSize));
-  if (!pucCopy) { return GB_ERR_NO_MEMORY;
-}
+  if (!pucCopy) {
+    return GB_ERR_NO_MEMORY;
+  }
   GBBiosGetBuffer(hGB, ulStart, pucCopy, ulSize);
   hGB->m_oMCS.pucData = pucCopy;
   hGB->m_oMCS.ulSize = ulSize;
@@ -55,17 +58,23 @@ void GBMCSCleanup(GBHANDLE hGB) {
 
 GB_ERR GBMCSGetBuffer(GBHANDLE hGB, UINT32 ulOffset, void* pvBuffer, UINT32 ulSize) {
   const GB_MCS& oMcs = hGB->m_oMCS;
-  if (!oMcs.pucData) { return GB_ERR_MCS_NOT_FOUND;
-}
-  if (!oMcs.bValid) { return GB_ERR_INVALID_MCS;
-}
-  if (ulOffset > oMcs.ulSize || ulSize > oMcs.ulSize - ulOffset || (ulSize && !pvBuffer)) { return GB_ERR_BUFFER_SIZE;
-}
-  if (ulSize) { std::memcpy(pvBuffer, oMcs.pucData + ulOffset, ulSize);
-}
+  if (!oMcs.pucData) {
+    return GB_ERR_MCS_NOT_FOUND;
+  }
+  if (!oMcs.bValid) {
+    return GB_ERR_INVALID_MCS;
+  }
+  if (ulOffset > oMcs.ulSize || ulSize > oMcs.ulSize - ulOffset || (ulSize && !pvBuffer)) {
+    return GB_ERR_BUFFER_SIZE;
+  }
+  if (ulSize) {
+    std::memcpy(pvBuffer, oMcs.pucData + ulOffset, ulSize);
+  }
   return GB_SUCCESS;
 }
 
-GB_ERR GBMCSGetBufferAll(GBHANDLE hGB, void* pvBuffer) { return GBMCSGetBuffer(hGB, 0, pvBuffer, hGB->m_oMCS.ulSize); }
+GB_ERR GBMCSGetBufferAll(GBHANDLE hGB, void* pvBuffer) {
+  return GBMCSGetBuffer(hGB, 0, pvBuffer, hGB->m_oMCS.ulSize);
+}
 
 INT32 GBMCSGetSize(GBHANDLE hGB) { return static_cast<INT32>(hGB->m_oMCS.ulSize); }

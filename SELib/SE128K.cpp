@@ -47,8 +47,8 @@ using SE_ANSWER = std::array<UINT8, 2>;
 
 struct SE_PART {
   const char* pszName;
-  UINT32 ulProbe;        // index into kProbes
-  UINT8 ucMakerID;       // first answer byte, kept as m_ulSEepromID
+  UINT32 ulProbe;               // index into kProbes
+  UINT8 ucMakerID;              // first answer byte, kept as m_ulSEepromID
   bool bCheckDeviceID = false;  // whether the second answer byte must match too
   UINT8 ucDeviceID = 0;
   UINT32 ulPage;
@@ -245,8 +245,8 @@ using SE_PASS_FCT = void (*)(SEHANDLE hSE, const UINT8* pucBuffer, UINT32 ulSize
 
 // Lift both protections, erase once, program and verify up to three passes, protect again.
 // Once the protection has been touched, the write always ends protected.
-BOOL32 SE128KWriteImage(SEHANDLE hSE, const UINT8* pucBuffer, UINT32 ulStartIndex,
-                        UINT32 ulSize, SE_PASS_FCT fnPass) {
+BOOL32 SE128KWriteImage(SEHANDLE hSE, const UINT8* pucBuffer, UINT32 ulStartIndex, UINT32 ulSize,
+                        SE_PASS_FCT fnPass) {
   if (ulStartIndex != 0 || ulSize != hSE->m_oSE128K.m_ulSEepromSize) {
     return FALSE;
   }

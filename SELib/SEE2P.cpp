@@ -4,9 +4,9 @@
 
 void SETableE2P_Init(SEHANDLE hSE) {
   hSE->m_oTableE2P = SE_TABLE_E2P{
-      LumSetE2PBYP_Low,   LumSetE2PBYP_High,    LumSetE2PBYPCLK_Low, LumSetE2PBYPCLK_High,
-      LumSetE2PBYPD_Low,  LumSetE2PBYPD_High,   LumSetE2PBYPCSN_Low, LumSetE2PBYPCSN_High,
-      LumGetE2PBYP,       LumGetE2PQ,
+      LumSetE2PBYP_Low,  LumSetE2PBYP_High,  LumSetE2PBYPCLK_Low, LumSetE2PBYPCLK_High,
+      LumSetE2PBYPD_Low, LumSetE2PBYPD_High, LumSetE2PBYPCSN_Low, LumSetE2PBYPCSN_High,
+      LumGetE2PBYP,      LumGetE2PQ,
   };
 }
 

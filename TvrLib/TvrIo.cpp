@@ -1,6 +1,5 @@
 #include "TvrIo.h"
 
-
 #include "TvrCpu.h"
 #include "TvrUnits.h"
 

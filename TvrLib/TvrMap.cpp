@@ -25,8 +25,7 @@ void EnsurePageSizeMask() {
 std::size_t WholePages(DWORD size) {
   const std::uint64_t rounded = (static_cast<std::uint64_t>(size) + pagesize_mask) &
                                 ~static_cast<std::uint64_t>(pagesize_mask);
-  return rounded <= std::numeric_limits<std::size_t>::max() ? static_cast<std::size_t>(rounded)
-                                                            : 0;
+  return rounded <= std::numeric_limits<std::size_t>::max() ? static_cast<std::size_t>(rounded) : 0;
 }
 
 }  // namespace

@@ -39,8 +39,7 @@ DWORD memWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize) 
   return 1;
 }
 
-DWORD memReadWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize,
-                   DWORD lAccess) {
+DWORD memReadWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize, DWORD lAccess) {
   return lAccess == MEM_ACCESS_READ ? memRead(hMemory, dwOffset, pvBuffer, dwSize)
                                     : memWrite(hMemory, dwOffset, pvBuffer, dwSize);
 }

@@ -2,13 +2,13 @@
 // instructions, the I/O privilege level, the memory device and its mappings.
 #include "TvrPlatform.h"
 
-#include <cerrno>
-#include <ctime>
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
 
 #include "TvrCpu.h"
 #include "TvrMap.h"
@@ -184,7 +184,8 @@ class NativePlatform final : public TvrPlatform {
 
  private:
   static std::uint64_t Nanoseconds(const timespec& time) {
-    return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(time.tv_nsec);
   }
 };
 

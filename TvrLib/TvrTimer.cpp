@@ -98,8 +98,9 @@ DWORD tmDelay(DWORD dwDelayus) {
   PortWriteByte(TIMER_CONTROL_PORT, ControlWord(TIMER_MODE_TERMINAL_COUNT));
   const BYTE bySysCtrlPortB = PortReadByte(SYSTEM_CONTROL_PORT_B);
   const BYTE bySavedSysCtrlPortB = bySysCtrlPortB & PORT_B_KEPT_BITS;
-  PortWriteByte(SYSTEM_CONTROL_PORT_B,
-                static_cast<BYTE>((bySavedSysCtrlPortB & ~PORT_B_SPEAKER_DATA) | PORT_B_TIMER2_GATE));
+  PortWriteByte(
+      SYSTEM_CONTROL_PORT_B,
+      static_cast<BYTE>((bySavedSysCtrlPortB & ~PORT_B_SPEAKER_DATA) | PORT_B_TIMER2_GATE));
 
   for (DWORD period = 0; period < dwTimer2Loop; ++period) {
     Timer2Delay(0xFFFF);

@@ -19,10 +19,12 @@ constexpr const ACHAR* kMsgInvalidCmdLine = "ERROR! Invalid command line.";
 constexpr const ACHAR* kMsgNoDevice =
     "ERROR! No Tavrin graphics hardware supported by this\n"
     "       software was detected in your system.";
-constexpr const ACHAR* kMsgNoBoardInfo = "ERROR! Graphics hardware information couldn't be obtained.";
+constexpr const ACHAR* kMsgNoBoardInfo =
+    "ERROR! Graphics hardware information couldn't be obtained.";
 constexpr const ACHAR* kMsgPortsRefused = "ERROR! Access to the I/O ports was refused: ";
 constexpr const ACHAR* kMsgMemoryOpenFailed = "\n       Opening /dev/mem failed: ";
-constexpr const ACHAR* kMsgMemoryMapFailed = "\n       Mapping the registers through /dev/mem failed: ";
+constexpr const ACHAR* kMsgMemoryMapFailed =
+    "\n       Mapping the registers through /dev/mem failed: ";
 
 // The system's own words for why it refused the last request, as a sentence.
 std::string RefusalText() {

@@ -22,7 +22,8 @@ namespace {
 
 constexpr const ACHAR* kMsgFileNotOpened = "ERROR! The following file couldn't be opened:";
 constexpr const ACHAR* kMsgFileNotCreated = "ERROR! The following file couldn't be created:";
-constexpr const ACHAR* kMsgFileCreated = "SUCCESS! The following file has been successfully created:";
+constexpr const ACHAR* kMsgFileCreated =
+    "SUCCESS! The following file has been successfully created:";
 constexpr const ACHAR* kMsgInvalidBiosFile =
     "ERROR! An invalid Tavrin BIOS file has been encountered.";
 constexpr const ACHAR* kMsgFileMismatch =
@@ -125,9 +126,7 @@ struct SwitchHandler {
   bool changesImage;
 };
 
-const ACHAR* Operand(UXHANDLE hUx, UINT32 slot) {
-  return hUx->hCmd.hSwitch.pszOption[slot].data();
-}
+const ACHAR* Operand(UXHANDLE hUx, UINT32 slot) { return hUx->hCmd.hSwitch.pszOption[slot].data(); }
 
 // Indexed by switch identifier.
 constexpr std::array<SwitchHandler, UX_SWITCH_TVOUT + 1> kHandlers{{
@@ -141,9 +140,7 @@ constexpr std::array<SwitchHandler, UX_SWITCH_TVOUT + 1> kHandlers{{
     {[](UXHANDLE h, UINT32 s) { return ProcessO_SWITCH(h, Operand(h, s)); }, false},
     {[](UXHANDLE h, UINT32 s) { return ProcessS_SWITCH(h, Operand(h, s)); }, true},
     {[](UXHANDLE h, UINT32) { return ProcessSCAN_SWITCH(h); }, false},
-    {[](UXHANDLE h, UINT32 s) {
-       return ProcessTVOUT_SWITCH(h, h->hCmd.hSwitch.ulOption[s]);
-     },
+    {[](UXHANDLE h, UINT32 s) { return ProcessTVOUT_SWITCH(h, h->hCmd.hSwitch.ulOption[s]); },
      true},
 }};
 
@@ -180,8 +177,8 @@ UX_ERR LoadBiosFile(UXHANDLE hUx, std::vector<UINT8>& file, BOOL32 bBypassPInS) 
     return UX_ERR_REFUSED;
   }
   DisplayBinaryFileInfo(hUx, file.data(), length);
-  const UX_ERR result = GBSetBIOS(hUx->hGB, file.data(), static_cast<INT32>(length),
-                                  bBypassPInS ? 1 : 0);
+  const UX_ERR result =
+      GBSetBIOS(hUx->hGB, file.data(), static_cast<INT32>(length), bBypassPInS ? 1 : 0);
   if (result != UX_OK) {
     ExplainFailure(hUx, result, kMsgInvalidBiosFile);
   }
@@ -314,8 +311,8 @@ UX_ERR ProcessS_SWITCH(UXHANDLE hUx, const ACHAR* pszFileName) {
   if (!ReadWholeFile(pszFileName, text)) {
     return FileNotOpened(hUx, pszFileName);
   }
-  const UX_ERR result = GBSetPInSFromASCIIBuffer(
-      hUx->hGB, reinterpret_cast<ACHAR*>(text.data()), static_cast<INT32>(text.size()));
+  const UX_ERR result = GBSetPInSFromASCIIBuffer(hUx->hGB, reinterpret_cast<ACHAR*>(text.data()),
+                                                 static_cast<INT32>(text.size()));
   if (result != UX_OK) {
     ExplainFailure(hUx, result, kMsgInvalidPinsFile);
   }
@@ -332,9 +329,9 @@ UX_ERR ProcessTVOUT_SWITCH(UXHANDLE hUx, UINT32 ulTVOutStandard) {
     result = GB_ERR_INVALID_PINS;
   }
   if (result == UX_OK) {
-    pins[kPinsTvOutByte] = static_cast<UINT8>(
-        ulTVOutStandard == UX_TVOUT_PAL ? pins[kPinsTvOutByte] | kPinsTvOutPal
-                                        : pins[kPinsTvOutByte] & ~kPinsTvOutPal);
+    pins[kPinsTvOutByte] =
+        static_cast<UINT8>(ulTVOutStandard == UX_TVOUT_PAL ? pins[kPinsTvOutByte] | kPinsTvOutPal
+                                                           : pins[kPinsTvOutByte] & ~kPinsTvOutPal);
     result = GBSetPInSFromBuffer(hUx->hGB, pins.data(), GB_PINS_SIZE);
   }
   // A PInS that cannot be read or written is not a TV-out change: say so, so that the run

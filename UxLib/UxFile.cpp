@@ -38,7 +38,8 @@ constexpr int kTempNameLetters = 6;
 constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 // Extended attributes that say who may read a file: without them a copy would be readable
 // by more people than the file it replaces.
-constexpr const char* kAccessLists[] = {"system.posix_acl_access", "system.nfs4_acl", "system.richacl"};
+constexpr const char* kAccessLists[] = {"system.posix_acl_access", "system.nfs4_acl",
+                                        "system.richacl"};
 // File capabilities make a program of a file, as set-id bits do: never carried over.
 constexpr char kCapabilities[] = "security.capability";
 // An attribute list or value that grows between asking its size and reading it is asked
@@ -84,7 +85,7 @@ struct Place {
   Descriptor folder;
   std::string name;
   bool exists = false;
-  FileInfo info {};
+  FileInfo info{};
 };
 
 // The parts of a name in order. A name ending in "/" names a folder: "." closes it, so
@@ -114,7 +115,7 @@ Descriptor StartFolder(const std::string& path) {
 // The system's protection of sticky folders that others may write to: what lies there is
 // followed or written only when it belongs to the user or to the folder's owner.
 bool MayUse(int folder, const FileInfo& entry, mode_t writers) {
-  FileInfo info {};
+  FileInfo info{};
   if (::fstat64(folder, &info) != 0) {
     return false;
   }
@@ -143,7 +144,7 @@ bool Resolve(const std::string& path, Place& place) {
     const std::string name = pending.front();
     pending.pop_front();
     Descriptor entry(::openat(folder.Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    FileInfo info {};
+    FileInfo info{};
     if (entry.Get() < 0 || ::fstat64(entry.Get(), &info) != 0) {
       const bool newFile = errno == ENOENT && pending.empty();
       place = Place{std::move(folder), name, false, {}};
@@ -188,7 +189,7 @@ bool MayWrite(const Place& place) {
 Descriptor OpenFound(const Place& place, int access) {
   Descriptor fd(::openat(place.folder.Get(), place.name.c_str(),
                          access | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  FileInfo info {};
+  FileInfo info{};
   if (fd.Get() < 0 || ::fstat64(fd.Get(), &info) != 0 || info.st_dev != place.info.st_dev ||
       info.st_ino != place.info.st_ino) {
     return Descriptor();
@@ -199,7 +200,7 @@ Descriptor OpenFound(const Place& place, int access) {
 std::uint64_t RandomBits() {
   std::uint64_t bits = 0;
   if (::getrandom(&bits, sizeof(bits), GRND_NONBLOCK) != static_cast<ssize_t>(sizeof(bits))) {
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     bits = static_cast<std::uint64_t>(now.tv_nsec) ^ (static_cast<std::uint64_t>(::getpid()) << 32);
   }
@@ -289,11 +290,12 @@ bool CopyAttributes(int from, int to) {
   for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
     const char* name = names.data() + at;
     std::vector<char> value;
-    const bool copied =
-        std::strcmp(name, kCapabilities) == 0 ||
-        (ReadAttributeBytes(value, [from, name](char* buffer, std::size_t size) {
-           return ::fgetxattr(from, name, buffer, size);
-         }) && ::fsetxattr(to, name, value.data(), value.size(), 0) == 0);
+    const bool copied = std::strcmp(name, kCapabilities) == 0 ||
+                        (ReadAttributeBytes(value,
+                                            [from, name](char* buffer, std::size_t size) {
+                                              return ::fgetxattr(from, name, buffer, size);
+                                            }) &&
+                         ::fsetxattr(to, name, value.data(), value.size(), 0) == 0);
     if (!copied && IsAccessList(name)) {
       return false;
     }
@@ -314,8 +316,8 @@ bool WaitWritable(int fd, Deadline deadline) {
   pollfd wanted{fd, POLLOUT, 0};
   int ready = 0;
   do {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     ready = left.count() > 0 ? ::poll(&wanted, 1, static_cast<int>(left.count())) : 0;
   } while (ready < 0 && errno == EINTR);
   return ready > 0 && (wanted.revents & POLLOUT) != 0;
@@ -340,7 +342,8 @@ UxOutFile::UxOutFile(const ACHAR* pszFileName) {
     m_fd = OpenFound(place, O_WRONLY).Release();
     return;
   }
-  m_fd = CreateTemp(place.folder.Get(), place.name, place.exists ? kPrivateMode : kNewFileMode, m_temp);
+  m_fd = CreateTemp(place.folder.Get(), place.name, place.exists ? kPrivateMode : kNewFileMode,
+                    m_temp);
   const bool ready = m_fd >= 0 && (!place.exists || TakeOldFilesPlace(m_fd, place));
   m_folder = place.folder.Release();
   m_name = place.name;

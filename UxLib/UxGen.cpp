@@ -135,15 +135,15 @@ std::string CardBlock(UXHANDLE hUx) {
                 "Device:", device, "Function:", function);
   // Whether the version is shown depends on the product ID, not on the version itself.
   if (hasProductId) {
-    text = Format("%s\t%s\t%s %d.%d - %d %s\n", text.c_str(), "Graphics BIOS:", "Version:",
-                  static_cast<int>((version >> 20) & 0xFF),
+    text = Format("%s\t%s\t%s %d.%d - %d %s\n", text.c_str(),
+                  "Graphics BIOS:", "Version:", static_cast<int>((version >> 20) & 0xFF),
                   static_cast<int>((version >> 10) & 0xFF), static_cast<int>(version & 0xFF),
                   hUx->hGBInfo.pszBIOSVerExt);
   } else {
     text = Format("%s\t%s\t%s %s\n", text.c_str(), "Graphics BIOS:", "Version:", kUnknownText);
   }
-  return Format("%s\t\t\t%s %s\n", text.c_str(), "Product ID:",
-                hasProductId ? productId : kUnknownText);
+  return Format("%s\t\t\t%s %s\n", text.c_str(),
+                "Product ID:", hasProductId ? productId : kUnknownText);
 }
 
 std::string EepromBlock(UXHANDLE hUx) {
@@ -154,8 +154,8 @@ std::string EepromBlock(UXHANDLE hUx) {
     return Format("%s\t\t\t%s %s\n\n", text.c_str(), "Size:", kUnknownText);
   }
   const std::string text = Format("\t%s\t%s %s\n", "Serial EEPROM:", "Type:", type.c_str());
-  return Format("%s\t\t\t%s %d KBytes\n\n", text.c_str(), "Size:",
-                static_cast<int>(hUx->hSEInfo.ulSEepromSize / 1024));
+  return Format("%s\t\t\t%s %d KBytes\n\n", text.c_str(),
+                "Size:", static_cast<int>(hUx->hSEInfo.ulSEepromSize / 1024));
 }
 
 }  // namespace
@@ -209,8 +209,9 @@ BOOL32 DisplayBinaryFileInfo(UXHANDLE hUx, const UINT8* pucBuffer, UINT32 ulLeng
   const ACHAR* extension = ident.bVerExt ? ident.pszVerExt : "";
   const ACHAR* productId = ident.bVerExt ? ident.pszProductID : "";
   std::string text = Format("%s\t%s\n", "Tavrin BIOS file information", "Version:");
-  text = Format("%s\t%s\t%d.%d - %d %s\n", text.c_str(), "Version:",
-                static_cast<int>(ident.ulVersion >> 20), static_cast<int>((ident.ulVersion >> 10) & 0xFF),
+  text = Format("%s\t%s\t%d.%d - %d %s\n", text.c_str(),
+                "Version:", static_cast<int>(ident.ulVersion >> 20),
+                static_cast<int>((ident.ulVersion >> 10) & 0xFF),
                 static_cast<int>(ident.ulVersion & 0xFF), extension);
   text = Format("%s\t%s\t%s\n\n", text.c_str(), "Product ID:", productId);
   UxPrintOut(hUx, text.c_str());

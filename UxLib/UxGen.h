@@ -2,8 +2,8 @@
 // them, checking BIOS files and printing the reports and error messages.
 #pragma once
 
-#include "TvrLib.h"
 #include "TvrCards.h"
+#include "TvrLib.h"
 #include "UxLib.h"
 
 // Locations a bus scan stores; a list handed to SetPCIHANDLE holds this many.
@@ -20,7 +20,8 @@ BOOL32 SetPCIHANDLE(PCIHANDLE* pPci, UINT32* pulNbDeviceDetected);
 
 constexpr UINT32 UX_MODEL_SIZE = 32;
 // Shown for a card that is not supported, and for codes 10001 and 20001.
-constexpr const ACHAR* kMsgNotSupported = "ERROR! Hardware device is not supported by this software.";
+constexpr const ACHAR* kMsgNotSupported =
+    "ERROR! Hardware device is not supported by this software.";
 
 // Writes the model text of the card at hPci into pszModel (nBufferMax bytes); TRUE for a
 // supported device ID.

@@ -51,8 +51,8 @@ std::vector<UINT8> Image() {
 void Count(benchmark::State& state, emu::Machine& machine, std::uint64_t startNs) {
   const emu::Counters& stats = machine.Stats();
   const auto avg = benchmark::Counter::kAvgIterations;
-  state.counters["virtual_s"] += benchmark::Counter(
-      static_cast<double>(machine.Clock().Now() - startNs) / 1e9, avg);
+  state.counters["virtual_s"] +=
+      benchmark::Counter(static_cast<double>(machine.Clock().Now() - startNs) / 1e9, avg);
   state.counters["device_reads"] += benchmark::Counter(static_cast<double>(stats.deviceReads), avg);
   state.counters["device_writes"] +=
       benchmark::Counter(static_cast<double>(stats.deviceWrites), avg);
@@ -94,12 +94,16 @@ void BM_FullWrite(benchmark::State& state, emu::FlashPart part) { Run(state, par
 
 BENCHMARK_CAPTURE(BM_FullRead, AT25F1024, emu::FlashPart::At25f1024)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FullRead, M25P10, emu::FlashPart::M25p10)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_FullRead, SST25VF010, emu::FlashPart::Sst25vf010)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_FullRead, SST25VF010, emu::FlashPart::Sst25vf010)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FullWrite, AT25F1024, emu::FlashPart::At25f1024)
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_FullWrite, M25P10, emu::FlashPart::M25p10)
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 BENCHMARK_CAPTURE(BM_FullWrite, SST25VF010, emu::FlashPart::Sst25vf010)
-    ->Unit(benchmark::kMillisecond)->Iterations(1);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -5,7 +5,6 @@
 // virtual time is also given as a multiple of the part's own floor: its chip erase plus
 // programming the whole capacity at its typical times, which no driver can beat.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <array>
@@ -51,7 +50,8 @@ class Workspace {
     fs::create_directories(m_dir);
     const std::vector<std::uint8_t> bytes = emu::BuildSampleBios(emu::NewerSampleBios());
     std::ofstream(m_dir / "new.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     m_previous = fs::current_path();
     fs::current_path(m_dir);
   }
@@ -86,7 +86,8 @@ std::uint64_t Accesses(const emu::Counters& counters) {
   return counters.portReads + counters.portWrites + counters.deviceReads + counters.deviceWrites;
 }
 
-void Run(benchmark::State& state, emu::FlashPart part, const std::string& commandLine, double floorS) {
+void Run(benchmark::State& state, emu::FlashPart part, const std::string& commandLine,
+         double floorS) {
   const Workspace workspace;
   double virtualS = 0;
   double accesses = 0;
@@ -116,22 +117,30 @@ void Run(benchmark::State& state, emu::FlashPart part, const std::string& comman
   state.counters["virtual_s"] = virtualS / runs;
   state.counters["accesses"] = accesses / runs;
   state.counters["host_ns_per_access"] = accesses > 0 ? hostS * 1e9 / accesses : 0;
-  if (floorS > 0) { state.counters["virtual_per_floor"] = virtualS / runs / floorS;
-}
+  if (floorS > 0) {
+    state.counters["virtual_per_floor"] = virtualS / runs / floorS;
+  }
 }
 
 void BM_Update(benchmark::State& state, emu::FlashPart part, PartTimes times) {
   Run(state, part, "/i new.bin", times.FloorS());
 }
 
-void BM_Backup(benchmark::State& state, emu::FlashPart part) { Run(state, part, "/o backup.bin", 0); }
+void BM_Backup(benchmark::State& state, emu::FlashPart part) {
+  Run(state, part, "/o backup.bin", 0);
+}
 
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_Update, AT25F1024, emu::FlashPart::At25f1024, kAt25f1024)
-    ->Unit(benchmark::kMillisecond)->Iterations(2);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 BENCHMARK_CAPTURE(BM_Update, M25P10, emu::FlashPart::M25p10, kM25p10)
-    ->Unit(benchmark::kMillisecond)->Iterations(2);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 BENCHMARK_CAPTURE(BM_Update, SST25VF010, emu::FlashPart::Sst25vf010, kSst25vf010)
-    ->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK_CAPTURE(BM_Backup, M25P10, emu::FlashPart::M25p10)->Unit(benchmark::kMillisecond)->Iterations(3);
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK_CAPTURE(BM_Backup, M25P10, emu::FlashPart::M25p10)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);

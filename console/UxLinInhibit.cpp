@@ -29,7 +29,7 @@ constexpr const char* kMode = "block";
 constexpr std::uint64_t kAnswerWithinUs = 3000000;
 
 std::uint64_t NowUs() {
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000u +
          static_cast<std::uint64_t>(now.tv_nsec) / 1000u;
@@ -82,8 +82,8 @@ int TakeLock() {
   }
   Request request;
   sd_bus_slot* call = nullptr;
-  if (sd_bus_call_method_async(bus, &call, kLogin, kLoginObject, kLoginManager, "Inhibit",
-                               OnAnswer, &request, "ssss", kWhat, kWho, kWhy, kMode) >= 0) {
+  if (sd_bus_call_method_async(bus, &call, kLogin, kLoginObject, kLoginManager, "Inhibit", OnAnswer,
+                               &request, "ssss", kWhat, kWho, kWhy, kMode) >= 0) {
     AwaitAnswer(bus, request, deadline);
   }
   sd_bus_slot_unref(call);

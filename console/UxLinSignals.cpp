@@ -16,8 +16,8 @@ namespace {
 
 // Never held: SIGKILL and SIGSTOP cannot be caught; a fault of the program's own must end
 // it where it happens; the rest do not end or stop a program by default.
-constexpr std::array<int, 12> kNeverHeld{SIGKILL, SIGSTOP,  SIGSEGV, SIGBUS,  SIGILL,  SIGFPE,
-                                         SIGTRAP, SIGSYS,   SIGCHLD, SIGWINCH, SIGURG, SIGCONT};
+constexpr std::array<int, 12> kNeverHeld{SIGKILL, SIGSTOP, SIGSEGV, SIGBUS,   SIGILL, SIGFPE,
+                                         SIGTRAP, SIGSYS,  SIGCHLD, SIGWINCH, SIGURG, SIGCONT};
 
 // A program in the background that writes to its terminal (with `stty tostop`) or reads
 // from it. Blocked rather than caught: the kernel then lets the write go out and fails the

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <numeric>
 
-#include "SampleBios.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
+#include "SampleBios.h"
 #include "UxGen.h"
 
 namespace fuzz {
@@ -30,9 +30,7 @@ struct FileRig : KeptSession {
   const Bytes card = machine.Flash();
 
   // The image object as it was made from the card.
-  void Restore() {
-    session.Reload(card);
-  }
+  void Restore() { session.Reload(card); }
 };
 
 FileRig& Rig() {
@@ -43,8 +41,9 @@ FileRig& Rig() {
 
 UINT32 Dword(const Bytes& bytes, std::size_t offset) {
   UINT32 value = 0;
-  for (std::size_t i = 4; i-- > 0;) { value = (value << 8) | bytes.at(offset + i);
-}
+  for (std::size_t i = 4; i-- > 0;) {
+    value = (value << 8) | bytes.at(offset + i);
+  }
   return value;
 }
 
@@ -85,15 +84,17 @@ void ExpectAssembled(const ImageState& state, const Bytes& card) {
   Expect(Sum(state.pins.begin(), state.pins.end()) == 0, "the PInS bytes add up to 0");
   Expect(std::equal(state.mcs.begin(), state.mcs.end(), image.begin() + state.biosSize),
          "the calibration block follows the BIOS");
-  Expect(Dword(image, subsystemAt) == Dword(card, subsystemAt), "the card's subsystem word is kept");
+  Expect(Dword(image, subsystemAt) == Dword(card, subsystemAt),
+         "the card's subsystem word is kept");
 }
 
 void ReplaceAndAssemble(FileRig& rig, const std::uint8_t* data, std::size_t size, UINT8 filePins) {
   rig.Restore();
   const GBHANDLE hGB = rig.session.Image();
   const GB_ERR replaced = GBSetBIOS(hGB, data, static_cast<INT32>(size), filePins);
-  Expect(replaced == GB_SUCCESS || replaced == GB_ERR_BUFFER_SIZE || replaced == GB_ERR_INVALID_PINS,
-         "the replacement succeeds or says why not");
+  Expect(
+      replaced == GB_SUCCESS || replaced == GB_ERR_BUFFER_SIZE || replaced == GB_ERR_INVALID_PINS,
+      "the replacement succeeds or says why not");
   if (replaced != GB_SUCCESS) {
     Expect(StateOf(hGB).image == rig.card, "a refused file leaves the image as it was");
     return;

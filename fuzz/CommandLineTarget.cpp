@@ -111,7 +111,8 @@ bool SameRecord(const CMD& a, const CMD& b) {
 int CommandLineTarget(const std::uint8_t* data, std::size_t size) {
   // What the front end can hand over: text without a zero byte, at most 255 characters.
   const auto* text = reinterpret_cast<const char*>(data);
-  const std::string line(text, strnlen(text, size < kCommandLineSize ? size : kCommandLineSize - 1));
+  const std::string line(text,
+                         strnlen(text, size < kCommandLineSize ? size : kCommandLineSize - 1));
   const Parsed first = Parse(line);
   if (!first.accepted) {
     return 0;
@@ -126,7 +127,8 @@ int CommandLineTarget(const std::uint8_t* data, std::size_t size) {
   const std::string rebuilt = Rebuild(cmd);
   Expect(rebuilt.size() < kCommandLineSize, "the rebuilt line is no longer than the original");
   const Parsed again = Parse(rebuilt);
-  Expect(again.accepted && SameRecord(cmd, again.cmd), "the rebuilt line parses to the same record: " + rebuilt);
+  Expect(again.accepted && SameRecord(cmd, again.cmd),
+         "the rebuilt line parses to the same record: " + rebuilt);
   return 0;
 }
 

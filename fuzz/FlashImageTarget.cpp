@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <string>
 
-#include "SampleBios.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
+#include "SampleBios.h"
 
 namespace fuzz {
 namespace {
@@ -21,7 +21,8 @@ struct FlashRig : KeptSession {
 
   TempDir dir;
   // Every switch that only reads, in one command line.
-  const std::string readOnlyLine = "/d " + dir.Operand("pins.txt") + " /ds /dmcs " + dir.Operand("mcs.bin");
+  const std::string readOnlyLine =
+      "/d " + dir.Operand("pins.txt") + " /ds /dmcs " + dir.Operand("mcs.bin");
 
   void Load(const Bytes& flash) {
     std::copy(flash.begin(), flash.end(), machine.Card().Flash().Store().Bytes());

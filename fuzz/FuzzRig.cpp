@@ -56,7 +56,8 @@ UX_ERR Session::Exec(const std::string& commandLine) {
   return UxExecLibrary(Handle(), line.data());
 }
 
-KeptSession::KeptSession(const Bytes& flash, const emu::CardOptions& options) : machine(flash, options) {
+KeptSession::KeptSession(const Bytes& flash, const emu::CardOptions& options)
+    : machine(flash, options) {
   Expect(session.Open() == UX_OK, "the card opens");
 }
 
@@ -110,7 +111,8 @@ TempDir::~TempDir() {
 
 std::string TempDir::Operand(const std::string& name) const {
   const std::string operand = std::filesystem::relative(m_path / name).string();
-  const bool lowerCase = std::none_of(operand.begin(), operand.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  const bool lowerCase =
+      std::none_of(operand.begin(), operand.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   Expect(lowerCase && operand.size() < UX_OPTION_SIZE && operand[0] != '/' && operand[0] != '-',
          "a file operand the parser takes as it is");
   return operand;

@@ -65,8 +65,8 @@ struct ImageState {
   Bytes image;      // the whole buffer
   UINT32 biosSize;  // from the size byte
   UINT32 pinsOffset;
-  Bytes pins;       // the PInS copy
-  Bytes mcs;        // the calibration block copy; empty without one
+  Bytes pins;  // the PInS copy
+  Bytes mcs;   // the calibration block copy; empty without one
   UINT32 subsystem;
 };
 ImageState StateOf(GBHANDLE hGB);

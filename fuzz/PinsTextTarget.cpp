@@ -3,14 +3,14 @@
 // leave a PInS with a right checksum whose own text is written whole, and that text, read
 // back, must give the same text again.
 #include <numeric>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "SampleBios.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
 #include "GBData.h"
+#include "SampleBios.h"
 
 namespace fuzz {
 namespace {
@@ -59,17 +59,19 @@ constexpr std::pair<UINT32, UINT32> kStringFields[] = {{12, 16}, {28, 6}, {376, 
 bool StringHoldsLineFeed(GBHANDLE hGB) {
   for (const auto& [offset, size] : kStringFields) {
     for (UINT32 i = offset; i < offset + size && GBPinsGetByte(hGB, i) != 0; ++i) {
-      if (GBPinsGetByte(hGB, i) == '\n') { return true;
-}
-}
-}
+      if (GBPinsGetByte(hGB, i) == '\n') {
+        return true;
+      }
+    }
+  }
   return false;
 }
 
 void ExpectRightChecksum(GBHANDLE hGB) {
   Bytes pins(GB_PINS_SIZE);
   INT32 written = 0;
-  Expect(GBGetPInSInBuffer(hGB, pins.data(), GB_PINS_SIZE, &written) == GB_SUCCESS, "the PInS is still valid");
+  Expect(GBGetPInSInBuffer(hGB, pins.data(), GB_PINS_SIZE, &written) == GB_SUCCESS,
+         "the PInS is still valid");
   Expect(std::accumulate(pins.begin(), pins.end(), 0u) % 256 == 0, "the PInS bytes add up to 0");
 }
 
@@ -81,7 +83,8 @@ int PinsTextTarget(const std::uint8_t* data, std::size_t size) {
   const GBHANDLE hGB = rig.session.Image();
   const GB_ERR result =
       GBSetPInSFromASCIIBuffer(hGB, reinterpret_cast<const ACHAR*>(data), static_cast<INT32>(size));
-  Expect(result == GB_SUCCESS || result == GB_ERR_INVALID_PINS_TEXT, "import gives success or 20003");
+  Expect(result == GB_SUCCESS || result == GB_ERR_INVALID_PINS_TEXT,
+         "import gives success or 20003");
   if (result != GB_SUCCESS) {
     return 0;
   }

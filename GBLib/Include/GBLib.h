@@ -68,11 +68,11 @@ GB_ERR GBWriteImageToHW(GBHANDLE hGB);
 // What the image object detects in a BIOS, applied to any buffer (a BIOS file's content).
 // Every read stays inside the ulSize bytes given; bytes beyond them count as erased (0xFF).
 struct GB_BIOS_IDENT {
-  BOOL32 bPCIR;            // "PCIR" at the offset given at 0x18
-  UINT32 ulVersion;        // packed as in GB_INFO; 0 without "PCIR"
-  BOOL32 bVerExt;          // the version extension text was found
-  ACHAR pszVerExt[8];      // at most 7 characters; a longer text is cut
-  ACHAR pszProductID[8];   // three characters; empty without "PCIR"
+  BOOL32 bPCIR;           // "PCIR" at the offset given at 0x18
+  UINT32 ulVersion;       // packed as in GB_INFO; 0 without "PCIR"
+  BOOL32 bVerExt;         // the version extension text was found
+  ACHAR pszVerExt[8];     // at most 7 characters; a longer text is cut
+  ACHAR pszProductID[8];  // three characters; empty without "PCIR"
 };
 void GBIdentifyBiosBuffer(const UINT8* pucBuffer, UINT32 ulSize, GB_BIOS_IDENT* pIdent);
 

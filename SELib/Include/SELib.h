@@ -36,7 +36,8 @@ struct SE_INFO {
   UINT32 ulSEepromSize;                     // capacity in bytes
 };
 // Handed to callers as it is: no padding the ABI could move, one layout on 32 and 64 bits.
-static_assert(offsetof(SE_INFO, pszSEepromID) == 4 && offsetof(SE_INFO, ulSEepromPage) == 4 + SE_EEPROM_ID_LENGTH &&
+static_assert(offsetof(SE_INFO, pszSEepromID) == 4 &&
+                  offsetof(SE_INFO, ulSEepromPage) == 4 + SE_EEPROM_ID_LENGTH &&
                   offsetof(SE_INFO, ulSEepromSize) == 8 + SE_EEPROM_ID_LENGTH &&
                   sizeof(SE_INFO) == 12 + SE_EEPROM_ID_LENGTH,
               "SE_INFO is the same on 32 and 64 bits");

@@ -13,8 +13,7 @@ constexpr DWORD MEM_ACCESS_WRITE = 1;
 DWORD memRead(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize);
 DWORD memWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize);
 // lAccess 0 reads, any other value writes.
-DWORD memReadWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize,
-                   DWORD lAccess);
+DWORD memReadWrite(MEMHANDLE hMemory, DWORD dwOffset, void* pvBuffer, DWORD dwSize, DWORD lAccess);
 
 DWORD memReadDword(MEMHANDLE hMemory, DWORD dwOffset, DWORD* pvBuffer);
 DWORD memReadWord(MEMHANDLE hMemory, DWORD dwOffset, WORD* pvBuffer);

@@ -42,8 +42,9 @@ constexpr std::array<StateRegister, 2> kStateRegisters{{
 // The state register that holds the aperture byte at `offset`, if any.
 const StateRegister* StateRegisterAt(std::uint32_t offset) {
   for (const StateRegister& entry : kStateRegisters) {
-    if (Overlaps(offset, 1, entry.offset)) { return &entry;
-}
+    if (Overlaps(offset, 1, entry.offset)) {
+      return &entry;
+    }
   }
   return nullptr;
 }
@@ -95,8 +96,9 @@ Card::Card(VirtualClock& clock, const CardOptions& options, std::unique_ptr<Flas
 
   // The part sees the protection and its select line as the kept registers drive them.
   OnProtectRegisterWritten(m_registers.protectRegister);
-  if ((SeenByPart(m_registers.lineRegister) & kLineChipSelectN) == 0) { m_flash.Select();
-}
+  if ((SeenByPart(m_registers.lineRegister) & kLineChipSelectN) == 0) {
+    m_flash.Select();
+  }
 }
 
 void Card::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
@@ -111,8 +113,9 @@ std::vector<MemoryBar> Card::MemoryBars() const {
 std::uint32_t Card::DeviceRead(std::uint32_t, std::uint32_t offset, std::uint32_t width) {
   // The register a driver polls is read whole; the line register's live value is worked
   // out once for any other access that covers part of it.
-  if (offset == kLineRegister && width == kRegisterWidth) { return LiveLineRegister();
-}
+  if (offset == kLineRegister && width == kRegisterWidth) {
+    return LiveLineRegister();
+  }
   const std::uint32_t lines = Overlaps(offset, width, kLineRegister) ? LiveLineRegister() : 0;
   std::uint32_t value = 0;
   for (std::uint32_t i = 0; i < width && i < kRegisterWidth; ++i) {
@@ -121,9 +124,11 @@ std::uint32_t Card::DeviceRead(std::uint32_t, std::uint32_t offset, std::uint32_
   return value;
 }
 
-void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width, std::uint32_t value) {
-  if (width > kRegisterWidth || offset > m_aperture.size() - width) { return;
-}
+void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
+                       std::uint32_t value) {
+  if (width > kRegisterWidth || offset > m_aperture.size() - width) {
+    return;
+  }
   const std::uint32_t linesBefore = m_registers.lineRegister;
   const std::uint32_t protectBefore = m_registers.protectRegister;
   if (const StateRegister* reg = WholeStateRegister(offset, width)) {
@@ -133,15 +138,18 @@ void Card::DeviceWrite(std::uint32_t, std::uint32_t offset, std::uint32_t width,
       SetByteAt(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
     }
   }
-  if (Overlaps(offset, width, kLineRegister)) { OnLineRegisterWritten(linesBefore);
-}
-  if (Overlaps(offset, width, kProtectRegister)) { OnProtectRegisterWritten(protectBefore);
-}
+  if (Overlaps(offset, width, kLineRegister)) {
+    OnLineRegisterWritten(linesBefore);
+  }
+  if (Overlaps(offset, width, kProtectRegister)) {
+    OnProtectRegisterWritten(protectBefore);
+  }
   if (Overlaps(offset, width, kLineRegister) || Overlaps(offset, width, kProtectRegister)) {
     const bool wholeProtectWrite = offset == kProtectRegister && width == kRegisterWidth;
     for (const auto& observer : m_lineObservers) {
-      if (wholeProtectWrite) { observer->OnProtectWrite(value);
-}
+      if (wholeProtectWrite) {
+        observer->OnProtectWrite(value);
+      }
       observer->OnLines(Levels());
     }
   }
@@ -154,18 +162,20 @@ void Card::AddLineObserver(std::unique_ptr<LineObserver> observer) {
 LineLevels Card::Levels() const {
   const std::uint32_t lines = LiveLineRegister();
   return {(lines & kLineChipSelectN) != 0, (lines & kLineClock) != 0, (lines & kLineDataIn) != 0,
-          (lines & kLineDataOut) != 0,     WriteProtectPinHigh(),       (lines & kLineBypass) != 0};
+          (lines & kLineDataOut) != 0,     WriteProtectPinHigh(),     (lines & kLineBypass) != 0};
 }
 
 std::uint8_t Card::ByteAt(std::uint32_t offset, std::uint32_t liveLines) const {
-  if (offset >= m_aperture.size()) { return 0xFF;
-}
+  if (offset >= m_aperture.size()) {
+    return 0xFF;
+  }
   if (Overlaps(offset, 1, kLineRegister)) {
     return static_cast<std::uint8_t>(liveLines >> (8 * (offset - kLineRegister)));
   }
   const StateRegister* reg = StateRegisterAt(offset);
-  if (reg == nullptr) { return m_aperture[offset];
-}
+  if (reg == nullptr) {
+    return m_aperture[offset];
+  }
   return static_cast<std::uint8_t>(m_registers.*(reg->field) >> ByteShift(offset, *reg));
 }
 
@@ -183,8 +193,9 @@ void Card::SetByteAt(std::uint32_t offset, std::uint8_t byte) {
 std::uint32_t Card::LiveLineRegister() const {
   std::uint32_t value = m_registers.lineRegister;
   // Another user of the lines has the bypass bit set whenever software looks.
-  if (m_options.faults.linesBusy) { value |= kLineBypass;
-}
+  if (m_options.faults.linesBusy) {
+    value |= kLineBypass;
+  }
   // Nothing drives data-out unless the part is on the lines: the line then reads 1.
   const bool dataOut = !LinesReachPart(value) || DeviceDataOut();
   return dataOut ? value | kLineDataOut : value & ~kLineDataOut;
@@ -197,8 +208,9 @@ bool Card::LinesReachPart(std::uint32_t lineRegister) const {
 
 std::uint32_t Card::SeenByPart(std::uint32_t lineRegister) const {
   // While the chip drives the lines itself, the part sees itself deselected, the clock low.
-  if (!LinesReachPart(lineRegister)) { return kLineChipSelectN;
-}
+  if (!LinesReachPart(lineRegister)) {
+    return kLineChipSelectN;
+  }
   return lineRegister & (kLineChipSelectN | kLineClock | kLineDataIn);
 }
 
@@ -236,14 +248,18 @@ void Card::DeliverEdgesTo(Device& device, std::uint32_t was, std::uint32_t now) 
   const std::uint32_t rose = now & ~was;
   const std::uint32_t fell = was & ~now;
   // A falling select opens the command before a clock edge, a rising select closes it after.
-  if ((fell & kLineChipSelectN) != 0) { device.Select();
-}
-  if ((rose & kLineClock) != 0) { device.ClockRise((now & kLineDataIn) != 0);
-}
-  if ((fell & kLineClock) != 0) { device.ClockFall();
-}
-  if ((rose & kLineChipSelectN) != 0) { device.Deselect();
-}
+  if ((fell & kLineChipSelectN) != 0) {
+    device.Select();
+  }
+  if ((rose & kLineClock) != 0) {
+    device.ClockRise((now & kLineDataIn) != 0);
+  }
+  if ((fell & kLineClock) != 0) {
+    device.ClockFall();
+  }
+  if ((rose & kLineChipSelectN) != 0) {
+    device.Deselect();
+  }
 }
 
 bool Card::DeviceDataOut() const {
@@ -256,8 +272,9 @@ void Card::AttachDevice(SpiDevice& device) {
 }
 
 void Card::OnProtectRegisterWritten(std::uint32_t before) {
-  if (m_options.faults.wpStuck) { m_registers.protectRegister = before;
-}
+  if (m_options.faults.wpStuck) {
+    m_registers.protectRegister = before;
+  }
   m_device->SetWriteProtectPin(WriteProtectPinHigh());
 }
 

@@ -120,7 +120,7 @@ class Card : public PciFunction {
 
   CardOptions m_options;
   std::unique_ptr<StateStore> m_state;
-  CardRegisters& m_registers;    // in m_state
+  CardRegisters& m_registers;            // in m_state
   std::vector<std::uint8_t> m_aperture;  // the bytes that are no register
   SpiFlash m_flash;
   // The part on the lines: the card's own flash, called directly, or an attached device.

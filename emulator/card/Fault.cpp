@@ -54,24 +54,28 @@ struct TimeUnit {
   std::uint64_t ns;
 };
 // The two-letter units first, so that "ms" is not taken for "s".
-constexpr std::array<TimeUnit, 4> kTimeUnits{{{"ns", 1}, {"us", 1000}, {"ms", 1000000}, {"s", 1000000000}}};
+constexpr std::array<TimeUnit, 4> kTimeUnits{
+    {{"ns", 1}, {"us", 1000}, {"ms", 1000000}, {"s", 1000000000}}};
 
 constexpr std::string_view kUnknownFault = "unknown fault: ";
 constexpr std::string_view kNumberExpected = "fault needs =N with a decimal count: ";
 constexpr std::string_view kNumberNotTaken = "fault takes no number: ";
-constexpr std::string_view kTimeExpected = "fault needs =TIME, a decimal count with ns, us, ms or s: ";
+constexpr std::string_view kTimeExpected =
+    "fault needs =TIME, a decimal count with ns, us, ms or s: ";
 
 const FaultName* FindFault(std::string_view name) {
   for (const FaultName& entry : kFaultNames) {
-    if (entry.name == name) { return &entry;
-}
+    if (entry.name == name) {
+      return &entry;
+    }
   }
   return nullptr;
 }
 
 bool ParseCount(std::string_view text, std::uint32_t& value) {
-  if (text.empty()) { return false;
-}
+  if (text.empty()) {
+    return false;
+  }
   const char* end = text.data() + text.size();
   const auto [stop, status] = std::from_chars(text.data(), end, value);
   return status == std::errc() && stop == end;
@@ -88,8 +92,9 @@ bool ParseTime(std::string_view text, std::uint64_t& ns) {
     std::uint64_t count = 0;
     const char* end = digits.data() + digits.size();
     const auto [stop, status] = std::from_chars(digits.data(), end, count);
-    if (status != std::errc() || stop != end || count > UINT64_MAX / unit.ns) { return false;
-}
+    if (status != std::errc() || stop != end || count > UINT64_MAX / unit.ns) {
+      return false;
+    }
     ns = count * unit.ns;
     return true;
   }
@@ -123,16 +128,18 @@ bool ParseSignal(std::string_view name, std::string_view value, FaultSet& faults
 
 std::vector<std::string_view> FaultNames() {
   std::vector<std::string_view> names;
-  for (const FaultName& entry : kFaultNames) { names.push_back(entry.name);
-}
+  for (const FaultName& entry : kFaultNames) {
+    names.push_back(entry.name);
+  }
   names.push_back(kSignalFault);
   return names;
 }
 
 std::vector<std::string_view> SignalNames() {
   std::vector<std::string_view> names;
-  for (const SignalName& entry : kSignalNames) { names.push_back(entry.name);
-}
+  for (const SignalName& entry : kSignalNames) {
+    names.push_back(entry.name);
+  }
   return names;
 }
 
@@ -140,30 +147,37 @@ bool ParseFault(std::string_view name, FaultSet& faults, std::string& error) {
   const std::size_t equals = name.find('=');
   const bool hasNumber = equals != std::string_view::npos;
   if (name.substr(0, equals) == kSignalFault) {
-    return ParseSignal(name, hasNumber ? name.substr(equals + 1) : std::string_view(), faults, error);
+    return ParseSignal(name, hasNumber ? name.substr(equals + 1) : std::string_view(), faults,
+                       error);
   }
   const FaultName* entry = FindFault(name.substr(0, equals));
-  if (entry == nullptr) { return Fail(error, kUnknownFault, name);
-}
+  if (entry == nullptr) {
+    return Fail(error, kUnknownFault, name);
+  }
 
   std::uint32_t count = 0;
   std::uint64_t ns = 0;
   if (entry->time != nullptr) {
-    if (!hasNumber || !ParseTime(name.substr(equals + 1), ns)) { return Fail(error, kTimeExpected, name);
-}
+    if (!hasNumber || !ParseTime(name.substr(equals + 1), ns)) {
+      return Fail(error, kTimeExpected, name);
+    }
   } else if (entry->number == nullptr) {
-    if (hasNumber) { return Fail(error, kNumberNotTaken, name);
-}
+    if (hasNumber) {
+      return Fail(error, kNumberNotTaken, name);
+    }
   } else if (!hasNumber || !ParseCount(name.substr(equals + 1), count)) {
     return Fail(error, kNumberExpected, name);
   }
 
-  if (entry->flag != nullptr) { faults.*(entry->flag) = true;
-}
-  if (entry->number != nullptr) { faults.*(entry->number) = count;
-}
-  if (entry->time != nullptr) { faults.*(entry->time) = ns;
-}
+  if (entry->flag != nullptr) {
+    faults.*(entry->flag) = true;
+  }
+  if (entry->number != nullptr) {
+    faults.*(entry->number) = count;
+  }
+  if (entry->time != nullptr) {
+    faults.*(entry->time) = ns;
+  }
   return true;
 }
 

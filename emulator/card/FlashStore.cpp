@@ -21,10 +21,12 @@ class MemoryStore : public FlashStore {
 }  // namespace
 
 std::vector<std::uint8_t> FlashStore::InitialBytes(const std::vector<std::uint8_t>& content) {
-  if (content.empty()) { return std::vector<std::uint8_t>(kFlashCapacity, kErased);
-}
-  if (content.size() != kFlashCapacity) { throw std::invalid_argument(kBadContentSize);
-}
+  if (content.empty()) {
+    return std::vector<std::uint8_t>(kFlashCapacity, kErased);
+  }
+  if (content.size() != kFlashCapacity) {
+    throw std::invalid_argument(kBadContentSize);
+  }
   return content;
 }
 

@@ -8,13 +8,15 @@ Interruptions* s_hook = nullptr;
 void SetInterruptions(Interruptions* hook) { s_hook = hook; }
 
 void ReportPowerCut() {
-  if (s_hook != nullptr) { s_hook->PowerCut();
-}
+  if (s_hook != nullptr) {
+    s_hook->PowerCut();
+  }
 }
 
 void ReportSignalDue(int signal) {
-  if (s_hook != nullptr) { s_hook->SignalDue(signal);
-}
+  if (s_hook != nullptr) {
+    s_hook->SignalDue(signal);
+  }
 }
 
 }  // namespace emu

@@ -32,7 +32,8 @@ bool StatusWriteNeedsItsOwnEnable(const PartTraits& part) {
 }
 
 bool AllowedDuringAutoIncrement(Op op) {
-  return std::find(kAutoIncrementOps.begin(), kAutoIncrementOps.end(), op) != kAutoIncrementOps.end();
+  return std::find(kAutoIncrementOps.begin(), kAutoIncrementOps.end(), op) !=
+         kAutoIncrementOps.end();
 }
 
 }  // namespace
@@ -76,8 +77,9 @@ void SpiFlash::OnPinEvent() { m_state.lastEventNs = m_clock.Now(); }
 
 void SpiFlash::Select() {
   OnPinEvent();
-  if (m_selected) { return;
-}
+  if (m_selected) {
+    return;
+  }
   m_selected = true;
   m_shift.Restart();
   m_command = {};
@@ -86,25 +88,29 @@ void SpiFlash::Select() {
 
 void SpiFlash::Deselect() {
   OnPinEvent();
-  if (!m_selected) { return;
-}
-  if (m_command.entry != nullptr && m_shift.AtByteBoundary()) { Commit();
-}
+  if (!m_selected) {
+    return;
+  }
+  if (m_command.entry != nullptr && m_shift.AtByteBoundary()) {
+    Commit();
+  }
   m_selected = false;
   m_output = {};
 }
 
 void SpiFlash::ClockRise(bool dataIn) {
   OnPinEvent();
-  if (!m_selected || !m_shift.Shift(dataIn)) { return;
-}
+  if (!m_selected || !m_shift.Shift(dataIn)) {
+    return;
+  }
   OnByte(m_shift.Byte());
 }
 
 void SpiFlash::ClockFall() {
   OnPinEvent();
-  if (!m_selected || !m_command.answering) { return;
-}
+  if (!m_selected || !m_command.answering) {
+    return;
+  }
   if (m_output.bitsLeft == 0) {
     const std::optional<std::uint8_t> next = NextAnswer();
     m_output.driven = next.has_value();
@@ -119,30 +125,36 @@ void SpiFlash::ClockFall() {
 std::uint8_t SpiFlash::Status() const {
   const PartState state = Settled(m_clock.Now());
   std::uint8_t status = state.nonVolatile;
-  if (Busy()) { status |= kStatusBusy;
-}
-  if (state.writeEnable) { status |= kStatusWriteEnable;
-}
-  if (state.autoIncrement) { status |= kStatusAutoIncrement;
-}
+  if (Busy()) {
+    status |= kStatusBusy;
+  }
+  if (state.writeEnable) {
+    status |= kStatusWriteEnable;
+  }
+  if (state.autoIncrement) {
+    status |= kStatusAutoIncrement;
+  }
   return status;
 }
 
 void SpiFlash::OnByte(std::uint8_t byte) {
   Command& command = m_command;
-  if (command.bytes < UINT32_MAX) { ++command.bytes;  // an endless read must not wrap to an opcode
-}
+  if (command.bytes < UINT32_MAX) {
+    ++command.bytes;  // an endless read must not wrap to an opcode
+  }
   if (command.bytes == 1) {
     OnOpcode(byte);
     return;
   }
-  if (command.entry == nullptr) { return;
-}
+  if (command.entry == nullptr) {
+    return;
+  }
   const std::uint32_t afterOpcode = command.bytes - 1;
   if (afterOpcode <= command.header) {
     command.address = (command.address << 8) | byte;
-    if (afterOpcode == command.header) { OnHeaderComplete();
-}
+    if (afterOpcode == command.header) {
+      OnHeaderComplete();
+    }
     return;
   }
   OnDataByte(byte);
@@ -156,24 +168,29 @@ void SpiFlash::OnOpcode(std::uint8_t opcode) {
   const auto found = std::find_if(table.begin(), table.end(), [opcode](const Entry& e) {
     return e.op != Op::Unused && e.opcode == opcode;
   });
-  if (found == table.end()) { return;
-}
-  if (Busy() && found->op != Op::ReadStatus) { return;
-}
-  if (m_state.autoIncrement && !AllowedDuringAutoIncrement(found->op)) { return;
-}
+  if (found == table.end()) {
+    return;
+  }
+  if (Busy() && found->op != Op::ReadStatus) {
+    return;
+  }
+  if (m_state.autoIncrement && !AllowedDuringAutoIncrement(found->op)) {
+    return;
+  }
 
   m_command.entry = &*found;
   m_command.statusWriteEnabled = statusWriteEnabled;
   m_command.header = HeaderLength();
-  if (m_command.header == 0) { OnHeaderComplete();
-}
+  if (m_command.header == 0) {
+    OnHeaderComplete();
+  }
 }
 
 std::uint32_t SpiFlash::HeaderLength() const {
   // Only the first byte of an auto-increment sequence carries an address.
-  if (m_command.entry->op == Op::AutoIncrement && m_state.autoIncrement) { return 0;
-}
+  if (m_command.entry->op == Op::AutoIncrement && m_state.autoIncrement) {
+    return 0;
+  }
   return m_command.entry->header;
 }
 
@@ -181,8 +198,9 @@ void SpiFlash::OnHeaderComplete() {
   Command& command = m_command;
   command.address &= kAddressMask;
   const Entry& entry = *command.entry;
-  if (entry.op != Op::Read && entry.op != Op::ReadStatus && entry.op != Op::Identify) { return;
-}
+  if (entry.op != Op::Read && entry.op != Op::ReadStatus && entry.op != Op::Identify) {
+    return;
+  }
   command.answering = true;
   command.answerIndex = entry.startsAtAddressBit0 ? (command.address & 1) : 0;
 }
@@ -193,8 +211,9 @@ void SpiFlash::OnDataByte(std::uint8_t byte) {
   // Past the end of the page the address wraps to its start: the last page-worth is kept.
   command.page[(command.address % page + command.dataBytes) % page] = byte;
   command.lastData = byte;
-  if (command.dataBytes < UINT32_MAX) { ++command.dataBytes;
-}
+  if (command.dataBytes < UINT32_MAX) {
+    ++command.dataBytes;
+  }
 }
 
 std::optional<std::uint8_t> SpiFlash::NextAnswer() {
@@ -211,8 +230,9 @@ std::optional<std::uint8_t> SpiFlash::NextAnswer() {
       return Status();
     default: {
       const std::uint32_t index = command.answerIndex++;
-      if (index >= entry.answerLength && !entry.repeats) { return std::nullopt;
-}
+      if (index >= entry.answerLength && !entry.repeats) {
+        return std::nullopt;
+      }
       return entry.answer[index % entry.answerLength];
     }
   }
@@ -221,8 +241,9 @@ std::optional<std::uint8_t> SpiFlash::NextAnswer() {
 void SpiFlash::Commit() {
   switch (m_command.entry->op) {
     case Op::WriteEnable:
-      if (m_command.bytes == 1) { m_state.writeEnable = true;
-}
+      if (m_command.bytes == 1) {
+        m_state.writeEnable = true;
+      }
       break;
     case Op::WriteDisable:
       if (m_command.bytes == 1) {
@@ -231,8 +252,9 @@ void SpiFlash::Commit() {
       }
       break;
     case Op::EnableWriteStatus:
-      if (m_command.bytes == 1) { m_state.writeStatusEnable = true;
-}
+      if (m_command.bytes == 1) {
+        m_state.writeStatusEnable = true;
+      }
       break;
     case Op::WriteStatus:
       CommitWriteStatus();
@@ -253,13 +275,17 @@ void SpiFlash::Commit() {
 
 void SpiFlash::CommitWriteStatus() {
   const Command& command = m_command;
-  if (command.bytes != 2) { return;
-}
-  if (!(StatusWriteNeedsItsOwnEnable(m_traits) ? command.statusWriteEnabled : m_state.writeEnable)) { return;
-}
+  if (command.bytes != 2) {
+    return;
+  }
+  if (!(StatusWriteNeedsItsOwnEnable(m_traits) ? command.statusWriteEnabled
+                                               : m_state.writeEnable)) {
+    return;
+  }
   // Bit 7 locks the register while the write-protect pin is held low.
-  if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) { return;
-}
+  if (!m_writeProtectHigh && (m_state.nonVolatile & kStatusLock) != 0) {
+    return;
+  }
   StartOperation(m_times.writeStatusNs, 0, 0, true);
   m_state.statusPending = 1;
   m_state.pendingStatus = command.lastData & kStatusWritable;
@@ -269,11 +295,13 @@ void SpiFlash::CommitWriteStatus() {
 // its last byte is protected: a chip erase is refused at every level but 0.
 void SpiFlash::CommitErase() {
   const Entry& entry = *m_command.entry;
-  if (m_command.bytes != 1u + entry.header || !m_state.writeEnable) { return;
-}
+  if (m_command.bytes != 1u + entry.header || !m_state.writeEnable) {
+    return;
+  }
   const std::uint32_t from = m_command.address - m_command.address % entry.eraseBytes;
-  if (Protected(from + entry.eraseBytes - 1)) { return;
-}
+  if (Protected(from + entry.eraseBytes - 1)) {
+    return;
+  }
   if (m_faults.eraseHang) {
     StartOperation(0, 0, 0, true);
     m_state.busyUntilNs = UINT64_MAX;
@@ -285,15 +313,17 @@ void SpiFlash::CommitErase() {
 
 void SpiFlash::CommitProgram() {
   const Command& command = m_command;
-  if (command.bytes < kShortestProgram || !m_state.writeEnable) { return;
-}
+  if (command.bytes < kShortestProgram || !m_state.writeEnable) {
+    return;
+  }
   const std::uint32_t page = m_traits.pageSize;
   const std::uint32_t base = command.address - command.address % page;
   const std::uint32_t kept = std::min(command.dataBytes, page);
   const std::uint32_t first = command.dataBytes >= page ? 0 : command.address % page;
   for (std::uint32_t i = 0; i < kept; ++i) {
-    if (Protected(base + (first + i) % page)) { return;
-}
+    if (Protected(base + (first + i) % page)) {
+      return;
+    }
   }
   StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte * kept, base, page, true);
   for (std::uint32_t i = 0; i < kept; ++i) {
@@ -306,8 +336,9 @@ void SpiFlash::CommitAutoIncrement() {
   const Command& command = m_command;
   PartState& state = m_state;
   if (!state.autoIncrement) {
-    if (command.bytes != kShortestProgram || !state.writeEnable) { return;
-}
+    if (command.bytes != kShortestProgram || !state.writeEnable) {
+      return;
+    }
     state.autoIncrement = true;
     state.autoAddress = command.address;
     state.autoAddressEnded = false;
@@ -315,11 +346,13 @@ void SpiFlash::CommitAutoIncrement() {
     return;
   }
   // Programming stops at the last address; it does not wrap.
-  if (state.autoAddressEnded) { return;
-}
+  if (state.autoAddressEnded) {
+    return;
+  }
   if (!Protected(state.autoAddress)) {
     // The latch stays set for the whole sequence; 0x04 ends it.
-    StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte, state.autoAddress, 1, false);
+    StartOperation(m_times.programNsPerCommand + m_times.programNsPerByte, state.autoAddress, 1,
+                   false);
     ProgramByte(state.autoAddress, command.lastData);
   }
   if (state.autoAddress == kLastAddress) {
@@ -332,14 +365,16 @@ void SpiFlash::CommitAutoIncrement() {
 // The fault's signal is due when the byte after the given count is about to move, as if a
 // user or the system had sent it at that point of the run.
 void SpiFlash::CountMovedByte() {
-  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) { ReportSignalDue(m_faults.signal);
-}
+  if (m_faults.signal != 0 && m_movedBytes == m_faults.signalAfterBytes) {
+    ReportSignalDue(m_faults.signal);
+  }
   ++m_movedBytes;
 }
 
 bool SpiFlash::Busy() const { return m_clock.Now() < m_state.busyUntilNs; }
 
-void SpiFlash::StartOperation(std::uint64_t ns, std::uint32_t from, std::uint32_t count, bool clearsLatch) {
+void SpiFlash::StartOperation(std::uint64_t ns, std::uint32_t from, std::uint32_t count,
+                              bool clearsLatch) {
   const std::uint64_t now = m_clock.Now();
   m_state.inFlight = 1;
   m_state.endClearsLatch = clearsLatch ? 1 : 0;
@@ -352,12 +387,15 @@ void SpiFlash::StartOperation(std::uint64_t ns, std::uint32_t from, std::uint32_
 
 PartState SpiFlash::Settled(std::uint64_t now) const {
   PartState state = m_state;
-  if (state.inFlight == 0 || now < state.busyUntilNs) { return state;
-}
-  if (state.statusPending != 0) { state.nonVolatile = state.pendingStatus;
-}
-  if (state.endClearsLatch != 0) { state.writeEnable = 0;
-}
+  if (state.inFlight == 0 || now < state.busyUntilNs) {
+    return state;
+  }
+  if (state.statusPending != 0) {
+    state.nonVolatile = state.pendingStatus;
+  }
+  if (state.endClearsLatch != 0) {
+    state.writeEnable = 0;
+  }
   state.inFlight = 0;
   state.statusPending = 0;
   return state;
@@ -368,14 +406,18 @@ PartState SpiFlash::Settled(std::uint64_t now) const {
 void SpiFlash::CutPower(std::uint64_t at) {
   const Change& change = m_change;
   if (m_state.inFlight != 0 && at < change.end) {
-    const auto done = static_cast<std::uint32_t>(change.count * (at - change.start) / (change.end - change.start));
-    std::copy(m_changedFrom.begin() + done, m_changedFrom.end(), m_store->Bytes() + change.from + done);
+    const auto done = static_cast<std::uint32_t>(change.count * (at - change.start) /
+                                                 (change.end - change.start));
+    std::copy(m_changedFrom.begin() + done, m_changedFrom.end(),
+              m_store->Bytes() + change.from + done);
   }
   m_stateStore.CutPower();
   ReportPowerCut();
 }
 
-std::uint32_t SpiFlash::ProtectionLevel() const { return (m_state.nonVolatile & kStatusBlockProtect) >> 2; }
+std::uint32_t SpiFlash::ProtectionLevel() const {
+  return (m_state.nonVolatile & kStatusBlockProtect) >> 2;
+}
 
 bool SpiFlash::Protected(std::uint32_t address) const {
   return address >= kProtectedFrom[ProtectionLevel()];

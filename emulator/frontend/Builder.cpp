@@ -33,7 +33,6 @@ std::unique_ptr<StateStore> CardStateStore(const FrontEndCard& card) {
   return MapStateFile(card.stateFile, PowerUpState(card.options));
 }
 
-
 }  // namespace
 
 Card& PlaceCard(Machine& machine, std::uint32_t location, const CardOptions& options,
@@ -59,8 +58,8 @@ BuiltMachine BuildMachine(const FrontEndOptions& options) {
   }
   for (const FrontEndTrace& trace : options.traces) {
     Card& card = *built.cards.at(trace.location.value_or(options.cards.front().location));
-    card.AddLineObserver(std::make_unique<VcdRecorder>(machine.Clock(), trace.file,
-                                                       trace.window, card.Levels()));
+    card.AddLineObserver(
+        std::make_unique<VcdRecorder>(machine.Clock(), trace.file, trace.window, card.Levels()));
   }
   return built;
 }

@@ -59,7 +59,6 @@ class FileState : public StateStore {
   MappedFile m_file;
 };
 
-
 }  // namespace
 
 std::unique_ptr<FlashStore> MapFlashFile(const std::string& path,

@@ -12,7 +12,8 @@ namespace emu {
 bool SaveSampleBios(const std::string& path, std::uint16_t deviceId, std::string& error) {
   const std::vector<std::uint8_t> image = BuildSampleBios(NewerSampleBios(deviceId));
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  file.write(reinterpret_cast<const char*>(image.data()),
+             static_cast<std::streamsize>(image.size()));
   file.close();
   if (!file) {
     std::remove(path.c_str());
@@ -36,8 +37,7 @@ std::optional<int> StartFrontEnd(const char* program, const std::string& usage,
     return Refuse(program, error);
   }
   if (options.help || options.version) {
-    const std::string text =
-        options.help ? usage : std::string(program) + " " + TVR_VERSION + "\n";
+    const std::string text = options.help ? usage : std::string(program) + " " + TVR_VERSION + "\n";
     std::fputs(text.c_str(), stdout);
     return kEmulatorOnlyStatus;
   }
@@ -48,7 +48,6 @@ std::optional<int> StartFrontEnd(const char* program, const std::string& usage,
   }
   return std::nullopt;
 }
-
 
 std::string FormatStats(Machine& machine) {
   const Counters& counters = machine.Stats();
@@ -65,6 +64,5 @@ std::string FormatStats(Machine& machine) {
        << "device writes: " << counters.deviceWrites << "\n";
   return text.str();
 }
-
 
 }  // namespace emu

@@ -19,7 +19,8 @@ constexpr const char* kProgram = "tvrbios-emu";
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   emu::FrontEndOptions options;
-  if (const std::optional<int> status = emu::StartFrontEnd(kProgram, emu::FrontEndUsage(), args, options)) {
+  if (const std::optional<int> status =
+          emu::StartFrontEnd(kProgram, emu::FrontEndUsage(), args, options)) {
     return *status;
   }
   // A signal that waited for the card ends the emulator only after its own end of run: the

@@ -123,8 +123,8 @@ bool BadValue(std::string& error, std::string_view key, std::string_view value) 
 }
 
 template <class T, std::size_t N>
-bool ParseNamedKey(const std::array<Named<T>, N>& names, std::string_view key, std::string_view value,
-                   T& field, std::string& error) {
+bool ParseNamedKey(const std::array<Named<T>, N>& names, std::string_view key,
+                   std::string_view value, T& field, std::string& error) {
   for (const Named<T>& entry : names) {
     if (entry.name == value) {
       field = entry.value;
@@ -188,13 +188,10 @@ constexpr std::array<CardKey, 11> kCardKeys{{
      }},
     {"cfg40",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
-       return ParseHex(value, 0xFFFFFFFF, card.options.biosWord) ||
-              BadValue(error, "cfg40", value);
+       return ParseHex(value, 0xFFFFFFFF, card.options.biosWord) || BadValue(error, "cfg40", value);
      }},
-    {"fault",
-     [](std::string_view value, FrontEndCard& card, std::string& error) {
-       return ParseFault(value, card.options.faults, error);
-     }},
+    {"fault", [](std::string_view value, FrontEndCard& card,
+                 std::string& error) { return ParseFault(value, card.options.faults, error); }},
     {"timing",
      [](std::string_view value, FrontEndCard& card, std::string& error) {
        return ParseNamedKey(kTimingNames, "timing", value, card.options.timing, error);
@@ -272,16 +269,18 @@ bool ParseTraceOption(std::string_view value, FrontEndOptions& options, std::str
     const auto [key, keyValue] = SplitKey(items[i]);
     std::uint32_t number = 0;
     if (key == "skip") {
-      if (!ParseDecimal(keyValue, trace.window.skip)) { return BadValue(error, key, keyValue);
-}
+      if (!ParseDecimal(keyValue, trace.window.skip)) {
+        return BadValue(error, key, keyValue);
+      }
     } else if (key == "keep" || key == "last") {
       if (!ParseDecimal(keyValue, number) || number == 0) {
         return BadValue(error, key, keyValue);
       }
       (key == "keep" ? trace.window.keep : trace.window.last) = number;
     } else if (key == "card") {
-      if (!ParseHex(keyValue, kMaxLocation, number)) { return BadValue(error, key, keyValue);
-}
+      if (!ParseHex(keyValue, kMaxLocation, number)) {
+        return BadValue(error, key, keyValue);
+      }
       trace.location = number;
     } else {
       return Fail(error, "unknown --vcd key: '" + std::string(key) + "'");
@@ -309,8 +308,7 @@ bool TracesFindTheirCards(const FrontEndOptions& options, std::string& error) {
 }
 
 // One option and its value.
-using OptionParser = bool (*)(std::string_view value, FrontEndOptions& options,
-                              std::string& error);
+using OptionParser = bool (*)(std::string_view value, FrontEndOptions& options, std::string& error);
 
 // An option without a value that switches one flag on.
 template <bool FrontEndOptions::*flag>
@@ -373,7 +371,8 @@ constexpr std::array<Option, 10> kOptions{{
        }
        for (const FrontEndCard& other : options.cards) {
          if (other.location == card.location) {
-           return Fail(error, "two cards at location " + std::string(value.substr(0, value.find(','))));
+           return Fail(error,
+                       "two cards at location " + std::string(value.substr(0, value.find(','))));
          }
        }
        options.cards.push_back(card);
@@ -403,10 +402,12 @@ constexpr std::array<Option, 10> kOptions{{
 
 // The names of a table's rows, in order.
 template <class Row, std::size_t N>
-std::vector<std::string_view> NamesOf(const std::array<Row, N>& table, std::string_view Row::*name) {
+std::vector<std::string_view> NamesOf(const std::array<Row, N>& table,
+                                      std::string_view Row::*name) {
   std::vector<std::string_view> names;
-  for (const Row& row : table) { names.push_back(row.*name);
-}
+  for (const Row& row : table) {
+    names.push_back(row.*name);
+  }
   return names;
 }
 
@@ -465,7 +466,9 @@ std::string SampleKeys() {
 
 std::string MachineOptionsHelp() {
   return "  --card LOC[,KEY=VALUE]...  a card at PCI location LOC (hexadecimal); keys:\n"
-         "        model=" + SampleKeys() + ", devid=HEX, vendor=HEX, subsys=HEX,\n"
+         "        model=" +
+         SampleKeys() +
+         ", devid=HEX, vendor=HEX, subsys=HEX,\n"
          "        flash=at25f1024|m25p10|sst25vf010, image=FILE, state=FILE, cfg40=HEX,\n"
          "        timing=typical|max, status=HEX (power-up protection bits; 0: unlocked),\n"
          "        fault=NAME (lines-busy, no-flash, stuck-busy, erase-hang, wp-stuck,\n"
@@ -499,11 +502,14 @@ std::string FrontEndUsage() {
          "128 + N after signal N.\n";
 }
 
-
 std::vector<std::string_view> OptionNames() { return NamesOf(kOptions, &Option::name); }
 std::vector<std::string_view> CardKeyNames() { return NamesOf(kCardKeys, &CardKey::key); }
-std::vector<std::string_view> FlashPartKeys() { return NamesOf(kPartNames, &Named<FlashPart>::name); }
-std::vector<std::string_view> TimingKeys() { return NamesOf(kTimingNames, &Named<FlashTiming>::name); }
+std::vector<std::string_view> FlashPartKeys() {
+  return NamesOf(kPartNames, &Named<FlashPart>::name);
+}
+std::vector<std::string_view> TimingKeys() {
+  return NamesOf(kTimingNames, &Named<FlashTiming>::name);
+}
 std::vector<std::string_view> RefusalNames() { return NamesOf(kRefusals, &Refusal::call); }
 
 }  // namespace emu

@@ -37,8 +37,8 @@ struct FrontEndTrace {
 struct FrontEndOptions {
   std::vector<FrontEndCard> cards;
   std::uint32_t uid = 0;
-  std::optional<std::tm> date;  // none: today
-  AccessCosts costs;            // --bus-costs PORT,READ,WRITE in ns
+  std::optional<std::tm> date;                // none: today
+  AccessCosts costs;                          // --bus-costs PORT,READ,WRITE in ns
   std::array<int, kRequestCount> refusals{};  // --refuse CALL=ERROR: the reason per request
   bool stats = false;
   std::vector<FrontEndTrace> traces;

@@ -21,30 +21,38 @@ class ImageWriter {
   ImageWriter() : m_image(kSampleImageSize, 0xFF) {}
 
   void Byte(std::uint32_t offset, std::uint8_t value) {
-    if (offset < m_image.size()) { m_image[offset] = value;
-}
+    if (offset < m_image.size()) {
+      m_image[offset] = value;
+    }
   }
   void Number(std::uint32_t offset, std::uint32_t value, std::uint32_t bytes) {
-    for (std::uint32_t i = 0; i < bytes; ++i) { Byte(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
-}
+    for (std::uint32_t i = 0; i < bytes; ++i) {
+      Byte(offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
+    }
   }
   void Text(std::uint32_t offset, std::string_view text) {
-    for (std::uint32_t i = 0; i < text.size(); ++i) { Byte(offset + i, static_cast<std::uint8_t>(text[i]));
-}
+    for (std::uint32_t i = 0; i < text.size(); ++i) {
+      Byte(offset + i, static_cast<std::uint8_t>(text[i]));
+    }
   }
   // The text, then zero bytes up to the field's size; a longer text is cut.
   void Field(std::uint32_t offset, std::string_view text, std::uint32_t size) {
-    for (std::uint32_t i = 0; i < size; ++i) { Byte(offset + i, i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
-}
+    for (std::uint32_t i = 0; i < size; ++i) {
+      Byte(offset + i, i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
+    }
   }
-  std::uint8_t At(std::uint32_t offset) const { return offset < m_image.size() ? m_image[offset] : 0xFF; }
+  std::uint8_t At(std::uint32_t offset) const {
+    return offset < m_image.size() ? m_image[offset] : 0xFF;
+  }
   // Sets the last of `size` bytes from `offset` so that they add up to 0 modulo 256.
   void Balance(std::uint32_t offset, std::uint32_t size) {
-    if (size == 0) { return;
-}
+    if (size == 0) {
+      return;
+    }
     std::uint8_t sum = 0;
-    for (std::uint32_t i = 0; i + 1 < size; ++i) { sum = static_cast<std::uint8_t>(sum + At(offset + i));
-}
+    for (std::uint32_t i = 0; i + 1 < size; ++i) {
+      sum = static_cast<std::uint8_t>(sum + At(offset + i));
+    }
     Byte(offset + size - 1, static_cast<std::uint8_t>(0x100 - sum));
   }
   void Flip(std::uint32_t offset) { Byte(offset, static_cast<std::uint8_t>(At(offset) ^ 0x5A)); }
@@ -59,10 +67,12 @@ void WriteHeader(ImageWriter& image, const SampleBiosOptions& o) {
   image.Number(0, o.breakSignature ? 0x0055 : 0xAA55, 2);
   image.Byte(2, o.biosBlocks);
   image.Number(kSamplePcirPointerOffset, o.pcirOffset, 2);
-  if (o.withMakerName) { image.Text(kSampleMakerNameOffset, kMakerName);
-}
+  if (o.withMakerName) {
+    image.Text(kSampleMakerNameOffset, kMakerName);
+  }
   if (o.withVersionText) {
-    image.Text(kVersionTextOffset, std::string(kVersionTextHead) + o.versionExt + std::string(kVersionTextTail));
+    image.Text(kVersionTextOffset,
+               std::string(kVersionTextHead) + o.versionExt + std::string(kVersionTextTail));
   }
 }
 
@@ -103,23 +113,27 @@ void WritePins(ImageWriter& image, const SampleBiosOptions& o) {
     const std::uint32_t base = at + 36 + group * 20;
     image.Number(base, 1000 * (group + 1), 4);
     image.Number(base + 4, 0x00C80000 + group * 0x1010, 4);
-    for (std::uint32_t k = 0; k < 6; ++k) { image.Number(base + 8 + 2 * k, 100 + 10 * group + k, 2);
-}
+    for (std::uint32_t k = 0; k < 6; ++k) {
+      image.Number(base + 8 + 2 * k, 100 + 10 * group + k, 2);
+    }
   }
   image.Number(at + 116, static_cast<std::uint32_t>(-40), 4);
   image.Number(at + 120, 0x80000001, 4);
   image.Number(at + 124, 250000, 4);
-  for (std::uint32_t k = 0; k < 62; ++k) { image.Number(at + 128 + 4 * k, 0x01000000 * (k % 16) + k * 0x111, 4);
-}
+  for (std::uint32_t k = 0; k < 62; ++k) {
+    image.Number(at + 128 + 4 * k, 0x01000000 * (k % 16) + k * 0x111, 4);
+  }
   image.Field(at + 376, "CAL-05", 16);
-  for (std::uint32_t k = 0; k < 29; ++k) { image.Number(at + 392 + 4 * k, k * 0x01010101, 4);
-}
+  for (std::uint32_t k = 0; k < 29; ++k) {
+    image.Number(at + 392 + 4 * k, k * 0x01010101, 4);
+  }
   image.Byte(at + 508, 0x01);
   image.Byte(at + 509, 0x00);
   image.Byte(at + 510, 0x5A);
   image.Balance(at, kSamplePinsSize);
-  if (o.breakPinsChecksum) { image.Flip(at + kSamplePinsSize - 1);
-}
+  if (o.breakPinsChecksum) {
+    image.Flip(at + kSamplePinsSize - 1);
+  }
 }
 
 void WriteMcs(ImageWriter& image, const SampleBiosOptions& o) {
@@ -130,21 +144,24 @@ void WriteMcs(ImageWriter& image, const SampleBiosOptions& o) {
   image.Byte(at + kMcsCheckedLengthField, o.mcsCheckedLength);
   for (std::uint32_t i = kMcsCheckedLengthField + 1; i < o.mcsSize; ++i) {
     image.Byte(at + i, static_cast<std::uint8_t>(i * 7 + 3));
-}
+  }
   // The last checked byte balances the checked part, when there is one beyond byte 10.
-  if (o.mcsCheckedLength > kMcsCheckedLengthField + 1) { image.Balance(at, o.mcsCheckedLength);
-}
-  if (o.breakMcsChecksum && o.mcsCheckedLength > 0) { image.Flip(at + o.mcsCheckedLength - 1);
-}
+  if (o.mcsCheckedLength > kMcsCheckedLengthField + 1) {
+    image.Balance(at, o.mcsCheckedLength);
+  }
+  if (o.breakMcsChecksum && o.mcsCheckedLength > 0) {
+    image.Flip(at + o.mcsCheckedLength - 1);
+  }
 }
 
 }  // namespace
 
 std::optional<std::uint16_t> SampleModelDeviceId(std::string_view model) {
   for (const TvrCard& card : kTvrCards) {
-    if (card.pszSampleKey == model) { return card.usDeviceID;
-}
-}
+    if (card.pszSampleKey == model) {
+      return card.usDeviceID;
+    }
+  }
   return std::nullopt;
 }
 
@@ -161,15 +178,18 @@ std::vector<std::uint8_t> BuildSampleBios(const SampleBiosOptions& options) {
   ImageWriter image;
   WriteHeader(image, options);
   WritePciData(image, options);
-  if (options.withPins) { WritePins(image, options);
-}
+  if (options.withPins) {
+    WritePins(image, options);
+  }
   image.Number(kSamplePinsPointerOffset, options.pinsPointer.value_or(options.pinsOffset), 2);
   const std::uint32_t biosSize = options.biosBlocks * kBlockSize;
   image.Balance(0, biosSize);
-  if (options.breakBiosChecksum && biosSize > 0) { image.Flip(biosSize - 1);
-}
-  if (options.withMcs) { WriteMcs(image, options);
-}
+  if (options.breakBiosChecksum && biosSize > 0) {
+    image.Flip(biosSize - 1);
+  }
+  if (options.withMcs) {
+    WriteMcs(image, options);
+  }
   image.Number(kSampleSubsystemOffset, options.subsystem, 4);
   return image.Take();
 }

@@ -30,8 +30,8 @@ struct SampleBiosOptions {
   std::uint16_t vendorId = TAVRIN_VENDOR_ID;
   std::uint8_t versionByte = 0x21;  // major in the high nibble, minor in the low one
   std::uint8_t build = 5;
-  std::string versionExt = "LV7";   // the text between "(" + four characters and ")"
-  std::string productId = "TLV";    // three characters behind the PCI data structure
+  std::string versionExt = "LV7";           // the text between "(" + four characters and ")"
+  std::string productId = "TLV";            // three characters behind the PCI data structure
   std::string serialNumber = "TS05A00017";  // at most 16 characters
   std::uint16_t pinsCounter = 3;
   std::uint16_t pcbNumber = 0x2A3;  // major in bits 4-15, minor in bits 0-3
@@ -46,12 +46,12 @@ struct SampleBiosOptions {
   std::optional<std::uint32_t> mcsOffset;
 
   // Damage and missing pieces.
-  bool breakSignature = false;       // bytes 0-1 no longer 0x55 0xAA
+  bool breakSignature = false;  // bytes 0-1 no longer 0x55 0xAA
   bool breakBiosChecksum = false;
   bool withMakerName = true;
   bool breakPcirSignature = false;
   bool withVersionText = true;
-  bool withPins = true;              // false: the PInS area stays erased
+  bool withPins = true;  // false: the PInS area stays erased
   bool breakPinsSignature = false;
   bool breakPinsChecksum = false;
   bool breakMcsChecksum = false;

@@ -18,9 +18,9 @@
 namespace emu {
 
 struct VcdWindow {
-  std::uint32_t skip = 0;              // chip-select cycles before the window
-  std::optional<std::uint32_t> keep;   // cycles in it, at least 1; none: to the end of the run
-  std::optional<std::uint32_t> last;   // instead of skip and keep: the run's last cycles
+  std::uint32_t skip = 0;             // chip-select cycles before the window
+  std::optional<std::uint32_t> keep;  // cycles in it, at least 1; none: to the end of the run
+  std::optional<std::uint32_t> last;  // instead of skip and keep: the run's last cycles
 };
 
 class VcdRecorder : public LineObserver {
@@ -55,8 +55,8 @@ class VcdRecorder : public LineObserver {
   VcdWindow m_window;
   Phase m_phase = Phase::Waiting;
   LineLevels m_last;
-  std::uint64_t m_lastChange = 0;   // when m_last began
-  std::uint64_t m_lastEvent = 0;    // the last notification, changed or not
+  std::uint64_t m_lastChange = 0;  // when m_last began
+  std::uint64_t m_lastEvent = 0;   // the last notification, changed or not
   std::optional<std::uint64_t> m_writtenTime;
   std::uint32_t m_cyclesStarted = 0;
   std::uint32_t m_cyclesEnded = 0;

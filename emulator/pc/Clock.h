@@ -17,8 +17,9 @@ class VirtualClock {
   std::uint64_t Now() const { return m_now; }
   void Advance(std::uint64_t ns) {
     m_now += ns;
-    if (m_now >= m_alarmAt) { Ring();
-}
+    if (m_now >= m_alarmAt) {
+      Ring();
+    }
   }
   void SetAlarm(std::uint64_t at, Alarm alarm) {
     m_alarmAt = at;
@@ -30,8 +31,9 @@ class VirtualClock {
     const Alarm alarm = std::move(m_alarm);
     const std::uint64_t at = m_alarmAt;
     m_alarmAt = UINT64_MAX;
-    if (alarm) { alarm(at);
-}
+    if (alarm) {
+      alarm(at);
+    }
   }
 
   std::uint64_t m_now = 0;

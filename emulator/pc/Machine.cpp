@@ -91,18 +91,20 @@ namespace {
 // "port read of 1 byte at 0x61", "device write of 4 bytes at 0x40002304".
 std::string AccessText(const char* access, std::uint64_t where, std::uint32_t width) {
   char text[96];
-  std::snprintf(text, sizeof(text), "%s of %u byte%s at 0x%llX", access, width, width == 1 ? "" : "s",
-                static_cast<unsigned long long>(where));
+  std::snprintf(text, sizeof(text), "%s of %u byte%s at 0x%llX", access, width,
+                width == 1 ? "" : "s", static_cast<unsigned long long>(where));
   return text;
 }
 
-[[noreturn]] void ThrowOutsideMappings(const char* access, std::uintptr_t address, std::uint32_t width) {
+[[noreturn]] void ThrowOutsideMappings(const char* access, std::uintptr_t address,
+                                       std::uint32_t width) {
   throw FatalAccess(AccessText(access, address, width) + " outside every mapping");
 }
 
 }  // namespace
 
-void Machine::RequirePortPrivilege(const char* access, std::uint16_t port, std::uint32_t width) const {
+void Machine::RequirePortPrivilege(const char* access, std::uint16_t port,
+                                   std::uint32_t width) const {
   if (!m_impl->privilegeHeld) {
     throw FatalAccess(AccessText(access, port, width) + " without I/O privilege");
   }
@@ -153,8 +155,9 @@ void Machine::Unmap(void* address, std::size_t length) {
 
 UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
   const Landing landing = m_impl->memory.LandingOf(address, width);
-  if (!landing.mapped) { ThrowOutsideMappings("device read", address, width);
-}
+  if (!landing.mapped) {
+    ThrowOutsideMappings("device read", address, width);
+  }
   const std::uint32_t physical = landing.physical;
   const DeviceTarget& target = landing.target;
   const std::uint32_t value =
@@ -169,8 +172,9 @@ UINT32 Machine::DeviceRead(std::uintptr_t address, UINT32 width) {
 
 void Machine::DeviceWrite(std::uintptr_t address, UINT32 width, UINT32 value) {
   const Landing landing = m_impl->memory.LandingOf(address, width);
-  if (!landing.mapped) { ThrowOutsideMappings("device write", address, width);
-}
+  if (!landing.mapped) {
+    ThrowOutsideMappings("device write", address, width);
+  }
   const std::uint32_t physical = landing.physical;
   value &= WidthMask(width);
   const DeviceTarget& target = landing.target;

@@ -84,9 +84,13 @@ class Machine : public TvrPlatform {
 
   // What the machine allows and shows.
   // `reason` 0 grants the request again.
-  void Refuse(Request request, int reason) { m_refusals[static_cast<std::size_t>(request)] = reason; }
+  void Refuse(Request request, int reason) {
+    m_refusals[static_cast<std::size_t>(request)] = reason;
+  }
   void SetPortPrivilege(bool granted) { Refuse(Request::IoPrivilege, granted ? 0 : EPERM); }
-  void SetPhysicalMemoryAllowed(bool allowed) { Refuse(Request::PhysicalMemory, allowed ? 0 : EPERM); }
+  void SetPhysicalMemoryAllowed(bool allowed) {
+    Refuse(Request::PhysicalMemory, allowed ? 0 : EPERM);
+  }
   void SetUserId(std::uint32_t uid) { m_userId = uid; }
   void SetLocalTime(const std::tm& when) { m_localTime = when; }
   std::uint64_t PrivilegeRequests() const { return m_privilegeRequests; }

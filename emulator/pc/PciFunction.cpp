@@ -36,7 +36,8 @@ void PciFunction::ConfigWrite(std::uint32_t offset, std::uint32_t width, std::ui
   for (std::uint32_t i = 0; i < width && offset + i < m_config.size(); ++i) {
     const auto byte = static_cast<std::uint8_t>(value >> (8 * i));
     const std::uint8_t mask = m_writeMask[offset + i];
-    m_config[offset + i] = static_cast<std::uint8_t>((m_config[offset + i] & ~mask) | (byte & mask));
+    m_config[offset + i] =
+        static_cast<std::uint8_t>((m_config[offset + i] & ~mask) | (byte & mask));
   }
   ConfigChanged();
 }

@@ -61,7 +61,8 @@ std::uint32_t PortBus::Read(std::uint16_t port, std::uint32_t width, std::uint64
   return kAllOnes;
 }
 
-void PortBus::Write(std::uint16_t port, std::uint32_t width, std::uint32_t value, std::uint64_t now) {
+void PortBus::Write(std::uint16_t port, std::uint32_t width, std::uint32_t value,
+                    std::uint64_t now) {
   if (port == kConfigAddressPort && width == 4) {
     m_configAddress = value & kConfigAddressBits;
   } else if (IsConfigDataPort(port)) {

@@ -33,7 +33,8 @@ class PortBus {
   PciFunction* SelectedFunction() const;
   // The selected function and the configuration offset a data-port access reaches, or no
   // function when the access does not fit the data window.
-  std::pair<PciFunction*, std::uint32_t> ConfigTarget(std::uint16_t port, std::uint32_t width) const;
+  std::pair<PciFunction*, std::uint32_t> ConfigTarget(std::uint16_t port,
+                                                      std::uint32_t width) const;
 
   const PciFunctions& m_functions;
   std::uint32_t m_configAddress = 0;

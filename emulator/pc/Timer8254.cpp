@@ -18,13 +18,15 @@ enum Mode : std::uint8_t {
 
 std::uint64_t Ticks(std::uint64_t ns) {
   constexpr std::uint64_t kNsPerSecond = 1000000000;
-  return ns / kNsPerSecond * IntervalTimer2::kHz + ns % kNsPerSecond * IntervalTimer2::kHz / kNsPerSecond;
+  return ns / kNsPerSecond * IntervalTimer2::kHz +
+         ns % kNsPerSecond * IntervalTimer2::kHz / kNsPerSecond;
 }
 
 // Four decimal digits, one per nibble; a nibble above 9 counts with its own value, as the
 // counter's decade logic takes it.
 std::uint32_t FromBcd(std::uint16_t value) {
-  return (value >> 12 & 0xF) * 1000u + (value >> 8 & 0xF) * 100u + (value >> 4 & 0xF) * 10u + (value & 0xF);
+  return (value >> 12 & 0xF) * 1000u + (value >> 8 & 0xF) * 100u + (value >> 4 & 0xF) * 10u +
+         (value & 0xF);
 }
 
 std::uint16_t ToBcd(std::uint32_t value) {
@@ -35,8 +37,9 @@ std::uint16_t ToBcd(std::uint32_t value) {
 }  // namespace
 
 void IntervalTimer2::WriteControl(std::uint8_t word, std::uint64_t nowNs) {
-  if (word >> 6 != kChannel2) { return;  // other channels and the read-back command
-}
+  if (word >> 6 != kChannel2) {
+    return;  // other channels and the read-back command
+  }
   Sync(nowNs);
   const std::uint8_t access = (word >> 4) & 3;
   if (access == kLatch) {
@@ -86,10 +89,12 @@ std::uint8_t IntervalTimer2::ReadData(std::uint64_t nowNs) {
   const std::uint16_t value = m_latched ? m_latch : CountNow();
   const bool high = m_readHigh;
   const bool complete = m_access != kLowThenHigh || high;
-  if (m_access == kLowThenHigh) { m_readHigh = !m_readHigh;
-}
-  if (complete) { m_latched = false;
-}
+  if (m_access == kLowThenHigh) {
+    m_readHigh = !m_readHigh;
+  }
+  if (complete) {
+    m_latched = false;
+  }
   return ByteOf(value, high);
 }
 
@@ -100,8 +105,9 @@ void IntervalTimer2::SetGate(bool on, std::uint64_t nowNs) {
 
 bool IntervalTimer2::Output(std::uint64_t nowNs) {
   Sync(nowNs);
-  if (!m_loaded) { return m_mode != kTerminalCount;
-}
+  if (!m_loaded) {
+    return m_mode != kTerminalCount;
+  }
   const std::uint64_t period = Period();
   const std::uint64_t e = m_elapsed;  // the first clock loads the count
   switch (m_mode) {
@@ -134,8 +140,9 @@ std::uint32_t IntervalTimer2::Period() const {
 }
 
 std::uint16_t IntervalTimer2::CountNow() const {
-  if (!m_loaded || m_elapsed == 0) { return m_count;
-}
+  if (!m_loaded || m_elapsed == 0) {
+    return m_count;
+  }
   const std::uint32_t period = Period();
   const std::uint64_t clocks = m_elapsed - 1;
   std::uint32_t value = period;

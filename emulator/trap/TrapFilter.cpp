@@ -53,7 +53,8 @@ std::vector<sock_filter> FilterStart() {
 bool AddFilter(std::vector<sock_filter> filter) {
   const sock_fprog program{static_cast<unsigned short>(filter.size()), filter.data()};
   // The filters guard no secret, so the program keeps its speculative speed.
-  return syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_SPEC_ALLOW, &program) == 0;
+  return syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_SPEC_ALLOW, &program) ==
+         0;
 }
 
 std::vector<sock_filter> PortCallFilter() {

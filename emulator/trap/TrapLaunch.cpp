@@ -8,9 +8,9 @@
 #include <sys/io.h>
 #include <sys/prctl.h>
 #include <sys/ptrace.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/resource.h>
 #include <sys/user.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -115,8 +115,8 @@ constexpr std::array<EarlyCode, 3> kEarlyCode{{
 }};
 
 std::optional<std::string> EarlyCodeObjection(int descriptor, const ElfW(Phdr) & dynamic) {
-  for (std::uint64_t at = dynamic.p_offset; at + sizeof(ElfW(Dyn)) <= dynamic.p_offset + dynamic.p_filesz;
-       at += sizeof(ElfW(Dyn))) {
+  for (std::uint64_t at = dynamic.p_offset;
+       at + sizeof(ElfW(Dyn)) <= dynamic.p_offset + dynamic.p_filesz; at += sizeof(ElfW(Dyn))) {
     ElfW(Dyn) entry{};
     if (!ReadAt(descriptor, at, entry) || entry.d_tag == DT_NULL) {
       break;
@@ -151,7 +151,8 @@ std::optional<std::string> ElfObjection(int descriptor, const std::string& progr
     return named + " names a loader other than the system's: the library cannot go into it";
   }
   if (segments.dynamic) {
-    if (const std::optional<std::string> early = EarlyCodeObjection(descriptor, *segments.dynamic)) {
+    if (const std::optional<std::string> early =
+            EarlyCodeObjection(descriptor, *segments.dynamic)) {
       return named + " " + *early;
     }
   }
@@ -268,7 +269,8 @@ int EndAsTheProgram(int status) {
   }
   const int signal = WTERMSIG(status);
   if (signal == SIGSYS) {
-    std::fprintf(stderr, "%s: the program starts another process, which would run outside the machine\n",
+    std::fprintf(stderr,
+                 "%s: the program starts another process, which would run outside the machine\n",
                  kProgram);
     return kTrapFailureStatus;
   }
@@ -341,7 +343,8 @@ Entry RunToEntry(pid_t child, std::uintptr_t entry, long original) {
       return {std::nullopt, stopped};
     }
     const int passed = status >> 8 == kExecEvent ? 0 : signal;
-    ptrace(PTRACE_CONT, child, nullptr, reinterpret_cast<void*>(static_cast<std::intptr_t>(passed)));
+    ptrace(PTRACE_CONT, child, nullptr,
+           reinterpret_cast<void*>(static_cast<std::intptr_t>(passed)));
   }
 }
 
@@ -369,7 +372,8 @@ int Watch(const Launch& launch, pid_t child, int token) {
   }
   const Entry reached = RunToEntry(child, *entry, original);
   if (!reached.stopped.empty()) {
-    return StopForGood(child, kTrapFailureStatus, named + " " + reached.stopped + "; it was stopped there");
+    return StopForGood(child, kTrapFailureStatus,
+                       named + " " + reached.stopped + "; it was stopped there");
   }
   const std::string word = LibraryWord(token);
   if (reached.ended) {
@@ -382,9 +386,9 @@ int Watch(const Launch& launch, pid_t child, int token) {
     return EndAsTheProgram(*reached.ended);
   }
   if (word != std::to_string(child)) {
-    return StopForGood(child, emu::kRefusedStatus,
-                       "the library did not go into " + named +
-                           "; it was stopped before its first instruction");
+    return StopForGood(
+        child, emu::kRefusedStatus,
+        "the library did not go into " + named + "; it was stopped before its first instruction");
   }
   ptrace(PTRACE_DETACH, child, nullptr, nullptr);
   return EndAsTheProgram(Wait(child));

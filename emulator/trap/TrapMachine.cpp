@@ -397,8 +397,8 @@ void TrappedMachine::Emulate(const siginfo_t& info, ucontext_t& context) {
   // A port instruction without privilege is a protection fault; a memory access finds its
   // page without access (an aperture) or unmapped. Any other SIGSEGV (one a process sent,
   // say) is none of the machine's.
-  const bool byKernel = info.si_code == SI_KERNEL || info.si_code == SEGV_ACCERR ||
-                        info.si_code == SEGV_MAPERR;
+  const bool byKernel =
+      info.si_code == SI_KERNEL || info.si_code == SEGV_ACCERR || info.si_code == SEGV_MAPERR;
   if (!byKernel) {
     Fail(kTrapFailureStatus, "SIGSEGV with code %d, which no access explains, at 0x%llx",
          info.si_code, static_cast<unsigned long long>(ip));

@@ -58,14 +58,16 @@ std::string LibraryPath() {
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   emu::FrontEndOptions options;
-  if (const std::optional<int> status = emu::StartFrontEnd(trap::kProgram, Usage(), args, options)) {
+  if (const std::optional<int> status =
+          emu::StartFrontEnd(trap::kProgram, Usage(), args, options)) {
     return *status;
   }
   if (options.utilityArgs.empty()) {
     return Refuse("no program to run");
   }
   if (std::getenv(kAuditVariable) != nullptr) {
-    return Refuse(std::string(kAuditVariable) + " names an audit library, code that would run before the library");
+    return Refuse(std::string(kAuditVariable) +
+                  " names an audit library, code that would run before the library");
   }
   const std::string& program = options.utilityArgs.front();
   std::string error;

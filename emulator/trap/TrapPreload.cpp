@@ -25,8 +25,8 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -88,7 +88,8 @@ void OnFault(int, siginfo_t* info, void* context) {
 
 // The kernel stops iopl and ioperm, whoever makes them.
 void OnStoppedCall(int, siginfo_t* info, void*) {
-  trap::Fail(trap::kTrapFailureStatus, "the program calls %s, which would reach this computer's ports",
+  trap::Fail(trap::kTrapFailureStatus,
+             "the program calls %s, which would reach this computer's ports",
              trap::StoppedCallName(info->si_syscall));
 }
 
@@ -189,16 +190,19 @@ Device DeviceAt(int directory, const char* path) {
 
 // The memory device, answered by the machine; the port device, or either while no
 // machine runs, ends the run.
-std::optional<int> TrapOpen(int directory, const char* path, int flags, trap::OpenFunction realOpen) {
+std::optional<int> TrapOpen(int directory, const char* path, int flags,
+                            trap::OpenFunction realOpen) {
   const Device device = DeviceAt(directory, path);
   if (device == Device::Other) {
     return std::nullopt;
   }
   if (device == Device::Ports) {
-    trap::Fail(trap::kTrapFailureStatus, "the program opens this computer's port device '%s'", path);
+    trap::Fail(trap::kTrapFailureStatus, "the program opens this computer's port device '%s'",
+               path);
   }
   if (s_trap == nullptr) {
-    trap::Fail(trap::kTrapFailureStatus, "the program opens the memory device while no machine runs");
+    trap::Fail(trap::kTrapFailureStatus,
+               "the program opens the memory device while no machine runs");
   }
   return s_trap->OpenMemoryDevice(flags, realOpen);
 }
@@ -237,7 +241,8 @@ bool EndsOnMemoryDevice(int descriptor, int refusedMode, const char* call) {
   if (s_trap != nullptr && s_trap->IsMemoryDevice(descriptor) &&
       s_trap->AccessMode(descriptor) != refusedMode) {
     trap::Fail(trap::kTrapFailureStatus,
-               "the program calls %s on the memory device, which the harness does not emulate", call);
+               "the program calls %s on the memory device, which the harness does not emulate",
+               call);
   }
   return false;
 }
@@ -347,7 +352,9 @@ int openat64(int directory, const char* path, int flags, ...) {
 // The fortified opens, which take no mode.
 int __open_2(const char* path, int flags) { return open(path, flags); }
 int __open64_2(const char* path, int flags) { return open64(path, flags); }
-int __openat_2(int directory, const char* path, int flags) { return openat(directory, path, flags); }
+int __openat_2(int directory, const char* path, int flags) {
+  return openat(directory, path, flags);
+}
 int __openat64_2(int directory, const char* path, int flags) {
   return openat64(directory, path, flags);
 }
@@ -356,8 +363,8 @@ int __openat64_2(int directory, const char* path, int flags) {
 // the memory device is more than the harness emulates.
 FILE* fopen(const char* path, const char* mode) {
   if (DeviceAt(AT_FDCWD, path) != Device::Other) {
-    trap::Fail(trap::kTrapFailureStatus, "the program opens '%s' as a stream, which the harness does not emulate",
-               path);
+    trap::Fail(trap::kTrapFailureStatus,
+               "the program opens '%s' as a stream, which the harness does not emulate", path);
   }
   return Real<decltype(&fopen)>("fopen")(path, mode);
 }
@@ -409,7 +416,9 @@ int fstat64(int descriptor, struct stat64* status) noexcept {
   return DeviceStatus(descriptor, status, Real<decltype(&fstat64)>("fstat64"));
 }
 
-int dup(int descriptor) noexcept { return Duplicated(descriptor, Real<decltype(&dup)>("dup")(descriptor)); }
+int dup(int descriptor) noexcept {
+  return Duplicated(descriptor, Real<decltype(&dup)>("dup")(descriptor));
+}
 
 int dup2(int descriptor, int copy) noexcept {
   return Duplicated(descriptor, Real<decltype(&dup2)>("dup2")(descriptor, copy));
@@ -461,14 +470,15 @@ int mprotect(void* address, std::size_t length, int protection) noexcept {
 
 void* mremap(void* address, std::size_t length, std::size_t newLength, int flags, ...) noexcept {
   if (s_trap != nullptr && s_trap->TouchesAperture(address, length)) {
-    trap::Fail(trap::kTrapFailureStatus, "the program remaps an aperture, which the harness does not emulate");
+    trap::Fail(trap::kTrapFailureStatus,
+               "the program remaps an aperture, which the harness does not emulate");
   }
   std::va_list args;
   va_start(args, flags);
   void* target = (flags & MREMAP_FIXED) != 0 ? va_arg(args, void*) : nullptr;
   va_end(args);
-  return Real<void* (*)(void*, std::size_t, std::size_t, int, ...)>("mremap")(address, length, newLength,
-                                                                              flags, target);
+  return Real<void* (*)(void*, std::size_t, std::size_t, int, ...)>("mremap")(
+      address, length, newLength, flags, target);
 }
 
 int sigaction(int signal, const struct sigaction* action, struct sigaction* previous) noexcept {
@@ -500,9 +510,10 @@ void* StartThread(void* start) {
 
 int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*routine)(void*),
                    void* argument) noexcept {
-  auto start = std::make_unique<ThreadStart>(ThreadStart{routine, argument, trap::ThreadIoPrivilege()});
-  const int result =
-      Real<decltype(&pthread_create)>("pthread_create")(thread, attributes, StartThread, start.get());
+  auto start =
+      std::make_unique<ThreadStart>(ThreadStart{routine, argument, trap::ThreadIoPrivilege()});
+  const int result = Real<decltype(&pthread_create)>("pthread_create")(thread, attributes,
+                                                                       StartThread, start.get());
   if (result == 0) {
     static_cast<void>(start.release());
   }
@@ -545,7 +556,8 @@ int munmap(void* address, std::size_t length) noexcept {
 
 int iopl(int level) noexcept {
   if (s_trap == nullptr) {
-    trap::Fail(trap::kTrapFailureStatus, "the program asks for I/O privilege while no machine runs");
+    trap::Fail(trap::kTrapFailureStatus,
+               "the program asks for I/O privilege while no machine runs");
   }
   return s_trap->RequestIoPrivilege(level);
 }

@@ -39,15 +39,14 @@ Bytes Stamped(const Bytes& pins, std::uint16_t counter) {
 
 class GBCard : public ::testing::Test {
  protected:
-  explicit GBCard(const Bytes& image = emu::BuildSampleBios(CardSample())) : m_cardImage(image), m_rig(image) {}
+  explicit GBCard(const Bytes& image = emu::BuildSampleBios(CardSample()))
+      : m_cardImage(image), m_rig(image) {}
 
   GB_ERR SetBios(const Bytes& file, std::uint32_t length, UINT8 ucDefaultPInS) {
     return GBSetBIOS(h(), file.data(), static_cast<INT32>(length), ucDefaultPInS);
   }
   GBHANDLE h() { return m_object.Handle(); }
-  Bytes ImageInMemory() {
-    return Bytes(h()->m_oBIOS.pucData, h()->m_oBIOS.pucData + kImageSize);
-  }
+  Bytes ImageInMemory() { return Bytes(h()->m_oBIOS.pucData, h()->m_oBIOS.pucData + kImageSize); }
   Bytes CardPins() const { return Slice(m_cardImage, 0x7A00, 512); }
   Bytes CardMcs() const { return Slice(m_cardImage, 0x60 * 512, 200); }
 
@@ -121,10 +120,14 @@ TEST(GBCardSubsystem, WordCutShortTakesTheFilesWholeWordUnlessTheTextSetOne) {
     std::uint32_t written;
   };
   const Case cases[] = {
-      {0xFFFFFFFF, "", 0xAAAAAAAA, 0xAAAAAAAA},      {0xFFFF1F2E, "", 0x20011F2E, 0x20011F2E},
-      {0xFFFFFF2E, "", 0x20011F2E, 0x20011F2E},      {0xFF011F2E, "", 0x20011F2E, 0x20011F2E},
-      {0xFFFF1F2E, "", 0xAAAAAAAA, 0xFFFF1F2E},      {0xFFFF1F2E, "", 0x2001202E, 0xFFFF1F2E},
-      {0x20011F2E, "", 0xAAAAAAAA, 0x20011F2E},      {0x2001FFFF, "", 0x2001AAAA, 0x2001FFFF},
+      {0xFFFFFFFF, "", 0xAAAAAAAA, 0xAAAAAAAA},
+      {0xFFFF1F2E, "", 0x20011F2E, 0x20011F2E},
+      {0xFFFFFF2E, "", 0x20011F2E, 0x20011F2E},
+      {0xFF011F2E, "", 0x20011F2E, 0x20011F2E},
+      {0xFFFF1F2E, "", 0xAAAAAAAA, 0xFFFF1F2E},
+      {0xFFFF1F2E, "", 0x2001202E, 0xFFFF1F2E},
+      {0x20011F2E, "", 0xAAAAAAAA, 0x20011F2E},
+      {0x2001FFFF, "", 0x2001AAAA, 0x2001FFFF},
       {0xFFFFFFFF, ":SubSystemVendorID\t0xFFFFFFFF", 0xAAAAAAAA, 0xFFFFFFFF},
       {0x20011F2E, ":SubSystemVendorID\t0xFFFF1F2E", 0x20011F2E, 0xFFFF1F2E},
   };
@@ -136,15 +139,18 @@ TEST(GBCardSubsystem, WordCutShortTakesTheFilesWholeWordUnlessTheTextSetOne) {
       CardObject object;
       ASSERT_EQ(GB_SUCCESS, object.Create());
       const std::string text = c.text;
-      ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(object.Handle(), text.data(), static_cast<INT32>(text.size())));
+      ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(object.Handle(), text.data(),
+                                                     static_cast<INT32>(text.size())));
       emu::SampleBiosOptions fileOptions = FileSample(0x60);
       fileOptions.subsystem = c.file;
       const Bytes file = emu::BuildSampleBios(fileOptions);
-      ASSERT_EQ(GB_SUCCESS, GBSetBIOS(object.Handle(), file.data(), static_cast<INT32>(kImageSize), ucFilesPins));
+      ASSERT_EQ(GB_SUCCESS, GBSetBIOS(object.Handle(), file.data(), static_cast<INT32>(kImageSize),
+                                      ucFilesPins));
       ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
-      EXPECT_EQ(c.written, Le(rig.Flash(), 131064, 4)) << std::hex << c.card << " " << c.text << " " << c.file;
+      EXPECT_EQ(c.written, Le(rig.Flash(), 131064, 4))
+          << std::hex << c.card << " " << c.text << " " << c.file;
     }
-}
+  }
 }
 
 TEST_F(GBCard, WriteWithoutNewBiosStampsInPlaceWithLoadedCounter) {
@@ -204,7 +210,8 @@ TEST_F(GBCard, PinsMayEndRightBeforeTheChecksumByte) {
 // Behind a 24576-byte BIOS the card's calibration block takes 0x6000-0x60C7; a PInS in the
 // free space that does not cover it is written there, kept or taken from the file.
 TEST(GBCardUpdate, PinsBehindTheBiosIsWrittenWhereItCorruptsNothing) {
-  const std::pair<std::uint16_t, GB_ERR> cases[] = {{0x6800, GB_SUCCESS}, {0x60C8, GB_SUCCESS}, {0x60C7, GB_ERR_BUFFER_SIZE}};
+  const std::pair<std::uint16_t, GB_ERR> cases[] = {
+      {0x6800, GB_SUCCESS}, {0x60C8, GB_SUCCESS}, {0x60C7, GB_ERR_BUFFER_SIZE}};
   for (const auto& [at, expected] : cases) {
     for (const UINT8 takeFilePins : {0, 1}) {
       emu::SampleBiosOptions behind = FileSample(0x30);
@@ -215,11 +222,15 @@ TEST(GBCardUpdate, PinsBehindTheBiosIsWrittenWhereItCorruptsNothing) {
       CardObject object;
       ASSERT_EQ(GB_SUCCESS, object.Create());
       ASSERT_EQ(expected, GBSetBIOS(object.Handle(), file.data(), kImageSize, takeFilePins)) << at;
-      if (expected != GB_SUCCESS) { continue;
-}
+      if (expected != GB_SUCCESS) {
+        continue;
+      }
       ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
-      const Bytes pins = takeFilePins ? Stamped(Slice(file, at, 512), 41) : Stamped(Slice(card, 0x7A00, 512), 4);
-      EXPECT_EQ(UpdatedImage(file, kImageSize, pins, at, Slice(card, 0x60 * 512, 200), 0x20011F2E), rig.Flash()) << at;
+      const Bytes pins =
+          takeFilePins ? Stamped(Slice(file, at, 512), 41) : Stamped(Slice(card, 0x7A00, 512), 4);
+      EXPECT_EQ(UpdatedImage(file, kImageSize, pins, at, Slice(card, 0x60 * 512, 200), 0x20011F2E),
+                rig.Flash())
+          << at;
     }
   }
 }
@@ -227,7 +238,8 @@ TEST(GBCardUpdate, PinsBehindTheBiosIsWrittenWhereItCorruptsNothing) {
 // The card's calibration block behind a 130560-byte BIOS: it must end inside the image and
 // before the subsystem word.
 TEST(GBCardUpdate, CalibrationBlockMustFitBehindTheNewBios) {
-  const std::pair<std::uint32_t, GB_ERR> cases[] = {{504, GB_SUCCESS}, {505, GB_ERR_BUFFER_SIZE}, {520, GB_ERR_BUFFER_SIZE}};
+  const std::pair<std::uint32_t, GB_ERR> cases[] = {
+      {504, GB_SUCCESS}, {505, GB_ERR_BUFFER_SIZE}, {520, GB_ERR_BUFFER_SIZE}};
   for (const auto& [mcsSize, expected] : cases) {
     emu::SampleBiosOptions card = CardSample();
     card.mcsSize = mcsSize;

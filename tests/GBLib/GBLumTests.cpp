@@ -13,8 +13,9 @@ namespace {
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::stringstream in(text);
-  for (std::string line; std::getline(in, line);) { lines.push_back(line);
-}
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
   return lines;
 }
 
@@ -46,21 +47,23 @@ TEST_F(LumText, SampleTextLineByLine) {
   MemoryImage m(emu::BuildSampleBios());
   const std::string text = Export(m);
   EXPECT_EQ(0u, text.rfind("Fill:\t0\t511\t0xFF\n\n0\t2\t0x412E\n2\t2\t0x0200\n4\t2\t0x0102\n", 0));
-  const std::string tail = "\n\n:FileType\t\tLumivane\n:PCBInfo\t\t42-03\n:SubSystemVendorID\t0x20011F2E";
+  const std::string tail =
+      "\n\n:FileType\t\tLumivane\n:PCBInfo\t\t42-03\n:SubSystemVendorID\t0x20011F2E";
   ASSERT_GT(text.size(), tail.size());
   EXPECT_EQ(tail, text.substr(text.size() - tail.size()));
 
   const std::vector<std::string> lines = Lines(text);
   ASSERT_EQ(1u + 1 + 138 + 1 + 3, lines.size());
   const std::vector<std::string> expected = {
-      "6\t2\t0x0A6E",   "8\t2\t0x0003",          "10\t2\t0x0021",       "12\t16\t'TS05A00017'", "28\t6\t'RB-2'",
-      "36\t4\t1000",    "40\t4\t0x00C80000",     "44\t2\t100",          "54\t2\t105",           "56\t4\t2000",
-      "116\t4\t-40",    "120\t4\t0x80000001",    "124\t4\t250000",      "128\t4\t0x00000000",   "132\t4\t0x01000111",
-      "376\t16\t'CAL-05'", "392\t4\t0x00000000", "396\t4\t0x01010101",  "508\t1\t0x01",         "509\t1\t0x00",
+      "6\t2\t0x0A6E",       "8\t2\t0x0003",       "10\t2\t0x0021",      "12\t16\t'TS05A00017'",
+      "28\t6\t'RB-2'",      "36\t4\t1000",        "40\t4\t0x00C80000",  "44\t2\t100",
+      "54\t2\t105",         "56\t4\t2000",        "116\t4\t-40",        "120\t4\t0x80000001",
+      "124\t4\t250000",     "128\t4\t0x00000000", "132\t4\t0x01000111", "376\t16\t'CAL-05'",
+      "392\t4\t0x00000000", "396\t4\t0x01010101", "508\t1\t0x01",       "509\t1\t0x00",
       "510\t1\t0x5A"};
   for (const std::string& line : expected) {
     EXPECT_NE(lines.end(), std::find(lines.begin(), lines.end(), line)) << line;
-}
+  }
   EXPECT_EQ("", lines[1]);
   EXPECT_EQ("510\t1\t0x5A", lines[139]);
   EXPECT_EQ("", lines[140]);
@@ -149,11 +152,13 @@ TEST_F(LumText, ExportStopsWhenThePieceLeavesNoRoomForTheZero) {
 // after their zero byte.
 Bytes AfterRoundTrip(Bytes pins) {
   pins[11] |= 0x80;
-  for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+  for (const auto& [offset, size] :
+       {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
     const auto field = pins.begin() + offset;
     const auto zero = std::find(field, field + size, 0);
-    if (zero != field + size) { std::fill(zero + 1, field + size, 0xFF);
-}
+    if (zero != field + size) {
+      std::fill(zero + 1, field + size, 0xFF);
+    }
   }
   return Slice(pins, 0, 511);
 }
@@ -161,12 +166,17 @@ Bytes AfterRoundTrip(Bytes pins) {
 // A string no quoted line carries: a line feed splits the line, and a quote before the
 // first blank would close the string there.
 bool StringFieldUnquotable(const Bytes& pins) {
-  for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
-    const std::string text(pins.begin() + offset, std::find(pins.begin() + offset, pins.begin() + offset + size, 0));
-    const auto blank = std::find_if(text.begin(), text.end(), [](char c) { return std::isspace(static_cast<unsigned char>(c)); });
-    if (text.find('\n') != std::string::npos || (blank != text.begin() && blank != text.end() && blank[-1] == '\'')) {
+  for (const auto& [offset, size] :
+       {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+    const std::string text(pins.begin() + offset,
+                           std::find(pins.begin() + offset, pins.begin() + offset + size, 0));
+    const auto blank = std::find_if(text.begin(), text.end(), [](char c) {
+      return std::isspace(static_cast<unsigned char>(c));
+    });
+    if (text.find('\n') != std::string::npos ||
+        (blank != text.begin() && blank != text.end() && blank[-1] == '\'')) {
       return true;
-}
+    }
   }
   return false;
 }
@@ -184,18 +194,21 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
     int refused = 0;
     for (int round = 0; round < 100; ++round) {
       MemoryImage source(emu::BuildSampleBios());
-      for (std::uint32_t i = 4; i < 511; ++i) { GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
-}
-      for (const auto& [offset, size] : {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+      for (std::uint32_t i = 4; i < 511; ++i) {
+        GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
+      }
+      for (const auto& [offset, size] :
+           {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
         for (std::uint32_t i = offset; i < offset + size && round % 3 != 2; ++i) {
           const std::string& bytes = round % 3 == 0 ? kWithBlanks : kPrintable;
           GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(bytes[random() % bytes.size()]));
         }
-}
+      }
       // Strings whose text would otherwise read as a shorter string and a line skipped.
       const char* const kSplitting[] = {"AB'\n;x", "AB'\n:k", "AB'\n", "AB'\r", "AB'\n\t;"};
-      if (round < 5) { GBPinsSetBuffer(source.Handle(), 12, kSplitting[round], std::strlen(kSplitting[round]) + 1);
-}
+      if (round < 5) {
+        GBPinsSetBuffer(source.Handle(), 12, kSplitting[round], std::strlen(kSplitting[round]) + 1);
+      }
       GBPinsComputeChecksum(source.Handle());
       source.Data().m_oSubSys.ulSubsys = random();
       std::string text(4096, '\0');
@@ -203,21 +216,25 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
       text.resize(text.find('\0'));
 
       MemoryImage target(emu::BuildSampleBios());
-      const GB_ERR result = GBSetPInSFromASCIIBuffer(target.Handle(), text.data(), static_cast<INT32>(text.size()));
+      const GB_ERR result =
+          GBSetPInSFromASCIIBuffer(target.Handle(), text.data(), static_cast<INT32>(text.size()));
       if (StringFieldUnquotable(source.Pins())) {
         EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, result) << model << "\n" << text;
         ++refused;
         continue;
       }
       ASSERT_EQ(GB_SUCCESS, result) << model << "\n" << text;
-      EXPECT_EQ(AfterRoundTrip(source.Pins()), Slice(target.Pins(), 0, 511)) << model << "\n" << text;
+      EXPECT_EQ(AfterRoundTrip(source.Pins()), Slice(target.Pins(), 0, 511)) << model << "\n"
+                                                                             << text;
       EXPECT_EQ(source.Data().m_oSubSys.ulSubsys, target.Data().m_oSubSys.ulSubsys);
       // The same text with line ends of two characters reads the same.
       std::string windows;
-      for (char c : text) { windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
-}
+      for (char c : text) {
+        windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      }
       MemoryImage crlf(emu::BuildSampleBios());
-      ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(crlf.Handle(), windows.data(), static_cast<INT32>(windows.size())));
+      ASSERT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(crlf.Handle(), windows.data(),
+                                                     static_cast<INT32>(windows.size())));
       EXPECT_EQ(Slice(target.Pins(), 0, 511), Slice(crlf.Pins(), 0, 511)) << model << "\n" << text;
     }
     EXPECT_GT(refused, 20) << model;
@@ -285,9 +302,15 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"12\t16\tABC'", FALSE, 12, {'T'}},
       {"99999999999\t1\t0x1", FALSE, 0, {0x2E}},
       // A string runs to the last quote that ends a token: blanks and quotes are its own.
-      {"12\t16\t'TS05 A0 0017'", TRUE, 12, {'T', 'S', '0', '5', ' ', 'A', '0', ' ', '0', '0', '1', '7', 0}},
+      {"12\t16\t'TS05 A0 0017'",
+       TRUE,
+       12,
+       {'T', 'S', '0', '5', ' ', 'A', '0', ' ', '0', '0', '1', '7', 0}},
       {"12\t16\t' HELLO\t'", TRUE, 12, {' ', 'H', 'E', 'L', 'L', 'O', '\t', 0}},
-      {"12\t16\t'HEL'LO WORLD'", TRUE, 12, {'H', 'E', 'L', '\'', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D', 0}},
+      {"12\t16\t'HEL'LO WORLD'",
+       TRUE,
+       12,
+       {'H', 'E', 'L', '\'', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D', 0}},
       {"28\t6\t'''", TRUE, 28, {'\'', 0}},
       // A first token that ends with a quote is the string; what follows after white space
       // is a note, as is what follows the last quote; a quote glued to more ends nothing.
@@ -348,7 +371,8 @@ TEST_F(LumText, ImportRulesLineByLine) {
   for (const ImportCase& c : cases) {
     MemoryImage m(emu::BuildSampleBios());
     EXPECT_EQ(c.accepted, Import(m, c.text)) << c.text;
-    EXPECT_EQ(c.bytes, Slice(m.Pins(), c.offset, static_cast<std::uint32_t>(c.bytes.size()))) << c.text;
+    EXPECT_EQ(c.bytes, Slice(m.Pins(), c.offset, static_cast<std::uint32_t>(c.bytes.size())))
+        << c.text;
   }
 }
 
@@ -375,7 +399,8 @@ TEST_F(LumText, LongLinesAndTokens) {
   MemoryImage m(emu::BuildSampleBios());
   EXPECT_EQ(TRUE, Import(m, first + "\n101\t1\t0x6"));
   EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
-  EXPECT_EQ(TRUE, Import(m, std::string(300, ' ') + "\n36\t4\t77" + std::string(250, ' ') + "\r\n102\t1\t0x8"));
+  EXPECT_EQ(TRUE, Import(m, std::string(300, ' ') + "\n36\t4\t77" + std::string(250, ' ') +
+                                "\r\n102\t1\t0x8"));
   EXPECT_EQ(Bytes({77, 0, 0, 0}), Slice(m.Pins(), 36, 4));
   EXPECT_EQ(Bytes({5, 6, 8}), Slice(m.Pins(), 100, 3));
   EXPECT_EQ(FALSE, Import(m, "101\t1\t0x7\n" + first + "Z\n102\t1\t0x9"));
@@ -386,8 +411,8 @@ TEST_F(LumText, LongLinesAndTokens) {
                                   "40\t4\t" + std::string(242, ' ') + "0x12345678"}) {
     MemoryImage card(emu::BuildSampleBios());
     const Bytes before = card.Pins();
-    EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT,
-              GBSetPInSFromASCIIBuffer(card.Handle(), line.data(), static_cast<INT32>(line.size())));
+    EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(card.Handle(), line.data(),
+                                                                 static_cast<INT32>(line.size())));
     EXPECT_EQ(before, card.Pins());
   }
 
@@ -428,7 +453,8 @@ TEST_F(LumText, ObjectTextCallsCheckThePins) {
 
   MemoryImage good(emu::BuildSampleBios());
   EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "1 1 x", 5));
-  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5;glued words", 21));
+  EXPECT_EQ(GB_ERR_INVALID_PINS_TEXT,
+            GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5;glued words", 21));
   EXPECT_EQ(GB_SUCCESS, GBSetPInSFromASCIIBuffer(good.Handle(), "100 1 0x5", 9));
   EXPECT_EQ(0, Sum8(good.Pins(), 0, 512));
   EXPECT_EQ(5, good.Pins()[100]);

@@ -77,8 +77,8 @@ TEST(GBMcsCheck, CheckedLengthSumsToZeroWithinTheBlock) {
     bool balanced;  // the first 16 bytes sum to 0
     BOOL32 valid;
   };
-  const Case cases[] = {{40, 0, false, TRUE},  {40, 16, true, TRUE},  {40, 16, false, FALSE},
-                        {16, 16, true, TRUE},  {16, 17, true, FALSE}, {16, 200, true, FALSE}};
+  const Case cases[] = {{40, 0, false, TRUE}, {40, 16, true, TRUE},  {40, 16, false, FALSE},
+                        {16, 16, true, TRUE}, {16, 17, true, FALSE}, {16, 200, true, FALSE}};
   for (const Case& c : cases) {
     Bytes block = Block(c.size, c.checked, 0x5A);
     block[15] = static_cast<std::uint8_t>(0x100 - Sum8(block, 0, 15) + (c.balanced ? 0 : 1));

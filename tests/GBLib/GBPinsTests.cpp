@@ -25,7 +25,8 @@ TEST(GBPinsLoad, SampleBlockIsCopiedWholeAndValidOnlyAsBuilt) {
     MemoryImage damaged(changed);
     EXPECT_EQ(FALSE, GBPinsIsValid(damaged.Handle())) << "byte " << at;
   }
-  MemoryImage unsignedBlock(SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; }));
+  MemoryImage unsignedBlock(
+      SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; }));
   EXPECT_EQ(0, Sum8(unsignedBlock.Pins(), 0, 512));
   EXPECT_EQ(FALSE, GBPinsIsValid(unsignedBlock.Handle()));
 }
@@ -140,8 +141,9 @@ TEST(GBPinsTransfer, BadChecksumAnswers20004) {
 TEST(GBPinsTransfer, SetReplacesTheLastByteByTheChecksum) {
   MemoryImage m(emu::BuildSampleBios());
   Bytes block(512);
-  for (std::uint32_t i = 0; i < 512; ++i) { block[i] = static_cast<std::uint8_t>(i * 3);
-}
+  for (std::uint32_t i = 0; i < 512; ++i) {
+    block[i] = static_cast<std::uint8_t>(i * 3);
+  }
   EXPECT_EQ(GB_ERR_BUFFER_SIZE, GBSetPInSFromBuffer(m.Handle(), block.data(), 511));
   EXPECT_EQ(GB_SUCCESS, GBSetPInSFromBuffer(m.Handle(), block.data(), 512));
   const Bytes pins = m.Pins();

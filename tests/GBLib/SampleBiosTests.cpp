@@ -7,7 +7,18 @@
 namespace gbtest {
 namespace {
 
-enum Piece { kSignature, kBiosSum, kMaker, kPcir, kVersionText, kPinsSignature, kPinsSum, kMcs, kMcsSum, kPieces };
+enum Piece {
+  kSignature,
+  kBiosSum,
+  kMaker,
+  kPcir,
+  kVersionText,
+  kPinsSignature,
+  kPinsSum,
+  kMcs,
+  kMcsSum,
+  kPieces
+};
 using Pieces = std::bitset<kPieces>;
 
 bool TextAt(const Bytes& b, std::uint32_t at, const std::string& text) {
@@ -51,14 +62,21 @@ TEST(SampleBios, EachSwitchBreaksItsOwnPiece) {
     Pieces broken;
   };
   const Case cases[] = {
-      {"signature", [](emu::SampleBiosOptions& o) { o.breakSignature = true; }, Pieces().set(kSignature)},
-      {"bios sum", [](emu::SampleBiosOptions& o) { o.breakBiosChecksum = true; }, Pieces().set(kBiosSum)},
+      {"signature", [](emu::SampleBiosOptions& o) { o.breakSignature = true; },
+       Pieces().set(kSignature)},
+      {"bios sum", [](emu::SampleBiosOptions& o) { o.breakBiosChecksum = true; },
+       Pieces().set(kBiosSum)},
       {"maker", [](emu::SampleBiosOptions& o) { o.withMakerName = false; }, Pieces().set(kMaker)},
-      {"pcir", [](emu::SampleBiosOptions& o) { o.breakPcirSignature = true; }, Pieces().set(kPcir).set(kVersionText)},
-      {"version", [](emu::SampleBiosOptions& o) { o.withVersionText = false; }, Pieces().set(kVersionText)},
-      {"pins signature", [](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; }, Pieces().set(kPinsSignature)},
-      {"pins sum", [](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; }, Pieces().set(kPinsSum)},
-      {"mcs sum", [](emu::SampleBiosOptions& o) { o.breakMcsChecksum = true; }, Pieces().set(kMcsSum)},
+      {"pcir", [](emu::SampleBiosOptions& o) { o.breakPcirSignature = true; },
+       Pieces().set(kPcir).set(kVersionText)},
+      {"version", [](emu::SampleBiosOptions& o) { o.withVersionText = false; },
+       Pieces().set(kVersionText)},
+      {"pins signature", [](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; },
+       Pieces().set(kPinsSignature)},
+      {"pins sum", [](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; },
+       Pieces().set(kPinsSum)},
+      {"mcs sum", [](emu::SampleBiosOptions& o) { o.breakMcsChecksum = true; },
+       Pieces().set(kMcsSum)},
   };
   for (const Case& c : cases) {
     emu::SampleBiosOptions o;

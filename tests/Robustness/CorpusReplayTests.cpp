@@ -46,15 +46,18 @@ std::vector<Input> AllInputs() {
   for (const fs::path& root : kRoots) {
     for (const TargetEntry& target : kTargets) {
       const fs::path folder = root / target.folder;
-      if (!fs::is_directory(folder)) { continue;
-}
+      if (!fs::is_directory(folder)) {
+        continue;
+      }
       for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file()) { inputs.push_back({target.folder, entry.path()});
-}
+        if (entry.is_regular_file()) {
+          inputs.push_back({target.folder, entry.path()});
+        }
       }
     }
   }
-  std::sort(inputs.begin(), inputs.end(), [](const Input& a, const Input& b) { return a.file < b.file; });
+  std::sort(inputs.begin(), inputs.end(),
+            [](const Input& a, const Input& b) { return a.file < b.file; });
   return inputs;
 }
 
@@ -65,8 +68,9 @@ std::vector<std::uint8_t> ReadAll(const fs::path& file) {
 
 Target Find(const std::string& folder) {
   for (const TargetEntry& target : kTargets) {
-    if (folder == target.folder) { return target.run;
-}
+    if (folder == target.folder) {
+      return target.run;
+    }
   }
   return nullptr;
 }
@@ -88,7 +92,9 @@ TEST_P(CorpusReplay, KeepsEveryPromise) {
 std::string InputName(const ::testing::TestParamInfo<Input>& info) {
   std::string name = info.param.file.parent_path().parent_path().filename().string() + "_" +
                      info.param.target + "_" + info.param.file.filename().string();
-  std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+      '_');
   return name;
 }
 

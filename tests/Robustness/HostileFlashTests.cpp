@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "SampleBios.h"
 #include "FuzzRig.h"
+#include "SampleBios.h"
 
 namespace {
 
@@ -29,10 +29,12 @@ std::vector<fs::path> FlashInputs() {
   std::vector<fs::path> files;
   for (const fs::path& root : {fs::path(TVR_FUZZ_CORPUS_DIR), fs::path(TVR_FUZZ_FINDINGS_DIR)}) {
     const fs::path folder = root / "flashimage";
-    if (!fs::is_directory(folder)) { continue;
-}
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) { files.push_back(entry.path());
-}
+    if (!fs::is_directory(folder)) {
+      continue;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+      files.push_back(entry.path());
+    }
   }
   return files;
 }
@@ -82,7 +84,8 @@ TEST(HostileFlash, UniformFlashIsReportedAndRefusedSwitchBySwitch) {
     EXPECT_NE(session.Out().find("Graphics card information\n"), std::string::npos);
     EXPECT_NE(session.Out().find("current BIOS is unrecognizable."), std::string::npos);
     EXPECT_EQ(session.Exec("/dmcs " + dir.Operand("mcs.bin")), GB_ERR_MCS_NOT_FOUND);
-    EXPECT_EQ(machine.Machine().Stats().deviceWrites, writesOfCreation) << "the card is not touched";
+    EXPECT_EQ(machine.Machine().Stats().deviceWrites, writesOfCreation)
+        << "the card is not touched";
     EXPECT_EQ(machine.Flash(), Bytes(emu::kFlashCapacity, fill));
   }
 }

@@ -60,11 +60,16 @@ TEST_P(Identification, RecordsThePart) {
 INSTANTIATE_TEST_SUITE_P(
     EachPart, Identification,
     ::testing::Values(
-        PartCase{emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256,
-                 {{0x15, 0xFF}}},
-        PartCase{emu::FlashPart::M25p10, "ST M25P10", 0x10, 128,
+        PartCase{emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256, {{0x15, 0xFF}}},
+        PartCase{emu::FlashPart::M25p10,
+                 "ST M25P10",
+                 0x10,
+                 128,
                  {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}},
-        PartCase{emu::FlashPart::Sst25vf010, "SST SST25VF010", 0xBF, 1,
+        PartCase{emu::FlashPart::Sst25vf010,
+                 "SST SST25VF010",
+                 0xBF,
+                 1,
                  {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}}),
     [](const ::testing::TestParamInfo<PartCase>& info) {
       return testnames::CaseName(emu::FlashPartName(info.param.part));
@@ -101,15 +106,14 @@ TEST_P(Answers, DecideThePart) {
 
 INSTANTIATE_TEST_SUITE_P(
     TieBreaks, Answers,
-    ::testing::Values(
-        AnswerCase{{0x1F, 0x00}, {0xBF, 0x49}, SE_OK, "ATMEL AT25F1024", 2},
-        AnswerCase{{0x1E}, {0x10, 0x00}, SE_OK, "ST M25P10", 2 + 6},
-        AnswerCase{{0xFF}, {0x10, 0x49}, SE_OK, "ST M25P10", 2 + 6},
-        AnswerCase{{0xFF}, {0x10, 0xFF}, SE_OK, "ST M25P10", 2 + 6},
-        AnswerCase{{0x9F}, {0xBF, 0x49}, SE_OK, "SST SST25VF010", 2 + 6},
-        AnswerCase{{0xFF}, {0xBF, 0x48}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
-        AnswerCase{{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
-        AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}),
+    ::testing::Values(AnswerCase{{0x1F, 0x00}, {0xBF, 0x49}, SE_OK, "ATMEL AT25F1024", 2},
+                      AnswerCase{{0x1E}, {0x10, 0x00}, SE_OK, "ST M25P10", 2 + 6},
+                      AnswerCase{{0xFF}, {0x10, 0x49}, SE_OK, "ST M25P10", 2 + 6},
+                      AnswerCase{{0xFF}, {0x10, 0xFF}, SE_OK, "ST M25P10", 2 + 6},
+                      AnswerCase{{0x9F}, {0xBF, 0x49}, SE_OK, "SST SST25VF010", 2 + 6},
+                      AnswerCase{{0xFF}, {0xBF, 0x48}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+                      AnswerCase{{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+                      AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}),
     [](const ::testing::TestParamInfo<AnswerCase>& info) {
       return "first_" + testnames::HexName(info.param.atmelAnswer) + "_then_" +
              testnames::HexName(info.param.idAnswer);
@@ -243,7 +247,8 @@ TEST(Creation, MemoryDecodingIsOnDuringTheObjectsLifeAndRestoredAfter) {
     EXPECT_EQ(rig.CommandByte(), command | 0x02);
     EXPECT_EQ(rig.machine().ConfigWrites().size(), command == 0x0001 ? 1u : 0u);
     EXPECT_EQ(SEReleaseHandle(rig.handle()), SE_OK);
-    EXPECT_EQ(rig.machine().ConfigWrites(), std::vector<std::uint32_t>(command == 0x0001 ? 2 : 1, 0x04));
+    EXPECT_EQ(rig.machine().ConfigWrites(),
+              std::vector<std::uint32_t>(command == 0x0001 ? 2 : 1, 0x04));
     EXPECT_EQ(rig.CommandByte(), command);
     EXPECT_EQ(rig.machine().LiveMappings(), 0);
   }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "CaseNames.h"
@@ -93,16 +93,27 @@ TEST_P(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachPart, FullWrite,
-    ::testing::Values(
-        WriteCase{emu::FlashPart::At25f1024, 256, 256, true, (4 + 256) * 8,
-                  {"hw-writable", "06", "01 80", "06", "62", "06+02 x512", "03 131072", "06",
-                   "01 8C", "hw-protected"}},
-        WriteCase{emu::FlashPart::M25p10, 128, 128, true, (4 + 128) * 8,
-                  {"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072", "06",
-                   "01 8C", "hw-protected"}},
-        WriteCase{emu::FlashPart::Sst25vf010, 1, 256, false, 2 * 8,
-                  {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000", "AF x131071",
-                   "04", "03 131072", "50", "01 8C", "hw-protected"}}),
+    ::testing::Values(WriteCase{emu::FlashPart::At25f1024,
+                                256,
+                                256,
+                                true,
+                                (4 + 256) * 8,
+                                {"hw-writable", "06", "01 80", "06", "62", "06+02 x512",
+                                 "03 131072", "06", "01 8C", "hw-protected"}},
+                      WriteCase{emu::FlashPart::M25p10,
+                                128,
+                                128,
+                                true,
+                                (4 + 128) * 8,
+                                {"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024",
+                                 "03 131072", "06", "01 8C", "hw-protected"}},
+                      WriteCase{emu::FlashPart::Sst25vf010,
+                                1,
+                                256,
+                                false,
+                                2 * 8,
+                                {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000",
+                                 "AF x131071", "04", "03 131072", "50", "01 8C", "hw-protected"}}),
     [](const ::testing::TestParamInfo<WriteCase>& info) {
       return testnames::CaseName(emu::FlashPartName(info.param.part));
     });

@@ -57,8 +57,7 @@ std::vector<std::string> Summary(const std::vector<CardEvent>& events) {
   return summary;
 }
 
-std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events,
-                                         std::uint32_t page) {
+std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events, std::uint32_t page) {
   std::vector<std::uint32_t> addresses;
   for (const CardEvent& event : events) {
     if (event.kind == CardEvent::Command && event.head[0] == 0x02) {

@@ -15,8 +15,7 @@ namespace setest {
 std::vector<std::string> Summary(const std::vector<CardEvent>& events);
 
 // Addresses of the page-program commands, in order, each checked to carry `page` bytes.
-std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events,
-                                         std::uint32_t page);
+std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events, std::uint32_t page);
 
 // Installed as the progress callback: every report, and the card's state at the first.
 struct ProgressLog {

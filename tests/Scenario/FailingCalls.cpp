@@ -67,8 +67,8 @@ int fsync(int fd) {
 }
 
 int renameat(int oldFolder, const char* oldName, int newFolder, const char* newName) {
-  const int renamed =
-      Next<int (*)(int, const char*, int, const char*)>("renameat")(oldFolder, oldName, newFolder, newName);
+  const int renamed = Next<int (*)(int, const char*, int, const char*)>("renameat")(
+      oldFolder, oldName, newFolder, newName);
   Log("rename", (newFolder == AT_FDCWD ? std::string(".") : PathOf(newFolder)) + "/" + newName);
   return renamed;
 }
@@ -85,8 +85,8 @@ int fchown(int fd, uid_t owner, gid_t group) {
 }
 
 int fsetxattr(int fd, const char* name, const void* value, size_t size, int flags) {
-  return Fails("fsetxattr", fd)
-             ? Failed(EPERM)
-             : Next<int (*)(int, const char*, const void*, size_t, int)>("fsetxattr")(fd, name, value, size, flags);
+  return Fails("fsetxattr", fd) ? Failed(EPERM)
+                                : Next<int (*)(int, const char*, const void*, size_t, int)>(
+                                      "fsetxattr")(fd, name, value, size, flags);
 }
 }

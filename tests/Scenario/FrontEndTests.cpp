@@ -50,10 +50,12 @@ class EmulatorOptions : public ::testing::Test {
 };
 
 TEST_F(EmulatorOptions, CardKeys) {
-  ASSERT_TRUE(Parse({"--card", "1a8,model=z-series,vendor=0x1234,subsys=90011F2E,flash=sst25vf010,"
-                               "image=c.bin,cfg40=0x0C000000,fault=stuck-busy,fault=corrupt-pass=2,"
-                               "timing=max,status=0",
-                     "--card", "200,model=lumivane-b,devid=0A12", "--bus-costs", "900,300,20", "/scan"}));
+  ASSERT_TRUE(
+      Parse({"--card",
+             "1a8,model=z-series,vendor=0x1234,subsys=90011F2E,flash=sst25vf010,"
+             "image=c.bin,cfg40=0x0C000000,fault=stuck-busy,fault=corrupt-pass=2,"
+             "timing=max,status=0",
+             "--card", "200,model=lumivane-b,devid=0A12", "--bus-costs", "900,300,20", "/scan"}));
   ASSERT_EQ(m_options.cards.size(), 2u);
   const emu::CardOptions& first = m_options.cards[0].options;
   EXPECT_EQ(m_options.cards[0].location, 0x1A8u);

@@ -102,10 +102,10 @@ TEST_F(PinsSwitches, EditedTextChangesSerialNumberAndSubsystemWord) {
 // Among them lines that would store something else: cut after 256 characters, or written
 // into the checksum byte.
 TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
-  for (const std::string& bad : {std::string("Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n"),
-                                "36\t4\t" + std::string(249, ' ') + "123",
-                                "40\t4\t" + std::string(242, ' ') + "0x12345678",
-                                std::string("511\t1\t0x00\n")}) {
+  for (const std::string& bad :
+       {std::string("Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n"),
+        "36\t4\t" + std::string(249, ' ') + "123", "40\t4\t" + std::string(242, ' ') + "0x12345678",
+        std::string("511\t1\t0x00\n")}) {
     WriteText("bad.txt", bad);
     const RunResult run = OnCard("", {"/s", "bad.txt"});
     EXPECT_EQ(run.out, Report()) << bad;
@@ -208,7 +208,8 @@ TEST_F(PinsSwitches, TvOutOnAnUnrecognizableOrShortPinsFailsAndWritesNothing) {
       m_card[at + 3] = 0;
       m_card[at + size - 1] = 0;
       m_card[at + size - 1] = static_cast<std::uint8_t>(-Sum8(m_card, at, size));
-      m_card[biosEnd - 1] = static_cast<std::uint8_t>(m_card[biosEnd - 1] - Sum8(m_card, 0, biosEnd));
+      m_card[biosEnd - 1] =
+          static_cast<std::uint8_t>(m_card[biosEnd - 1] - Sum8(m_card, 0, biosEnd));
     }
     Write("card.bin", m_card);
     CardReport report;

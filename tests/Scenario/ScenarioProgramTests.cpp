@@ -2,8 +2,8 @@
 // their exit status, and what the card's flash file holds afterwards.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,8 +69,7 @@ void PrintTo(const PartCase& part, std::ostream* out) {
   *out << part.flash << (part.worstCase ? " worst case" : "");
 }
 
-class ProgrammingOnEachPart : public Programming,
-                              public ::testing::WithParamInterface<PartCase> {};
+class ProgrammingOnEachPart : public Programming, public ::testing::WithParamInterface<PartCase> {};
 
 TEST_P(ProgrammingOnEachPart, KeepsTheCardsPinsCalibrationAndSubsystem) {
   const PartCase& part = GetParam();
@@ -135,7 +134,8 @@ INSTANTIATE_TEST_SUITE_P(
     Files, RefusedFiles,
     ::testing::Values(
         RefusedFile{"other.bin",
-                    SampleFile([](emu::SampleBiosOptions& o) { o.deviceId = DEVID_LUMIVANE_B; }), false,
+                    SampleFile([](emu::SampleBiosOptions& o) { o.deviceId = DEVID_LUMIVANE_B; }),
+                    false,
                     "ERROR! The selected BIOS file doesn't match your Tavrin graphics "
                     "hardware.\n\n"},
         RefusedFile{"broken.bin",
@@ -145,9 +145,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
         RefusedFile{"short.bin", Bytes(0x7FFD, 0x55), false,
                     "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
-        RefusedFile{"missing.bin", {}, false,
+        RefusedFile{"missing.bin",
+                    {},
+                    false,
                     "ERROR! The following file couldn't be opened: missing.bin\n\n"}),
-    [](const ::testing::TestParamInfo<RefusedFile>& info) { return testnames::CaseName(info.param.name); });
+    [](const ::testing::TestParamInfo<RefusedFile>& info) {
+      return testnames::CaseName(info.param.name);
+    });
 
 TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
   emu::SampleBiosOptions broken;
@@ -181,9 +185,13 @@ TEST_F(Programming, BackupSavesTheWholeEepromAsItWas) {
     const Bytes& card;
   } cases[] = {
       {{"/o", "a%s%n.bin"}, FileCreated("a%s%n.bin"), 1, m_card},
-      {{"/o", "a%s%n.bin", "/i", "new.bin"}, FileCreated("a%s%n.bin") + m_newReport + updated, 1,
+      {{"/o", "a%s%n.bin", "/i", "new.bin"},
+       FileCreated("a%s%n.bin") + m_newReport + updated,
+       1,
        programmed},
-      {{"/i", "new.bin", "/o", "a%s%n.bin"}, m_newReport + FileCreated("a%s%n.bin") + updated, 1,
+      {{"/i", "new.bin", "/o", "a%s%n.bin"},
+       m_newReport + FileCreated("a%s%n.bin") + updated,
+       1,
        programmed},
       {{"/o", "a%s%n.bin", "/i", "missing.bin"}, FileCreated("a%s%n.bin"), 0, m_card},
   };
@@ -252,14 +260,16 @@ void InFolderAs(uid_t user, const std::string& folder, const std::function<bool(
                 const std::string& what) {
   const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(dir, 0);
-  AsUser(user, [&] { return act(dir); }, what);
+  AsUser(
+      user, [&] { return act(dir); }, what);
   close(dir);
 }
 
 void LinkAs(uid_t user, const std::string& text, const std::string& folder,
             const std::string& name) {
-  InFolderAs(user, folder, [&](int dir) { return symlinkat(text.c_str(), dir, name.c_str()) == 0; },
-             "link " + name);
+  InFolderAs(
+      user, folder, [&](int dir) { return symlinkat(text.c_str(), dir, name.c_str()) == 0; },
+      "link " + name);
 }
 
 // A chain of `count` links, name0 -> name1 -> ... -> the target.
@@ -383,15 +393,19 @@ TEST_F(Files, FilesPlantedByAnotherUserInSharedFoldersAreRefused) {
   }
   const std::string planted = "planted by another user";
   const auto plant = [&](uid_t user, const char* folder, const char* name, bool fifo) {
-    InFolderAs(user, Path(folder), [&](int dir) {
-      if (fifo) {
-        return mkfifoat(dir, name, 0) == 0 && fchmodat(dir, name, 0666, 0) == 0;
-      }
-      const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL, 0);
-      const bool written = fd >= 0 && fchmod(fd, 0666) == 0 &&
-                           write(fd, planted.data(), planted.size()) == static_cast<ssize_t>(planted.size());
-      return close(fd) == 0 && written;
-    }, name);
+    InFolderAs(
+        user, Path(folder),
+        [&](int dir) {
+          if (fifo) {
+            return mkfifoat(dir, name, 0) == 0 && fchmodat(dir, name, 0666, 0) == 0;
+          }
+          const int fd = openat(dir, name, O_WRONLY | O_CREAT | O_EXCL, 0);
+          const bool written =
+              fd >= 0 && fchmod(fd, 0666) == 0 &&
+              write(fd, planted.data(), planted.size()) == static_cast<ssize_t>(planted.size());
+          return close(fd) == 0 && written;
+        },
+        name);
   };
   plant(kNobody, "shared", "backup.bin", false);
   plant(kNobody, "shared", "fifo.bin", true);
@@ -447,7 +461,8 @@ std::string AccessList(const std::string& path) {
 }
 
 void GrantRead(const std::string& path) {
-  ASSERT_EQ(std::system(("setfacl -m u:" + std::to_string(kNobody) + ":r '" + path + "'").c_str()), 0);
+  ASSERT_EQ(std::system(("setfacl -m u:" + std::to_string(kNobody) + ":r '" + path + "'").c_str()),
+            0);
 }
 
 constexpr const char* kNote = "user.note";
@@ -578,9 +593,9 @@ TEST_F(Files, FifoIsWrittenOnlyWhileSomeoneReadsIt) {
 // What each fault of the card does to a programming run.
 struct FaultCase {
   const char* fault;
-  const char* error;        // standard error
-  bool warned;              // the warning and the write came before the failure
-  std::size_t bars;         // progress bars drawn
+  const char* error;  // standard error
+  bool warned;        // the warning and the write came before the failure
+  std::size_t bars;   // progress bars drawn
   int status;
   enum class Flash { Old, New, NewButOneByte } flash;
 };
@@ -628,7 +643,9 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"wp-stuck", kNotUpdated, true, 0, 0, FaultCase::Flash::Old},
         FaultCase{"corrupt-pass=2", "", true, 3, 1, FaultCase::Flash::New},
         FaultCase{"corrupt-pass=3", kNotUpdated, true, 3, 0, FaultCase::Flash::NewButOneByte}),
-    [](const ::testing::TestParamInfo<FaultCase>& info) { return testnames::CaseName(info.param.fault); });
+    [](const ::testing::TestParamInfo<FaultCase>& info) {
+      return testnames::CaseName(info.param.fault);
+    });
 
 TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
   // The machine keeps its state between runs: a power cut is a reboot, so the lines and the
@@ -683,9 +700,7 @@ std::string SignalAt(const char* name, std::uint32_t bytes) {
 }
 
 // The card's state as the state file keeps it.
-emu::CardState KeptState(const std::string& path) {
-  return emu::MapStateFile(path, {})->State();
-}
+emu::CardState KeptState(const std::string& path) { return emu::MapStateFile(path, {})->State(); }
 
 bool LinesHeld(const emu::CardState& state) {
   return (state.card.lineRegister & emu::kLineBypass) != 0;
@@ -723,9 +738,9 @@ RunLimits IgnoredAndSentWhileProgramming(int signal) {
 // Every signal whose default action ends a process, but SIGKILL, which nothing can hold,
 // and the faults a program raises itself, which end it where they happen.
 std::vector<int> EndingSignals() {
-  const std::vector<int> notEnding{SIGKILL, SIGSTOP, SIGTSTP, SIGTTIN, SIGTTOU, SIGCHLD,
-                                   SIGCONT, SIGURG,  SIGWINCH, SIGSEGV, SIGBUS, SIGILL,
-                                   SIGFPE,  SIGTRAP, SIGSYS};
+  const std::vector<int> notEnding{SIGKILL, SIGSTOP, SIGTSTP, SIGTTIN,  SIGTTOU,
+                                   SIGCHLD, SIGCONT, SIGURG,  SIGWINCH, SIGSEGV,
+                                   SIGBUS,  SIGILL,  SIGFPE,  SIGTRAP,  SIGSYS};
   std::vector<int> signals;
   for (int signal = 1; signal <= SIGRTMAX; ++signal) {
     if (std::find(notEnding.begin(), notEnding.end(), signal) == notEnding.end()) {
@@ -744,14 +759,17 @@ RunLimits EveryEndingSignalWhileProgramming(int first, const std::string& errPat
     kill(run, first);
     for (int attempt = 0; attempt < 200; ++attempt) {
       std::ifstream err(errPath);
-      const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
-      if (said.find(kInterrupted) != std::string::npos) { break;
-}
+      const std::string said((std::istreambuf_iterator<char>(err)),
+                             std::istreambuf_iterator<char>());
+      if (said.find(kInterrupted) != std::string::npos) {
+        break;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     for (const int signal : EndingSignals()) {
-      if (signal != first) { kill(run, signal);
-}
+      if (signal != first) {
+        kill(run, signal);
+      }
     }
   };
   return limits;
@@ -785,14 +803,17 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
       {Outcome::Nothing, Report()}};
   const std::vector<Interruption> cases{
       // Ctrl-C before the card is written means "don't".
-      {"SIGINT reading the backup", SignalAt("INT", kReadingBackup), {}, SIGINT,
+      {"SIGINT reading the backup",
+       SignalAt("INT", kReadingBackup),
+       {},
+       SIGINT,
        Outcome::BackupOnly},
       {"SIGTERM early in programming, output closed after the warning",
        SignalAt("TERM", kEarlyInProgramming), OutputClosedAfter(kWarning), SIGTERM,
        Outcome::Updated},
       {"SIGHUP late in programming, output closed before the backup",
-       SignalAt("HUP", kLateInProgramming), OutputClosedAfter(CardReport{}.Text()),
-       SIGHUP, Outcome::Updated},
+       SignalAt("HUP", kLateInProgramming), OutputClosedAfter(CardReport{}.Text()), SIGHUP,
+       Outcome::Updated},
       {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, Outcome::Updated},
       {"SIGTERM reading a backup beyond the file-size limit", SignalAt("TERM", kReadingBackup),
        FileSizeLimit(100000), SIGTERM, Outcome::Nothing,
@@ -846,9 +867,9 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
 
 // Nothing the card waits on while it is held waits without bound, whatever arrives: a file
 // to read that cannot be read to its end (a folder, or a FIFO with no writer ever coming:
-// a run that waits is killed) fails at once, and leaves the card released; a reader that takes the backup a page every two
-// seconds, which would need half a minute for it, fails it at the bound for the whole
-// file, held signals arriving every second notwithstanding.
+// a run that waits is killed) fails at once, and leaves the card released; a reader that takes the
+// backup a page every two seconds, which would need half a minute for it, fails it at the bound for
+// the whole file, held signals arriving every second notwithstanding.
 TEST_F(Programming, NothingHeldWaitsWithoutBound) {
   ASSERT_EQ(mkfifo(Path("fifo.bin").c_str(), 0644), 0);
   std::filesystem::create_directory(Path("folder.bin"));
@@ -883,9 +904,11 @@ TEST_F(Programming, NothingHeldWaitsWithoutBound) {
   trickled.act = [errPath](pid_t run) {
     for (int second = 0; second < 60; ++second) {
       std::ifstream err(errPath);
-      const std::string said((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
-      if (said.find(kNotCreated) != std::string::npos) { break;
-}
+      const std::string said((std::istreambuf_iterator<char>(err)),
+                             std::istreambuf_iterator<char>());
+      if (said.find(kNotCreated) != std::string::npos) {
+        break;
+      }
       kill(run, SIGUSR1);
       std::this_thread::sleep_for(std::chrono::seconds(1));
     }
@@ -918,8 +941,8 @@ TEST_F(Programming, AWaitingSignalEndsTheEmulatorAfterItsEndOfRun) {
 // held and its protection lifted, and refuses every run until the machine is rebooted (on
 // the emulator: the state file removed). Then the backup goes back on.
 TEST_F(Programming, KilledMidUpdateTheCardRefusesUntilARebootThenTheBackupRestoresIt) {
-  const RunResult killed =
-      OnCard(",state=card.st" + SignalAt("KILL", kMidProgramming), {"/o", "backup.bin", "/i", "new.bin"});
+  const RunResult killed = OnCard(",state=card.st" + SignalAt("KILL", kMidProgramming),
+                                  {"/o", "backup.bin", "/i", "new.bin"});
   EXPECT_EQ(killed.signal, SIGKILL);
   EXPECT_EQ(Read("backup.bin"), m_card);
   const Bytes half = Read("card.bin");

@@ -20,8 +20,8 @@ class Session : public ScenarioTest {};
 
 TEST_F(Session, ScanWithOneCardListsTheReportedCard) {
   const RunResult run = Emu({"/scan"});
-  EXPECT_EQ(run.out, kBanner + CardReport{}.Text() + kScanHeading +
-                         "100     " + kLumivaneModel + ", #TS05A00017\n\n");
+  EXPECT_EQ(run.out, kBanner + CardReport{}.Text() + kScanHeading + "100     " + kLumivaneModel +
+                         ", #TS05A00017\n\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 1);
 }
@@ -37,16 +37,17 @@ TEST_F(Session, ScanWithSeveralCards) {
   const std::string cards = std::string(kScanHeading) + "100     " + kLumivaneModel +
                             ", #TS05A00017\n" +
                             "208     Tavrin Z310/Z410/Tetra card, #ABCDEFGHIJKLMNOP\n";
-  const std::vector<std::string> machine{"--card", "100", "--card", "208,model=z-series,image=z.bin",
-                                         "--card", "180,subsys=90011F2E", "--card",
-                                         "300,image=broken.bin"};
+  const std::vector<std::string> machine{"--card", "100",
+                                         "--card", "208,model=z-series,image=z.bin",
+                                         "--card", "180,subsys=90011F2E",
+                                         "--card", "300,image=broken.bin"};
 
   // The last card listed has no readable PInS: the run ends with its code.
   std::vector<std::string> args = machine;
   args.push_back("/scan");
   const RunResult run = Emu(args);
-  EXPECT_EQ(run.out, kBanner + CardReport{}.Text() + cards + "300     " + kLumivaneModel +
-                         ", #Unknown\n\n");
+  EXPECT_EQ(run.out,
+            kBanner + CardReport{}.Text() + cards + "300     " + kLumivaneModel + ", #Unknown\n\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.status, 0);
 
@@ -60,13 +61,13 @@ TEST_F(Session, ScanWithSeveralCards) {
 // A card left out by its subsystem is reached only through /dev.
 TEST_F(Session, DevMovesTheSessionBeforeTheReport) {
   Write("z.bin", emu::BuildSampleBios([] {
-    emu::SampleBiosOptions z;
-    z.deviceId = DEVID_Z_SERIES;
-    return z;
-  }()));
-  const RunResult run = Emu({"--card", "100", "--card",
-                             "208,model=z-series,image=z.bin,subsys=90011F2E", "/dev", "208", "/o",
-                             "z-old.bin"});
+          emu::SampleBiosOptions z;
+          z.deviceId = DEVID_Z_SERIES;
+          return z;
+        }()));
+  const RunResult run =
+      Emu({"--card", "100", "--card", "208,model=z-series,image=z.bin,subsys=90011F2E", "/dev",
+           "208", "/o", "z-old.bin"});
   CardReport report;
   report.model = "Tavrin Z310/Z410/Tetra card";
   report.bus = 2;
@@ -136,10 +137,8 @@ TEST_P(InvalidCommandLine, RefusedBeforeTheReport) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, InvalidCommandLine,
-    ::testing::Values(std::vector<std::string>{},
-                      std::vector<std::string>{"/x"},
-                      std::vector<std::string>{"/o"},
-                      std::vector<std::string>{"/o", "/ds"},
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"/x"},
+                      std::vector<std::string>{"/o"}, std::vector<std::string>{"/o", "/ds"},
                       std::vector<std::string>{"/i", "./x/../new.bin", "/o", "-b.bin"},
                       std::vector<std::string>{"/dev", "0x100"},
                       std::vector<std::string>{"/tvout", "secam"},
@@ -149,8 +148,9 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"/o", std::string(64, 'a')}),
     [](const ::testing::TestParamInfo<std::vector<std::string>>& info) {
       std::string line;
-      for (const std::string& arg : info.param) { line += arg + " ";
-}
+      for (const std::string& arg : info.param) {
+        line += arg + " ";
+      }
       return testnames::CaseName(line);
     });
 

@@ -88,8 +88,9 @@ std::size_t Count(const std::string& text, const std::string& piece) {
 std::string WhatIsHeldOff(const std::string& reply) {
   const std::string field = "string \"";
   const std::size_t begin = reply.find(field, reply.find("struct {"));
-  if (begin == std::string::npos) { return "";
-}
+  if (begin == std::string::npos) {
+    return "";
+  }
   const std::size_t from = begin + field.size();
   return reply.substr(from, reply.find('"', from) - from);
 }
@@ -120,9 +121,9 @@ class SystemBus : public CardTest {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     const int log = Log("bus.log");
-    m_bus = Spawn({"dbus-daemon", "--config-file=" + m_root + "/bus.conf", "--nofork",
-                   "--print-address"},
-                  {}, ends[1], log);
+    m_bus = Spawn(
+        {"dbus-daemon", "--config-file=" + m_root + "/bus.conf", "--nofork", "--print-address"}, {},
+        ends[1], log);
     close(ends[1]);
     close(log);
     char c = 0;
@@ -167,8 +168,9 @@ class SystemBus : public CardTest {
 
   bool EventuallyNoLock() const {
     for (int attempt = 0; attempt < 100; ++attempt) {
-      if (Count(Inhibitors(), "struct {") == 0) { return true;
-}
+      if (Count(Inhibitors(), "struct {") == 0) {
+        return true;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;

@@ -70,8 +70,9 @@ class Terminal : public CardTest {
     pollfd screen{master, POLLIN, 0};
     while (poll(&screen, 1, (kRunSeconds + 5) * 1000) > 0) {
       const ssize_t length = read(master, buffer.data(), buffer.size());
-      if (length <= 0) { break;  // the terminal is closed on every side
-}
+      if (length <= 0) {
+        break;  // the terminal is closed on every side
+      }
       run.screen.append(buffer.data(), static_cast<std::size_t>(length));
     }
     close(master);
@@ -100,10 +101,12 @@ class Terminal : public CardTest {
     if (s_run == 0) {
       setpgid(0, 0);
       std::signal(SIGTTOU, SIG_DFL);
-      const int out = outFile.empty() ? tty : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out =
+          outFile.empty() ? tty : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       std::vector<char*> argv;
-      for (const std::string& arg : args) { argv.push_back(const_cast<char*>(arg.c_str()));
-}
+      for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+      }
       argv.push_back(nullptr);
       if (chdir(m_work.c_str()) == 0 && dup2(out, STDOUT_FILENO) >= 0 &&
           dup2(tty, STDERR_FILENO) >= 0) {
@@ -112,8 +115,9 @@ class Terminal : public CardTest {
       _exit(127);
     }
     setpgid(s_run, s_run);
-    if (!background) { tcsetpgrp(tty, s_run);
-}
+    if (!background) {
+      tcsetpgrp(tty, s_run);
+    }
     std::signal(SIGALRM, KillRun);
     alarm(kRunSeconds);
     std::string says;
@@ -131,9 +135,10 @@ class Terminal : public CardTest {
 };
 
 // With `stty tostop`, a run in the background that has an error to show while it holds
-// the card shows it and ends (one that loops is killed by the shell); nothing answers an interruption that nobody caused. A stop in
-// the middle of an update is answered on a line of its own, after the dots so far, the
-// update finishes, and then the run stops; continued, it ends as a finished update does.
+// the card shows it and ends (one that loops is killed by the shell); nothing answers an
+// interruption that nobody caused. A stop in the middle of an update is answered on a line of its
+// own, after the dots so far, the update finishes, and then the run stops; continued, it ends as a
+// finished update does.
 TEST_F(Terminal, JobControlNeverLoopsAndCtrlZStopsOnceTheCardIsSafe) {
   Write("bad.bin", Bytes(0x10000, 0));
   const TerminalRun erring =

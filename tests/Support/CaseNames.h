@@ -18,8 +18,9 @@ inline std::string CaseName(std::string_view text) {
       name += '_';
     }
   }
-  while (!name.empty() && name.back() == '_') { name.pop_back();
-}
+  while (!name.empty() && name.back() == '_') {
+    name.pop_back();
+  }
   return name.empty() ? "none" : name;
 }
 

@@ -26,8 +26,8 @@ struct Op {
 
 inline void PrintTo(const Op& op, std::ostream* out) {
   static constexpr const char* kNames[] = {"PortRead", "PortWrite", "DeviceRead", "DeviceWrite"};
-  *out << kNames[static_cast<int>(op.kind)] << "(0x" << std::hex << op.address << ", w"
-       << std::dec << op.width << ", 0x" << std::hex << op.value << ")" << std::dec;
+  *out << kNames[static_cast<int>(op.kind)] << "(0x" << std::hex << op.address << ", w" << std::dec
+       << op.width << ", 0x" << std::hex << op.value << ")" << std::dec;
 }
 
 inline Op PortRd(std::uint32_t port, std::uint32_t width, std::uint32_t value) {

@@ -42,7 +42,8 @@ class MemoryImage {
     m_data.m_oSEInfo.ulSEepromSize = static_cast<UINT32>(image.size());
     m_data.m_oGBChipInfo.m_usDeviceID = deviceId;
     m_data.m_oGBConfigAccess.m_hDevice = kCardLocation;
-    m_data.m_oBIOS.pucData = static_cast<UINT8*>(GBPoolAlloc(&m_data, m_data.m_oSEInfo.ulSEepromSize));
+    m_data.m_oBIOS.pucData =
+        static_cast<UINT8*>(GBPoolAlloc(&m_data, m_data.m_oSEInfo.ulSEepromSize));
     std::memcpy(m_data.m_oBIOS.pucData, image.data(), image.size());
     GBBiosDetectSize(&m_data);
     m_init = GBInit(&m_data);
@@ -54,8 +55,12 @@ class MemoryImage {
   GBHANDLE Handle() { return &m_data; }
   GB_DATA& Data() { return m_data; }
   GB_ERR InitResult() const { return m_init; }
-  Bytes Image() const { return Bytes(m_data.m_oBIOS.pucData, m_data.m_oBIOS.pucData + m_data.m_oSEInfo.ulSEepromSize); }
-  Bytes Pins() const { return Bytes(m_data.m_oPINS.pucData, m_data.m_oPINS.pucData + m_data.m_oPINS.usSize); }
+  Bytes Image() const {
+    return Bytes(m_data.m_oBIOS.pucData, m_data.m_oBIOS.pucData + m_data.m_oSEInfo.ulSEepromSize);
+  }
+  Bytes Pins() const {
+    return Bytes(m_data.m_oPINS.pucData, m_data.m_oPINS.pucData + m_data.m_oPINS.usSize);
+  }
 
  private:
   GB_DATA m_data;

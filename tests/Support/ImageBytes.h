@@ -12,21 +12,24 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline std::uint32_t Le(const Bytes& bytes, std::uint32_t offset, std::uint32_t width) {
   std::uint32_t value = 0;
-  for (std::uint32_t i = width; i-- > 0;) { value = (value << 8) | bytes.at(offset + i);
-}
+  for (std::uint32_t i = width; i-- > 0;) {
+    value = (value << 8) | bytes.at(offset + i);
+  }
   return value;
 }
 
 inline void PutLe(Bytes& bytes, std::uint32_t offset, std::uint32_t value, std::uint32_t width) {
-  for (std::uint32_t i = 0; i < width; ++i) { bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
-}
+  for (std::uint32_t i = 0; i < width; ++i) {
+    bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+  }
 }
 
 // The byte sum of `size` bytes from `offset`.
 inline std::uint8_t Sum8(const Bytes& bytes, std::uint32_t offset, std::uint32_t size) {
   std::uint8_t sum = 0;
-  for (std::uint32_t i = 0; i < size; ++i) { sum = static_cast<std::uint8_t>(sum + bytes.at(offset + i));
-}
+  for (std::uint32_t i = 0; i < size; ++i) {
+    sum = static_cast<std::uint8_t>(sum + bytes.at(offset + i));
+  }
   return sum;
 }
 

@@ -58,18 +58,21 @@ void ScriptedPart::Select() {
 }
 
 void ScriptedPart::ClockRise(bool dataIn) {
-  if (m_selected && m_shift.Shift(dataIn) && m_shift.Bits() == 8) { m_opcode = m_shift.Byte();
-}
+  if (m_selected && m_shift.Shift(dataIn) && m_shift.Bits() == 8) {
+    m_opcode = m_shift.Byte();
+  }
 }
 
 // The bit the script puts on data-out after the latest rising clock edge.
 bool ScriptedPart::DataOut() const {
   const std::uint32_t bits = m_shift.Bits();
-  if (!m_selected || bits < 8) { return true;
-}
+  if (!m_selected || bits < 8) {
+    return true;
+  }
   const auto found = m_script.find(m_opcode);
-  if (found == m_script.end() || bits <= found->second.headerBits) { return true;
-}
+  if (found == m_script.end() || bits <= found->second.headerBits) {
+    return true;
+  }
   const std::uint32_t index = bits - found->second.headerBits - 1;
   const Bytes& answer = found->second.answer;
   return index / 8 >= answer.size() || ((answer[index / 8] >> (7 - index % 8)) & 1) != 0;
@@ -97,14 +100,16 @@ void CountingMachine::PortWrite(UINT16 port, UINT32 width, UINT32 value) {
   if (port == emu::kConfigAddressPort && width == 4) {
     m_configAddress = value;
   } else if (port >= emu::kConfigDataPort && lane + width <= 4 &&
-             (m_configAddress & emu::kConfigEnable) != 0 && ((m_configAddress >> 8) & 0xFFFF) == kCardLocation) {
+             (m_configAddress & emu::kConfigEnable) != 0 &&
+             ((m_configAddress >> 8) & 0xFFFF) == kCardLocation) {
     m_configWrites.push_back((m_configAddress & 0xFC) + lane);
   }
 }
 
 Rig::Rig(emu::CardOptions options, const Bytes& content, emu::AccessCosts costs)
     : m_machine(costs),
-      m_card(&emu::PlaceCard(m_machine, kCardLocation, options, emu::FlashStore::InMemory(content))),
+      m_card(
+          &emu::PlaceCard(m_machine, kCardLocation, options, emu::FlashStore::InMemory(content))),
       m_platform(m_machine),
       m_storage(new unsigned char[SEGetHandleSize()]),
       m_apertureBase(options.apertureBase) {

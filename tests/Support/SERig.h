@@ -10,9 +10,9 @@
 
 #include "Card.h"
 #include "Machine.h"
+#include "SEInternal.h"
 #include "SpiDevice.h"
 #include "SpiShifter.h"
-#include "SEInternal.h"
 
 namespace setest {
 
@@ -25,14 +25,14 @@ constexpr PCIHANDLE kCardLocation = MakePciHandle(2, 5);
 struct CardEvent {
   enum Kind : std::uint8_t { Command, Protection };
   Kind kind;
-  Bytes head;                   // Command: at most the first five bytes
-  std::uint32_t length = 0;     // Command: bytes clocked in while selected
-  std::uint32_t value = 0;      // Protection: the word written
+  Bytes head;                // Command: at most the first five bytes
+  std::uint32_t length = 0;  // Command: bytes clocked in while selected
+  std::uint32_t value = 0;   // Protection: the word written
 };
 
 // Decodes the SPI commands software clocks into the part from the card's lines, as it is
-// told of them, and keeps the writes of the protection register in their place. Status reads (0x05) are only
-// counted: a full write makes hundreds of thousands of them.
+// told of them, and keeps the writes of the protection register in their place. Status reads (0x05)
+// are only counted: a full write makes hundreds of thousands of them.
 class LineLog final : public emu::LineObserver {
  public:
   void OnLines(const emu::LineLevels& levels) override;
@@ -40,7 +40,10 @@ class LineLog final : public emu::LineObserver {
 
   const std::vector<CardEvent>& Events() const { return m_events; }
   std::uint64_t StatusReads() const { return m_statusReads; }
-  void Clear() { m_events.clear(); m_statusReads = 0; }
+  void Clear() {
+    m_events.clear();
+    m_statusReads = 0;
+  }
   // The part is selected by software right now.
   bool Selected() const { return m_selected; }
   // Bits clocked in by software since chip select fell.

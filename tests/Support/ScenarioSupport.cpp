@@ -34,8 +34,8 @@ std::string CardReport::Text() const {
 }
 
 std::string FileReport(const std::string& version, const std::string& productId) {
-  return "Tavrin BIOS file information\tVersion:\n\tVersion:\t" + version +
-         "\n\tProduct ID:\t" + productId + "\n\n";
+  return "Tavrin BIOS file information\tVersion:\n\tVersion:\t" + version + "\n\tProduct ID:\t" +
+         productId + "\n\n";
 }
 
 std::string Dots(std::size_t count) { return std::string(count, '.') + "\n\n"; }
@@ -169,8 +169,9 @@ void ReadUntil(int fd, const std::string& text, std::string& got) {
   std::array<char, 4096> buffer{};
   while (text.empty() || got.find(text) == std::string::npos) {
     const ssize_t length = read(fd, buffer.data(), buffer.size());
-    if (length <= 0) { break;
-}
+    if (length <= 0) {
+      break;
+    }
     got.append(buffer.data(), static_cast<std::size_t>(length));
   }
 }
@@ -288,7 +289,8 @@ std::string ScenarioTest::Path(const std::string& name) const { return m_work + 
 
 void ScenarioTest::Write(const std::string& name, const Bytes& bytes) {
   std::ofstream file(Path(name), std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(file.good());
 }
 

@@ -17,22 +17,26 @@ SpiRig::SpiRig(const CardOptions& options, std::unique_ptr<FlashStore> flash, Ac
   m_card = &m_machine.Emplace<Card>(0, 3, 0, m_machine.Clock(), options, std::move(flash),
                                     std::move(state));
   m_card->ConfigWrite(kPciCommand, 2, options.command | kPciCommandMemory);
-  void* mapping = m_machine.Map(options.apertureSize, m_machine.OpenPhysicalMemory(),
-                                options.apertureBase);
-  if (mapping == nullptr) { throw std::runtime_error("aperture did not map");
-}
+  void* mapping =
+      m_machine.Map(options.apertureSize, m_machine.OpenPhysicalMemory(), options.apertureBase);
+  if (mapping == nullptr) {
+    throw std::runtime_error("aperture did not map");
+  }
   m_aperture = reinterpret_cast<std::uintptr_t>(mapping);
 }
 
 CardOptions NewPart(FlashPart part) {
   CardOptions options;
   options.part = part;
-  if (part != FlashPart::Sst25vf010) { options.flashStatus = 0x00;  // the SST part's own value is its maker's
-}
+  if (part != FlashPart::Sst25vf010) {
+    options.flashStatus = 0x00;  // the SST part's own value is its maker's
+  }
   return options;
 }
 
-std::uint32_t SpiRig::Read(std::uint32_t offset) { return m_machine.DeviceRead(m_aperture + offset, 4); }
+std::uint32_t SpiRig::Read(std::uint32_t offset) {
+  return m_machine.DeviceRead(m_aperture + offset, 4);
+}
 
 void SpiRig::Write(std::uint32_t offset, std::uint32_t value) {
   m_machine.DeviceWrite(m_aperture + offset, 4, value);
@@ -44,8 +48,9 @@ void SpiRig::SetLine(std::uint32_t bit, bool high) {
 }
 
 bool SpiRig::Take() {
-  if (Line(kLineBypass)) { return false;
-}
+  if (Line(kLineBypass)) {
+    return false;
+  }
   SetLine(kLineClock, false);
   SetLine(kLineChipSelectN, true);
   SetLine(kLineBypass, true);
@@ -66,8 +71,9 @@ std::uint8_t SpiRig::Receive() {
   for (int bit = 7; bit >= 0; --bit) {
     SetLine(kLineClock, false);
     SetLine(kLineClock, true);
-    if (Line(kLineDataOut)) { byte |= static_cast<std::uint8_t>(1u << bit);
-}
+    if (Line(kLineDataOut)) {
+      byte |= static_cast<std::uint8_t>(1u << bit);
+    }
   }
   SetLine(kLineClock, false);
   return byte;
@@ -75,18 +81,21 @@ std::uint8_t SpiRig::Receive() {
 
 Bytes SpiRig::Transfer(const Bytes& out, std::size_t in) {
   SetLine(kLineChipSelectN, false);
-  for (std::uint8_t byte : out) { Send(byte);
-}
+  for (std::uint8_t byte : out) {
+    Send(byte);
+  }
   Bytes answer;
-  for (std::size_t i = 0; i < in; ++i) { answer.push_back(Receive());
-}
+  for (std::size_t i = 0; i < in; ++i) {
+    answer.push_back(Receive());
+  }
   SetLine(kLineChipSelectN, true);
   return answer;
 }
 
 Bytes SpiRig::Command(const Bytes& out, std::size_t in) {
-  if (!Take()) { throw std::runtime_error("serial lines already taken");
-}
+  if (!Take()) {
+    throw std::runtime_error("serial lines already taken");
+  }
   Bytes answer = Transfer(out, in);
   Release();
   return answer;
@@ -103,8 +112,9 @@ void SpiRig::Program(std::uint32_t address, const Bytes& data) {
 
 void SpiRig::ArmStatusWrite() {
   WriteEnable();
-  if (m_part == FlashPart::Sst25vf010) { Command({kEnableWriteStatus});
-}
+  if (m_part == FlashPart::Sst25vf010) {
+    Command({kEnableWriteStatus});
+  }
 }
 
 void SpiRig::Erase(std::uint8_t opcode) {
@@ -114,8 +124,9 @@ void SpiRig::Erase(std::uint8_t opcode) {
 
 bool SpiRig::WaitReady(std::uint32_t maxPolls) {
   for (std::uint32_t i = 0; i < maxPolls; ++i) {
-    if ((Status() & kStatusBusy) == 0) { return true;
-}
+    if ((Status() & kStatusBusy) == 0) {
+      return true;
+    }
   }
   return false;
 }
@@ -135,8 +146,9 @@ pid_t s_folderOwner = 0;
 
 // At exit the statics are gone; the environment still names the folder.
 void RemoveFolder() {
-  if (getpid() != s_folderOwner) { return;  // a forked child leaves it to its parent
-}
+  if (getpid() != s_folderOwner) {
+    return;  // a forked child leaves it to its parent
+  }
   std::error_code ignored;
   std::filesystem::remove_all(std::getenv(kFolderVariable), ignored);
 }
@@ -144,11 +156,13 @@ void RemoveFolder() {
 // Made once per process tree: by the first process that asks, removed when it ends.
 const std::string& TestFolder() {
   static const std::string folder = [] {
-    if (const char* inherited = std::getenv(kFolderVariable)) { return std::string(inherited);
-}
+    if (const char* inherited = std::getenv(kFolderVariable)) {
+      return std::string(inherited);
+    }
     std::string pattern = (std::filesystem::temp_directory_path() / "tvr-emu-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) { throw std::runtime_error("cannot make a test folder");
-}
+    if (mkdtemp(pattern.data()) == nullptr) {
+      throw std::runtime_error("cannot make a test folder");
+    }
     setenv(kFolderVariable, pattern.c_str(), 1);
     s_folderOwner = getpid();
     std::atexit(RemoveFolder);

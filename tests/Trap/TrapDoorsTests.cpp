@@ -44,40 +44,77 @@ class TrapDoors : public ScenarioTest {
 
 TEST_F(TrapDoors, EveryRouteToTheHardwareEndsWithALine) {
   const std::string readAsFile =
-      "tvrbios-trap: the program calls read on the memory device, which the harness does not emulate\n";
-  const std::string noMachine = "tvrbios-trap: the program asks for I/O privilege while no machine runs\n";
+      "tvrbios-trap: the program calls read on the memory device, which the harness does not "
+      "emulate\n";
+  const std::string noMachine =
+      "tvrbios-trap: the program asks for I/O privilege while no machine runs\n";
   const Route routes[] = {
-      {TVR_TRAP_ROUTE_PATH, {"ioperm"}, nullptr, kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH,
+       {"ioperm"},
+       nullptr,
+       kTrapFailureStatus,
        "tvrbios-trap: the program calls ioperm, which would reach this computer's ports\n"},
-      {TVR_TRAP_ROUTE_PATH, {"syscall-iopl"}, nullptr, kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH,
+       {"syscall-iopl"},
+       nullptr,
+       kTrapFailureStatus,
        "tvrbios-trap: the program calls iopl, which would reach this computer's ports\n"},
       {TVR_TRAP_ROUTE_PATH, {"slashes"}, nullptr, kTrapFailureStatus, readAsFile},
       {TVR_TRAP_ROUTE_PATH, {"dot"}, nullptr, kTrapFailureStatus, readAsFile},
       {TVR_TRAP_ROUTE_PATH, {"openat"}, nullptr, kTrapFailureStatus, readAsFile},
       {TVR_TRAP_ROUTE_PATH, {"fortified"}, nullptr, kTrapFailureStatus, readAsFile},
-      {TVR_TRAP_ROUTE_PATH, {"stream"}, nullptr, kTrapFailureStatus,
-       "tvrbios-trap: the program opens '/dev/mem' as a stream, which the harness does not emulate\n"},
-      {TVR_TRAP_ROUTE_PATH, {"child"}, nullptr, kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH,
+       {"stream"},
+       nullptr,
+       kTrapFailureStatus,
+       "tvrbios-trap: the program opens '/dev/mem' as a stream, which the harness does not "
+       "emulate\n"},
+      {TVR_TRAP_ROUTE_PATH,
+       {"child"},
+       nullptr,
+       kTrapFailureStatus,
        "tvrbios-trap: the program starts another process, which would run outside the machine\n"},
       {TVR_TRAP_ROUTE_PATH, {"privilege"}, "constructor", kTrapFailureStatus, noMachine},
       {TVR_TRAP_ROUTE_PATH, {"privilege"}, "destructor", kTrapFailureStatus, noMachine},
-      {TVR_TRAP_ROUTE_PATH, {"privilege"}, "memory", kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH,
+       {"privilege"},
+       "memory",
+       kTrapFailureStatus,
        "tvrbios-trap: the program opens the memory device while no machine runs\n"},
-      {TVR_TRAP_ROUTE_PATH, {"privilege"}, "raw", kTrapFailureStatus,
-       "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) + " calls iopl before the library runs; it was stopped there\n"},
-      {TVR_TRAP_ROUTE_PATH, {"privilege"}, "exec", kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH,
+       {"privilege"},
+       "raw",
+       kTrapFailureStatus,
+       "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) +
+           " calls iopl before the library runs; it was stopped there\n"},
+      {TVR_TRAP_ROUTE_PATH,
+       {"privilege"},
+       "exec",
+       kTrapFailureStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) +
            " runs another program before its first instruction; it was stopped there\n"},
-      {TVR_TRAP_ROUTE_PATH, {"privilege"}, "exit", kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH,
+       {"privilege"},
+       "exit",
+       kTrapFailureStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) +
            " ended before its first instruction without the library's word\n"},
-      {TVR_TRAP_PREINIT_PATH, {}, nullptr, kRefusedStatus,
+      {TVR_TRAP_PREINIT_PATH,
+       {},
+       nullptr,
+       kRefusedStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_PREINIT_PATH) +
            " has a preinit array, code that would run before the library\n"},
-      {TVR_TRAP_AUDIT_PATH, {}, nullptr, kRefusedStatus,
+      {TVR_TRAP_AUDIT_PATH,
+       {},
+       nullptr,
+       kRefusedStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_AUDIT_PATH) +
            " names an audit library, code that would run before the library\n"},
-      {TVR_TRAP_OWN_LOADER_PATH, {}, nullptr, kRefusedStatus,
+      {TVR_TRAP_OWN_LOADER_PATH,
+       {},
+       nullptr,
+       kRefusedStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_OWN_LOADER_PATH) +
            " names a loader other than the system's: the library cannot go into it\n"},
   };
@@ -92,8 +129,9 @@ TEST_F(TrapDoors, EveryRouteToTheHardwareEndsWithALine) {
     Args args{"--", each.program};
     args.insert(args.end(), each.args.begin(), each.args.end());
     const RunResult run = Trapped(args, limits);
-    const std::string what = std::string(each.program) + " " + (each.args.empty() ? "" : each.args[0]) +
-                             " " + (each.early != nullptr ? each.early : "");
+    const std::string what = std::string(each.program) + " " +
+                             (each.args.empty() ? "" : each.args[0]) + " " +
+                             (each.early != nullptr ? each.early : "");
     EXPECT_EQ(run.status, each.status) << what << ": " << run.err;
     EXPECT_NE(run.err.find(each.line), std::string::npos) << what << ": " << run.err;
     EXPECT_EQ(run.out, "") << what;
@@ -111,28 +149,53 @@ TEST_F(TrapDoors, AnswersAsAKernelOrEndsLoudly) {
     int status;
     std::string within = "";  // and a piece of it
   } calls[] = {
-      {{}, "device", "1:1 0 " + std::to_string(EBADF) + " " + std::to_string(EACCES) +
-           " register read\n", 0},
-      {{"--uid", "1000"}, "privilege", "0 " + std::to_string(EPERM) + " " + std::to_string(EPERM) + "\n", 0},
-      {{"--refuse", "iopl=ENOSYS"}, "privilege",
-       std::to_string(ENOSYS) + " " + std::to_string(ENOSYS) + " 0\n", 0},
+      {{},
+       "device",
+       "1:1 0 " + std::to_string(EBADF) + " " + std::to_string(EACCES) + " register read\n",
+       0},
+      {{"--uid", "1000"},
+       "privilege",
+       "0 " + std::to_string(EPERM) + " " + std::to_string(EPERM) + "\n",
+       0},
+      {{"--refuse", "iopl=ENOSYS"},
+       "privilege",
+       std::to_string(ENOSYS) + " " + std::to_string(ENOSYS) + " 0\n",
+       0},
       {{"--refuse", "open=EPERM"}, "privilege", "0 0 " + std::to_string(EPERM) + "\n", 0},
       {{}, "levels", std::to_string(EINVAL) + " " + std::to_string(EINVAL) + "\n", 0},
       {{}, "threads", "0x", 0},
-      {{}, "read-only", "tvrbios-trap: the program changes the protection of an aperture to 0x1,",
+      {{},
+       "read-only",
+       "tvrbios-trap: the program changes the protection of an aperture to 0x1,",
        kTrapFailureStatus},
       {{}, "remap", "tvrbios-trap: the program remaps an aperture,", kTrapFailureStatus},
-      {{}, "pread", "tvrbios-trap: the program calls pread on the memory device,", kTrapFailureStatus},
-      {{}, "early-thread", "tvrbios-trap: port instruction without I/O privilege at 0x", kTrapFailureStatus},
-      {{}, "port", "tvrbios-trap: port 0x80, which the machine does not have at 0x",
-       kTrapFailureStatus, bytes},
-      {{}, "form", "tvrbios-trap: fault in an instruction the harness does not emulate at 0x",
-       kTrapFailureStatus, bytes},
+      {{},
+       "pread",
+       "tvrbios-trap: the program calls pread on the memory device,",
+       kTrapFailureStatus},
+      {{},
+       "early-thread",
+       "tvrbios-trap: port instruction without I/O privilege at 0x",
+       kTrapFailureStatus},
+      {{},
+       "port",
+       "tvrbios-trap: port 0x80, which the machine does not have at 0x",
+       kTrapFailureStatus,
+       bytes},
+      {{},
+       "form",
+       "tvrbios-trap: fault in an instruction the harness does not emulate at 0x",
+       kTrapFailureStatus,
+       bytes},
       {{}, "outside", "tvrbios-trap: access to 0x", kTrapFailureStatus, bytes},
       // The page that stays mapped is read; the unmapped one ends the run.
-      {{}, "partial", "tvrbios-trap: access to 0x", kTrapFailureStatus,
+      {{},
+       "partial",
+       "tvrbios-trap: access to 0x",
+       kTrapFailureStatus,
        " outside every aperture at 0x"},
-      {{}, "offset",
+      {{},
+       "offset",
        "tvrbios-trap: mapping at physical address 0xfffffffff0000000, beyond 32 bits\n",
        kTrapFailureStatus},
   };
@@ -154,25 +217,30 @@ TEST_F(TrapDoors, FaultsInSignalHandlers) {
   EXPECT_EQ(alarm.status, 0);
 
   const RunResult reset = Trapped({TVR_TRAP_ROUTE_PATH, "default"});
-  EXPECT_EQ(reset.err, "tvrbios-trap: the program changes the handling of SIGSEGV, which the harness "
-                       "needs for itself\n");
+  EXPECT_EQ(reset.err,
+            "tvrbios-trap: the program changes the handling of SIGSEGV, which the harness "
+            "needs for itself\n");
   EXPECT_EQ(reset.status, kTrapFailureStatus);
 
   const RunResult raised = Trapped({TVR_TRAP_ROUTE_PATH, "raise"});
-  EXPECT_EQ(raised.err.rfind("tvrbios-trap: SIGSEGV with code -6, which no access explains, at 0x", 0), 0u)
+  EXPECT_EQ(
+      raised.err.rfind("tvrbios-trap: SIGSEGV with code -6, which no access explains, at 0x", 0),
+      0u)
       << raised.err;
   EXPECT_EQ(raised.status, kTrapFailureStatus);
 }
 
 TEST_F(TrapDoors, HelpAndPageAreTheHarnesss) {
   const RunResult help = Trapped({"--help"});
-  EXPECT_EQ(help.out.rfind("Usage: tvrbios-trap [OPTION]... [--] PROGRAM [ARGUMENT]...\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("Usage: tvrbios-trap [OPTION]... [--] PROGRAM [ARGUMENT]...\n", 0), 0u)
+      << help.out;
   std::ifstream in(TVR_TRAP_MANUAL);
   const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (const char* option : {"--refuse CALL=ERROR", "--uid N", "--stats"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
-  for (const char* refusal : {"\\-\\-refuse", "iopl=EPERM", "iopl=ENOSYS", "open=EPERM", "mmap=EPERM"}) {
+  for (const char* refusal :
+       {"\\-\\-refuse", "iopl=EPERM", "iopl=ENOSYS", "open=EPERM", "mmap=EPERM"}) {
     EXPECT_NE(page.find(refusal), std::string::npos) << refusal;
   }
 }

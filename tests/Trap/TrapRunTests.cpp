@@ -105,17 +105,16 @@ TEST_P(SameAsEmulator, StreamsStatusFilesAndCounts) {
 // verification, the protections); the others are short because no flash part answers.
 INSTANTIATE_TEST_SUITE_P(
     Runs, SameAsEmulator,
-    ::testing::Values(
-        Case{"WholeUpdate", kOneCard, {"/ds", "/o", "saved.bin", "/i", "new.bin"}},
-        Case{"ScanOfTwoMuteCards",
-             {"--card", "100,fault=no-flash", "--card",
-              "200,model=z-series,flash=sst25vf010,fault=no-flash"},
-             {"/scan"}},
-        Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}},
-        Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}},
-        Case{"PortsRefused", {"--refuse", "iopl=EPERM"}, {"/ds"}},
-        Case{"NoPortIo", {"--refuse", "iopl=ENOSYS"}, {"/ds"}},
-        Case{"ApertureRefused", {"--refuse", "mmap=EPERM"}, {"/ds"}}),
+    ::testing::Values(Case{"WholeUpdate", kOneCard, {"/ds", "/o", "saved.bin", "/i", "new.bin"}},
+                      Case{"ScanOfTwoMuteCards",
+                           {"--card", "100,fault=no-flash", "--card",
+                            "200,model=z-series,flash=sst25vf010,fault=no-flash"},
+                           {"/scan"}},
+                      Case{"NotRoot", Args{"--uid", "1000"}, {"/ds"}},
+                      Case{"NoFlashAnswers", {"--card", "100,fault=no-flash"}, {"/ds"}},
+                      Case{"PortsRefused", {"--refuse", "iopl=EPERM"}, {"/ds"}},
+                      Case{"NoPortIo", {"--refuse", "iopl=ENOSYS"}, {"/ds"}},
+                      Case{"ApertureRefused", {"--refuse", "mmap=EPERM"}, {"/ds"}}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
@@ -179,8 +178,9 @@ TEST_F(TrapRun, NeverUnwatched) {
                               std::string(TVRBIOS_PATH) +
                               "'; it was stopped before its first instruction\n";
   EXPECT_GE(unloaded.err.size(), stopped.size());
-  EXPECT_EQ(unloaded.err.substr(unloaded.err.size() - std::min(unloaded.err.size(), stopped.size())),
-            stopped);
+  EXPECT_EQ(
+      unloaded.err.substr(unloaded.err.size() - std::min(unloaded.err.size(), stopped.size())),
+      stopped);
   EXPECT_EQ(unloaded.status, 2);
 
   const RunResult statically = Run(TVRBIOS_TRAP_PATH, {TVRBIOS_STATIC_PATH, "/ds"}, nobody);
@@ -188,7 +188,6 @@ TEST_F(TrapRun, NeverUnwatched) {
   EXPECT_EQ(statically.err, "tvrbios-trap: '" + std::string(TVRBIOS_STATIC_PATH) +
                                 "' is linked statically: the library cannot go into it\n");
   EXPECT_EQ(statically.status, 2);
-
 }
 
 TEST_F(TrapRun, BadOptionsRunNothing) {

@@ -29,8 +29,8 @@ class CsTest : public MachineTest {
  protected:
   CsTest() : card(AttachFunction(machine, 1, 2, 0, 0)) {
     for (DWORD i = 0; i < 256; i += 4) {
-      card.SetConfig32(i, Pattern(i) | Pattern(i + 1) << 8 | Pattern(i + 2) << 16 |
-                              Pattern(i + 3) << 24);
+      card.SetConfig32(
+          i, Pattern(i) | Pattern(i + 1) << 8 | Pattern(i + 2) << 16 | Pattern(i + 3) << 24);
     }
     machine.RequestIoPrivilege();
     machine.PortWrite(0xCF8, 4, kPreviousAddress);
@@ -95,8 +95,8 @@ TEST_F(CsTest, WritesReachOnlyTheWritableBytesAndTheAddressPortIsPutBack) {
 TEST_F(CsTest, SizeZeroOnlyReadsAndRestoresTheAddressPort) {
   BYTE untouched = 0xA5;
   EXPECT_EQ(csRead(kCard, 0x10, &untouched, 0), 1u);
-  EXPECT_EQ(Ops(machine),
-            (std::vector<Op>{PortRd(0xCF8, 4, kPreviousAddress), PortWr(0xCF8, 4, kPreviousAddress)}));
+  EXPECT_EQ(Ops(machine), (std::vector<Op>{PortRd(0xCF8, 4, kPreviousAddress),
+                                           PortWr(0xCF8, 4, kPreviousAddress)}));
   EXPECT_EQ(untouched, 0xA5);
 }
 

@@ -76,7 +76,8 @@ TEST_F(MachineCore, CostsCountersAndFaultsAreKeptPerAccess) {
   emu::Machine unprivileged;
   fatal([&] { unprivileged.PortWrite(0x80, 1, 0); },
         "port write of 1 byte at 0x80 without I/O privilege");
-  fatal([&] { unprivileged.PortRead(0x61, 1); }, "port read of 1 byte at 0x61 without I/O privilege");
+  fatal([&] { unprivileged.PortRead(0x61, 1); },
+        "port read of 1 byte at 0x61 without I/O privilege");
   EXPECT_EQ(unprivileged.Clock().Now(), 0u);
   EXPECT_EQ(unprivileged.Stats().portReads + unprivileged.Stats().portWrites, 0u);
 }

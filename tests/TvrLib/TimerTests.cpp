@@ -39,9 +39,9 @@ struct DelayCase {
 
 TEST_F(TimerTest, WholePeriodsThenTheFineCount) {
   const DelayCase cases[] = {
-      {0, 0, 1},          {31, 0, 1},          {32, 0, 1},         {33, 0, 2},
-      {1000, 0, 1162},    {54639, 0, 65529},   {54640, 0, 65535},  {65534, 0, 65535},
-      {65535, 1, 1},      {100000, 1, 41320},  {131070, 2, 1},
+      {0, 0, 1},       {31, 0, 1},         {32, 0, 1},        {33, 0, 2},
+      {1000, 0, 1162}, {54639, 0, 65529},  {54640, 0, 65535}, {65534, 0, 65535},
+      {65535, 1, 1},   {100000, 1, 41320}, {131070, 2, 1},
   };
   for (const DelayCase& c : cases) {
     SCOPED_TRACE(c.microseconds);
@@ -59,8 +59,7 @@ TEST_F(TimerTest, PortWritesKeepTheLowNibbleOfPortBAndLeaveChannel2InSquareWaveM
   tmDelay(1000);
   EXPECT_EQ(Ops(machine, emu::Access::PortWrite),
             (std::vector<Op>{PortWr(0x43, 1, 0xB0), PortWr(0x61, 1, 0x0D), PortWr(0x42, 1, 0x8A),
-                             PortWr(0x42, 1, 0x04), PortWr(0x61, 1, 0x0E),
-                             PortWr(0x43, 1, 0xB6)}));
+                             PortWr(0x42, 1, 0x04), PortWr(0x61, 1, 0x0E), PortWr(0x43, 1, 0xB6)}));
 }
 
 TEST_F(TimerTest, AMillisecondTakesAboutAMillisecondOfVirtualTime) {
@@ -88,7 +87,8 @@ class CoarseClock final : public emu::Machine {
 // Whatever the monotonic clock's tick, the period lasts at least twice its time, however
 // close to a tick it starts, and ends within the bound plus two ticks.
 TEST(TimerPeriod, AnOutputThatNeverRisesEndsThePeriodAtTwiceItsTime) {
-  for (const std::uint64_t tickNs : {std::uint64_t{1}, std::uint64_t{4000000}, std::uint64_t{10000000}}) {
+  for (const std::uint64_t tickNs :
+       {std::uint64_t{1}, std::uint64_t{4000000}, std::uint64_t{10000000}}) {
     CoarseClock machine;
     machine.tickNs = tickNs;
     const emu::ScopedPlatform coarse(machine);
@@ -96,7 +96,8 @@ TEST(TimerPeriod, AnOutputThatNeverRisesEndsThePeriodAtTwiceItsTime) {
     machine.PortWrite(0x43, 1, 0xB0);
     machine.PortWrite(0x61, 1, 0x00);  // gate off: the count never runs out
     // Counts and their time in microseconds at 1 193 182 counts a second.
-    for (const auto& [count, nominalUs] : {std::pair<WORD, DWORD>{10, 8}, {1193, 1000}, {0xFFFF, 54925}}) {
+    for (const auto& [count, nominalUs] :
+         {std::pair<WORD, DWORD>{10, 8}, {1193, 1000}, {0xFFFF, 54925}}) {
       for (const std::uint64_t beforeTickNs : {std::uint64_t{1000}, tickNs / 2, tickNs}) {
         const auto start = machine.Clock().Now();
         machine.phaseNs = tickNs - (start + beforeTickNs) % tickNs;

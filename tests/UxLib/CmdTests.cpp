@@ -36,9 +36,15 @@ TEST_F(Parser, FillsSlotsInCommandLineOrderWithLoweredOperands) {
 
 TEST_F(Parser, EverySwitchHasTwoWords) {
   const std::array<std::pair<const char*, UINT32>, 10> lines{{
-      {"d a", UX_SWITCH_D},       {"dev 100", UX_SWITCH_DEV}, {"ds", UX_SWITCH_DS},
-      {"dmcs a", UX_SWITCH_DMCS}, {"i a", UX_SWITCH_I},       {"k a", UX_SWITCH_K},
-      {"o a", UX_SWITCH_O},       {"s a", UX_SWITCH_S},       {"scan", UX_SWITCH_SCAN},
+      {"d a", UX_SWITCH_D},
+      {"dev 100", UX_SWITCH_DEV},
+      {"ds", UX_SWITCH_DS},
+      {"dmcs a", UX_SWITCH_DMCS},
+      {"i a", UX_SWITCH_I},
+      {"k a", UX_SWITCH_K},
+      {"o a", UX_SWITCH_O},
+      {"s a", UX_SWITCH_S},
+      {"scan", UX_SWITCH_SCAN},
       {"tvout pal", UX_SWITCH_TVOUT},
   }};
   for (const auto& [line, id] : lines) {
@@ -70,25 +76,25 @@ TEST_F(Parser, AcceptsCombinationsAndExtraBlanks) {
 
 TEST_F(Parser, RefusesInvalidLines) {
   const std::array<const char*, 19> refused{
-      "",                                     // no argument
-      " /ds",                                 // empty first argument
-      "/ds ",                                 // empty last argument is no switch
-      "/ix a",                                // not a switch word
-      "ds",                                   // no prefix
-      "/o",                                   // operand missing at the end
-      "/o /ds",                               // operand missing before a switch
-      "/i /tmp/new.bin",                      // absolute path counts as missing
-      "/i -new.bin",                          //
-      "/dev 0x1a0",                           // no prefix allowed
-      "/dev 1g",                              //
-      "/tvout secam",                         //
-      "/tvout",                               //
-      "/o a.bin /o b.bin",                    // the same switch twice
-      "/o a.bin -o b.bin",                    //
-      "/dev 100 /i a.bin /o b.bin x",         // seven arguments
-      "/ds /scan /dev 100 /d a",              // four switches
-      "/ds /scan /tvout pal /d a",            //
-      "/i a.bin /k b.bin /ds /scan",          // fourth switch after three
+      "",                              // no argument
+      " /ds",                          // empty first argument
+      "/ds ",                          // empty last argument is no switch
+      "/ix a",                         // not a switch word
+      "ds",                            // no prefix
+      "/o",                            // operand missing at the end
+      "/o /ds",                        // operand missing before a switch
+      "/i /tmp/new.bin",               // absolute path counts as missing
+      "/i -new.bin",                   //
+      "/dev 0x1a0",                    // no prefix allowed
+      "/dev 1g",                       //
+      "/tvout secam",                  //
+      "/tvout",                        //
+      "/o a.bin /o b.bin",             // the same switch twice
+      "/o a.bin -o b.bin",             //
+      "/dev 100 /i a.bin /o b.bin x",  // seven arguments
+      "/ds /scan /dev 100 /d a",       // four switches
+      "/ds /scan /tvout pal /d a",     //
+      "/i a.bin /k b.bin /ds /scan",   // fourth switch after three
   };
   for (const char* line : refused) {
     SCOPED_TRACE(line);

@@ -90,9 +90,9 @@ TEST_F(ScanTest, MoreThanFiveCardsFillTheListWithTheFirstFive) {
   for (DWORD device = 0; device < 7; ++device) {
     AttachFunction(machine, 1, device * 4, 0, kLumivaneA);
   }
-  EXPECT_EQ(Scan(TRUE), (std::vector<PCIHANDLE>{MakePciHandle(1, 0), MakePciHandle(1, 4),
-                                                MakePciHandle(1, 8), MakePciHandle(1, 12),
-                                                MakePciHandle(1, 16)}));
+  EXPECT_EQ(Scan(TRUE),
+            (std::vector<PCIHANDLE>{MakePciHandle(1, 0), MakePciHandle(1, 4), MakePciHandle(1, 8),
+                                    MakePciHandle(1, 12), MakePciHandle(1, 16)}));
 }
 
 TEST_F(ScanTest, AccessesAndVirtualTimeOfAWholeBusScan) {

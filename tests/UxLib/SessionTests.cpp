@@ -129,14 +129,16 @@ TEST_F(SessionLife, RefusedPortsAndMemoryDeviceAreReportedWithTheSystemsReason) 
     m_platform.reset();
     m_machine = std::make_unique<emu::Machine>();
     const emu::CardOptions card;
-    m_machine->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
-                                  emu::FlashStore::InMemory(emu::BuildSampleBios()))
+    m_machine
+        ->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
+                             emu::FlashStore::InMemory(emu::BuildSampleBios()))
         .SetConfig32(0x14, card.apertureBase | lowBits);
     m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
     m_err.clear();
     EXPECT_EQ(Create(0), 10006);
-    EXPECT_EQ(m_err, std::string("ERROR! Graphics hardware information couldn't be obtained. (#10006)\n") +
-                         line + "\n");
+    EXPECT_EQ(m_err,
+              std::string("ERROR! Graphics hardware information couldn't be obtained. (#10006)\n") +
+                  line + "\n");
   }
   EXPECT_EQ(m_out, "");
 }
@@ -152,7 +154,8 @@ TEST_F(SessionLife, FailedMoveForgetsTheOldCardsEepromObject) {
     std::snprintf(line, sizeof(line), "/dev %x /ds", empty);
     EXPECT_EQ(Exec(line), 10001) << line;
     EXPECT_EQ(m_out, "") << line;
-    EXPECT_EQ(m_err, "ERROR! Graphics hardware information couldn't be obtained. (#10001)\n\n") << line;
+    EXPECT_EQ(m_err, "ERROR! Graphics hardware information couldn't be obtained. (#10001)\n\n")
+        << line;
     UX_INFO info{};
     ASSERT_EQ(UxGetInfo(&m_session, &info), UX_OK);
     EXPECT_EQ(info.hPci, empty);

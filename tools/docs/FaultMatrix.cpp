@@ -44,8 +44,8 @@ constexpr std::uint8_t kLockBit = 0x80;
 constexpr std::array<const char*, 3> kParts{"at25f1024", "m25p10", "sst25vf010"};
 // No fault first: the reference every other case is compared with.
 constexpr std::array<const char*, 10> kFaults{
-    "",           "lines-busy",     "no-flash",       "stuck-busy",  "erase-hang",
-    "wp-stuck",   "corrupt-pass=1", "corrupt-pass=3", "power-cut=0", "power-cut=65536"};
+    "",         "lines-busy",     "no-flash",       "stuck-busy",  "erase-hang",
+    "wp-stuck", "corrupt-pass=1", "corrupt-pass=3", "power-cut=0", "power-cut=65536"};
 
 struct SwitchCase {
   std::vector<std::string> args;
@@ -64,8 +64,8 @@ struct Outcome {
   int status = -1;
   std::string out;
   Bytes flash;
-  Bytes backup;             // what /o wrote, if anything
-  bool haveState = false;   // the child lived to record the protection
+  Bytes backup;            // what /o wrote, if anything
+  bool haveState = false;  // the child lived to record the protection
   std::uint8_t flashStatus = 0;
   bool writeProtectPinHigh = false;
 };
@@ -84,15 +84,17 @@ std::string CardOption(const std::string& part, const std::string& fault) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   emu::FrontEndOptions options;
   std::string error;
-  if (!emu::ParseFrontEndOptions(args, options, error) || options.cards.size() != 1 || !options.date) {
+  if (!emu::ParseFrontEndOptions(args, options, error) || options.cards.size() != 1 ||
+      !options.date) {
     std::_Exit(126);
   }
   emu::InstallProcessEnd();  // a power cut ends the child as it ends tvrbios-emu
   const emu::BuiltMachine built = emu::BuildMachine(options);
   emu::Card& card = *built.cards.at(options.cards[0].location);
   std::vector<char*> argv{const_cast<char*>("tvrbios-emu")};
-  for (std::string& arg : options.utilityArgs) { argv.push_back(arg.data());
-}
+  for (std::string& arg : options.utilityArgs) {
+    argv.push_back(arg.data());
+  }
   argv.push_back(nullptr);
   int status = 0;
   {
@@ -105,15 +107,17 @@ std::string CardOption(const std::string& part, const std::string& fault) {
   std::_Exit(status);
 }
 
-Outcome Run(const fs::path& dir, const std::string& part, const std::string& fault, const SwitchCase& sw) {
+Outcome Run(const fs::path& dir, const std::string& part, const std::string& fault,
+            const SwitchCase& sw) {
   fs::remove(dir / "state");
   fs::remove(dir / "backup.bin");
   std::vector<std::string> args{"--date", kDate, "--card", CardOption(part, fault)};
   args.insert(args.end(), sw.args.begin(), sw.args.end());
   std::fflush(nullptr);
   const pid_t child = fork();
-  if (child == 0) { RunChild(dir, args);
-}
+  if (child == 0) {
+    RunChild(dir, args);
+  }
   int wait = 0;
   waitpid(child, &wait, 0);
   Outcome outcome;
@@ -139,23 +143,27 @@ std::string Messages(const std::string& out) {
       text += (text.empty() ? "" : " / ") + line;
     }
   }
-  if (out.find("................") != std::string::npos) { text = "progress dots, then " + (text.empty() ? "nothing" : text);
-}
+  if (out.find("................") != std::string::npos) {
+    text = "progress dots, then " + (text.empty() ? "nothing" : text);
+  }
   return text.empty() ? "(none)" : text;
 }
 
 std::string Protection(const Outcome& outcome) {
-  if (!outcome.haveState) { return "(power lost)";
-}
+  if (!outcome.haveState) {
+    return "(power lost)";
+  }
   const int level = (outcome.flashStatus & kProtectionBits) >> 2;
   return "level " + std::to_string(level) + ((outcome.flashStatus & kLockBit) ? ", locked" : "") +
          (outcome.writeProtectPinHigh ? ", WP pin high" : "");
 }
 
 // Success reported for a card (or a backup) that is not what it should be.
-bool FalseSuccess(const Outcome& outcome, const SwitchCase& sw, const Bytes& before, const Bytes& updated) {
-  if (outcome.status != 1) { return false;
-}
+bool FalseSuccess(const Outcome& outcome, const SwitchCase& sw, const Bytes& before,
+                  const Bytes& updated) {
+  if (outcome.status != 1) {
+    return false;
+  }
   return sw.writes ? outcome.flash != updated : outcome.backup != before;
 }
 
@@ -172,8 +180,9 @@ int main(int argc, char** argv) {
   WriteFile(dir / "new.bin", emu::BuildSampleBios(emu::NewerSampleBios()));
 
   std::ostringstream table;
-  table << "| part | switch | fault | messages | exit | flash afterwards | protection afterwards |\n"
-        << "|---|---|---|---|---|---|---|\n";
+  table
+      << "| part | switch | fault | messages | exit | flash afterwards | protection afterwards |\n"
+      << "|---|---|---|---|---|---|---|\n";
   int falseSuccesses = 0;
   for (const char* part : kParts) {
     // The PInS text /s reads: the card's own, as /d writes it.
@@ -184,14 +193,16 @@ int main(int argc, char** argv) {
       for (const char* fault : kFaults) {
         WriteFile(dir / "card.bin", card);
         const Outcome outcome = Run(dir, part, fault, sw);
-        if (*fault == '\0') { updated = outcome.flash;
-}
+        if (*fault == '\0') {
+          updated = outcome.flash;
+        }
         const bool falseSuccess = FalseSuccess(outcome, sw, card, updated);
         falseSuccesses += falseSuccess;
         table << "| " << part << " | " << sw.args[0] << " | " << (*fault ? fault : "none") << " | "
               << Messages(outcome.out) << " | " << outcome.status << " | "
-              << FlashState(outcome.flash, card, updated) << (falseSuccess ? " **SUCCESS REPORTED**" : "")
-              << " | " << Protection(outcome) << " |\n";
+              << FlashState(outcome.flash, card, updated)
+              << (falseSuccess ? " **SUCCESS REPORTED**" : "") << " | " << Protection(outcome)
+              << " |\n";
       }
       std::fprintf(stderr, "%s %s done\n", part, sw.args[0].c_str());
     }

@@ -40,10 +40,12 @@ struct Run {
 };
 
 // tvrbios-emu in `dir` with the card at 100 whose flash is card.bin; output to files.
-Run Emu(const std::string& program, const fs::path& dir, const std::string& part, const std::string& fault,
-        const std::vector<std::string>& utility) {
-  std::vector<std::string> args{program, "--stats", "--date", kDate, "--card",
-                                "100,flash=" + part + ",image=card.bin" + (fault.empty() ? "" : ",fault=" + fault)};
+Run Emu(const std::string& program, const fs::path& dir, const std::string& part,
+        const std::string& fault, const std::vector<std::string>& utility) {
+  std::vector<std::string> args{
+      program,  "--stats",
+      "--date", kDate,
+      "--card", "100,flash=" + part + ",image=card.bin" + (fault.empty() ? "" : ",fault=" + fault)};
   args.insert(args.end(), utility.begin(), utility.end());
   std::fflush(nullptr);
   const pid_t child = fork();
@@ -53,8 +55,9 @@ Run Emu(const std::string& program, const fs::path& dir, const std::string& part
       _exit(127);
     }
     std::vector<char*> argv;
-    for (std::string& arg : args) { argv.push_back(arg.data());
-}
+    for (std::string& arg : args) {
+      argv.push_back(arg.data());
+    }
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
     _exit(127);
@@ -77,7 +80,8 @@ Run Emu(const std::string& program, const fs::path& dir, const std::string& part
 
 std::string Seconds(std::uint64_t ns) {
   char text[32];
-  std::snprintf(text, sizeof(text), "%" PRIu64 ".%06" PRIu64, ns / 1000000000, ns % 1000000000 / 1000);
+  std::snprintf(text, sizeof(text), "%" PRIu64 ".%06" PRIu64, ns / 1000000000,
+                ns % 1000000000 / 1000);
   return text;
 }
 
@@ -89,7 +93,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string program = fs::absolute(argv[1]).string();
-  const fs::path dir = fs::temp_directory_path() / ("tvr-power-cut-sweep-" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("tvr-power-cut-sweep-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const Bytes card = emu::BuildSampleBios();
   tools::WriteFile(dir / "new.bin", emu::BuildSampleBios(emu::NewerSampleBios()));
@@ -97,7 +102,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> recovery{"/k", "backup.bin", "/s", "card.txt"};
 
   std::ostringstream table;
-  table << "| part | cut at (s) | cut run exit | flash after the cut | recovery exit | flash after the recovery |\n"
+  table << "| part | cut at (s) | cut run exit | flash after the cut | recovery exit | flash after "
+           "the recovery |\n"
         << "|---|---|---|---|---|---|\n";
   int failures = 0;
   for (const char* part : kParts) {
@@ -118,8 +124,9 @@ int main(int argc, char** argv) {
     }
     // A run that only reads the card ends where the update's write begins.
     for (int i = 0; i < kInstants; ++i) {
-      const std::uint64_t at =
-          reading.virtualNs + (whole.virtualNs - reading.virtualNs) * static_cast<std::uint64_t>(i) / (kInstants - 1);
+      const std::uint64_t at = reading.virtualNs + (whole.virtualNs - reading.virtualNs) *
+                                                       static_cast<std::uint64_t>(i) /
+                                                       (kInstants - 1);
       fresh();
       const Run cut = Emu(program, dir, part, "power-cut-at=" + std::to_string(at) + "ns", update);
       const Bytes afterCut = tools::ReadFile(dir / "card.bin");
@@ -130,7 +137,8 @@ int main(int argc, char** argv) {
       table << "| " << part << " | " << Seconds(at) << " | " << cut.status
             << (cut.status == kPowerCutStatus ? " (cut)" : "") << " | "
             << tools::FlashState(afterCut, card, updated) << " | " << recovered.status << " | "
-            << (good ? "the intended image" : "**" + tools::FlashState(afterRecovery, card, intended) + "**")
+            << (good ? "the intended image"
+                     : "**" + tools::FlashState(afterRecovery, card, intended) + "**")
             << " |\n";
     }
     std::fprintf(stderr, "%s done\n", part);

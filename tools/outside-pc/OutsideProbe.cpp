@@ -36,11 +36,8 @@ struct Wait {
   DWORD us;
   std::vector<WORD> counts;
 };
-const std::array<Wait, 5> kWaits = {{{1, {1}},
-                                     {100, {82}},
-                                     {1000, {1162}},
-                                     {10000, {11962}},
-                                     {100000, {65535, 41320}}}};
+const std::array<Wait, 5> kWaits = {
+    {{1, {1}}, {100, {82}}, {1000, {1162}}, {10000, {11962}}, {100000, {65535, 41320}}}};
 constexpr std::size_t kRunsPerDelay = 7;
 // What the port instructions around and inside one wait may add to the counts' time, in
 // the shortest of the runs (the others show the host's scheduling as well). A port access
@@ -333,8 +330,8 @@ DelayResult TimeDelay(PortRecorder& recorder, DWORD us) {
 
 int CheckDelays(PortRecorder& recorder) {
   int failures = 0;
-  std::printf("%-16s %-14s %12s %12s %12s %12s %12s\n", "wait", "counts", "counts-us", "shortest-us",
-              "median-us", "longest-us", "over-us");
+  std::printf("%-16s %-14s %12s %12s %12s %12s %12s\n", "wait", "counts", "counts-us",
+              "shortest-us", "median-us", "longest-us", "over-us");
   std::vector<std::string> portLines;
   for (const Wait& wait : kWaits) {
     const DelayResult result = TimeDelay(recorder, wait.us);
@@ -356,10 +353,11 @@ int CheckDelays(PortRecorder& recorder) {
     portLines.push_back("port 0x61 in " + name + ", shortest run: " + result.portB);
     failures += (otherCounts ? 1 : 0) + (tooShort ? 1 : 0) + (tooLong ? 1 : 0);
   }
-  std::printf("bound: each of %zu runs at least the time of the counts due at %llu Hz; the shortest "
-              "at most %.0f us + %llu%% over it\n",
-              kRunsPerDelay, static_cast<unsigned long long>(kTimerHz), Us(kOverheadBoundNs),
-              static_cast<unsigned long long>(kOverheadBoundPercent));
+  std::printf(
+      "bound: each of %zu runs at least the time of the counts due at %llu Hz; the shortest "
+      "at most %.0f us + %llu%% over it\n",
+      kRunsPerDelay, static_cast<unsigned long long>(kTimerHz), Us(kOverheadBoundNs),
+      static_cast<unsigned long long>(kOverheadBoundPercent));
   for (const std::string& line : portLines) {
     std::printf("%s\n", line.c_str());
   }
@@ -372,7 +370,8 @@ int CheckPortBKept(BYTE before) {
   const BYTE after = PortBNow();
   const bool kept = (before & kPortBKeptBits) == (after & kPortBKeptBits);
   std::printf("port 0x61 before the waits 0x%02X, after 0x%02X: bits 0-3 %s\n",
-              static_cast<unsigned>(before), static_cast<unsigned>(after), kept ? "kept" : "CHANGED");
+              static_cast<unsigned>(before), static_cast<unsigned>(after),
+              kept ? "kept" : "CHANGED");
   return kept ? 0 : 1;
 }
 
@@ -381,13 +380,14 @@ int CheckChannel2Mode(bool judged) {
   platform.PortWrite(kTimerControlPort, 1, kReadBackStatusOfChannel2);
   const BYTE status = static_cast<BYTE>(platform.PortRead(kTimer2DataPort, 1));
   const bool mode3 = (status & kStatusProgrammingBits) == kStatusLowHighMode3Binary;
-  std::printf("channel 2 read-back status 0x%02X: mode %u, access %u, %s, output %u, null count %u: %s\n",
-              static_cast<unsigned>(status), static_cast<unsigned>(status >> 1 & 7),
-              static_cast<unsigned>(status >> 4 & 3), (status & 1) != 0 ? "BCD" : "binary",
-              static_cast<unsigned>(status >> 7 & 1), static_cast<unsigned>(status >> 6 & 1),
-              !judged ? "not judged (no read-back command on this machine)"
-                      : mode3 ? "mode 3, low then high byte, as the library leaves it"
-                              : "NOT as the library leaves it");
+  std::printf(
+      "channel 2 read-back status 0x%02X: mode %u, access %u, %s, output %u, null count %u: %s\n",
+      static_cast<unsigned>(status), static_cast<unsigned>(status >> 1 & 7),
+      static_cast<unsigned>(status >> 4 & 3), (status & 1) != 0 ? "BCD" : "binary",
+      static_cast<unsigned>(status >> 7 & 1), static_cast<unsigned>(status >> 6 & 1),
+      !judged ? "not judged (no read-back command on this machine)"
+      : mode3 ? "mode 3, low then high byte, as the library leaves it"
+              : "NOT as the library leaves it");
   return judged && !mode3 ? 1 : 0;
 }
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "Machine.h"
-#include "PciFunction.h"
 #include "OutsideProbe.h"
+#include "PciFunction.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ bool ReadReport(const char* path, Report& report) {
 
 void Build(emu::Machine& machine, const Report& report) {
   for (const auto& [location, bytes] : report.references) {
-    auto& pci = machine.Emplace<emu::PciFunction>(location >> 8, location >> 3 & 0x1F, location & 7);
+    auto& pci =
+        machine.Emplace<emu::PciFunction>(location >> 8, location >> 3 & 0x1F, location & 7);
     for (std::uint32_t offset = 0; offset < bytes.size(); ++offset) {
       pci.SetConfig8(offset, bytes[offset]);
     }

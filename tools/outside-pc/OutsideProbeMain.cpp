@@ -59,7 +59,8 @@ int main() {
     references[LocationOf(name)] = bytes;
   }
   if (references.empty()) {
-    std::fprintf(stderr, "tvr-outside-probe: the kernel lists no function on bus 0 in %s\n", kPciDevices);
+    std::fprintf(stderr, "tvr-outside-probe: the kernel lists no function on bus 0 in %s\n",
+                 kPciDevices);
     return 2;
   }
   return probe::RunProbe(references, true) == 0 ? 0 : 1;

@@ -36,16 +36,17 @@ constexpr std::array<std::uint8_t, 11> kOtherPrefixes{0x26, 0x2E, 0x36, 0x3E, 0x
 using Opcode = std::vector<std::uint8_t>;
 
 const std::vector<Opcode> kAcceptedOpcodes{
-    {0xE4}, {0xE5}, {0xE6}, {0xE7}, {0xEC}, {0xED}, {0xEE}, {0xEF}, {0x88},
-    {0x89}, {0x8A}, {0x8B}, {0xC6}, {0xC7}, {0x0F, 0xB6}, {0x0F, 0xB7}};
+    {0xE4}, {0xE5}, {0xE6}, {0xE7}, {0xEC}, {0xED}, {0xEE},       {0xEF},
+    {0x88}, {0x89}, {0x8A}, {0x8B}, {0xC6}, {0xC7}, {0x0F, 0xB6}, {0x0F, 0xB7}};
 
 // Their neighbours: moves of segment registers, of the accumulator to an absolute address,
 // the address computation, the sign-extending loads, exchanges, tests, groups, the string
 // ports, and what a 64-bit processor reads as VEX and EVEX prefixes.
 const std::vector<Opcode> kNearMisses{
-    {0x8C}, {0x8D}, {0x8E}, {0xA0}, {0xA1}, {0xA2}, {0xA3}, {0x84}, {0x85}, {0x86},
-    {0x87}, {0x80}, {0x81}, {0x83}, {0xC0}, {0xC4}, {0xC5}, {0x62}, {0x6C}, {0x6D},
-    {0x6E}, {0x6F}, {0x0F, 0xB4}, {0x0F, 0xB5}, {0x0F, 0xBE}, {0x0F, 0xBF}, {0x0F, 0xC7}};
+    {0x8C}, {0x8D},       {0x8E},       {0xA0},       {0xA1},       {0xA2},      {0xA3},
+    {0x84}, {0x85},       {0x86},       {0x87},       {0x80},       {0x81},      {0x83},
+    {0xC0}, {0xC4},       {0xC5},       {0x62},       {0x6C},       {0x6D},      {0x6E},
+    {0x6F}, {0x0F, 0xB4}, {0x0F, 0xB5}, {0x0F, 0xBE}, {0x0F, 0xBF}, {0x0F, 0xC7}};
 
 class Encoder {
  public:
@@ -137,8 +138,8 @@ std::string Form(const trap::Instruction& instruction) {
   switch (instruction.op) {
     case trap::Op::PortIn:
     case trap::Op::PortOut:
-      return (instruction.op == trap::Op::PortIn ? "in" : "out") + width + "port=" +
-             (instruction.portInDx ? std::string("dx") : Hex(instruction.portImmediate));
+      return (instruction.op == trap::Op::PortIn ? "in" : "out") + width +
+             "port=" + (instruction.portInDx ? std::string("dx") : Hex(instruction.portImmediate));
     case trap::Op::Load:
       return "load" + width + DataRegister(instruction) +
              " dest=" + std::to_string(instruction.destinationWidth) + " " +

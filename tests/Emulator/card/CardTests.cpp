@@ -7,7 +7,8 @@
 namespace emu::test {
 namespace {
 
-constexpr std::uint32_t kLineBits = kLineBypass | kLineClock | kLineDataIn | kLineChipSelectN | kLineDataOut;
+constexpr std::uint32_t kLineBits =
+    kLineBypass | kLineClock | kLineDataIn | kLineChipSelectN | kLineDataOut;
 
 TEST(CardConfig, ApertureBarSizesLikeARealOne) {
   Machine machine;
@@ -128,8 +129,9 @@ TEST(CardBypass, DataOutFollowsTheFallingEdge) {
   for (int bit = 7; bit >= 0; --bit) {
     rig.SetLine(kLineDataIn, ((0x15 >> bit) & 1) != 0);
     rig.SetLine(kLineClock, true);
-    if (bit > 0) { rig.SetLine(kLineClock, false);
-}
+    if (bit > 0) {
+      rig.SetLine(kLineClock, false);
+    }
   }
   // Clock still high after the last command bit: the answer has not started.
   EXPECT_TRUE(rig.Line(kLineDataOut));

@@ -20,8 +20,9 @@ constexpr std::uint64_t kSecond = 1000000000;
 CardOptions WithFault(const char* name, FlashPart part = FlashPart::At25f1024) {
   CardOptions options = NewPart(part);
   std::string error;
-  if (!ParseFault(name, options.faults, error)) { ADD_FAILURE() << error;
-}
+  if (!ParseFault(name, options.faults, error)) {
+    ADD_FAILURE() << error;
+  }
   return options;
 }
 
@@ -31,7 +32,8 @@ void ProgramPass(SpiRig& rig, const Bytes& image) {
   constexpr std::size_t kPage = 256;
   constexpr std::uint64_t kPageProgramNs = 256 * 20000;
   for (std::size_t at = 0; at < image.size(); at += kPage) {
-    rig.Program(static_cast<std::uint32_t>(at), Bytes(image.begin() + at, image.begin() + at + kPage));
+    rig.Program(static_cast<std::uint32_t>(at),
+                Bytes(image.begin() + at, image.begin() + at + kPage));
     rig.clock().Advance(kPageProgramNs);
   }
   ASSERT_EQ(rig.Status(), 0x00);
@@ -40,8 +42,9 @@ void ProgramPass(SpiRig& rig, const Bytes& image) {
 std::vector<std::size_t> Differences(const Bytes& a, const Bytes& b) {
   std::vector<std::size_t> at;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) { at.push_back(i);
-}
+    if (a[i] != b[i]) {
+      at.push_back(i);
+    }
   }
   return at;
 }
@@ -56,8 +59,10 @@ TEST(FaultNames, CountsSignalsAndTimesAreTakenInTheirUnits) {
   ASSERT_TRUE(ParseFault("power-cut=0", faults, error)) << error;
   EXPECT_TRUE(faults.powerCut);
   EXPECT_EQ(faults.powerCutAfter, 0u);
-  for (const auto& [time, ns] : {std::pair<const char*, std::uint64_t>{"7ns", 7}, {"7us", 7000},
-                                 {"1500ms", 1500000000}, {"7s", 7000000000}}) {
+  for (const auto& [time, ns] : {std::pair<const char*, std::uint64_t>{"7ns", 7},
+                                 {"7us", 7000},
+                                 {"1500ms", 1500000000},
+                                 {"7s", 7000000000}}) {
     FaultSet timed;
     ASSERT_TRUE(ParseFault(std::string("power-cut-at=") + time, timed, error)) << time;
     EXPECT_TRUE(timed.powerCutAt);
@@ -81,10 +86,14 @@ TEST(FaultNames, BadNamesAndNumbersAreRefusedWithAReason) {
       {"signal=INT", "fault needs =NAME:N with a signal and a count: signal=INT"},
       {"signal=SIGINT:1", "fault needs =NAME:N with a signal and a count: signal=SIGINT:1"},
       {"signal", "fault needs =NAME:N with a signal and a count: signal"},
-      {"power-cut-at=15", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=15"},
-      {"power-cut-at=ms", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=ms"},
-      {"power-cut-at=2m", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=2m"},
-      {"power-cut-at=99999999999s", "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=99999999999s"},
+      {"power-cut-at=15",
+       "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=15"},
+      {"power-cut-at=ms",
+       "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=ms"},
+      {"power-cut-at=2m",
+       "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=2m"},
+      {"power-cut-at=99999999999s",
+       "fault needs =TIME, a decimal count with ns, us, ms or s: power-cut-at=99999999999s"},
   };
   for (const auto& [name, reason] : cases) {
     FaultSet faults;
@@ -160,8 +169,9 @@ TEST(FlashFaults, WpStuckKeepsALockedPartLocked) {
 
 TEST(FlashFaults, CorruptPassesLeaveOneBitSetThatTheNextPassMends) {
   Bytes image(kFlashCapacity);
-  for (std::size_t i = 0; i < image.size(); ++i) { image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
-}
+  for (std::size_t i = 0; i < image.size(); ++i) {
+    image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+  }
   SpiRig rig(WithFault("corrupt-pass=2"));
   for (int pass = 1; pass <= 2; ++pass) {
     ProgramPass(rig, image);
@@ -231,9 +241,9 @@ TEST(MachineStateFile, OnlyAStateOfThisLayoutIsTaken) {
       KeptState(path);
       ADD_FAILURE() << size << " bytes taken";
     } catch (const std::runtime_error& e) {
-      EXPECT_EQ(std::string(e.what()), "state file " + path + ": " +
-                                           (size == 64 ? "not a card state of this emulator"
-                                                       : "size is not 64 bytes"));
+      EXPECT_EQ(std::string(e.what()),
+                "state file " + path + ": " +
+                    (size == 64 ? "not a card state of this emulator" : "size is not 64 bytes"));
     }
   }
   std::remove(path.c_str());

@@ -19,8 +19,9 @@ constexpr std::uint64_t kMs = 1000 * kUs;
 
 Bytes Pattern() {
   Bytes bytes(kFlashCapacity);
-  for (std::size_t i = 0; i < bytes.size(); ++i) { bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-}
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  }
   return bytes;
 }
 
@@ -37,7 +38,8 @@ void Unprotect(SpiRig& rig) {
   rig.clock().Advance(10 * kMs);
 }
 
-constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10, FlashPart::Sst25vf010};
+constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10,
+                                          FlashPart::Sst25vf010};
 
 // The part's row for `op`, as its table gives it.
 const OpcodeEntry& Row(FlashPart part, FlashOp op) { return *FindOp(TraitsOf(part), op); }
@@ -74,8 +76,10 @@ TEST(FlashRead, AnyAddressWrapsAtTheEndAndIgnoresHighAddressBits) {
   const Bytes content = Pattern();
   for (FlashPart part : kParts) {
     SpiRig rig = Rig(part, content);
-    EXPECT_EQ(rig.ReadFlash(0x12345, 5), Bytes(content.begin() + 0x12345, content.begin() + 0x1234A));
-    EXPECT_EQ(rig.ReadFlash(0x1FFFE, 4), (Bytes{content[0x1FFFE], content[0x1FFFF], content[0], content[1]}));
+    EXPECT_EQ(rig.ReadFlash(0x12345, 5),
+              Bytes(content.begin() + 0x12345, content.begin() + 0x1234A));
+    EXPECT_EQ(rig.ReadFlash(0x1FFFE, 4),
+              (Bytes{content[0x1FFFE], content[0x1FFFF], content[0], content[1]}));
     EXPECT_EQ(rig.ReadFlash(0xFE0010, 2), (Bytes{content[0x10], content[0x11]}));
     EXPECT_EQ(rig.ReadFlash(0, 0), Bytes{});
   }
@@ -87,7 +91,8 @@ TEST(FlashPageProgram, NeedsWriteEnableWhichItThenClears) {
     rig.Command(Join(Header(kProgram, 0x40), {0x12, 0x34}));
     EXPECT_EQ(rig.ReadFlash(0x40, 2), (Bytes{0xFF, 0xFF})) << "no write enable";
     rig.Program(0x40, {0x12, 0x34});
-    EXPECT_EQ(rig.Status(), kStatusBusy | kStatusWriteEnable) << "the latch holds until the page is done";
+    EXPECT_EQ(rig.Status(), kStatusBusy | kStatusWriteEnable)
+        << "the latch holds until the page is done";
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x00);
     EXPECT_EQ(rig.ReadFlash(0x3F, 4), (Bytes{0xFF, 0x12, 0x34, 0xFF}));
@@ -113,8 +118,9 @@ TEST(FlashPageProgram, OnlyClearsBitsAndWrapsInsideThePage) {
   // More than a 128-byte page: only the last page-worth is kept, at the wrapped places.
   SpiRig st = Rig(FlashPart::M25p10);
   Bytes data(130);
-  for (std::size_t i = 0; i < data.size(); ++i) { data[i] = static_cast<std::uint8_t>(i);
-}
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<std::uint8_t>(i);
+  }
   st.Program(0x80, data);
   ASSERT_TRUE(st.WaitReady());
   Bytes expected(data.begin(), data.begin() + 128);
@@ -131,8 +137,9 @@ TEST(FlashPageProgram, TakesEffectOnlyAfterAWholeNumberOfBytes) {
   rig.WriteEnable();
   ASSERT_TRUE(rig.Take());
   rig.SetLine(kLineChipSelectN, false);
-  for (std::uint8_t byte : Join(Header(kProgram, 0x20), {0x00})) { rig.Send(byte);
-}
+  for (std::uint8_t byte : Join(Header(kProgram, 0x20), {0x00})) {
+    rig.Send(byte);
+  }
   for (int bit = 0; bit < 4; ++bit) {
     rig.SetLine(kLineClock, true);
     rig.SetLine(kLineClock, false);
@@ -140,7 +147,8 @@ TEST(FlashPageProgram, TakesEffectOnlyAfterAWholeNumberOfBytes) {
   rig.SetLine(kLineChipSelectN, true);
   rig.Release();
   EXPECT_EQ(rig.ReadFlash(0x20, 1), Bytes{0xFF});
-  EXPECT_EQ(rig.Status() & kStatusWriteEnable, kStatusWriteEnable) << "a discarded command leaves the latch";
+  EXPECT_EQ(rig.Status() & kStatusWriteEnable, kStatusWriteEnable)
+      << "a discarded command leaves the latch";
 
   rig.Command(Header(kProgram, 0x20));
   EXPECT_EQ(rig.Status() & (kStatusWriteEnable | kStatusBusy), kStatusWriteEnable)
@@ -176,15 +184,17 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
     cases.push_back({part, "erase", {erase.opcode}, erase.eraseNs[0]});
     cases.push_back({part, "status write", {kWriteStatus, 0x00}, times.writeStatusNs});
     if (part == FlashPart::Sst25vf010) {
-      cases.push_back({part, "auto-increment", Join(Header(kAutoIncrement, 0), {0}), programNs(1), 0x42});
+      cases.push_back(
+          {part, "auto-increment", Join(Header(kAutoIncrement, 0), {0}), programNs(1), 0x42});
     }
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(FlashPartName(c.part)) + " " + c.what);
     // Accesses cost nothing here, so that only the test moves the clock.
     SpiRig rig = Rig(c.part, Pattern(), kFree);
-    if (c.command[0] != kWriteStatus) { Unprotect(rig);
-}
+    if (c.command[0] != kWriteStatus) {
+      Unprotect(rig);
+    }
     const std::uint8_t before = rig.Status();
     c.command[0] == kWriteStatus ? rig.ArmStatusWrite() : rig.WriteEnable();
     rig.Command(c.command);
@@ -197,7 +207,8 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
     rig.clock().Advance(c.busyNs - 1);
     EXPECT_EQ(rig.Status(), before | c.statusAfter | kStatusBusy | kStatusWriteEnable);
     rig.clock().Advance(1);
-    EXPECT_EQ(rig.Status(), c.statusAfter) << "ready, and the write enable sent while busy was ignored";
+    EXPECT_EQ(rig.Status(), c.statusAfter)
+        << "ready, and the write enable sent while busy was ignored";
   }
 }
 
@@ -208,8 +219,9 @@ TEST(FlashChipErase, EachPartErasesWithItsOwnOpcodeOnly) {
     SpiRig rig = Rig(part, content);
     Unprotect(rig);
     for (FlashPart other : kParts) {
-      if (other != part) { rig.Erase(EraseOpcode(other));
-}
+      if (other != part) {
+        rig.Erase(EraseOpcode(other));
+      }
     }
     EXPECT_EQ(Flash(rig), content) << "the other parts' opcodes";
     rig.Command({kWriteDisable});
@@ -350,7 +362,8 @@ TEST(FlashStatus, SstTakesEnableWriteStatusOnlyRightBeforeTheWrite) {
 // Level 1 protects the top quarter, level 2 the top half, level 3 everything; a chip erase
 // is refused at every level.
 TEST(FlashProtection, EachLevelRefusesProgramFromItsFirstProtectedByteAndChipErase) {
-  const std::pair<std::uint8_t, std::uint32_t> levels[] = {{0x04, 0x18000}, {0x08, 0x10000}, {0x0C, 0}};
+  const std::pair<std::uint8_t, std::uint32_t> levels[] = {
+      {0x04, 0x18000}, {0x08, 0x10000}, {0x0C, 0}};
   for (FlashPart part : kParts) {
     for (const auto& [bits, firstProtected] : levels) {
       SCOPED_TRACE(std::string(FlashPartName(part)) + " level " + std::to_string(bits >> 2));

@@ -12,13 +12,15 @@ namespace {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 Bytes Counting() {
   Bytes bytes(kFlashCapacity);
-  for (std::size_t i = 0; i < bytes.size(); ++i) { bytes[i] = static_cast<std::uint8_t>(i % 251);
-}
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i % 251);
+  }
   return bytes;
 }
 
@@ -60,7 +62,8 @@ TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
     MapFlashFile(nowhere);
     ADD_FAILURE() << "created a file in a missing folder";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "flash file " + nowhere + ": cannot create: No such file or directory");
+    EXPECT_EQ(std::string(e.what()),
+              "flash file " + nowhere + ": cannot create: No such file or directory");
   }
 
   const std::string unwritten = FreshPath("bad-content.bin");

@@ -34,7 +34,8 @@ TEST(HelpText, HelpAndManualPageNameEveryTableEntry) {
         std::tuple{SignalNames(), "", false}}) {
     for (const std::string_view name : names) {
       const std::string text = std::string(name) + suffix;
-      EXPECT_TRUE(!inHelp || help.find(text) != std::string::npos) << "missing from --help: " << text;
+      EXPECT_TRUE(!inHelp || help.find(text) != std::string::npos)
+          << "missing from --help: " << text;
       EXPECT_NE(page.find(text), std::string::npos) << "missing from the page: " << text;
     }
   }

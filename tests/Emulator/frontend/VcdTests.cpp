@@ -40,8 +40,9 @@ class Decoder {
         var >> word >> word >> word >> id >> name;
         m_names[id[0]] = name;
       } else if (line[0] == '#') {
-        if (grouped) { Settle();
-}
+        if (grouped) {
+          Settle();
+        }
         grouped = true;
       } else if (line[0] == '0' || line[0] == '1') {
         m_next[m_names.at(line[1])] = line[0] == '1';
@@ -118,15 +119,18 @@ TEST(LineTrace, WindowsHoldTheirCyclesBitForBit) {
   EXPECT_TRUE(window.startsDeselected);
   EXPECT_EQ(window.cycles[0].out[0], kReadStatus);
   ASSERT_EQ(window.cycles[1].out.size(), 7u);
-  EXPECT_EQ(Bytes(window.cycles[1].out.begin(), window.cycles[1].out.begin() + 4), Header(kRead, 0x100));
-  EXPECT_EQ(Bytes(window.cycles[1].in.begin() + 4, window.cycles[1].in.end()), (Bytes{0x12, 0x34, 0xA5}));
+  EXPECT_EQ(Bytes(window.cycles[1].out.begin(), window.cycles[1].out.begin() + 4),
+            Header(kRead, 0x100));
+  EXPECT_EQ(Bytes(window.cycles[1].in.begin() + 4, window.cycles[1].in.end()),
+            (Bytes{0x12, 0x34, 0xA5}));
 
   const Trace last = Decode(tail);
   ASSERT_EQ(last.cycles.size(), 1u);
   EXPECT_TRUE(last.startsDeselected);
   EXPECT_EQ(last.cycles[0].out, Bytes{kWriteEnable});
-  for (const std::string& path : {middle, tail, whole}) { std::remove(path.c_str());
-}
+  for (const std::string& path : {middle, tail, whole}) {
+    std::remove(path.c_str());
+  }
 }
 
 }  // namespace
