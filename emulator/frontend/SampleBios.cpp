@@ -137,9 +137,9 @@ void WritePins(ImageWriter& image, const SampleBiosOptions& o) {
 }
 
 void WriteMcs(ImageWriter& image, const SampleBiosOptions& o) {
-  const std::uint32_t at = o.mcsOffset.value_or(o.biosBlocks * kBlockSize);
+  const std::uint32_t at = o.biosBlocks * kBlockSize;
   image.Text(at, kMcsSignature);
-  image.Number(at + 4, o.mcsSizeWord.value_or(o.mcsSize), 4);
+  image.Number(at + 4, o.mcsSize, 4);
   image.Number(at + 8, 0x0001, 2);
   image.Byte(at + kMcsCheckedLengthField, o.mcsCheckedLength);
   for (std::uint32_t i = kMcsCheckedLengthField + 1; i < o.mcsSize; ++i) {
@@ -178,10 +178,8 @@ std::vector<std::uint8_t> BuildSampleBios(const SampleBiosOptions& options) {
   ImageWriter image;
   WriteHeader(image, options);
   WritePciData(image, options);
-  if (options.withPins) {
-    WritePins(image, options);
-  }
-  image.Number(kSamplePinsPointerOffset, options.pinsPointer.value_or(options.pinsOffset), 2);
+  WritePins(image, options);
+  image.Number(kSamplePinsPointerOffset, options.pinsOffset, 2);
   const std::uint32_t biosSize = options.biosBlocks * kBlockSize;
   image.Balance(0, biosSize);
   if (options.breakBiosChecksum && biosSize > 0) {

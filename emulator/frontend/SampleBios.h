@@ -39,11 +39,10 @@ struct SampleBiosOptions {
   std::uint16_t pcirOffset = 0x0180;
   std::uint16_t pinsOffset = 0x7A00;
   std::uint32_t subsystem = 0x20011F2E;  // the word 8 bytes before the end
-  // The calibration block behind the BIOS (or at mcsOffset).
+  // The calibration block behind the BIOS.
   bool withMcs = true;
   std::uint32_t mcsSize = 96;
   std::uint8_t mcsCheckedLength = 32;
-  std::optional<std::uint32_t> mcsOffset;
 
   // Damage and missing pieces.
   bool breakSignature = false;  // bytes 0-1 no longer 0x55 0xAA
@@ -51,13 +50,10 @@ struct SampleBiosOptions {
   bool withMakerName = true;
   bool breakPcirSignature = false;
   bool withVersionText = true;
-  bool withPins = true;  // false: the PInS area stays erased
   bool breakPinsSignature = false;
   bool breakPinsChecksum = false;
   bool breakMcsChecksum = false;
-  std::optional<std::uint16_t> pinsPointer;   // written at 0x7FFC instead of pinsOffset
   std::optional<std::uint16_t> pinsSizeWord;  // written as the PInS size instead of 512
-  std::optional<std::uint32_t> mcsSizeWord;   // written as the MCS size instead of mcsSize
 };
 
 // A later release of the sample BIOS for the device: what --save-sample-bios writes, so that
