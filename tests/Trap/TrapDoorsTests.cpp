@@ -29,7 +29,7 @@ std::string Named(const char* program) { return "'" + std::string(program) + "'"
 
 struct Route {
   const char* program;
-  Args args;
+  const char* arg;    // the route the program takes, or nullptr
   const char* early;  // the route of the library the program needs, or nullptr
   int status;
   std::string line;
@@ -49,72 +49,39 @@ TEST_F(TrapDoors, EveryRouteToTheHardwareEndsWithALine) {
   const std::string noMachine =
       "tvrbios-trap: the program asks for I/O privilege while no machine runs\n";
   const Route routes[] = {
-      {TVR_TRAP_ROUTE_PATH,
-       {"ioperm"},
-       nullptr,
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "ioperm", nullptr, kTrapFailureStatus,
        "tvrbios-trap: the program calls ioperm, which would reach this computer's ports\n"},
-      {TVR_TRAP_ROUTE_PATH,
-       {"syscall-iopl"},
-       nullptr,
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "syscall-iopl", nullptr, kTrapFailureStatus,
        "tvrbios-trap: the program calls iopl, which would reach this computer's ports\n"},
-      {TVR_TRAP_ROUTE_PATH, {"slashes"}, nullptr, kTrapFailureStatus, readAsFile},
-      {TVR_TRAP_ROUTE_PATH, {"dot"}, nullptr, kTrapFailureStatus, readAsFile},
-      {TVR_TRAP_ROUTE_PATH, {"openat"}, nullptr, kTrapFailureStatus, readAsFile},
-      {TVR_TRAP_ROUTE_PATH, {"fortified"}, nullptr, kTrapFailureStatus, readAsFile},
-      {TVR_TRAP_ROUTE_PATH,
-       {"stream"},
-       nullptr,
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "slashes", nullptr, kTrapFailureStatus, readAsFile},
+      {TVR_TRAP_ROUTE_PATH, "dot", nullptr, kTrapFailureStatus, readAsFile},
+      {TVR_TRAP_ROUTE_PATH, "openat", nullptr, kTrapFailureStatus, readAsFile},
+      {TVR_TRAP_ROUTE_PATH, "fortified", nullptr, kTrapFailureStatus, readAsFile},
+      {TVR_TRAP_ROUTE_PATH, "stream", nullptr, kTrapFailureStatus,
        "tvrbios-trap: the program opens '/dev/mem' as a stream, which the harness does not "
        "emulate\n"},
-      {TVR_TRAP_ROUTE_PATH,
-       {"child"},
-       nullptr,
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "child", nullptr, kTrapFailureStatus,
        "tvrbios-trap: the program starts another process, which would run outside the machine\n"},
-      {TVR_TRAP_ROUTE_PATH, {"privilege"}, "constructor", kTrapFailureStatus, noMachine},
-      {TVR_TRAP_ROUTE_PATH, {"privilege"}, "destructor", kTrapFailureStatus, noMachine},
-      {TVR_TRAP_ROUTE_PATH,
-       {"privilege"},
-       "memory",
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "privilege", "constructor", kTrapFailureStatus, noMachine},
+      {TVR_TRAP_ROUTE_PATH, "privilege", "destructor", kTrapFailureStatus, noMachine},
+      {TVR_TRAP_ROUTE_PATH, "privilege", "memory", kTrapFailureStatus,
        "tvrbios-trap: the program opens the memory device while no machine runs\n"},
-      {TVR_TRAP_ROUTE_PATH,
-       {"privilege"},
-       "raw",
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "privilege", "raw", kTrapFailureStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) +
            " calls iopl before the library runs; it was stopped there\n"},
-      {TVR_TRAP_ROUTE_PATH,
-       {"privilege"},
-       "exec",
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "privilege", "exec", kTrapFailureStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) +
            " runs another program before its first instruction; it was stopped there\n"},
-      {TVR_TRAP_ROUTE_PATH,
-       {"privilege"},
-       "exit",
-       kTrapFailureStatus,
+      {TVR_TRAP_ROUTE_PATH, "privilege", "exit", kTrapFailureStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_ROUTE_PATH) +
            " ended before its first instruction without the library's word\n"},
-      {TVR_TRAP_PREINIT_PATH,
-       {},
-       nullptr,
-       kRefusedStatus,
+      {TVR_TRAP_PREINIT_PATH, nullptr, nullptr, kRefusedStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_PREINIT_PATH) +
            " has a preinit array, code that would run before the library\n"},
-      {TVR_TRAP_AUDIT_PATH,
-       {},
-       nullptr,
-       kRefusedStatus,
+      {TVR_TRAP_AUDIT_PATH, nullptr, nullptr, kRefusedStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_AUDIT_PATH) +
            " names an audit library, code that would run before the library\n"},
-      {TVR_TRAP_OWN_LOADER_PATH,
-       {},
-       nullptr,
-       kRefusedStatus,
+      {TVR_TRAP_OWN_LOADER_PATH, nullptr, nullptr, kRefusedStatus,
        "tvrbios-trap: " + Named(TVR_TRAP_OWN_LOADER_PATH) +
            " names a loader other than the system's: the library cannot go into it\n"},
   };
@@ -127,10 +94,12 @@ TEST_F(TrapDoors, EveryRouteToTheHardwareEndsWithALine) {
       limits.environment.push_back(std::string("TVR_TRAP_EARLY=") + each.early);
     }
     Args args{"--", each.program};
-    args.insert(args.end(), each.args.begin(), each.args.end());
+    if (each.arg != nullptr) {
+      args.push_back(each.arg);
+    }
     const RunResult run = Trapped(args, limits);
     const std::string what = std::string(each.program) + " " +
-                             (each.args.empty() ? "" : each.args[0]) + " " +
+                             (each.arg != nullptr ? each.arg : "") + " " +
                              (each.early != nullptr ? each.early : "");
     EXPECT_EQ(run.status, each.status) << what << ": " << run.err;
     EXPECT_NE(run.err.find(each.line), std::string::npos) << what << ": " << run.err;
@@ -149,53 +118,32 @@ TEST_F(TrapDoors, AnswersAsAKernelOrEndsLoudly) {
     int status;
     std::string within = "";  // and a piece of it
   } calls[] = {
-      {{},
-       "device",
-       "1:1 0 " + std::to_string(EBADF) + " " + std::to_string(EACCES) + " register read\n",
-       0},
-      {{"--uid", "1000"},
-       "privilege",
-       "0 " + std::to_string(EPERM) + " " + std::to_string(EPERM) + "\n",
-       0},
-      {{"--refuse", "iopl=ENOSYS"},
-       "privilege",
-       std::to_string(ENOSYS) + " " + std::to_string(ENOSYS) + " 0\n",
-       0},
-      {{"--refuse", "open=EPERM"}, "privilege", "0 0 " + std::to_string(EPERM) + "\n", 0},
-      {{}, "levels", std::to_string(EINVAL) + " " + std::to_string(EINVAL) + "\n", 0},
-      {{}, "threads", "0x", 0},
-      {{},
-       "read-only",
+      {Args{}, "device",
+       "1:1 0 " + std::to_string(EBADF) + " " + std::to_string(EACCES) + " register read\n", 0},
+      {Args{"--uid", "1000"}, "privilege",
+       "0 " + std::to_string(EPERM) + " " + std::to_string(EPERM) + "\n", 0},
+      {Args{"--refuse", "iopl=ENOSYS"}, "privilege",
+       std::to_string(ENOSYS) + " " + std::to_string(ENOSYS) + " 0\n", 0},
+      {Args{"--refuse", "open=EPERM"}, "privilege", "0 0 " + std::to_string(EPERM) + "\n", 0},
+      {Args{}, "levels", std::to_string(EINVAL) + " " + std::to_string(EINVAL) + "\n", 0},
+      {Args{}, "threads", "0x", 0},
+      {Args{}, "read-only",
        "tvrbios-trap: the program changes the protection of an aperture to 0x1,",
        kTrapFailureStatus},
-      {{}, "remap", "tvrbios-trap: the program remaps an aperture,", kTrapFailureStatus},
-      {{},
-       "pread",
-       "tvrbios-trap: the program calls pread on the memory device,",
+      {Args{}, "remap", "tvrbios-trap: the program remaps an aperture,", kTrapFailureStatus},
+      {Args{}, "pread", "tvrbios-trap: the program calls pread on the memory device,",
        kTrapFailureStatus},
-      {{},
-       "early-thread",
-       "tvrbios-trap: port instruction without I/O privilege at 0x",
+      {Args{}, "early-thread", "tvrbios-trap: port instruction without I/O privilege at 0x",
        kTrapFailureStatus},
-      {{},
-       "port",
-       "tvrbios-trap: port 0x80, which the machine does not have at 0x",
-       kTrapFailureStatus,
-       bytes},
-      {{},
-       "form",
-       "tvrbios-trap: fault in an instruction the harness does not emulate at 0x",
-       kTrapFailureStatus,
-       bytes},
-      {{}, "outside", "tvrbios-trap: access to 0x", kTrapFailureStatus, bytes},
+      {Args{}, "port", "tvrbios-trap: port 0x80, which the machine does not have at 0x",
+       kTrapFailureStatus, bytes},
+      {Args{}, "form", "tvrbios-trap: fault in an instruction the harness does not emulate at 0x",
+       kTrapFailureStatus, bytes},
+      {Args{}, "outside", "tvrbios-trap: access to 0x", kTrapFailureStatus, bytes},
       // The page that stays mapped is read; the unmapped one ends the run.
-      {{},
-       "partial",
-       "tvrbios-trap: access to 0x",
-       kTrapFailureStatus,
+      {Args{}, "partial", "tvrbios-trap: access to 0x", kTrapFailureStatus,
        " outside every aperture at 0x"},
-      {{},
-       "offset",
+      {Args{}, "offset",
        "tvrbios-trap: mapping at physical address 0xfffffffff0000000, beyond 32 bits\n",
        kTrapFailureStatus},
   };
