@@ -18,10 +18,7 @@ struct Op {
   std::uint32_t width;
   std::uint32_t value;
 
-  bool operator==(const Op& other) const {
-    return kind == other.kind && address == other.address && width == other.width &&
-           value == other.value;
-  }
+  bool operator==(const Op& other) const = default;
 };
 
 inline void PrintTo(const Op& op, std::ostream* out) {
@@ -52,12 +49,8 @@ inline std::vector<Op> Ops(const emu::Machine& machine) {
   return ops;
 }
 inline std::vector<Op> Ops(const emu::Machine& machine, emu::Access kind) {
-  std::vector<Op> ops;
-  for (const Op& op : Ops(machine)) {
-    if (op.kind == kind) {
-      ops.push_back(op);
-    }
-  }
+  std::vector<Op> ops = Ops(machine);
+  std::erase_if(ops, [kind](const Op& op) { return op.kind != kind; });
   return ops;
 }
 
