@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -226,8 +225,6 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
   EXPECT_EQ(next.card().Flash().Status() & kStatusBusy, 0);
   next.Release();
   EXPECT_EQ(next.ReadFlash(0xFF, 4), (Bytes{0xFF, 0xC0, 0xDE, 0xFF}));
-  std::remove(path.c_str());
-  std::remove(state.c_str());
 }
 
 TEST(MachineStateFile, OnlyAStateOfThisLayoutIsTaken) {
@@ -246,7 +243,6 @@ TEST(MachineStateFile, OnlyAStateOfThisLayoutIsTaken) {
                     (size == 64 ? "not a card state of this emulator" : "size is not 64 bytes"));
     }
   }
-  std::remove(path.c_str());
 }
 
 TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
@@ -277,8 +273,6 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
   expected.part.nonVolatile = kStatusLock;
   const CardState kept = KeptState(state, options)->State();
   EXPECT_EQ(std::memcmp(&kept, &expected, sizeof(CardState)), 0);
-  std::remove(path.c_str());
-  std::remove(state.c_str());
 }
 
 TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpToThatTime) {
@@ -303,7 +297,6 @@ TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpTo
   const auto half = file.begin() + kFlashCapacity / 2;
   EXPECT_EQ(Bytes(file.begin(), half), Bytes(kFlashCapacity / 2, 0xFF));
   EXPECT_EQ(Bytes(half, file.end()), Bytes(kFlashCapacity / 2, 0x00));
-  std::remove(path.c_str());
 }
 
 }  // namespace

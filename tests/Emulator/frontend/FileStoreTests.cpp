@@ -1,7 +1,6 @@
 // Where a part's bytes live: in memory, or in a file that is the flash.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "FileStores.h"
@@ -42,7 +41,6 @@ TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
   expected[7] = 0x00;
   EXPECT_EQ(MapFlashFile(path)->Copy(), expected) << "the file wins over initial content";
   EXPECT_EQ(MapFlashFile(path, Bytes(kFlashCapacity, 0xAA))->Copy(), expected);
-  std::remove(path.c_str());
 }
 
 TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
@@ -55,7 +53,6 @@ TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
     EXPECT_EQ(std::string(e.what()), "flash file " + shortFile + ": size is not 131072 bytes");
   }
   EXPECT_EQ(ReadFile(shortFile).size(), 1000u) << "left as it was";
-  std::remove(shortFile.c_str());
 
   const std::string nowhere = "no-such-dir/flash.bin";
   try {

@@ -2,7 +2,6 @@
 // back, bit for bit, what went over the lines in both directions.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <map>
 #include <sstream>
 
@@ -128,9 +127,6 @@ TEST(LineTrace, WindowsHoldTheirCyclesBitForBit) {
   ASSERT_EQ(last.cycles.size(), 1u);
   EXPECT_TRUE(last.startsDeselected);
   EXPECT_EQ(last.cycles[0].out, Bytes{kWriteEnable});
-  for (const std::string& path : {middle, tail, whole}) {
-    std::remove(path.c_str());
-  }
 }
 
 }  // namespace
