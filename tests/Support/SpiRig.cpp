@@ -117,6 +117,11 @@ void SpiRig::ArmStatusWrite() {
   }
 }
 
+void SpiRig::WriteStatus(std::uint8_t bits) {
+  ArmStatusWrite();
+  Command({kWriteStatus, bits});
+}
+
 void SpiRig::Erase(std::uint8_t opcode) {
   WriteEnable();
   Command({opcode});
@@ -182,6 +187,14 @@ std::string FreshPath(const std::string& name) {
 Bytes ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes Pattern() {
+  Bytes bytes(kFlashCapacity);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
+  }
+  return bytes;
 }
 
 Bytes Header(std::uint8_t opcode, std::uint32_t address) {

@@ -2,6 +2,7 @@
 // that speaks SPI bit by bit through register 0x304, as a test needs it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,6 +14,10 @@
 namespace emu::test {
 
 using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint64_t kMs = 1000000;  // on the virtual clock, which counts nanoseconds
+// Accesses that cost nothing, so that only the test moves the clock.
+constexpr AccessCosts kFree{0, 0, 0};
 
 // Opcodes the tests send.
 constexpr std::uint8_t kRead = 0x03;
@@ -57,6 +62,8 @@ class SpiRig {
   // Write enable, and on the SST part its enable-write-status right after: the next status
   // write is then taken by every part.
   void ArmStatusWrite();
+  // ArmStatusWrite, then 0x01 and `bits`.
+  void WriteStatus(std::uint8_t bits);
   Bytes ReadFlash(std::uint32_t address, std::size_t count);
   // Write enable, then 0x02, the address and `data`.
   void Program(std::uint32_t address, const Bytes& data);
@@ -74,6 +81,9 @@ class SpiRig {
   FlashPart m_part;
 };
 
+constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10,
+                                          FlashPart::Sst25vf010};
+
 // A part as its maker ships it, unlocked: the card-level tests start from one; a card in
 // the field (the default) starts locked.
 CardOptions NewPart(FlashPart part);
@@ -83,6 +93,9 @@ CardOptions NewPart(FlashPart part);
 // again, reaches the same folder.
 std::string FreshPath(const std::string& name);
 Bytes ReadFile(const std::string& path);
+
+// A whole part's worth of bytes that differ from their neighbours; 0x00 at address 0.
+Bytes Pattern();
 
 // `opcode` and the three address bytes, high first.
 Bytes Header(std::uint8_t opcode, std::uint32_t address);

@@ -14,7 +14,7 @@
 namespace emu::test {
 namespace {
 
-constexpr std::uint64_t kSecond = 1000000000;
+constexpr std::uint64_t kSecond = 1000 * kMs;
 
 CardOptions WithFault(const char* name, FlashPart part = FlashPart::At25f1024) {
   CardOptions options = NewPart(part);
@@ -119,7 +119,7 @@ TEST(FlashFaults, LinesBusyShowsBypassSetAndKeepsSoftwareOff) {
 }
 
 TEST(FlashFaults, NoFlashAnswersAllOnesAndKeepsNothing) {
-  for (FlashPart part : {FlashPart::At25f1024, FlashPart::M25p10, FlashPart::Sst25vf010}) {
+  for (FlashPart part : kParts) {
     SpiRig rig(WithFault("no-flash", part), FlashStore::InMemory(Bytes(kFlashCapacity, 0x00)));
     EXPECT_EQ(rig.Command({0x15}, 1), Bytes{0xFF});
     EXPECT_EQ(rig.Command({0xAB, 0, 0, 0}, 2), (Bytes{0xFF, 0xFF}));
@@ -133,8 +133,7 @@ TEST(FlashFaults, NoFlashAnswersAllOnesAndKeepsNothing) {
 TEST(FlashFaults, StuckBusyNeverClearsOnceSet) {
   SpiRig rig(WithFault("stuck-busy"), FlashStore::InMemory(Bytes(kFlashCapacity, 0x5A)));
   EXPECT_EQ(rig.Command({0x15}, 1), Bytes{0x1F}) << "idle until the first write";
-  rig.ArmStatusWrite();
-  rig.Command({kWriteStatus, 0x00});
+  rig.WriteStatus(0x00);
   rig.clock().Advance(100 * kSecond);
   EXPECT_FALSE(rig.WaitReady(100));
   EXPECT_EQ(rig.ReadFlash(0, 1), Bytes{0xFF});
@@ -143,8 +142,7 @@ TEST(FlashFaults, StuckBusyNeverClearsOnceSet) {
 TEST(FlashFaults, EraseHangStaysBusyAndErasesNothing) {
   const Bytes content(kFlashCapacity, 0x5A);
   SpiRig rig(WithFault("erase-hang"), FlashStore::InMemory(content));
-  rig.ArmStatusWrite();
-  rig.Command({kWriteStatus, 0x00});
+  rig.WriteStatus(0x00);
   EXPECT_TRUE(rig.WaitReady()) << "a status write still ends";
   rig.Erase(0x62);
   rig.clock().Advance(1000 * kSecond);
@@ -160,8 +158,7 @@ TEST(FlashFaults, WpStuckKeepsALockedPartLocked) {
   rig.Write(kProtectRegister, 0xFFFFFFFF);
   EXPECT_EQ(rig.Read(kProtectRegister), powerUp);
   rig.SetWritable(true);
-  rig.ArmStatusWrite();
-  rig.Command({kWriteStatus, 0x80});
+  rig.WriteStatus(0x80);
   ASSERT_TRUE(rig.WaitReady());
   EXPECT_EQ(rig.Status(), 0x8C | kStatusWriteEnable) << "the pin stayed low";
 }
@@ -191,8 +188,6 @@ std::unique_ptr<StateStore> KeptState(const std::string& path, const CardOptions
   return MapStateFile(path, PowerUpState(options));
 }
 
-constexpr std::uint64_t kMs = 1000000;
-
 // The flash and the machine's state are files: a run killed in the middle of a status write
 // leaves the card's lines held, its protection lifted and the part busy, and the next run
 // finds them so, the busy period going on for what was left of it.
@@ -200,22 +195,20 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
   GTEST_FLAG_SET(death_test_style, testbuild::kDeathTestStyle);
   const std::string path = FreshPath("killed.bin");
   const std::string state = FreshPath("killed.st");
-  const auto programThenDie = [&path, &state] {
-    SpiRig rig(NewPart(FlashPart::At25f1024), MapFlashFile(path), {},
-               KeptState(state, NewPart(FlashPart::At25f1024)));
+  const CardOptions atmel = NewPart(FlashPart::At25f1024);
+  const auto programThenDie = [&] {
+    SpiRig rig(atmel, MapFlashFile(path), {}, KeptState(state, atmel));
     rig.Program(0x100, {0xC0, 0xDE});
     rig.WaitReady();
     rig.SetWritable(true);
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0x00});  // 10 ms busy
+    rig.WriteStatus(0x00);  // 10 ms busy
     rig.clock().Advance(4 * kMs);
     rig.Status();
     rig.Take();
     std::raise(SIGKILL);
   };
   EXPECT_EXIT(programThenDie(), testing::KilledBySignal(SIGKILL), "");
-  SpiRig next(NewPart(FlashPart::At25f1024), MapFlashFile(path), {},
-              KeptState(state, NewPart(FlashPart::At25f1024)));
+  SpiRig next(atmel, MapFlashFile(path), {}, KeptState(state, atmel));
   EXPECT_TRUE(next.Line(kLineBypass)) << "the lines are still held";
   EXPECT_EQ(next.Read(kProtectRegister) & kProtectWritable, kProtectWritable);
   EXPECT_NE(next.card().Flash().Status() & kStatusBusy, 0);
@@ -254,8 +247,7 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
     InstallProcessEnd();
     SpiRig rig(options, MapFlashFile(path), {}, KeptState(state, options));
     rig.SetWritable(true);
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, kStatusLock});
+    rig.WriteStatus(kStatusLock);
     rig.WaitReady();
     for (std::uint32_t page = 0; page < 4; ++page) {
       rig.Program(page * 256, Bytes(256, 0x00));
@@ -278,14 +270,11 @@ TEST_F(FlashFileDeathTest, PowerCutEndsTheProcessWithExactlyNBytesProgrammed) {
 TEST_F(FlashFileDeathTest, PowerCutAtATimeLeavesAChipEraseDoneInAddressOrderUpToThatTime) {
   GTEST_FLAG_SET(death_test_style, testbuild::kDeathTestStyle);
   const std::string path = FreshPath("power-cut-at.bin");
-  constexpr std::uint64_t kMs = 1000000;
   const auto erase = [&path] {
     InstallProcessEnd();
-    // Accesses cost nothing: only the test moves the clock.
     SpiRig rig(WithFault("power-cut-at=45ms", FlashPart::Sst25vf010),
-               MapFlashFile(path, Bytes(kFlashCapacity, 0x00)), AccessCosts{0, 0, 0});
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0x00});
+               MapFlashFile(path, Bytes(kFlashCapacity, 0x00)), kFree);
+    rig.WriteStatus(0x00);
     rig.clock().Advance(10 * kMs);
     rig.Erase(0x60);  // 70 ms from 10 ms: half done at 45 ms
     rig.clock().Advance(60 * kMs);

@@ -3,7 +3,7 @@
 // busy times on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,18 +13,6 @@
 namespace emu::test {
 namespace {
 
-constexpr AccessCosts kFree{0, 0, 0};
-constexpr std::uint64_t kUs = 1000;
-constexpr std::uint64_t kMs = 1000 * kUs;
-
-Bytes Pattern() {
-  Bytes bytes(kFlashCapacity);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 8));
-  }
-  return bytes;
-}
-
 SpiRig Rig(FlashPart part, const Bytes& content = {}, AccessCosts costs = {}) {
   return SpiRig(NewPart(part), FlashStore::InMemory(content), costs);
 }
@@ -33,13 +21,9 @@ Bytes Flash(SpiRig& rig) { return rig.card().Flash().Store().Copy(); }
 
 // Clears the power-up block protection (the SST part's) and lets the status write end.
 void Unprotect(SpiRig& rig) {
-  rig.ArmStatusWrite();
-  rig.Command({kWriteStatus, 0x00});
+  rig.WriteStatus(0x00);
   rig.clock().Advance(10 * kMs);
 }
-
-constexpr std::array<FlashPart, 3> kParts{FlashPart::At25f1024, FlashPart::M25p10,
-                                          FlashPart::Sst25vf010};
 
 // The part's row for `op`, as its table gives it.
 const OpcodeEntry& Row(FlashPart part, FlashOp op) { return *FindOp(TraitsOf(part), op); }
@@ -118,9 +102,7 @@ TEST(FlashPageProgram, OnlyClearsBitsAndWrapsInsideThePage) {
   // More than a 128-byte page: only the last page-worth is kept, at the wrapped places.
   SpiRig st = Rig(FlashPart::M25p10);
   Bytes data(130);
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    data[i] = static_cast<std::uint8_t>(i);
-  }
+  std::iota(data.begin(), data.end(), 0);
   st.Program(0x80, data);
   ASSERT_TRUE(st.WaitReady());
   Bytes expected(data.begin(), data.begin() + 128);
@@ -190,7 +172,6 @@ TEST(FlashBusy, TimesOnTheVirtualClockAndCommandsIgnoredMeanwhile) {
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(FlashPartName(c.part)) + " " + c.what);
-    // Accesses cost nothing here, so that only the test moves the clock.
     SpiRig rig = Rig(c.part, Pattern(), kFree);
     if (c.command[0] != kWriteStatus) {
       Unprotect(rig);
@@ -236,7 +217,6 @@ TEST(FlashChipErase, EachPartErasesWithItsOwnOpcodeOnly) {
 }
 
 TEST(FlashAutoIncrement, ProgramsByteAfterByteUntilWriteDisable) {
-  const Bytes content = Pattern();
   SpiRig rig = Rig(FlashPart::Sst25vf010);
   Unprotect(rig);
   rig.Command(Join(Header(kAutoIncrement, 0x300), {0x11}));
@@ -296,8 +276,7 @@ TEST(FlashStatus, PowerUpValuesAndOnlyTheProtectionBitsAreWritable) {
     EXPECT_EQ(rig.Status(), powerUp[i]);
     rig.Command({kWriteStatus, 0x84});
     EXPECT_EQ(rig.Status(), powerUp[i]) << "no write enable";
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0xFF});
+    rig.WriteStatus(0xFF);
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x8C);
   }
@@ -315,19 +294,16 @@ TEST(FlashStatus, BitSevenLocksTheRegisterWhileThePinIsLow) {
     EXPECT_EQ(rig.Status(), 0x8C) << "only the non-volatile bits are taken";
     for (std::uint32_t bits : {0u, 1u << 5, 1u << 15}) {
       rig.Write(kProtectRegister, (rig.Read(kProtectRegister) & ~kProtectWritable) | bits);
-      rig.ArmStatusWrite();
-      rig.Command({kWriteStatus, 0x00});
+      rig.WriteStatus(0x00);
       ASSERT_TRUE(rig.WaitReady());
       EXPECT_EQ(rig.Status(), 0x8C | kStatusWriteEnable) << "protect bits " << std::hex << bits;
     }
     rig.SetWritable(true);
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0x00});
+    rig.WriteStatus(0x00);
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x00);
     rig.SetWritable(false);
-    rig.ArmStatusWrite();
-    rig.Command({kWriteStatus, 0x80});
+    rig.WriteStatus(0x80);
     ASSERT_TRUE(rig.WaitReady());
     EXPECT_EQ(rig.Status(), 0x80) << "bit 7 may be set while the pin is low";
   }
@@ -368,8 +344,7 @@ TEST(FlashProtection, EachLevelRefusesProgramFromItsFirstProtectedByteAndChipEra
     for (const auto& [bits, firstProtected] : levels) {
       SCOPED_TRACE(std::string(FlashPartName(part)) + " level " + std::to_string(bits >> 2));
       SpiRig rig = Rig(part, Bytes(kFlashCapacity, 0x5A));
-      rig.ArmStatusWrite();
-      rig.Command({kWriteStatus, bits});
+      rig.WriteStatus(bits);
       ASSERT_TRUE(rig.WaitReady());
       rig.Erase(EraseOpcode(part));
       ASSERT_TRUE(rig.WaitReady());

@@ -15,29 +15,21 @@ void WriteFile(const std::string& path, const Bytes& bytes) {
             static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes Counting() {
-  Bytes bytes(kFlashCapacity);
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    bytes[i] = static_cast<std::uint8_t>(i % 251);
-  }
-  return bytes;
-}
-
 TEST(FlashStore, MemoryHoldsTheContentOrStartsErased) {
   EXPECT_EQ(FlashStore::InMemory()->Copy(), Bytes(kFlashCapacity, 0xFF));
-  EXPECT_EQ(FlashStore::InMemory(Counting())->Copy(), Counting());
+  EXPECT_EQ(FlashStore::InMemory(Pattern())->Copy(), Pattern());
   EXPECT_THROW(FlashStore::InMemory(Bytes(kFlashCapacity - 1)), std::invalid_argument);
 }
 
 TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
   const std::string path = FreshPath("create.bin");
   {
-    auto store = MapFlashFile(path, Counting());
-    EXPECT_EQ(store->Copy(), Counting());
+    auto store = MapFlashFile(path, Pattern());
+    EXPECT_EQ(store->Copy(), Pattern());
     store->Bytes()[7] = 0x00;
     EXPECT_EQ(ReadFile(path)[7], 0x00) << "the mapping is the file";
   }
-  Bytes expected = Counting();
+  Bytes expected = Pattern();
   expected[7] = 0x00;
   EXPECT_EQ(MapFlashFile(path)->Copy(), expected) << "the file wins over initial content";
   EXPECT_EQ(MapFlashFile(path, Bytes(kFlashCapacity, 0xAA))->Copy(), expected);
