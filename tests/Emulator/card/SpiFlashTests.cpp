@@ -216,7 +216,7 @@ TEST(FlashChipErase, EachPartErasesWithItsOwnOpcodeOnly) {
   }
 }
 
-TEST(FlashAutoIncrement, ProgramsByteAfterByteUntilWriteDisable) {
+TEST(FlashAutoIncrement, ProgramsByteAfterByteUntilWriteDisableOrTheLastAddress) {
   SpiRig rig = Rig(FlashPart::Sst25vf010);
   Unprotect(rig);
   rig.Command(Join(Header(kAutoIncrement, 0x300), {0x11}));
@@ -240,11 +240,8 @@ TEST(FlashAutoIncrement, ProgramsByteAfterByteUntilWriteDisable) {
   EXPECT_EQ(Flash(rig)[0x400], 0xFF);
   rig.Command({kAutoIncrement, 0x44});
   EXPECT_EQ(rig.ReadFlash(0x303, 1), Bytes{0xFF}) << "the sequence is over";
-}
 
-TEST(FlashAutoIncrement, StopsAtTheLastAddressAndByteProgramTakesOneByte) {
-  SpiRig rig = Rig(FlashPart::Sst25vf010);
-  Unprotect(rig);
+  // A sequence stops at the last address; a byte program takes one byte.
   rig.WriteEnable();
   rig.Command(Join(Header(kAutoIncrement, 0x1FFFE), {0x01}));
   for (std::uint8_t byte : {0x02, 0x03, 0x04}) {
