@@ -79,7 +79,10 @@ std::uint8_t SpiRig::Receive() {
   return byte;
 }
 
-Bytes SpiRig::Transfer(const Bytes& out, std::size_t in) {
+Bytes SpiRig::Command(const Bytes& out, std::size_t in) {
+  if (!Take()) {
+    throw std::runtime_error("serial lines already taken");
+  }
   SetLine(kLineChipSelectN, false);
   for (std::uint8_t byte : out) {
     Send(byte);
@@ -89,14 +92,6 @@ Bytes SpiRig::Transfer(const Bytes& out, std::size_t in) {
     answer.push_back(Receive());
   }
   SetLine(kLineChipSelectN, true);
-  return answer;
-}
-
-Bytes SpiRig::Command(const Bytes& out, std::size_t in) {
-  if (!Take()) {
-    throw std::runtime_error("serial lines already taken");
-  }
-  Bytes answer = Transfer(out, in);
   Release();
   return answer;
 }

@@ -52,9 +52,8 @@ class SpiRig {
   // Inside a Take/Release: one byte each way, clock low before and after.
   void Send(std::uint8_t byte);
   std::uint8_t Receive();
-  // Chip select low, `out`, `in` bytes received, chip select high.
-  Bytes Transfer(const Bytes& out, std::size_t in = 0);
-  // A whole transaction around one Transfer.
+  // A whole transaction: Take, chip select low, `out`, `in` bytes received, chip select
+  // high, Release.
   Bytes Command(const Bytes& out, std::size_t in = 0);
 
   std::uint8_t Status() { return Command({kReadStatus}, 1)[0]; }
