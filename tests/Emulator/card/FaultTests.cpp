@@ -156,10 +156,7 @@ TEST(FlashFaults, WpStuckKeepsALockedPartLocked) {
 }
 
 TEST(FlashFaults, CorruptPassesLeaveOneBitSetThatTheNextPassMends) {
-  Bytes image(kFlashCapacity);
-  for (std::size_t i = 0; i < image.size(); ++i) {
-    image[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
-  }
+  const Bytes image = Pattern();
   SpiRig rig(WithFault("corrupt-pass=2"));
   for (int pass = 1; pass <= 2; ++pass) {
     ProgramPass(rig, image);
