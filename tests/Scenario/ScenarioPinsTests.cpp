@@ -27,7 +27,6 @@ std::string Replace(std::string text, const std::string& from, const std::string
 
 class PinsSwitches : public CardTest {
  protected:
-  std::string Updated() const { return kWarning + Dots(48) + kUpdated; }
   // The card's PInS as text, saved by /d.
   std::string SavedText() {
     EXPECT_EQ(OnCard("", {"/d", "card.txt"}).status, 1);
@@ -44,10 +43,7 @@ TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
   EXPECT_NE(text.find(kSerialLine), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - std::string(kSubsystemLine).size()), kSubsystemLine);
 
-  const RunResult shown = OnCard("", {"/ds"});
-  EXPECT_EQ(shown.out, Report() + text + "\n");
-  EXPECT_EQ(shown.err, "");
-  EXPECT_EQ(shown.status, 1);
+  EXPECT_EQ(SaidBy(OnCard("", {"/ds"})), (Said{Report() + text + "\n", "", 1}));
   EXPECT_EQ(Read("card.bin"), m_card);
 }
 
@@ -55,9 +51,7 @@ TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
 // the text can carry, is refused rather than stored as something else.
 TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   for (const std::string serial : {"TS05 A00017", "TS05\nA00017"}) {
-    emu::SampleBiosOptions options;
-    options.serialNumber = serial;
-    const Bytes card = emu::BuildSampleBios(options);
+    const Bytes card = SampleBios([&](auto& o) { o.serialNumber = serial; });
     Write("card.bin", card);
     SavedText();
     const bool refused = serial.find('\n') != std::string::npos;
@@ -70,7 +64,7 @@ TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   Write("card.bin", m_card);
   const std::string text = SavedText();
   const RunResult run = OnCard("", {"/s", "card.txt"});
-  EXPECT_EQ(run.out, Report() + Updated());
+  EXPECT_EQ(run.out, Report() + Programmed());
   EXPECT_EQ(run.status, 1);
   const Bytes before = Pins(m_card);
   const Bytes after = Pins(Read("card.bin"));
@@ -92,7 +86,7 @@ TEST_F(PinsSwitches, EditedTextChangesSerialNumberAndSubsystemWord) {
   std::string text = Replace(SavedText(), kSerialLine, "12\t16\t'EDITED99'\n");
   WriteText("edited.txt", Replace(text, kSubsystemLine, ":SubSystemVendorID\t0x20021F2E"));
   const RunResult run = OnCard("", {"/s", "edited.txt"});
-  EXPECT_EQ(run.out, Report() + Updated());
+  EXPECT_EQ(run.out, Report() + Programmed());
   EXPECT_EQ(run.status, 1);
   const Bytes flash = Read("card.bin");
   EXPECT_EQ(PinsSerial(Pins(flash)), "EDITED99");
@@ -107,10 +101,7 @@ TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
         "36\t4\t" + std::string(249, ' ') + "123", "40\t4\t" + std::string(242, ' ') + "0x12345678",
         std::string("511\t1\t0x00\n")}) {
     WriteText("bad.txt", bad);
-    const RunResult run = OnCard("", {"/s", "bad.txt"});
-    EXPECT_EQ(run.out, Report()) << bad;
-    EXPECT_EQ(run.err, kInvalidText);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(SaidBy(OnCard("", {"/s", "bad.txt"})), (Said{Report(), kInvalidText, 0})) << bad;
     EXPECT_EQ(Read("card.bin"), m_card);
   }
 }
@@ -135,8 +126,7 @@ TEST_F(PinsSwitches, TextAppliedBeforeAndAfterAnotherBios) {
 // Into a pipe whose reader has gone: a display or listing is lost, and says so where it
 // can; a programming run still programs and reports its own result.
 TEST_F(PinsSwitches, TextThatCannotBeWrittenFailsItsSwitchButNotAProgramming) {
-  RunLimits closed;
-  closed.outputClosed = true;
+  const RunLimits closed{.outputClosed = true};
   const RunResult shown = OnCard("", {"/ds"}, closed);
   EXPECT_EQ(shown.err, "ERROR! Product information structure couldn't be displayed.\n\n");
   EXPECT_EQ(shown.status, 0);
@@ -162,20 +152,13 @@ TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {
 }
 
 TEST_F(PinsSwitches, CardWithoutCalibrationBlockLeavesNoFileAndStopsTheRun) {
-  emu::SampleBiosOptions options;
-  options.withMcs = false;
-  m_card = emu::BuildSampleBios(options);
+  m_card = SampleBios([](auto& o) { o.withMcs = false; });
   Write("card.bin", m_card);
-  const RunResult alone = OnCard("", {"/dmcs", "mcs.bin"});
-  EXPECT_EQ(alone.out, Report());
-  EXPECT_EQ(alone.err, kNoMcs);
-  EXPECT_EQ(alone.status, 0);
+  EXPECT_EQ(SaidBy(OnCard("", {"/dmcs", "mcs.bin"})), (Said{Report(), kNoMcs, 0}));
   EXPECT_FALSE(Exists("mcs.bin"));
 
-  const RunResult afterBios = OnCard("", {"/i", "new.bin", "/dmcs", "mcs.bin"});
-  EXPECT_EQ(afterBios.out, Report() + m_newReport);
-  EXPECT_EQ(afterBios.err, kNoMcs);
-  EXPECT_EQ(afterBios.status, 0);
+  EXPECT_EQ(SaidBy(OnCard("", {"/i", "new.bin", "/dmcs", "mcs.bin"})),
+            (Said{Report() + m_newReport, kNoMcs, 0}));
   EXPECT_EQ(Read("card.bin"), m_card);
 }
 
@@ -183,7 +166,7 @@ TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
   for (const auto& [standard, bit] : {std::pair{"PAL", 1}, std::pair{"ntsc", 0}}) {
     const Bytes before = Pins(Read("card.bin"));
     const RunResult run = OnCard("", {"/tvout", standard});
-    EXPECT_EQ(run.out, Report() + Updated()) << standard;
+    EXPECT_EQ(run.out, Report() + Programmed()) << standard;
     EXPECT_EQ(run.status, 1);
     Bytes after = Pins(Read("card.bin"));
     EXPECT_EQ(after[kTvOutByte] & 1, bit) << standard;
@@ -196,11 +179,9 @@ TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
 // 162 where byte 161 is its checksum byte), fails and writes nothing; one of 163 bytes is
 // written.
 TEST_F(PinsSwitches, TvOutOnAnUnrecognizableOrShortPinsFailsAndWritesNothing) {
-  emu::SampleBiosOptions broken;
-  broken.breakPinsChecksum = true;
   const Bytes sample = m_card;
   for (const std::size_t size : {0, 128, 162, 163}) {  // 0: the checksum broken
-    m_card = size == 0 ? emu::BuildSampleBios(broken) : sample;
+    m_card = size == 0 ? SampleBios([](auto& o) { o.breakPinsChecksum = true; }) : sample;
     const std::size_t at = PinsOffset(m_card);
     const std::size_t biosEnd = m_card[2] * std::size_t{512};
     if (size != 0) {
@@ -221,9 +202,7 @@ TEST_F(PinsSwitches, TvOutOnAnUnrecognizableOrShortPinsFailsAndWritesNothing) {
       EXPECT_EQ(Read("card.bin")[at + kTvOutByte] & 1, 1) << size;
       continue;
     }
-    EXPECT_EQ(run.out, kBanner + report.Text()) << size;
-    EXPECT_EQ(run.err, kPinsUnrecognizable) << size;
-    EXPECT_EQ(run.status, 0) << size;
+    EXPECT_EQ(SaidBy(run), (Said{kBanner + report.Text(), kPinsUnrecognizable, 0})) << size;
     EXPECT_EQ(Read("card.bin"), m_card) << size;
   }
 }

@@ -54,11 +54,7 @@ pid_t Spawn(const std::vector<std::string>& command, const std::vector<std::stri
     for (const std::string& variable : environment) {
       putenv(const_cast<char*>(variable.c_str()));
     }
-    std::vector<char*> argv;
-    for (const std::string& arg : command) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = Argv(command);
     if (dup2(out, STDOUT_FILENO) < 0 || dup2(err, STDERR_FILENO) < 0) {
       _exit(127);
     }
@@ -153,17 +149,10 @@ class SystemBus : public CardTest {
 
   // logind's list of locks as dbus-send prints it; empty when logind does not answer.
   std::string Inhibitors() const {
-    const std::string command = "env " + BusVariable() +
-                                " dbus-send --system --print-reply --dest=org.freedesktop.login1"
-                                " /org/freedesktop/login1"
-                                " org.freedesktop.login1.Manager.ListInhibitors 2>/dev/null";
-    std::FILE* reply = popen(command.c_str(), "r");
-    std::string text;
-    char buffer[256];
-    while (reply != nullptr && std::fgets(buffer, sizeof buffer, reply) != nullptr) {
-      text += buffer;
-    }
-    return reply != nullptr && pclose(reply) == 0 ? text : "";
+    return CommandOutput("env " + BusVariable() +
+                         " dbus-send --system --print-reply --dest=org.freedesktop.login1"
+                         " /org/freedesktop/login1"
+                         " org.freedesktop.login1.Manager.ListInhibitors 2>/dev/null");
   }
 
   bool EventuallyNoLock() const {
@@ -212,15 +201,13 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndNoBusHoldsItBeyondItsBound)
   GTEST_SKIP() << "built without sd-bus: no lock to see";
 #endif
   std::string during;
-  RunLimits onTheBus;
-  onTheBus.environment = {BusVariable()};
-  onTheBus.actAfter = std::string(kWarning) + ".";
-  onTheBus.act = [this, &during](pid_t run) {
+  const auto look = [this, &during](pid_t run) {
     kill(run, SIGSTOP);
     during = Inhibitors();
     kill(run, SIGCONT);
   };
-  const RunResult locked = Update(onTheBus);
+  const RunResult locked = Update(
+      {.actAfter = std::string(kWarning) + ".", .act = look, .environment = {BusVariable()}});
   EXPECT_EQ(locked.err, "");
   EXPECT_EQ(locked.status, 1);
   EXPECT_EQ(Count(during, "struct {"), 1u) << during;
@@ -232,21 +219,17 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndNoBusHoldsItBeyondItsBound)
   }
   EXPECT_TRUE(EventuallyNoLock()) << "the lock outlived the run";
 
-  RunLimits nowhere;
-  nowhere.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/nowhere"};
-  const RunResult withoutBus = Update(nowhere);
+  const RunResult withoutBus =
+      Update({.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/nowhere"}});
   const int mute = MuteSocket(m_root + "/mute");
   ASSERT_GE(mute, 0);
-  RunLimits muted;
-  muted.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/mute"};
-  const RunResult mutedRun = Update(muted);
+  const RunResult mutedRun =
+      Update({.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/mute"}});
   close(mute);
   // Three seconds of bound, and room for a busy machine; a bus's own limit is 90 s.
   EXPECT_LT(mutedRun.seconds, 2 * withoutBus.seconds + 10);
   Stop(m_logind);
-  RunLimits noLogind;
-  noLogind.environment = {BusVariable()};
-  const RunResult withoutLogind = Update(noLogind);
+  const RunResult withoutLogind = Update({.environment = {BusVariable()}});
   for (const RunResult* run : {&withoutBus, &mutedRun, &withoutLogind}) {
     EXPECT_EQ(run->out, locked.out);
     EXPECT_EQ(run->err, locked.err);
@@ -256,10 +239,7 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndNoBusHoldsItBeyondItsBound)
   std::ofstream(m_root + "/late_logind.py") << kLateLogind;
   StartLogind(m_root + "/late_logind.py");
   during.clear();
-  RunLimits late;
-  late.environment = {BusVariable()};
-  late.actAfter = kBanner;
-  late.act = [this, &during](pid_t run) {
+  const auto stopAndLook = [this, &during](pid_t run) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(run, SIGINT);
     int status = 0;
@@ -269,7 +249,9 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndNoBusHoldsItBeyondItsBound)
       kill(run, SIGCONT);
     }
   };
-  const RunResult lateRun = Update(late, ",fault=signal=STOP:1000");
+  const RunResult lateRun =
+      Update({.actAfter = kBanner, .act = stopAndLook, .environment = {BusVariable()}},
+             ",fault=signal=STOP:1000");
   EXPECT_EQ(Count(during, "struct {"), 1u) << during;
   EXPECT_LT(lateRun.seconds, 2 * withoutBus.seconds + 10);
   EXPECT_EQ(lateRun.err, kInterrupted);

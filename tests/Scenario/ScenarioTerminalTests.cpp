@@ -77,8 +77,7 @@ class Terminal : public CardTest {
     }
     close(master);
     waitpid(shell, nullptr, 0);
-    std::ifstream says(m_root + "/shell.txt");
-    run.shellSays.assign(std::istreambuf_iterator<char>(says), std::istreambuf_iterator<char>());
+    run.shellSays = FileText(m_root + "/shell.txt");
     return run;
   }
 
@@ -103,11 +102,7 @@ class Terminal : public CardTest {
       std::signal(SIGTTOU, SIG_DFL);
       const int out =
           outFile.empty() ? tty : open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      std::vector<char*> argv;
-      for (const std::string& arg : args) {
-        argv.push_back(const_cast<char*>(arg.c_str()));
-      }
-      argv.push_back(nullptr);
+      const std::vector<char*> argv = Argv(args);
       if (chdir(m_work.c_str()) == 0 && dup2(out, STDOUT_FILENO) >= 0 &&
           dup2(tty, STDERR_FILENO) >= 0) {
         execv(argv[0], argv.data());
@@ -154,7 +149,7 @@ TEST_F(Terminal, JobControlNeverLoopsAndCtrlZStopsOnceTheCardIsSafe) {
   const std::size_t answer = screen.find(std::string(".\n") + kStopping);
   ASSERT_NE(answer, std::string::npos) << screen;
   screen.erase(answer + 1, 1 + std::strlen(kStopping));
-  EXPECT_EQ(screen, Report() + m_newReport + kWarning + Dots(48) + kUpdated + kStoppedMark);
+  EXPECT_EQ(screen, Report() + m_newReport + Programmed() + kStoppedMark);
   EXPECT_EQ(Read("card.bin").size(), emu::kSampleImageSize);
   EXPECT_FALSE(Read("card.bin") == m_card) << "the update finished";
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,13 @@
 #include "BuildsEmulator.h"
 
 namespace scenario {
+
+Said SaidBy(const RunResult& run) { return {run.out, run.err, run.status}; }
+
+void PrintTo(const Said& said, std::ostream* out) {
+  *out << "out " << ::testing::PrintToString(said.out) << ", err "
+       << ::testing::PrintToString(said.err) << ", status " << said.status;
+}
 
 std::string CardReport::Text() const {
   std::ostringstream text;
@@ -40,6 +48,8 @@ std::string FileReport(const std::string& version, const std::string& productId)
 
 std::string Dots(std::size_t count) { return std::string(count, '.') + "\n\n"; }
 
+std::string Programmed(std::size_t dots) { return kWarning + Dots(dots) + kUpdated; }
+
 std::string FileCreated(const std::string& name) {
   return "SUCCESS! The following file has been successfully created: " + name + "\n\n";
 }
@@ -54,6 +64,12 @@ emu::SampleBiosOptions NewBiosOptions() {
   options.pinsOffset = 0x7800;
   options.withMcs = false;
   return options;
+}
+
+Bytes SampleBios(const std::function<void(emu::SampleBiosOptions&)>& change) {
+  emu::SampleBiosOptions options;
+  change(options);
+  return emu::BuildSampleBios(options);
 }
 
 Bytes NewBiosFile() {
@@ -80,6 +96,30 @@ Bytes Pins(const Bytes& image) {
 std::string PinsSerial(const Bytes& pins) {
   const char* serial = reinterpret_cast<const char*>(pins.data() + 12);
   return std::string(serial, strnlen(serial, 16));
+}
+
+std::string FileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::vector<char*> Argv(const std::vector<std::string>& command) {
+  std::vector<char*> argv;
+  for (const std::string& word : command) {
+    argv.push_back(const_cast<char*>(word.c_str()));
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+std::string CommandOutput(const std::string& command) {
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string text;
+  std::array<char, 256> buffer{};
+  while (pipe != nullptr && fgets(buffer.data(), buffer.size(), pipe) != nullptr) {
+    text += buffer.data();
+  }
+  return pipe != nullptr && pclose(pipe) == 0 ? text : "";
 }
 
 void ScenarioTest::SetUp() {
@@ -249,11 +289,7 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     command.insert(command.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& word : command) {
-      argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
+    const std::vector<char*> argv = Argv(command);
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -276,11 +312,9 @@ RunResult ScenarioTest::Run(const std::string& program, const std::vector<std::s
   }
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (!piped) {
-    std::ifstream out(outPath, std::ios::binary);
-    result.out.assign(std::istreambuf_iterator<char>(out), std::istreambuf_iterator<char>());
+    result.out = FileText(outPath);
   }
-  std::ifstream err(errPath, std::ios::binary);
-  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  result.err = FileText(errPath);
   DropTheEmulatorsWords(result.err);
   return result;
 }
@@ -299,14 +333,11 @@ void ScenarioTest::WriteText(const std::string& name, const std::string& text) {
 }
 
 Bytes ScenarioTest::Read(const std::string& name) const {
-  std::ifstream file(Path(name), std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  const std::string text = ReadText(name);
+  return Bytes(text.begin(), text.end());
 }
 
-std::string ScenarioTest::ReadText(const std::string& name) const {
-  const Bytes bytes = Read(name);
-  return std::string(bytes.begin(), bytes.end());
-}
+std::string ScenarioTest::ReadText(const std::string& name) const { return FileText(Path(name)); }
 
 bool ScenarioTest::Exists(const std::string& name) const {
   return std::filesystem::exists(std::filesystem::symlink_status(Path(name)));

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,21 +29,31 @@ struct RunResult {
   double seconds = 0;  // from the start to the end of the process
 };
 
+// What a run says, compared whole: standard output, standard error, exit status.
+struct Said {
+  std::string out;
+  std::string err;
+  int status = -1;
+  bool operator==(const Said&) const = default;
+};
+Said SaidBy(const RunResult& run);
+void PrintTo(const Said& said, std::ostream* out);
+
 // What a run's surroundings take from it, and do to it.
 struct RunLimits {
   std::uint64_t fileSizeLimit = 0;  // bytes any file of the run may grow to; 0: no limit
   // Not empty: standard output is a pipe whose reader goes away once this text has come.
-  std::string closeOutputAfter;
+  std::string closeOutputAfter{};
   // Standard output is a pipe whose reader has gone before the run starts.
   bool outputClosed = false;
   // Set: standard output is a pipe, and once `actAfter` has come on it, `act` is called
   // with the process's ID while the output is read on to its end.
-  std::string actAfter;
-  std::function<void(pid_t)> act;
+  std::string actAfter{};
+  std::function<void(pid_t)> act{};
   // Variables the run gets on top of the test's own, as NAME=VALUE.
-  std::vector<std::string> environment;
+  std::vector<std::string> environment{};
   // Signals the run starts with ignored, as whoever started it left them.
-  std::vector<int> ignoredSignals;
+  std::vector<int> ignoredSignals{};
   // 0 or more: the run's user and group ID, taken by a run started as root.
   int userId = -1;
   // Not 0: a run still going after this long is killed, so that a run that hangs fails its
@@ -98,11 +109,15 @@ struct CardReport {
 std::string FileReport(const std::string& version, const std::string& productId);
 // The progress bar: 46 dots for parts written in 256-byte pages, 48 for 128-byte pages.
 std::string Dots(std::size_t count);
+// The warning, the progress bar and the success of a programming run.
+std::string Programmed(std::size_t dots = 48);
 std::string FileCreated(const std::string& name);
 
 // The new BIOS the programming tests install: another version, serial number, counter and
 // subsystem word than the card's, a smaller BIOS, no calibration block, 64 KiB long.
 emu::SampleBiosOptions NewBiosOptions();
+// The sample card's image with the options `change` makes.
+Bytes SampleBios(const std::function<void(emu::SampleBiosOptions&)>& change);
 Bytes NewBiosFile();
 
 // Pieces of an image.
@@ -111,6 +126,14 @@ Bytes Pins(const Bytes& image);
 std::uint16_t Word(const Bytes& bytes, std::size_t offset);
 std::uint32_t Dword(const Bytes& bytes, std::size_t offset);
 std::string PinsSerial(const Bytes& pins);
+
+// The whole of a file, empty when it cannot be read.
+std::string FileText(const std::string& path);
+// The argument vector of `command` for an exec call, ended by a null pointer; `command`
+// outlives it.
+std::vector<char*> Argv(const std::vector<std::string>& command);
+// What a shell command prints on standard output; empty when it fails.
+std::string CommandOutput(const std::string& command);
 
 class ScenarioTest : public ::testing::Test {
  protected:
