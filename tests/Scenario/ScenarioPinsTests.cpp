@@ -82,32 +82,15 @@ TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   }
 }
 
+// Alone, and before or after another BIOS, whose PInS /k takes.
 TEST_F(PinsSwitches, EditedTextChangesSerialNumberAndSubsystemWord) {
   std::string text = Replace(SavedText(), kSerialLine, "12\t16\t'EDITED99'\n");
   WriteText("edited.txt", Replace(text, kSubsystemLine, ":SubSystemVendorID\t0x20021F2E"));
-  const RunResult run = OnCard("", {"/s", "edited.txt"});
-  EXPECT_EQ(run.out, Report() + Programmed());
-  EXPECT_EQ(run.status, 1);
-  const Bytes flash = Read("card.bin");
-  EXPECT_EQ(PinsSerial(Pins(flash)), "EDITED99");
-  EXPECT_EQ(Dword(flash, flash.size() - 8), 0x20021F2Eu);
-}
+  EXPECT_EQ(SaidBy(OnCard("", {"/s", "edited.txt"})), (Said{Report() + Programmed(), "", 1}));
+  const Bytes edited = Read("card.bin");
+  EXPECT_EQ(PinsSerial(Pins(edited)), "EDITED99");
+  EXPECT_EQ(Dword(edited, edited.size() - 8), 0x20021F2Eu);
 
-// Among them lines that would store something else: cut after 256 characters, or written
-// into the checksum byte.
-TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
-  for (const std::string& bad :
-       {std::string("Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n"),
-        "36\t4\t" + std::string(249, ' ') + "123", "40\t4\t" + std::string(242, ' ') + "0x12345678",
-        std::string("511\t1\t0x00\n")}) {
-    WriteText("bad.txt", bad);
-    EXPECT_EQ(SaidBy(OnCard("", {"/s", "bad.txt"})), (Said{Report(), kInvalidText, 0})) << bad;
-    EXPECT_EQ(Read("card.bin"), m_card);
-  }
-}
-
-TEST_F(PinsSwitches, TextAppliedBeforeAndAfterAnotherBios) {
-  WriteText("edited.txt", Replace(SavedText(), kSerialLine, "12\t16\t'EDITED99'\n"));
   const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
       {{"/s", "edited.txt", "/i", "new.bin"}, "EDITED99"},
       {{"/s", "edited.txt", "/k", "new.bin"}, "FILESERIAL01"},
@@ -120,6 +103,19 @@ TEST_F(PinsSwitches, TextAppliedBeforeAndAfterAnotherBios) {
     const Bytes flash = Read("card.bin");
     EXPECT_EQ(PinsOffset(flash), NewBiosOptions().pinsOffset);
     EXPECT_EQ(PinsSerial(Pins(flash)), serial) << args[0];
+  }
+}
+
+// Among them lines that would store something else: cut after 256 characters, or written
+// into the checksum byte.
+TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
+  for (const std::string& bad :
+       {std::string("Fill:\t0\t511\t0xFF\n\n:FileType\t\tlumivane\n"),
+        "36\t4\t" + std::string(249, ' ') + "123", "40\t4\t" + std::string(242, ' ') + "0x12345678",
+        std::string("511\t1\t0x00\n")}) {
+    WriteText("bad.txt", bad);
+    EXPECT_EQ(SaidBy(OnCard("", {"/s", "bad.txt"})), (Said{Report(), kInvalidText, 0})) << bad;
+    EXPECT_EQ(Read("card.bin"), m_card);
   }
 }
 

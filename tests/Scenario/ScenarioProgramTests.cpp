@@ -18,6 +18,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -95,52 +96,30 @@ INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
                            return testnames::CaseName(::testing::PrintToString(info.param));
                          });
 
-struct RefusedFile {
-  const char* name;
-  Bytes content;  // empty: no such file
-  bool reported;  // the file report comes before the refusal
-  const char* error;
-};
+constexpr const char* kInvalidFile = "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n";
 
-void PrintTo(const RefusedFile& file, std::ostream* out) { *out << file.name; }
-
-class RefusedFiles : public Programming, public ::testing::WithParamInterface<RefusedFile> {};
-
-TEST_P(RefusedFiles, LeaveTheCardUntouched) {
-  const RefusedFile& refused = GetParam();
-  if (!refused.content.empty()) {
-    Write(refused.name, refused.content);
+// Each refused after the card's report (a file too long after its own report too).
+TEST_F(Programming, RefusedFilesLeaveTheCardUntouched) {
+  Bytes big = m_card;
+  big.push_back(0xFF);
+  Write("big.bin", big);
+  Write("other.bin", SampleBios([](auto& o) { o.deviceId = DEVID_LUMIVANE_B; }));
+  Write("broken.bin", SampleBios([](auto& o) { o.breakSignature = true; }));
+  Write("short.bin", Bytes(0x7FFD, 0x55));
+  const std::vector<std::pair<std::string, Said>> refused{
+      {"other.bin",
+       {Report(), "ERROR! The selected BIOS file doesn't match your Tavrin graphics hardware.\n\n",
+        0}},
+      {"broken.bin", {Report(), kInvalidFile, 0}},
+      {"big.bin", {Report() + FileReport("2.1 - 5 LV7", "TLV"), kInvalidFile, 0}},
+      {"short.bin", {Report(), kInvalidFile, 0}},
+      {"missing.bin",
+       {Report(), "ERROR! The following file couldn't be opened: missing.bin\n\n", 0}}};
+  for (const auto& [name, said] : refused) {
+    EXPECT_EQ(SaidBy(OnCard("", {"/i", name})), said) << name;
   }
-  const std::string out = Report() + (refused.reported ? FileReport("2.1 - 5 LV7", "TLV") : "");
-  EXPECT_EQ(SaidBy(OnCard("", {"/i", refused.name})), (Said{out, refused.error, 0}));
   EXPECT_EQ(Read("card.bin"), m_card);
 }
-
-Bytes SampleWithOneByteMore() {
-  Bytes file = emu::BuildSampleBios();
-  file.push_back(0xFF);
-  return file;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, RefusedFiles,
-    ::testing::Values(
-        RefusedFile{"other.bin", SampleBios([](auto& o) { o.deviceId = DEVID_LUMIVANE_B; }), false,
-                    "ERROR! The selected BIOS file doesn't match your Tavrin graphics "
-                    "hardware.\n\n"},
-        RefusedFile{"broken.bin", SampleBios([](auto& o) { o.breakSignature = true; }), false,
-                    "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
-        RefusedFile{"big.bin", SampleWithOneByteMore(), true,
-                    "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
-        RefusedFile{"short.bin", Bytes(0x7FFD, 0x55), false,
-                    "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n"},
-        RefusedFile{"missing.bin",
-                    {},
-                    false,
-                    "ERROR! The following file couldn't be opened: missing.bin\n\n"}),
-    [](const ::testing::TestParamInfo<RefusedFile>& info) {
-      return testnames::CaseName(info.param.name);
-    });
 
 TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
   const Bytes card = SampleBios([](auto& o) { o.breakPinsChecksum = true; });
@@ -582,10 +561,9 @@ TEST_P(FaultyCard, ProgrammingRun) {
   const Bytes expected =
       fault.flash == FaultCase::Flash::Old ? m_card : ExpectedAfterUpdate(m_card, m_file, true);
   ASSERT_EQ(flash.size(), expected.size());
-  std::size_t differences = 0;
-  for (std::size_t i = 0; i < flash.size(); ++i) {
-    differences += flash[i] != expected[i] ? 1 : 0;
-  }
+  const std::size_t differences =
+      std::transform_reduce(flash.begin(), flash.end(), expected.begin(), std::size_t{0},
+                            std::plus<>(), std::not_equal_to<>());
   EXPECT_EQ(differences, fault.flash == FaultCase::Flash::NewButOneByte ? 1u : 0u);
 }
 
