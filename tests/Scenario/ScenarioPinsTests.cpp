@@ -8,10 +8,8 @@
 namespace scenario {
 namespace {
 
-constexpr std::size_t kCounterOffset = 8;
 constexpr std::size_t kIdentOffset = 10;
 constexpr std::size_t kTvOutByte = 161;
-constexpr std::size_t kMcsAt = 0x60 * 512;  // behind the sample BIOS
 constexpr const char* kSerialLine = "12\t16\t'TS05A00017'\n";
 constexpr const char* kSubsystemLine = ":SubSystemVendorID\t0x20011F2E";
 constexpr const char* kInvalidText =
@@ -69,7 +67,7 @@ TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   const Bytes before = Pins(m_card);
   const Bytes after = Pins(Read("card.bin"));
   EXPECT_EQ(PinsSerial(after), "TS05A00017");
-  EXPECT_EQ(Word(after, kCounterOffset), Word(before, kCounterOffset) + 1);
+  EXPECT_EQ(Word(after, kPinsCounter), Word(before, kPinsCounter) + 1);
   // A text without an identification key marks word 10.
   EXPECT_EQ(Word(after, kIdentOffset), Word(before, kIdentOffset) | 0x8000);
   // Numbers keep their values; strings keep theirs up to their zero byte.
@@ -144,7 +142,8 @@ TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {
   EXPECT_EQ(run.out, Report() + FileCreated("mcs.bin"));
   EXPECT_EQ(run.status, 1);
   const std::size_t size = emu::SampleBiosOptions{}.mcsSize;
-  EXPECT_EQ(Read("mcs.bin"), Bytes(m_card.begin() + kMcsAt, m_card.begin() + kMcsAt + size));
+  const std::size_t at = BiosSize(m_card);
+  EXPECT_EQ(Read("mcs.bin"), Bytes(m_card.begin() + at, m_card.begin() + at + size));
 }
 
 TEST_F(PinsSwitches, CardWithoutCalibrationBlockLeavesNoFileAndStopsTheRun) {
@@ -179,7 +178,7 @@ TEST_F(PinsSwitches, TvOutOnAnUnrecognizableOrShortPinsFailsAndWritesNothing) {
   for (const std::size_t size : {0, 128, 162, 163}) {  // 0: the checksum broken
     m_card = size == 0 ? SampleBios([](auto& o) { o.breakPinsChecksum = true; }) : sample;
     const std::size_t at = PinsOffset(m_card);
-    const std::size_t biosEnd = m_card[2] * std::size_t{512};
+    const std::size_t biosEnd = BiosSize(m_card);
     if (size != 0) {
       m_card[at + 2] = static_cast<std::uint8_t>(size);
       m_card[at + 3] = 0;

@@ -35,19 +35,14 @@
 namespace scenario {
 namespace {
 
-constexpr std::size_t kImageSize = emu::kSampleImageSize;
-constexpr std::size_t kDateOffset = testbytes::kPinsDate;
-constexpr std::size_t kCounterOffset = testbytes::kPinsCounter;
 constexpr std::size_t kCardCounter = 3;
-
-std::size_t BiosSize(const Bytes& image) { return image.at(2) * std::size_t{512}; }
 
 // The image a programming run must leave on the card: the file, with the card's PInS (or
 // the file's, for /k) stamped with the run's date and the counter + 1, the card's
 // calibration block right behind the new BIOS, the card's subsystem word, both checksums.
 Bytes ExpectedAfterUpdate(const Bytes& card, const Bytes& file, bool keepCardPins) {
   const Bytes pins = keepCardPins ? Pins(card) : Pins(file);
-  const auto counter = static_cast<std::uint16_t>(Word(pins, kCounterOffset) + 1);
+  const auto counter = static_cast<std::uint16_t>(Word(pins, kPinsCounter) + 1);
   const auto mcsAt = static_cast<std::uint32_t>(BiosSize(card));
   return testbytes::UpdatedImage(file, static_cast<std::uint32_t>(file.size()),
                                  testbytes::StampedPins(pins, kDateWord, counter), PinsOffset(file),
@@ -610,14 +605,14 @@ TEST_F(Programming, PowerCutMidUpdateThenRecoveryFromTheBackup) {
   const Bytes flash = Read("card.bin");
   const Bytes pins = Pins(flash);
   EXPECT_EQ(PinsSerial(pins), "TS05A00017");
-  EXPECT_EQ(Word(pins, kCounterOffset), kCardCounter + 1);
-  EXPECT_EQ(Word(pins, kDateOffset), kDateWord);
+  EXPECT_EQ(Word(pins, kPinsCounter), kCardCounter + 1);
+  EXPECT_EQ(Word(pins, kPinsDate), kDateWord);
   EXPECT_EQ(Sum8(pins, 0, static_cast<std::uint32_t>(pins.size())), 0);
   EXPECT_EQ(Sum8(flash, 0, static_cast<std::uint32_t>(BiosSize(flash))), 0);
   // Everything outside the PInS and the checksum byte, the subsystem word too, is the
   // backup's again.
   const std::size_t pinsAt = PinsOffset(m_card);
-  for (std::size_t i = 0; i < kImageSize; ++i) {
+  for (std::size_t i = 0; i < emu::kSampleImageSize; ++i) {
     if ((i < pinsAt || i >= pinsAt + emu::kSamplePinsSize) && i != BiosSize(m_card) - 1) {
       ASSERT_EQ(flash[i], m_card[i]) << "offset " << i;
     }

@@ -86,6 +86,8 @@ std::uint32_t Dword(const Bytes& bytes, std::size_t offset) {
   return testbytes::Le(bytes, static_cast<std::uint32_t>(offset), 4);
 }
 
+std::size_t BiosSize(const Bytes& image) { return image.at(2) * std::size_t{512}; }
+
 std::uint32_t PinsOffset(const Bytes& image) { return Word(image, emu::kSamplePinsPointerOffset); }
 
 Bytes Pins(const Bytes& image) {

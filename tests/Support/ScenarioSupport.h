@@ -19,6 +19,8 @@
 namespace scenario {
 
 using testbytes::Bytes;
+using testbytes::kPinsCounter;
+using testbytes::kPinsDate;
 using testbytes::Sum8;
 
 struct RunResult {
@@ -121,6 +123,7 @@ Bytes SampleBios(const std::function<void(emu::SampleBiosOptions&)>& change);
 Bytes NewBiosFile();
 
 // Pieces of an image.
+std::size_t BiosSize(const Bytes& image);
 std::uint32_t PinsOffset(const Bytes& image);
 Bytes Pins(const Bytes& image);
 std::uint16_t Word(const Bytes& bytes, std::size_t offset);
