@@ -22,7 +22,6 @@
 #include <ostream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -161,6 +160,12 @@ TEST_F(Programming, BackupSavesTheWholeEepromAsItWas) {
   }
 }
 
+std::string LinkText(const std::string& path) {
+  std::array<char, 4096> text{};
+  const ssize_t length = readlink(path.c_str(), text.data(), text.size());
+  return length < 0 ? std::string() : std::string(text.data(), static_cast<std::size_t>(length));
+}
+
 constexpr const char* kNotCreated = "ERROR! The following file couldn't be created: ";
 
 // What a run says that could not create `name`: nothing after the card's report.
@@ -179,9 +184,7 @@ TEST_F(Programming, FailedFilesLeaveWhatWasThere) {
     EXPECT_EQ(SaidBy(OnCard("", {sw, name, "/i", "new.bin"})), NotCreated(name));
   }
   EXPECT_EQ(Read("card.bin"), m_card);
-  std::array<char, 16> link{};
-  EXPECT_EQ(readlink(Path("full.bin").c_str(), link.data(), link.size()), 9);
-  EXPECT_STREQ(link.data(), "/dev/full");
+  EXPECT_EQ(LinkText(Path("full.bin")), "/dev/full");
   struct stat device {};
   EXPECT_EQ(stat("/dev/full", &device), 0);
   EXPECT_TRUE(S_ISCHR(device.st_mode));
@@ -194,31 +197,20 @@ constexpr uid_t kNobody = 65534;
 constexpr uid_t kUser = 1000;
 constexpr const char* kRootOnly = "root's own secret";
 
-std::string LinkText(const std::string& path) {
-  std::array<char, 4096> text{};
-  const ssize_t length = readlink(path.c_str(), text.data(), text.size());
-  return length < 0 ? std::string() : std::string(text.data(), static_cast<std::size_t>(length));
-}
-
-// What another user does: in a child that has taken that user's ID.
-void AsUser(uid_t user, const std::function<bool()>& act, const std::string& what) {
-  const pid_t child = fork();
-  if (child == 0) {
-    _exit(setgid(user) == 0 && setuid(user) == 0 && act() ? 0 : 1);
-  }
-  int status = -1;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what;
-}
-
-// The test's folders are closed to other users: they reach `folder` through a descriptor.
+// What another user does in `folder`: in a child that has taken that user's ID, through a
+// descriptor, as the test's folders are closed to other users.
 void InFolderAs(uid_t user, const std::string& folder, const std::function<bool(int)>& act,
                 const std::string& what) {
   const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(dir, 0);
-  AsUser(
-      user, [&] { return act(dir); }, what);
+  const pid_t child = fork();
+  if (child == 0) {
+    _exit(setgid(user) == 0 && setuid(user) == 0 && act(dir) ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
   close(dir);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << what;
 }
 
 void LinkAs(uid_t user, const std::string& text, const std::string& folder,
@@ -243,10 +235,8 @@ RunLimits FailingCall(const std::string& call) {
   // The sanitizer's library wants to come first; the preloaded one then comes before it.
   const std::string sanitizer = std::string("ASAN_OPTIONS=") +
                                 (asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
-  RunLimits limits;
-  limits.environment = {std::string("LD_PRELOAD=") + TVR_FAILING_CALLS_PATH,
-                        "TVR_FAIL_CALL=" + call, "TVR_FAIL_FILE=old.bin", sanitizer};
-  return limits;
+  return {.environment = {std::string("LD_PRELOAD=") + TVR_FAILING_CALLS_PATH,
+                          "TVR_FAIL_CALL=" + call, "TVR_FAIL_FILE=old.bin", sanitizer}};
 }
 
 class Files : public Programming {
@@ -267,6 +257,12 @@ class Files : public Programming {
     }
     return links;
   }
+  // A folder made as root, then given to `owner` and `group` with its `mode`.
+  void Folder(const std::string& name, mode_t mode, uid_t owner = 0, gid_t group = 0) const {
+    ASSERT_EQ(mkdir(Path(name).c_str(), 0), 0);
+    ASSERT_EQ(chown(Path(name).c_str(), owner, group), 0);
+    ASSERT_EQ(chmod(Path(name).c_str(), mode), 0);
+  }
   // No hidden temporary file stays anywhere.
   void ExpectNoTemporaryFile() const {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(m_work)) {
@@ -278,13 +274,10 @@ class Files : public Programming {
 // Links are followed where the system's protection of sticky world-writable folders lets
 // them lead, whatever the machine's setting of it: here it may well be off.
 TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
-  ASSERT_EQ(mkdir(Path("shared").c_str(), 0), 0);
-  ASSERT_EQ(chmod(Path("shared").c_str(), 01777), 0);
-  ASSERT_EQ(mkdir(Path("theirs").c_str(), 0), 0);
-  ASSERT_EQ(chmod(Path("theirs").c_str(), 01777), 0);
-  ASSERT_EQ(chown(Path("theirs").c_str(), kNobody, kNobody), 0);
-  ASSERT_EQ(mkdir(Path("secret").c_str(), 0700), 0);
-  ASSERT_EQ(mkdir(Path("real").c_str(), 0755), 0);
+  Folder("shared", 01777);
+  Folder("theirs", 01777, kNobody, kNobody);
+  Folder("secret", 0700);
+  Folder("real", 0755);
   WriteText("secret/victim.conf", kRootOnly);
   ASSERT_EQ(chmod(Path("secret/victim.conf").c_str(), 0600), 0);
   WriteText("real/rel.bin", "an earlier backup");
@@ -314,9 +307,7 @@ TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
       {"dangling.bin", "real/dangling.bin"},
       {"forty0", "real/forty.bin"}};
   for (const auto& [name, target] : reached) {
-    const RunResult run = OnCard("", {"/o", name});
-    EXPECT_EQ(run.err, "") << name;
-    EXPECT_EQ(run.out, Report() + FileCreated(name)) << name;
+    EXPECT_EQ(SaidBy(OnCard("", {"/o", name})), (Said{Report() + FileCreated(name), "", 1}));
     EXPECT_TRUE(Read(target) == m_card) << name;
   }
   for (const char* name : {"shared/planted.bin", "via.bin", "la", "long0"}) {
@@ -337,13 +328,9 @@ TEST_F(Files, FollowOnlyTheLinksTheSystemWouldFollow) {
 // setting: its owner could read or change the backup. The user's own, and the folder
 // owner's, are written.
 TEST_F(Files, FilesPlantedByAnotherUserInSharedFoldersAreRefused) {
-  const std::vector<std::tuple<const char*, mode_t, uid_t, gid_t>> folders{
-      {"shared", 01777, 0, 0}, {"group", 01770, 0, kUser}, {"theirs", 01777, kNobody, kNobody}};
-  for (const auto& [folder, mode, owner, group] : folders) {
-    ASSERT_EQ(mkdir(Path(folder).c_str(), 0), 0);
-    ASSERT_EQ(chown(Path(folder).c_str(), owner, group), 0);
-    ASSERT_EQ(chmod(Path(folder).c_str(), mode), 0);
-  }
+  Folder("shared", 01777);
+  Folder("group", 01770, 0, kUser);
+  Folder("theirs", 01777, kNobody, kNobody);
   const std::string planted = "planted by another user";
   const auto plant = [&](uid_t user, const char* folder, const char* name, bool fifo) {
     InFolderAs(
