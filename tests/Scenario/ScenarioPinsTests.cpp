@@ -33,9 +33,8 @@ class PinsSwitches : public CardTest {
 };
 
 TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
-  const RunResult saved = OnCard("", {"/d", "card.txt"});
-  EXPECT_EQ(saved.out, Report() + FileCreated("card.txt"));
-  EXPECT_EQ(saved.status, 1);
+  EXPECT_EQ(SaidBy(OnCard("", {"/d", "card.txt"})),
+            (Said{Report() + FileCreated("card.txt"), "", 1}));
   const std::string text = ReadText("card.txt");
   EXPECT_EQ(text.rfind("Fill:\t0\t511\t0xFF\n\n0\t2\t0x412E\n", 0), 0u);
   EXPECT_NE(text.find(kSerialLine), std::string::npos);
@@ -61,9 +60,7 @@ TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   }
   Write("card.bin", m_card);
   const std::string text = SavedText();
-  const RunResult run = OnCard("", {"/s", "card.txt"});
-  EXPECT_EQ(run.out, Report() + Programmed());
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(SaidBy(OnCard("", {"/s", "card.txt"})), (Said{Report() + Programmed(), "", 1}));
   const Bytes before = Pins(m_card);
   const Bytes after = Pins(Read("card.bin"));
   EXPECT_EQ(PinsSerial(after), "TS05A00017");
@@ -121,26 +118,20 @@ TEST_F(PinsSwitches, InvalidTextIsRefusedAndNothingIsWritten) {
 // can; a programming run still programs and reports its own result.
 TEST_F(PinsSwitches, TextThatCannotBeWrittenFailsItsSwitchButNotAProgramming) {
   const RunLimits closed{.outputClosed = true};
-  const RunResult shown = OnCard("", {"/ds"}, closed);
-  EXPECT_EQ(shown.err, "ERROR! Product information structure couldn't be displayed.\n\n");
-  EXPECT_EQ(shown.status, 0);
-  const RunResult listed = OnCard("", {"/scan"}, closed);
-  EXPECT_EQ(listed.err, "");
-  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(SaidBy(OnCard("", {"/ds"}, closed)),
+            (Said{"", "ERROR! Product information structure couldn't be displayed.\n\n", 0}));
+  EXPECT_EQ(SaidBy(OnCard("", {"/scan"}, closed)), (Said{"", "", 0}));
   const RunResult stopped = OnCard("", {"/ds", "/tvout", "pal"}, closed);
   EXPECT_EQ(stopped.status, 0);
   EXPECT_EQ(Read("card.bin"), m_card);
 
-  const RunResult programmed = OnCard("", {"/tvout", "pal"}, closed);
-  EXPECT_EQ(programmed.err, "");
-  EXPECT_EQ(programmed.status, 1);
+  EXPECT_EQ(SaidBy(OnCard("", {"/tvout", "pal"}, closed)), (Said{"", "", 1}));
   EXPECT_EQ(Pins(Read("card.bin"))[kTvOutByte] & 1, 1);
 }
 
 TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {
-  const RunResult run = OnCard("", {"/dmcs", "mcs.bin"});
-  EXPECT_EQ(run.out, Report() + FileCreated("mcs.bin"));
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(SaidBy(OnCard("", {"/dmcs", "mcs.bin"})),
+            (Said{Report() + FileCreated("mcs.bin"), "", 1}));
   const std::size_t size = emu::SampleBiosOptions{}.mcsSize;
   const std::size_t at = BiosSize(m_card);
   EXPECT_EQ(Read("mcs.bin"), Bytes(m_card.begin() + at, m_card.begin() + at + size));
@@ -160,9 +151,7 @@ TEST_F(PinsSwitches, CardWithoutCalibrationBlockLeavesNoFileAndStopsTheRun) {
 TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
   for (const auto& [standard, bit] : {std::pair{"PAL", 1}, std::pair{"ntsc", 0}}) {
     const Bytes before = Pins(Read("card.bin"));
-    const RunResult run = OnCard("", {"/tvout", standard});
-    EXPECT_EQ(run.out, Report() + Programmed()) << standard;
-    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(SaidBy(OnCard("", {"/tvout", standard})), (Said{Report() + Programmed(), "", 1}));
     Bytes after = Pins(Read("card.bin"));
     EXPECT_EQ(after[kTvOutByte] & 1, bit) << standard;
     EXPECT_EQ(after[kTvOutByte] & 0xFE, before[kTvOutByte] & 0xFE);

@@ -95,9 +95,8 @@ TEST_F(Session, RefusedRunsRunNothing) {
     EXPECT_EQ(SaidBy(Emu(args)), said);
     EXPECT_FALSE(Exists("old.bin"));
   }
-  const RunResult fits = Emu({"/o", padding, "old.bin"});
-  EXPECT_EQ(fits.out, kBanner + CardReport{}.Text() + FileCreated("old.bin"));
-  EXPECT_EQ(fits.status, 1);
+  EXPECT_EQ(SaidBy(Emu({"/o", padding, "old.bin"})),
+            (Said{kBanner + CardReport{}.Text() + FileCreated("old.bin"), "", 1}));
   EXPECT_TRUE(Exists("old.bin"));
 }
 
@@ -115,10 +114,8 @@ TEST_F(Session, EmulatorRefusesBadOptionsAndRunsNothing) {
 }
 
 TEST_F(Session, EmulatorSavesTheSampleBiosOfAModel) {
-  const RunResult run = Run(TVRBIOS_EMU_PATH, {"--save-sample-bios", "z.bin,model=z-series"});
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(SaidBy(Run(TVRBIOS_EMU_PATH, {"--save-sample-bios", "z.bin,model=z-series"})),
+            (Said{"", "", 0}));
   const emu::SampleBiosOptions saved = emu::NewerSampleBios(DEVID_Z_SERIES);
   EXPECT_EQ(Read("z.bin"), emu::BuildSampleBios(saved));
   const emu::SampleBiosOptions onTheCard;

@@ -231,9 +231,7 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndNoBusHoldsItBeyondItsBound)
   Stop(m_logind);
   const RunResult withoutLogind = Update({.environment = {BusVariable()}});
   for (const RunResult* run : {&withoutBus, &mutedRun, &withoutLogind}) {
-    EXPECT_EQ(run->out, locked.out);
-    EXPECT_EQ(run->err, locked.err);
-    EXPECT_EQ(run->status, locked.status);
+    EXPECT_EQ(SaidBy(*run), SaidBy(locked));
   }
 
   std::ofstream(m_root + "/late_logind.py") << kLateLogind;
