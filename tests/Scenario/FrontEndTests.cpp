@@ -2,7 +2,6 @@
 // machine.
 #include <gtest/gtest.h>
 
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>

@@ -9,7 +9,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
