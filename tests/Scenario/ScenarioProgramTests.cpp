@@ -127,33 +127,26 @@ TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
 // A backup holds the card as it was, whatever comes before or after it, and stays when a
 // later switch fails; its name is shown as it is.
 TEST_F(Programming, BackupSavesTheWholeEepromAsItWas) {
-  const std::string updated = Programmed();
+  const std::string name = "a%s%n.bin";
+  const std::string created = FileCreated(name);
   const Bytes programmed = ExpectedAfterUpdate(m_card, m_file, true);
   const struct {
     std::vector<std::string> args;
     std::string out;
     int status;
     const Bytes& card;
-  } cases[] = {
-      {{"/o", "a%s%n.bin"}, FileCreated("a%s%n.bin"), 1, m_card},
-      {{"/o", "a%s%n.bin", "/i", "new.bin"},
-       FileCreated("a%s%n.bin") + m_newReport + updated,
-       1,
-       programmed},
-      {{"/i", "new.bin", "/o", "a%s%n.bin"},
-       m_newReport + FileCreated("a%s%n.bin") + updated,
-       1,
-       programmed},
-      {{"/o", "a%s%n.bin", "/i", "missing.bin"}, FileCreated("a%s%n.bin"), 0, m_card},
-  };
+  } cases[] = {{{"/o", name}, created, 1, m_card},
+               {{"/o", name, "/i", "new.bin"}, created + m_newReport + Programmed(), 1, programmed},
+               {{"/i", "new.bin", "/o", name}, m_newReport + created + Programmed(), 1, programmed},
+               {{"/o", name, "/i", "missing.bin"}, created, 0, m_card}};
   for (const auto& c : cases) {
     Write("card.bin", m_card);
-    std::filesystem::remove(Path("a%s%n.bin"));
+    std::filesystem::remove(Path(name));
     const RunResult run = OnCard("", c.args);
     const std::string line = ::testing::PrintToString(c.args);
     EXPECT_EQ(run.out, Report() + c.out) << line;
     EXPECT_EQ(run.status, c.status) << line;
-    EXPECT_TRUE(Read("a%s%n.bin") == m_card) << line;
+    EXPECT_TRUE(Read(name) == m_card) << line;
     EXPECT_TRUE(Read("card.bin") == c.card) << line;
   }
 }
@@ -695,46 +688,42 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
   const Bytes updated = ExpectedAfterUpdate(m_card, m_file, true);
   const std::string earlier = "an earlier backup";
   const std::string backup(m_card.begin(), m_card.end());
+  using enum Outcome;
   const std::map<Outcome, std::string> out{
-      {Outcome::Updated, Report() + FileCreated("backup.bin") + m_newReport + Programmed()},
-      {Outcome::BackupOnly, Report() + FileCreated("backup.bin") + m_newReport},
-      {Outcome::Nothing, Report()}};
+      {Updated, Report() + FileCreated("backup.bin") + m_newReport + Programmed()},
+      {BackupOnly, Report() + FileCreated("backup.bin") + m_newReport},
+      {Nothing, Report()}};
   const std::vector<Interruption> cases{
       // Ctrl-C before the card is written means "don't".
-      {"SIGINT reading the backup",
-       SignalAt("INT", kReadingBackup),
-       {},
-       SIGINT,
-       Outcome::BackupOnly},
+      {"SIGINT reading the backup", SignalAt("INT", kReadingBackup), {}, SIGINT, BackupOnly},
       {"SIGTERM early in programming, output closed after the warning",
        SignalAt("TERM", kEarlyInProgramming),
        {.closeOutputAfter = kWarning},
        SIGTERM,
-       Outcome::Updated},
+       Updated},
       {"SIGHUP late in programming, output closed before the backup",
        SignalAt("HUP", kLateInProgramming),
        {.closeOutputAfter = CardReport{}.Text()},
        SIGHUP,
-       Outcome::Updated},
-      {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, Outcome::Updated},
+       Updated},
+      {"SIGINT verifying", SignalAt("INT", kVerifying), {}, SIGINT, Updated},
       {"SIGTERM reading a backup beyond the file-size limit",
        SignalAt("TERM", kReadingBackup),
        {.fileSizeLimit = 100000},
        SIGTERM,
-       Outcome::Nothing,
-       "ERROR! The following file couldn't be created: backup.bin\n\n"},
+       Nothing,
+       NotCreated("backup.bin").err},
       // Left ignored by whoever started the run (make does so with 32 and 33): nothing
       // happened.
-      {"signal 32, ignored", "", IgnoredAndSentWhileProgramming(kFirstReservedSignal), 0,
-       Outcome::Updated},
+      {"signal 32, ignored", "", IgnoredAndSentWhileProgramming(kFirstReservedSignal), 0, Updated},
       // Every signal that ends a process, those no one thinks of (a UPS reporting a power
       // failure, a service manager whose stop timed out, an I/O notice, the real-time ones)
       // among them, in one run, one answer: the lowest number pending ends it.
       {"every ending signal, 1 to SIGRTMAX", "",
-       EveryEndingSignalWhileProgramming(SIGINT, m_root + "/stderr"), SIGHUP, Outcome::Updated},
+       EveryEndingSignalWhileProgramming(SIGINT, m_root + "/stderr"), SIGHUP, Updated},
       // The card is read at the first byte that moves: the hold begins before the session is
       // created.
-      {"SIGUSR1 creating the session", SignalAt("USR1", 0), {}, SIGUSR1, Outcome::BackupOnly},
+      {"SIGUSR1 creating the session", SignalAt("USR1", 0), {}, SIGUSR1, BackupOnly},
   };
   for (const Interruption& c : cases) {
     Write("card.bin", m_card);
@@ -748,9 +737,9 @@ TEST_F(Programming, InterruptionsWaitUntilTheCardIsLetGo) {
       EXPECT_EQ(run.out, out.at(c.outcome)) << c.label;
     }
     // Compared whole, and not printed: 128 KiB would bury the case's name.
-    EXPECT_TRUE(Read("card.bin") == (c.outcome == Outcome::Updated ? updated : m_card))
+    EXPECT_TRUE(Read("card.bin") == (c.outcome == Updated ? updated : m_card))
         << c.label << ": card";
-    EXPECT_TRUE(ReadText("backup.bin") == (c.outcome == Outcome::Nothing ? earlier : backup))
+    EXPECT_TRUE(ReadText("backup.bin") == (c.outcome == Nothing ? earlier : backup))
         << c.label << ": backup";
     const emu::CardState state = KeptState(Path("card.st"));
     EXPECT_FALSE(LinesHeld(state)) << c.label;
