@@ -78,8 +78,11 @@ TEST_F(EmulatorOptions, CardKeys) {
   EXPECT_EQ(m_options.costs.deviceWriteNs, 20u);
 }
 
-TEST_F(EmulatorOptions, UserDateStatsAndTheEndOfTheOptions) {
-  ASSERT_TRUE(Parse({"--uid", "1000", "--date", "2024-02-29", "--stats", "--", "--card"}));
+// Trace windows name their cards; what follows "--" is the utility's.
+TEST_F(EmulatorOptions, UserDateStatsTracesAndTheEndOfTheOptions) {
+  ASSERT_TRUE(Parse({"--uid", "1000", "--date", "2024-02-29", "--stats", "--vcd",
+                     "a.vcd,skip=5,keep=2,card=208", "--card", "100", "--card", "208", "--vcd",
+                     "b.vcd,last=3", "--help", "--version", "--", "--card"}));
   EXPECT_EQ(m_options.uid, 1000u);
   ASSERT_TRUE(m_options.date);
   EXPECT_EQ(m_options.date->tm_year, 124);
@@ -87,11 +90,6 @@ TEST_F(EmulatorOptions, UserDateStatsAndTheEndOfTheOptions) {
   EXPECT_EQ(m_options.date->tm_mday, 29);
   EXPECT_TRUE(m_options.stats);
   EXPECT_EQ(m_options.utilityArgs, std::vector<std::string>{"--card"});
-}
-
-TEST_F(EmulatorOptions, TraceWindowsNameTheirCards) {
-  ASSERT_TRUE(Parse({"--vcd", "a.vcd,skip=5,keep=2,card=208", "--card", "100", "--card", "208",
-                     "--vcd", "b.vcd,last=3", "--help", "--version"}));
   ASSERT_EQ(m_options.traces.size(), 2u);
   EXPECT_EQ(m_options.traces[0].file, "a.vcd");
   EXPECT_EQ(m_options.traces[0].window.skip, 5u);

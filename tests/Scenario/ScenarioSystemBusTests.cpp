@@ -94,11 +94,13 @@ bool Covers(const std::string& what, const std::string& kind) {
   return (":" + what + ":").find(":" + kind + ":") != std::string::npos;
 }
 
+// The variable that points a run at a system bus listening on `path`.
+std::string BusAt(const std::string& path) { return "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + path; }
+
 class SystemBus : public CardTest {
  protected:
   void SetUp() override {
     CardTest::SetUp();
-    m_address = "unix:path=" + m_root + "/bus";
     std::string config = kBusConfig;
     config.replace(config.find("@BUS@"), 5, m_root + "/bus");
     std::ofstream(m_root + "/bus.conf") << config;
@@ -144,7 +146,7 @@ class SystemBus : public CardTest {
     return open((m_root + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
 
-  std::string BusVariable() const { return "DBUS_SYSTEM_BUS_ADDRESS=" + m_address; }
+  std::string BusVariable() const { return BusAt(m_root + "/bus"); }
 
   // logind's list of locks as dbus-send prints it; empty when logind does not answer.
   std::string Inhibitors() const {
@@ -171,7 +173,6 @@ class SystemBus : public CardTest {
     return OnCard(keys, {"/i", "new.bin"}, limits);
   }
 
-  std::string m_address;
   pid_t m_bus = -1;
   pid_t m_logind = -1;
 };
@@ -218,12 +219,10 @@ TEST_F(SystemBus, AnUpdateHoldsOffSleepAndShutdownAndNoBusHoldsItBeyondItsBound)
   }
   EXPECT_TRUE(EventuallyNoLock()) << "the lock outlived the run";
 
-  const RunResult withoutBus =
-      Update({.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/nowhere"}});
+  const RunResult withoutBus = Update({.environment = {BusAt(m_root + "/nowhere")}});
   const int mute = MuteSocket(m_root + "/mute");
   ASSERT_GE(mute, 0);
-  const RunResult mutedRun =
-      Update({.environment = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + m_root + "/mute"}});
+  const RunResult mutedRun = Update({.environment = {BusAt(m_root + "/mute")}});
   close(mute);
   // Three seconds of bound, and room for a busy machine; a bus's own limit is 90 s.
   EXPECT_LT(mutedRun.seconds, 2 * withoutBus.seconds + 10);
