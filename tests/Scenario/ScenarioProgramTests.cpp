@@ -53,39 +53,35 @@ struct PartCase {
   const char* flash;
   const char* name;
   std::size_t dots;
-  // The parts' worst-case busy times on a device bus twice as fast as the default: every wait of
-  // the driver must still hold.
-  bool worstCase = false;
 };
 
-void PrintTo(const PartCase& part, std::ostream* out) {
-  *out << part.flash << (part.worstCase ? " worst case" : "");
-}
+void PrintTo(const PartCase& part, std::ostream* out) { *out << part.flash; }
 
 class ProgrammingOnEachPart : public Programming, public ::testing::WithParamInterface<PartCase> {};
 
+// With the part's typical busy times, then its worst case on a device bus twice as fast as the
+// default: every wait of the driver must still hold.
 TEST_P(ProgrammingOnEachPart, KeepsTheCardsPinsCalibrationAndSubsystem) {
   const PartCase& part = GetParam();
-  std::vector<std::string> args{"/i", "new.bin"};
-  std::string keys = std::string(",flash=") + part.flash;
-  if (part.worstCase) {
-    keys += ",timing=max";
-    args.insert(args.begin(), {"--bus-costs", "1000,250,50"});
-  }
+  const std::string keys = std::string(",flash=") + part.flash;
   const std::string report = kBanner + CardReport{.part = part.name}.Text() + m_newReport;
-  EXPECT_EQ(SaidBy(OnCard(keys, args)), (Said{report + Programmed(part.dots), "", 1}));
-  EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(m_card, m_file, true));
+  for (const bool worstCase : {false, true}) {
+    Write("card.bin", m_card);
+    const char* timing = worstCase ? "worst case" : "typical";
+    const RunResult run =
+        worstCase ? OnCard(keys + ",timing=max", {"--bus-costs", "1000,250,50", "/i", "new.bin"})
+                  : OnCard(keys, {"/i", "new.bin"});
+    EXPECT_EQ(SaidBy(run), (Said{report + Programmed(part.dots), "", 1})) << timing;
+    EXPECT_EQ(Read("card.bin"), ExpectedAfterUpdate(m_card, m_file, true)) << timing;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, ProgrammingOnEachPart,
                          ::testing::Values(PartCase{"m25p10", "ST M25P10", 48},
                                            PartCase{"at25f1024", "ATMEL AT25F1024", 46},
-                                           PartCase{"sst25vf010", "SST SST25VF010", 46},
-                                           PartCase{"m25p10", "ST M25P10", 48, true},
-                                           PartCase{"at25f1024", "ATMEL AT25F1024", 46, true},
-                                           PartCase{"sst25vf010", "SST SST25VF010", 46, true}),
+                                           PartCase{"sst25vf010", "SST SST25VF010", 46}),
                          [](const ::testing::TestParamInfo<PartCase>& info) {
-                           return testnames::CaseName(::testing::PrintToString(info.param));
+                           return testnames::CaseName(info.param.flash);
                          });
 
 constexpr const char* kInvalidFile = "ERROR! An invalid Tavrin BIOS file has been encountered.\n\n";
