@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <tuple>
 
@@ -19,105 +18,73 @@ std::string RecordName(SEHANDLE hSE) {
   return reinterpret_cast<const char*>(hSE->m_oSE128K.m_pszSEepromID);
 }
 
-emu::CardOptions WithPart(emu::FlashPart part) {
-  emu::CardOptions options;
-  options.part = part;
-  return options;
-}
-
-struct PartCase {
-  emu::FlashPart part;
-  const char* name;
-  UINT32 makerId;
-  UINT32 page;
-  std::vector<Bytes> commands;  // identification commands as the part sees them
-};
-
-void PrintTo(const PartCase& c, std::ostream* out) { *out << c.name; }
-
-class Identification : public ::testing::TestWithParam<PartCase> {};
-
-TEST_P(Identification, RecordsThePart) {
-  const PartCase& expected = GetParam();
-  Rig rig(WithPart(expected.part));
-  ASSERT_EQ(rig.Create(), SE_OK);
-
-  SE_INFO info;
-  std::memset(&info, 0xEE, sizeof(info));
-  ASSERT_EQ(SEGetInfo(rig.handle(), &info), SE_OK);
-  EXPECT_EQ(info.hPci, kCardLocation);
-  EXPECT_EQ(Name(info), expected.name);
-  EXPECT_EQ(info.ulSEepromPage, expected.page);
-  EXPECT_EQ(info.ulSEepromSize, 131072u);
-
-  const SE_DATA& record = *rig.handle();
-  EXPECT_EQ(record.m_oSE128K.m_ulSEepromID, expected.makerId);
-  EXPECT_EQ(CommandHeads(rig.lines().Events()), expected.commands);
-}
-
 // The Atmel part answers its own command at once; the others see it as unknown before the
 // second command. While an answer is clocked in, the data line keeps the last bit sent.
-INSTANTIATE_TEST_SUITE_P(
-    EachPart, Identification,
-    ::testing::Values(
-        PartCase{emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256, {{0x15, 0xFF}}},
-        PartCase{emu::FlashPart::M25p10,
-                 "ST M25P10",
-                 0x10,
-                 128,
-                 {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}},
-        PartCase{emu::FlashPart::Sst25vf010,
-                 "SST SST25VF010",
-                 0xBF,
-                 1,
-                 {{0x15, 0xFF}, {0xAB, 0x00, 0x00, 0x00, 0x00}}}),
-    [](const ::testing::TestParamInfo<PartCase>& info) {
-      return testnames::CaseName(emu::FlashPartName(info.param.part));
-    });
+TEST(Identification, RecordsEachPart) {
+  struct PartCase {
+    emu::FlashPart part;
+    const char* name;
+    UINT32 makerId;
+    UINT32 page;
+    std::vector<Bytes> commands;  // identification commands as the part sees them
+  };
+  const Bytes atmel = {0x15, 0xFF};
+  const Bytes id = {0xAB, 0x00, 0x00, 0x00, 0x00};
+  const PartCase cases[] = {
+      {emu::FlashPart::At25f1024, "ATMEL AT25F1024", 0x1F, 256, {atmel}},
+      {emu::FlashPart::M25p10, "ST M25P10", 0x10, 128, {atmel, id}},
+      {emu::FlashPart::Sst25vf010, "SST SST25VF010", 0xBF, 1, {atmel, id}},
+  };
+  for (const PartCase& expected : cases) {
+    SCOPED_TRACE(expected.name);
+    Rig rig(WithPart(expected.part));
+    ASSERT_EQ(rig.Create(), SE_OK);
+    SE_INFO info;
+    std::memset(&info, 0xEE, sizeof(info));
+    ASSERT_EQ(SEGetInfo(rig.handle(), &info), SE_OK);
+    EXPECT_EQ(info.hPci, kCardLocation);
+    EXPECT_EQ(Name(info), expected.name);
+    EXPECT_EQ(info.ulSEepromPage, expected.page);
+    EXPECT_EQ(info.ulSEepromSize, 131072u);
+    EXPECT_EQ(rig.handle()->m_oSE128K.m_ulSEepromID, expected.makerId);
+    EXPECT_EQ(CommandHeads(rig.lines().Events()), expected.commands);
+  }
+}
 
 // Parts that answer as the script says, on the lines in place of the card's own part.
-struct AnswerCase {
-  Bytes atmelAnswer;
-  Bytes idAnswer;
-  SE_ERR result;
-  const char* name;
-  std::uint32_t commandBytes;  // clocked in during identification, answers included
-};
-
-void PrintTo(const AnswerCase& c, std::ostream* out) {
-  *out << testnames::HexName(c.atmelAnswer) << " then " << testnames::HexName(c.idAnswer);
-}
-
-class Answers : public ::testing::TestWithParam<AnswerCase> {};
-
-TEST_P(Answers, DecideThePart) {
-  const AnswerCase& expected = GetParam();
-  Rig rig;
-  rig.Script(0x15, 8, expected.atmelAnswer);
-  rig.Script(0xAB, 32, expected.idAnswer);
-  EXPECT_EQ(rig.Create(), expected.result);
-  EXPECT_EQ(RecordName(rig.handle()), expected.name);
-  std::uint32_t clocked = 0;
-  for (const CardEvent& event : rig.lines().Events()) {
-    clocked += event.length;
+TEST(Identification, TheAnswersDecideThePart) {
+  struct AnswerCase {
+    Bytes atmelAnswer;
+    Bytes idAnswer;
+    SE_ERR result;
+    const char* name;
+    std::uint32_t commandBytes;  // clocked in during identification, answers included
+  };
+  const AnswerCase cases[] = {
+      {{0x1F, 0x00}, {0xBF, 0x49}, SE_OK, "ATMEL AT25F1024", 2},
+      {{0x1E}, {0x10, 0x00}, SE_OK, "ST M25P10", 2 + 6},
+      {{0xFF}, {0x10, 0x49}, SE_OK, "ST M25P10", 2 + 6},
+      {{0xFF}, {0x10, 0xFF}, SE_OK, "ST M25P10", 2 + 6},
+      {{0x9F}, {0xBF, 0x49}, SE_OK, "SST SST25VF010", 2 + 6},
+      {{0xFF}, {0xBF, 0x48}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+      {{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+      {{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
+  };
+  for (const AnswerCase& expected : cases) {
+    SCOPED_TRACE(testnames::HexName(expected.atmelAnswer) + " then " +
+                 testnames::HexName(expected.idAnswer));
+    Rig rig;
+    rig.Script(0x15, 8, expected.atmelAnswer);
+    rig.Script(0xAB, 32, expected.idAnswer);
+    EXPECT_EQ(rig.Create(), expected.result);
+    EXPECT_EQ(RecordName(rig.handle()), expected.name);
+    std::uint32_t clocked = 0;
+    for (const CardEvent& event : rig.lines().Events()) {
+      clocked += event.length;
+    }
+    EXPECT_EQ(clocked, expected.commandBytes);
   }
-  EXPECT_EQ(clocked, expected.commandBytes);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    TieBreaks, Answers,
-    ::testing::Values(AnswerCase{{0x1F, 0x00}, {0xBF, 0x49}, SE_OK, "ATMEL AT25F1024", 2},
-                      AnswerCase{{0x1E}, {0x10, 0x00}, SE_OK, "ST M25P10", 2 + 6},
-                      AnswerCase{{0xFF}, {0x10, 0x49}, SE_OK, "ST M25P10", 2 + 6},
-                      AnswerCase{{0xFF}, {0x10, 0xFF}, SE_OK, "ST M25P10", 2 + 6},
-                      AnswerCase{{0x9F}, {0xBF, 0x49}, SE_OK, "SST SST25VF010", 2 + 6},
-                      AnswerCase{{0xFF}, {0xBF, 0x48}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
-                      AnswerCase{{0xFF}, {0x49, 0xBF}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6},
-                      AnswerCase{{0x10}, {0x1F, 0x10}, SE_ERR_NO_FLASH_PART, "Unknown", 2 + 6}),
-    [](const ::testing::TestParamInfo<AnswerCase>& info) {
-      return "first_" + testnames::HexName(info.param.atmelAnswer) + "_then_" +
-             testnames::HexName(info.param.idAnswer);
-    });
 
 // The family is known by the device ID alone, whatever the vendor; a chip outside it is
 // refused before any mapping, with the command byte restored.

@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <ostream>
 #include <string>
 #include <vector>
 
-#include "CaseNames.h"
 #include "RefusedAllocation.h"
 #include "SEWriteLog.h"
 
@@ -15,12 +13,6 @@ namespace setest {
 namespace {
 
 using Tokens = std::vector<std::string>;
-
-emu::CardOptions WithPart(emu::FlashPart part) {
-  emu::CardOptions options;
-  options.part = part;
-  return options;
-}
 
 // A ready object on a card whose flash holds `old`, with the identification forgotten.
 class Transfer {
@@ -47,103 +39,91 @@ class Transfer {
   SE_ERR created;
 };
 
-struct WriteCase {
-  emu::FlashPart part;
-  std::uint32_t page;
-  INT32 reportStep;
-  bool firstReportSelected;
-  std::uint32_t firstReportBits;
-  Tokens summary;
-};
+// Page parts report with the page's bytes sent and the part still selected, before it
+// programs anything; the SST part reports after each 256th byte went in.
+TEST(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
+  struct WriteCase {
+    emu::FlashPart part;
+    std::uint32_t page;
+    INT32 reportStep;
+    bool firstReportSelected;
+    std::uint32_t firstReportBits;
+    Tokens summary;
+  };
+  const WriteCase cases[] = {
+      {emu::FlashPart::At25f1024,
+       256,
+       256,
+       true,
+       (4 + 256) * 8,
+       {"hw-writable", "06", "01 80", "06", "62", "06+02 x512", "03 131072", "06", "01 8C",
+        "hw-protected"}},
+      {emu::FlashPart::M25p10,
+       128,
+       128,
+       true,
+       (4 + 128) * 8,
+       {"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072", "06", "01 8C",
+        "hw-protected"}},
+      {emu::FlashPart::Sst25vf010,
+       1,
+       256,
+       false,
+       2 * 8,
+       {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000", "AF x131071", "04",
+        "03 131072", "50", "01 8C", "hw-protected"}},
+  };
+  for (const WriteCase& expected : cases) {
+    SCOPED_TRACE(emu::FlashPartName(expected.part));
+    Transfer transfer(WithPart(expected.part));
+    ASSERT_EQ(transfer.created, SE_OK);
+    ASSERT_EQ(transfer.Write(), SE_OK);
 
-void PrintTo(const WriteCase& c, std::ostream* out) { *out << emu::FlashPartName(c.part); }
+    EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
+    EXPECT_EQ(transfer.rig.card().LineViolations(), 0u) << "one line moved per register write";
+    const auto& events = transfer.rig.lines().Events();
+    EXPECT_EQ(Summary(events), expected.summary);
+    std::vector<std::uint32_t> pages;
+    for (std::uint32_t at = 0; expected.page > 1 && at < 131072; at += expected.page) {
+      pages.push_back(at);
+    }
+    EXPECT_EQ(PageAddresses(events, expected.page), pages);
+    EXPECT_TRUE(transfer.EndsProtected());
 
-class FullWrite : public ::testing::TestWithParam<WriteCase> {};
-
-TEST_P(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
-  const WriteCase& expected = GetParam();
-  Transfer transfer(WithPart(expected.part));
-  ASSERT_EQ(transfer.created, SE_OK);
-  ASSERT_EQ(transfer.Write(), SE_OK);
-
-  EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
-  EXPECT_EQ(transfer.rig.card().LineViolations(), 0u) << "one line moved per register write";
-  const auto& events = transfer.rig.lines().Events();
-  EXPECT_EQ(Summary(events), expected.summary);
-  std::vector<std::uint32_t> pages;
-  for (std::uint32_t address = 0; expected.page > 1 && address < 131072; address += expected.page) {
-    pages.push_back(address);
-  }
-  EXPECT_EQ(PageAddresses(events, expected.page), pages);
-  EXPECT_TRUE(transfer.EndsProtected());
-
-  const ProgressLog& log = transfer.log;
-  EXPECT_EQ(log.positions, Positions(expected.reportStep));
-  EXPECT_EQ(log.totals, std::vector<INT32>(log.positions.size(), 131072));
-  EXPECT_EQ(log.firstSelected, expected.firstReportSelected);
-  EXPECT_EQ(log.firstBits, expected.firstReportBits);
-  // Page parts report with the page's bytes sent and the part still selected, before it
-  // programs anything; the SST part reports after each 256th byte went in.
-  if (expected.page > 1) {
-    ASSERT_EQ(log.flashAtFirst.size(), 131072u);
-    EXPECT_EQ(Bytes(log.flashAtFirst.begin(), log.flashAtFirst.begin() + expected.page),
-              Bytes(expected.page, 0xFF));
+    const ProgressLog& log = transfer.log;
+    EXPECT_EQ(log.positions, Positions(expected.reportStep));
+    EXPECT_EQ(log.totals, std::vector<INT32>(log.positions.size(), 131072));
+    EXPECT_EQ(log.firstSelected, expected.firstReportSelected);
+    EXPECT_EQ(log.firstBits, expected.firstReportBits);
+    if (expected.page > 1) {
+      ASSERT_EQ(log.flashAtFirst.size(), 131072u);
+      EXPECT_EQ(Bytes(log.flashAtFirst.begin(), log.flashAtFirst.begin() + expected.page),
+                Bytes(expected.page, 0xFF));
+    }
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    EachPart, FullWrite,
-    ::testing::Values(WriteCase{emu::FlashPart::At25f1024,
-                                256,
-                                256,
-                                true,
-                                (4 + 256) * 8,
-                                {"hw-writable", "06", "01 80", "06", "62", "06+02 x512",
-                                 "03 131072", "06", "01 8C", "hw-protected"}},
-                      WriteCase{emu::FlashPart::M25p10,
-                                128,
-                                128,
-                                true,
-                                (4 + 128) * 8,
-                                {"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024",
-                                 "03 131072", "06", "01 8C", "hw-protected"}},
-                      WriteCase{emu::FlashPart::Sst25vf010,
-                                1,
-                                256,
-                                false,
-                                2 * 8,
-                                {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000",
-                                 "AF x131071", "04", "03 131072", "50", "01 8C", "hw-protected"}}),
-    [](const ::testing::TestParamInfo<WriteCase>& info) {
-      return testnames::CaseName(emu::FlashPartName(info.param.part));
-    });
 
 // Each corrupted pass fails its verification; the next pass reprograms every page from
 // offset 0 without a new erase, and reports again from the start.
-class WriteRetries : public ::testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(WriteRetries, RunUntilAPassVerifiesOrThreePassesFailed) {
-  const std::uint32_t corrupted = GetParam();
-  const int passes = static_cast<int>(std::min(corrupted + 1, 3u));
-  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
-  options.faults.corruptPasses = corrupted;
-  Transfer transfer(options);
-  EXPECT_EQ(transfer.Write(), corrupted < 3 ? SE_OK : SE_ERR_WRITE);
-  EXPECT_EQ(transfer.rig.Flash() == transfer.image, corrupted < 3);
-  Tokens expected = {"hw-writable", "06", "01 80", "06", "C7"};
-  for (int pass = 0; pass < passes; ++pass) {
-    expected.insert(expected.end(), {"06+02 x1024", "03 131072"});
+TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
+  for (const std::uint32_t corrupted : {1u, 3u}) {
+    SCOPED_TRACE(corrupted);
+    const int passes = static_cast<int>(std::min(corrupted + 1, 3u));
+    emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
+    options.faults.corruptPasses = corrupted;
+    Transfer transfer(options);
+    EXPECT_EQ(transfer.Write(), corrupted < 3 ? SE_OK : SE_ERR_WRITE);
+    EXPECT_EQ(transfer.rig.Flash() == transfer.image, corrupted < 3);
+    Tokens expected = {"hw-writable", "06", "01 80", "06", "C7"};
+    for (int pass = 0; pass < passes; ++pass) {
+      expected.insert(expected.end(), {"06+02 x1024", "03 131072"});
+    }
+    expected.insert(expected.end(), {"06", "01 8C", "hw-protected"});
+    EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
+    EXPECT_EQ(transfer.log.positions, Positions(128, passes));
+    EXPECT_TRUE(transfer.EndsProtected());
   }
-  expected.insert(expected.end(), {"06", "01 8C", "hw-protected"});
-  EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
-  EXPECT_EQ(transfer.log.positions, Positions(128, passes));
-  EXPECT_TRUE(transfer.EndsProtected());
 }
-
-INSTANTIATE_TEST_SUITE_P(CorruptedPasses, WriteRetries, ::testing::Values(1u, 3u),
-                         [](const ::testing::TestParamInfo<std::uint32_t>& info) {
-                           return "corrupt_pass_" + std::to_string(info.param);
-                         });
 
 // Slow port accesses make each 1 ms delay a handful of polls, so the whole watch period
 // (200000 status reads) runs in reasonable host time. The part stays busy, so the level-3

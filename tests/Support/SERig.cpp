@@ -149,6 +149,12 @@ std::uint64_t Rig::RegisterWrites(std::uint32_t offset) const {
   return found == at.end() ? 0 : found->second;
 }
 
+emu::CardOptions WithPart(emu::FlashPart part) {
+  emu::CardOptions options;
+  options.part = part;
+  return options;
+}
+
 Bytes Pattern(std::uint32_t seed, std::size_t size) {
   Bytes bytes(size);
   std::uint32_t state = seed * 2654435761u + 1;

@@ -142,6 +142,9 @@ class Rig {
   bool m_created = false;
 };
 
+// The card's defaults with another flash part.
+emu::CardOptions WithPart(emu::FlashPart part);
+
 // Bytes that look like nothing in particular and are never all 0xFF.
 Bytes Pattern(std::uint32_t seed, std::size_t size = SE_CAPACITY);
 
