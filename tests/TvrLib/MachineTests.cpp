@@ -82,33 +82,7 @@ TEST_F(MachineCore, CostsCountersAndFaultsAreKeptPerAccess) {
   EXPECT_EQ(unprivileged.Stats().portReads + unprivileged.Stats().portWrites, 0u);
 }
 
-TEST_F(MachineCore, Channel2OutputFollowsTheCountAndTheGate) {
-  const auto output = [&] { return (machine.PortRead(0x61, 1) & 0x20) != 0; };
-  machine.PortWrite(0x61, 1, 0x01);
-  machine.PortWrite(0x43, 1, 0xB0);
-  machine.PortWrite(0x42, 1, 100);
-  machine.PortWrite(0x42, 1, 0);
-  EXPECT_FALSE(output());
-  machine.Clock().Advance(80000);  // about 95 counts
-  EXPECT_FALSE(output());
-  machine.PortWrite(0x61, 1, 0x00);  // gate off: counting stops
-  machine.Clock().Advance(1000000);
-  EXPECT_FALSE(output());
-  machine.PortWrite(0x61, 1, 0x01);
-  machine.Clock().Advance(10000);  // about 12 more: past 101
-  EXPECT_TRUE(output());
-
-  machine.PortWrite(0x43, 1, 0xB6);  // square wave of 1000 counts
-  machine.PortWrite(0x42, 1, 0xE8);
-  machine.PortWrite(0x42, 1, 0x03);
-  EXPECT_TRUE(output());
-  machine.Clock().Advance(500000);  // about 597 counts: second half of the period
-  EXPECT_FALSE(output());
-  machine.Clock().Advance(400000);  // about 1075 counts: the next period
-  EXPECT_TRUE(output());
-}
-
-TEST_F(MachineCore, Channel2CountsInTheModeFormatAndByteOrderOfItsControlWord) {
+TEST_F(MachineCore, Channel2OutputFollowsTheCountTheGateAndItsControlWord) {
   constexpr std::uint64_t kClockNs = 838;  // one count at 1 193 182 Hz, rounded down
   const auto output = [&] { return (machine.PortRead(0x61, 1) & 0x20) != 0; };
   const auto load = [&](std::uint8_t control, std::uint16_t count) {
@@ -121,6 +95,23 @@ TEST_F(MachineCore, Channel2CountsInTheModeFormatAndByteOrderOfItsControlWord) {
     return low | machine.PortRead(0x42, 1) << 8;
   };
   machine.PortWrite(0x61, 1, 0x01);
+  load(0xB0, 100);
+  EXPECT_FALSE(output());
+  machine.Clock().Advance(80000);  // about 95 counts
+  EXPECT_FALSE(output());
+  machine.PortWrite(0x61, 1, 0x00);  // gate off: counting stops
+  machine.Clock().Advance(1000000);
+  EXPECT_FALSE(output());
+  machine.PortWrite(0x61, 1, 0x01);
+  machine.Clock().Advance(10000);  // about 12 more: past 101
+  EXPECT_TRUE(output());
+
+  load(0xB6, 1000);  // square wave
+  EXPECT_TRUE(output());
+  machine.Clock().Advance(500000);  // about 597 counts: second half of the period
+  EXPECT_FALSE(output());
+  machine.Clock().Advance(400000);  // about 1075 counts: the next period
+  EXPECT_TRUE(output());
 
   // Mode 2 keeps the output high but for one count per period: a wait for it to rise ends
   // at once.

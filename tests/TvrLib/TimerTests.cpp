@@ -1,5 +1,4 @@
 #include <cstdint>
-#include <ctime>
 #include <utility>
 #include <vector>
 
@@ -17,9 +16,8 @@ class TimerTest : public MachineTest {
   // The counts loaded into channel 2, from the low/high byte pairs written to port 0x42.
   std::vector<DWORD> CountsLoaded() const {
     std::vector<DWORD> counts;
-    const std::vector<Op> writes = Ops(machine, emu::Access::PortWrite);
     std::vector<DWORD> bytes;
-    for (const Op& op : writes) {
+    for (const Op& op : Ops(machine, emu::Access::PortWrite)) {
       if (op.address == 0x42) {
         bytes.push_back(op.value);
       }
