@@ -3,26 +3,107 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "RefusedAllocation.h"
-#include "SEWriteLog.h"
+#include "SERig.h"
 
 namespace setest {
 namespace {
 
 using Tokens = std::vector<std::string>;
 
-// A ready object on a card whose flash holds `old`, with the identification forgotten.
+std::string Hex(std::uint8_t value) {
+  char text[4];
+  std::snprintf(text, sizeof(text), "%02X", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string ProtectionToken(std::uint32_t value) {
+  const std::uint32_t bits = value & emu::kProtectWritable;
+  return bits == emu::kProtectWritable ? "hw-writable" : bits == 0 ? "hw-protected" : "hw-half";
+}
+
+std::string CommandToken(const CardEvent& event) {
+  const std::uint8_t opcode = event.head[0];
+  switch (opcode) {
+    case 0x01:
+      return event.head.size() > 1 ? "01 " + Hex(event.head[1]) : "01";
+    case 0x03:
+      return "03 " + std::to_string(event.length - 4);
+    case 0xAF:
+      return event.length == 5 ? "AF 000000" : "AF";
+    default:
+      return Hex(opcode);
+  }
+}
+
+// The card's events as short tokens, with runs collapsed: "hw-writable", "06", "01 80",
+// "62", "06+02 x512" (write enable and page program, 512 times), "AF x131071",
+// "03 131072" (a read of that many bytes), "hw-protected".
+Tokens Summary(const std::vector<CardEvent>& events) {
+  Tokens tokens;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    const CardEvent& event = events[i];
+    if (event.kind == CardEvent::Protection) {
+      tokens.push_back(ProtectionToken(event.value));
+    } else if (event.head[0] == 0x06 && i + 1 < events.size() &&
+               events[i + 1].kind == CardEvent::Command && events[i + 1].head[0] == 0x02) {
+      tokens.push_back("06+02");
+      ++i;
+    } else {
+      tokens.push_back(CommandToken(event));
+    }
+  }
+  Tokens summary;
+  for (std::size_t i = 0; i < tokens.size();) {
+    std::size_t run = 1;
+    while (i + run < tokens.size() && tokens[i + run] == tokens[i]) {
+      ++run;
+    }
+    summary.push_back(run == 1 ? tokens[i] : tokens[i] + " x" + std::to_string(run));
+    i += run;
+  }
+  return summary;
+}
+
+// Addresses of the page-program commands, in order, each checked to carry `page` bytes.
+std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events, std::uint32_t page) {
+  std::vector<std::uint32_t> addresses;
+  for (const CardEvent& event : events) {
+    if (event.kind == CardEvent::Command && event.head[0] == 0x02) {
+      const bool whole = event.head.size() >= 4 && event.length == 4 + page;
+      addresses.push_back(whole ? (std::uint32_t{event.head[1]} << 16) |
+                                      (std::uint32_t{event.head[2]} << 8) | event.head[3]
+                                : 0xFFFFFFFF);
+    }
+  }
+  return addresses;
+}
+
+// step, 2 x step, ... 131072, `passes` times over.
+std::vector<INT32> Positions(INT32 step, int passes = 1) {
+  std::vector<INT32> positions;
+  for (int pass = 0; pass < passes; ++pass) {
+    for (INT32 position = step; position <= 131072; position += step) {
+      positions.push_back(position);
+    }
+  }
+  return positions;
+}
+
+// A ready object on a card whose flash holds `old`, with the identification forgotten, and
+// every progress report with the card's state at the first.
 class Transfer {
  public:
   explicit Transfer(emu::CardOptions options, emu::AccessCosts costs = {})
-      : old(Pattern(1)), image(Pattern(2)), rig(options, old, costs), log(rig) {
+      : old(Pattern(1)), image(Pattern(2)), rig(options, old, costs) {
     created = rig.Create();
     rig.ClearEvents();
     rig.machine().ResetStats();
-    log.Install();
+    SESetWriteStatusFct(rig.handle(), &Transfer::Report, this);
   }
   SE_ERR Write() { return SEWrite(rig.handle(), image.data(), 0, 131072); }
   bool EndsProtected() {
@@ -31,12 +112,26 @@ class Transfer {
     const bool linesReleased = (rig.Register(SE_REG_SERIAL_LINES) & emu::kLineBypass) == 0;
     return pinLow && levelThree && linesReleased;
   }
+  static void Report(INT32 iCurrentPos, INT32 iMaxPos, void* pvRefIn) {
+    auto& transfer = *static_cast<Transfer*>(pvRefIn);
+    if (transfer.positions.empty()) {
+      transfer.firstSelected = transfer.rig.lines().Selected();
+      transfer.firstBits = transfer.rig.lines().BitsInCommand();
+      transfer.flashAtFirst = transfer.rig.Flash();
+    }
+    transfer.positions.push_back(iCurrentPos);
+    transfer.totals.push_back(iMaxPos);
+  }
 
   Bytes old;
   Bytes image;
   Rig rig;
-  ProgressLog log;
   SE_ERR created;
+  std::vector<INT32> positions;
+  std::vector<INT32> totals;
+  bool firstSelected = false;
+  std::uint32_t firstBits = 0;
+  Bytes flashAtFirst;
 };
 
 // Page parts report with the page's bytes sent and the part still selected, before it
@@ -90,14 +185,13 @@ TEST(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
     EXPECT_EQ(PageAddresses(events, expected.page), pages);
     EXPECT_TRUE(transfer.EndsProtected());
 
-    const ProgressLog& log = transfer.log;
-    EXPECT_EQ(log.positions, Positions(expected.reportStep));
-    EXPECT_EQ(log.totals, std::vector<INT32>(log.positions.size(), 131072));
-    EXPECT_EQ(log.firstSelected, expected.firstReportSelected);
-    EXPECT_EQ(log.firstBits, expected.firstReportBits);
+    EXPECT_EQ(transfer.positions, Positions(expected.reportStep));
+    EXPECT_EQ(transfer.totals, std::vector<INT32>(transfer.positions.size(), 131072));
+    EXPECT_EQ(transfer.firstSelected, expected.firstReportSelected);
+    EXPECT_EQ(transfer.firstBits, expected.firstReportBits);
     if (expected.page > 1) {
-      ASSERT_EQ(log.flashAtFirst.size(), 131072u);
-      EXPECT_EQ(Bytes(log.flashAtFirst.begin(), log.flashAtFirst.begin() + expected.page),
+      ASSERT_EQ(transfer.flashAtFirst.size(), 131072u);
+      EXPECT_EQ(Bytes(transfer.flashAtFirst.begin(), transfer.flashAtFirst.begin() + expected.page),
                 Bytes(expected.page, 0xFF));
     }
   }
@@ -120,7 +214,7 @@ TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
     }
     expected.insert(expected.end(), {"06", "01 8C", "hw-protected"});
     EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
-    EXPECT_EQ(transfer.log.positions, Positions(128, passes));
+    EXPECT_EQ(transfer.positions, Positions(128, passes));
     EXPECT_TRUE(transfer.EndsProtected());
   }
 }
@@ -144,7 +238,7 @@ TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgai
   EXPECT_GE(statusReads, 200000u);
   EXPECT_LE(statusReads, 200000u + 2 * 2001);
   EXPECT_GE(transfer.rig.machine().Clock().Now() - startNs, 200000ull * 1000 * 1000);
-  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
   EXPECT_EQ(transfer.rig.Register(SE_REG_HW_PROTECTION) & emu::kProtectWritable, 0u);
   EXPECT_EQ(transfer.rig.Register(SE_REG_SERIAL_LINES) & emu::kLineBypass, 0u);
@@ -160,7 +254,7 @@ TEST(WriteFailures, AWrongSizeOrStartIsRefusedBeforeAnythingReachesTheCard) {
   EXPECT_EQ(SEWrite(transfer.rig.handle(), nullptr, 0, 131072), SE_ERR_WRITE);
   const emu::Counters& stats = transfer.rig.machine().Stats();
   EXPECT_EQ(stats.deviceReads + stats.deviceWrites + stats.portReads + stats.portWrites, 0u);
-  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
 }
 
@@ -177,7 +271,7 @@ TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
             (Tokens{"hw-writable", "06", "01 80", "06", "01 8C", "hw-protected"}));
-  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
   UINT8 status = 0;
   EXPECT_EQ(SE128KReadStatusSPI(hSE, &status), TRUE);
@@ -201,7 +295,7 @@ TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBa
   for (std::uint32_t i = 0; i < 3072; ++i) {
     ASSERT_EQ(addresses[i], i % 1024 * 128) << "every pass starts again from offset 0";
   }
-  EXPECT_EQ(transfer.log.positions, Positions(128, 3));
+  EXPECT_EQ(transfer.positions, Positions(128, 3));
   EXPECT_TRUE(transfer.rig.Flash() == transfer.image) << "programming itself went well";
   EXPECT_TRUE(transfer.EndsProtected());
 }
@@ -211,7 +305,7 @@ TEST(Read, AFullReadEqualsTheFlash) {
   Bytes buffer(131072, 0);
   ASSERT_EQ(SERead(transfer.rig.handle(), 0, 131072, buffer.data()), SE_OK);
   EXPECT_TRUE(buffer == transfer.old);
-  EXPECT_TRUE(transfer.log.positions.empty());
+  EXPECT_TRUE(transfer.positions.empty());
 }
 
 // Besides the bytes themselves: the transaction frame (4 reads, 3 writes), chip select
