@@ -13,8 +13,6 @@
 namespace setest {
 namespace {
 
-using Tokens = std::vector<std::string>;
-
 std::string Hex(std::uint8_t value) {
   char text[4];
   std::snprintf(text, sizeof(text), "%02X", static_cast<unsigned>(value));
@@ -40,11 +38,11 @@ std::string CommandToken(const CardEvent& event) {
   }
 }
 
-// The card's events as short tokens, with runs collapsed: "hw-writable", "06", "01 80",
-// "62", "06+02 x512" (write enable and page program, 512 times), "AF x131071",
-// "03 131072" (a read of that many bytes), "hw-protected".
-Tokens Summary(const std::vector<CardEvent>& events) {
-  Tokens tokens;
+// The card's events as short tokens, with runs collapsed: "hw-writable, 06, 01 80, 62,
+// 06+02 x512, 03 131072, hw-protected" (06+02: write enable and page program; 03 131072: a
+// read of that many bytes).
+std::string Summary(const std::vector<CardEvent>& events) {
+  std::vector<std::string> tokens;
   for (std::size_t i = 0; i < events.size(); ++i) {
     const CardEvent& event = events[i];
     if (event.kind == CardEvent::Protection) {
@@ -57,13 +55,14 @@ Tokens Summary(const std::vector<CardEvent>& events) {
       tokens.push_back(CommandToken(event));
     }
   }
-  Tokens summary;
+  std::string summary;
   for (std::size_t i = 0; i < tokens.size();) {
     std::size_t run = 1;
     while (i + run < tokens.size() && tokens[i + run] == tokens[i]) {
       ++run;
     }
-    summary.push_back(run == 1 ? tokens[i] : tokens[i] + " x" + std::to_string(run));
+    summary += (summary.empty() ? "" : ", ") + tokens[i];
+    summary += run == 1 ? "" : " x" + std::to_string(run);
     i += run;
   }
   return summary;
@@ -143,30 +142,16 @@ TEST(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
     INT32 reportStep;
     bool firstReportSelected;
     std::uint32_t firstReportBits;
-    Tokens summary;
+    const char* summary;
   };
   const WriteCase cases[] = {
-      {emu::FlashPart::At25f1024,
-       256,
-       256,
-       true,
-       (4 + 256) * 8,
-       {"hw-writable", "06", "01 80", "06", "62", "06+02 x512", "03 131072", "06", "01 8C",
-        "hw-protected"}},
-      {emu::FlashPart::M25p10,
-       128,
-       128,
-       true,
-       (4 + 128) * 8,
-       {"hw-writable", "06", "01 80", "06", "C7", "06+02 x1024", "03 131072", "06", "01 8C",
-        "hw-protected"}},
-      {emu::FlashPart::Sst25vf010,
-       1,
-       256,
-       false,
-       2 * 8,
-       {"hw-writable", "50", "01 80", "06", "60", "06", "AF 000000", "AF x131071", "04",
-        "03 131072", "50", "01 8C", "hw-protected"}},
+      {emu::FlashPart::At25f1024, 256, 256, true, (4 + 256) * 8,
+       "hw-writable, 06, 01 80, 06, 62, 06+02 x512, 03 131072, 06, 01 8C, hw-protected"},
+      {emu::FlashPart::M25p10, 128, 128, true, (4 + 128) * 8,
+       "hw-writable, 06, 01 80, 06, C7, 06+02 x1024, 03 131072, 06, 01 8C, hw-protected"},
+      {emu::FlashPart::Sst25vf010, 1, 256, false, 2 * 8,
+       "hw-writable, 50, 01 80, 06, 60, 06, AF 000000, AF x131071, 04, 03 131072, 50, 01 8C, "
+       "hw-protected"},
   };
   for (const WriteCase& expected : cases) {
     SCOPED_TRACE(emu::FlashPartName(expected.part));
@@ -208,11 +193,11 @@ TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
     Transfer transfer(options);
     EXPECT_EQ(transfer.Write(), corrupted < 3 ? SE_OK : SE_ERR_WRITE);
     EXPECT_EQ(transfer.rig.Flash() == transfer.image, corrupted < 3);
-    Tokens expected = {"hw-writable", "06", "01 80", "06", "C7"};
+    std::string expected = "hw-writable, 06, 01 80, 06, C7";
     for (int pass = 0; pass < passes; ++pass) {
-      expected.insert(expected.end(), {"06+02 x1024", "03 131072"});
+      expected += ", 06+02 x1024, 03 131072";
     }
-    expected.insert(expected.end(), {"06", "01 8C", "hw-protected"});
+    expected += ", 06, 01 8C, hw-protected";
     EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
     EXPECT_EQ(transfer.positions, Positions(128, passes));
     EXPECT_TRUE(transfer.EndsProtected());
@@ -232,7 +217,7 @@ TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgai
   const std::uint64_t startNs = transfer.rig.machine().Clock().Now();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
-            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06", "01 8C", "hw-protected"}));
+            "hw-writable, 06, 01 80, 06, C7, 06, 01 8C, hw-protected");
   // The erase's watch period, and at most two bounded waits of the protection steps.
   const std::uint64_t statusReads = transfer.rig.lines().StatusReads();
   EXPECT_GE(statusReads, 200000u);
@@ -270,7 +255,7 @@ TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
   transfer.rig.ClearEvents();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
-            (Tokens{"hw-writable", "06", "01 80", "06", "01 8C", "hw-protected"}));
+            "hw-writable, 06, 01 80, 06, 01 8C, hw-protected");
   EXPECT_TRUE(transfer.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
   UINT8 status = 0;
@@ -288,8 +273,7 @@ TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBa
     EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
   }
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
-            (Tokens{"hw-writable", "06", "01 80", "06", "C7", "06+02 x3072", "06", "01 8C",
-                    "hw-protected"}));
+            "hw-writable, 06, 01 80, 06, C7, 06+02 x3072, 06, 01 8C, hw-protected");
   const std::vector<std::uint32_t> addresses = PageAddresses(transfer.rig.lines().Events(), 128);
   ASSERT_EQ(addresses.size(), 3072u);
   for (std::uint32_t i = 0; i < 3072; ++i) {
