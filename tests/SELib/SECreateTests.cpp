@@ -47,7 +47,11 @@ TEST(Identification, RecordsEachPart) {
     EXPECT_EQ(info.ulSEepromPage, expected.page);
     EXPECT_EQ(info.ulSEepromSize, 131072u);
     EXPECT_EQ(rig.handle()->m_oSE128K.m_ulSEepromID, expected.makerId);
-    EXPECT_EQ(CommandHeads(rig.lines().Events()), expected.commands);
+    std::vector<Bytes> heads;
+    for (const CardEvent& event : rig.lines().Events()) {
+      heads.push_back(event.head);
+    }
+    EXPECT_EQ(heads, expected.commands);
   }
 }
 
@@ -90,16 +94,13 @@ TEST(Identification, TheAnswersDecideThePart) {
 // refused before any mapping, with the command byte restored.
 TEST(Creation, TheFamilyIsKnownByDeviceIdAloneAndOthersAreRefusedBeforeAnyMapping) {
   for (const UINT16 deviceId : {DEVID_LUMIVANE_A, DEVID_LUMIVANE_B, DEVID_Z_SERIES}) {
-    emu::CardOptions options;
-    options.vendorId = 0x1234;
-    options.deviceId = deviceId;
-    Rig rig(options);
+    Rig rig;
+    rig.card().SetConfig32(0x00, deviceId << 16 | 0x1234);
     EXPECT_EQ(rig.Create(), SE_OK) << std::hex << deviceId;
   }
   for (const UINT16 deviceId : {UINT16{0x0A12}, UINT16{0x0A0F}, UINT16{0x0B31}, UINT16{0x1F2E}}) {
-    emu::CardOptions options;
-    options.deviceId = deviceId;
-    Rig rig(options);
+    Rig rig;
+    rig.card().SetConfig32(0x00, deviceId << 16 | TAVRIN_VENDOR_ID);
     EXPECT_EQ(rig.Create(), SE_ERR_UNSUPPORTED_DEVICE) << std::hex << deviceId;
     EXPECT_EQ(rig.CommandByte(), 0x01);
     EXPECT_EQ(rig.machine().ConfigWrites(), (std::vector<std::uint32_t>{0x04, 0x04}));

@@ -13,6 +13,18 @@
 namespace setest {
 namespace {
 
+// Bytes that look like nothing in particular and are never all 0xFF.
+Bytes Pattern(std::uint32_t seed) {
+  Bytes bytes(SE_CAPACITY);
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (auto& byte : bytes) {
+    state = state * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(state >> 16);
+  }
+  bytes[0] = 0x5A;  // the first byte always has bits to clear
+  return bytes;
+}
+
 std::string Hex(std::uint8_t value) {
   char text[4];
   std::snprintf(text, sizeof(text), "%02X", static_cast<unsigned>(value));

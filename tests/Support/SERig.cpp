@@ -155,25 +155,4 @@ emu::CardOptions WithPart(emu::FlashPart part) {
   return options;
 }
 
-Bytes Pattern(std::uint32_t seed, std::size_t size) {
-  Bytes bytes(size);
-  std::uint32_t state = seed * 2654435761u + 1;
-  for (auto& byte : bytes) {
-    state = state * 1103515245u + 12345u;
-    byte = static_cast<std::uint8_t>(state >> 16);
-  }
-  bytes[0] = 0x5A;  // the first byte always has bits to clear
-  return bytes;
-}
-
-std::vector<Bytes> CommandHeads(const std::vector<CardEvent>& events) {
-  std::vector<Bytes> heads;
-  for (const CardEvent& event : events) {
-    if (event.kind == CardEvent::Command) {
-      heads.push_back(event.head);
-    }
-  }
-  return heads;
-}
-
 }  // namespace setest

@@ -145,10 +145,4 @@ class Rig {
 // The card's defaults with another flash part.
 emu::CardOptions WithPart(emu::FlashPart part);
 
-// Bytes that look like nothing in particular and are never all 0xFF.
-Bytes Pattern(std::uint32_t seed, std::size_t size = SE_CAPACITY);
-
-// Commands only, in order, without their data beyond the head.
-std::vector<Bytes> CommandHeads(const std::vector<CardEvent>& events);
-
 }  // namespace setest
