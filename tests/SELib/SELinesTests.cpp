@@ -5,6 +5,7 @@
 
 #include <array>
 
+#include "EmuTestSupport.h"
 #include "SERig.h"
 
 namespace setest {
@@ -79,10 +80,8 @@ TEST_F(SerialLines, TransactionOpensClockLowDeselectedThenBypassAndClosesWithByp
   ASSERT_TRUE(SE128KEnableE2P(hSE()));
   SE128KDisableE2P(hSE());
   std::vector<std::uint32_t> written;
-  for (const emu::TraceEntry& entry : rig.machine().Trace()) {
-    if (entry.kind == emu::Access::DeviceWrite) {
-      written.push_back(entry.value & ~emu::kLineDataOut);
-    }
+  for (const emutest::Op& op : emutest::Ops(rig.machine(), emu::Access::DeviceWrite)) {
+    written.push_back(op.value & ~emu::kLineDataOut);
   }
   const std::uint32_t clockLow = start & ~emu::kLineClock;
   const std::uint32_t deselected = clockLow | emu::kLineChipSelectN;
