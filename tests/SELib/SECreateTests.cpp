@@ -143,50 +143,45 @@ TEST(Creation, NoAnsweringPartOrBusyLinesGiveNoPartWithTheApertureUnmapped) {
   }
 }
 
-TEST(Creation, AFailedMemoryDeviceOpenEndsCreationBeforeAnyRegisterAccess) {
-  Rig rig;
-  rig.machine().SetPhysicalMemoryAllowed(false);
-  EXPECT_EQ(rig.Create(), SE_ERR_MEMORY_MAP);
-  EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
-  EXPECT_EQ(rig.CommandByte(), 0x01);
-  EXPECT_EQ(rig.handle()->m_oTableE2P.SetSerialClk_High, nullptr);
-  // Nothing to read or write through afterwards.
-  UINT8 byte = 0;
-  EXPECT_EQ(SERead(rig.handle(), 0, 1, &byte), SE_ERR_READ);
-  EXPECT_EQ(SEWrite(rig.handle(), &byte, 0, 131072), SE_ERR_WRITE);
-  EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
-}
-
+// Memory type in bits 2-1: 32-bit (00, and 01 below 1 MiB), 64-bit with the upper half at
+// 0x18 (10), reserved (11); bit 3 (prefetchable) is no part of the address. I/O space, an
+// unassigned base, a base the mapping refuses (not page-aligned) and a memory device that
+// cannot be opened end creation before any register access, with nothing to read or write
+// through afterwards.
 TEST(Creation, OnlyAMemoryApertureBelow4GiBIsMapped) {
-  // Memory type in bits 2-1: 32-bit (00, and 01 below 1 MiB), 64-bit with the upper half at
-  // 0x18 (10), reserved (11); bit 3 (prefetchable) is no part of the address. I/O space, an
-  // unassigned base and a base the mapping refuses (not page-aligned) cannot be mapped.
   const UINT32 base = emu::CardOptions{}.apertureBase;
-  const std::tuple<UINT32, UINT32, SE_ERR> cases[] = {
-      {base | 0x4, 0, SE_OK},
-      {base | 0xC, 0, SE_OK},
-      {base | 0x2, 0x12345678u, SE_OK},
-      {base | 0xA, 1, SE_OK},
-      {base | 0x4, 1, SE_ERR_MEMORY_MAP},
-      {base | 0x4, 0x80000000u, SE_ERR_MEMORY_MAP},
-      {base | 0x6, 0, SE_ERR_MEMORY_MAP},
-      {0xF4000001u, 0, SE_ERR_MEMORY_MAP},
-      {0x00000000u, 0, SE_ERR_MEMORY_MAP},
-      {0x00000008u, 0, SE_ERR_MEMORY_MAP},
-      {0xF4000810u, 0, SE_ERR_MEMORY_MAP},
+  const std::tuple<UINT32, UINT32, bool, SE_ERR> cases[] = {
+      {base | 0x4, 0, true, SE_OK},
+      {base | 0xC, 0, true, SE_OK},
+      {base | 0x2, 0x12345678u, true, SE_OK},
+      {base | 0xA, 1, true, SE_OK},
+      {base | 0x4, 1, true, SE_ERR_MEMORY_MAP},
+      {base | 0x4, 0x80000000u, true, SE_ERR_MEMORY_MAP},
+      {base | 0x6, 0, true, SE_ERR_MEMORY_MAP},
+      {0xF4000001u, 0, true, SE_ERR_MEMORY_MAP},
+      {0x00000000u, 0, true, SE_ERR_MEMORY_MAP},
+      {0x00000008u, 0, true, SE_ERR_MEMORY_MAP},
+      {0xF4000810u, 0, true, SE_ERR_MEMORY_MAP},
+      {base | 0x4, 0, false, SE_ERR_MEMORY_MAP},
   };
-  for (const auto& [bar, upper, expected] : cases) {
+  for (const auto& [bar, upper, memoryDevice, expected] : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << bar << " " << upper << " " << memoryDevice);
     Rig rig;
     rig.card().SetConfig32(0x14, bar);
     rig.card().SetConfig32(0x18, upper);
-    EXPECT_EQ(rig.Create(), expected) << std::hex << bar << " " << upper;
+    rig.machine().SetPhysicalMemoryAllowed(memoryDevice);
+    EXPECT_EQ(rig.Create(), expected);
     if (expected == SE_OK) {
-      EXPECT_GT(rig.RegisterReads(SE_REG_SERIAL_LINES), 0u) << std::hex << bar;
+      EXPECT_GT(rig.RegisterReads(SE_REG_SERIAL_LINES), 0u);
       continue;
     }
     EXPECT_EQ(rig.machine().LiveMappings(), 0);
-    EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
     EXPECT_EQ(rig.CommandByte(), 0x01);
+    EXPECT_EQ(rig.handle()->m_oTableE2P.SetSerialClk_High, nullptr);
+    UINT8 byte = 0;
+    EXPECT_EQ(SERead(rig.handle(), 0, 1, &byte), SE_ERR_READ);
+    EXPECT_EQ(SEWrite(rig.handle(), &byte, 0, 131072), SE_ERR_WRITE);
+    EXPECT_EQ(rig.machine().Stats().deviceReads + rig.machine().Stats().deviceWrites, 0u);
   }
 }
 
