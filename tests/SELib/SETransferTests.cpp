@@ -94,15 +94,16 @@ std::vector<std::uint32_t> PageAddresses(const std::vector<CardEvent>& events, s
   return addresses;
 }
 
-// step, 2 x step, ... 131072, `passes` times over.
-std::vector<INT32> Positions(INT32 step, int passes = 1) {
-  std::vector<INT32> positions;
+// from, from + step, ... short of from + 131072, `passes` times over: the page addresses
+// (from 0) or the progress reports (from the first step) of whole-part passes.
+std::vector<std::uint32_t> Every(std::uint32_t step, std::uint32_t from, int passes = 1) {
+  std::vector<std::uint32_t> values;
   for (int pass = 0; pass < passes; ++pass) {
-    for (INT32 position = step; position <= 131072; position += step) {
-      positions.push_back(position);
+    for (std::uint32_t value = from; value < from + 131072; value += step) {
+      values.push_back(value);
     }
   }
-  return positions;
+  return values;
 }
 
 // A ready object on a card whose flash holds `old`, with the identification forgotten, and
@@ -138,7 +139,7 @@ class Transfer {
   Bytes image;
   Rig rig;
   SE_ERR created;
-  std::vector<INT32> positions;
+  std::vector<std::uint32_t> positions;
   std::vector<INT32> totals;
   bool firstSelected = false;
   std::uint32_t firstBits = 0;
@@ -175,18 +176,16 @@ TEST(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
     EXPECT_EQ(transfer.rig.card().LineViolations(), 0u) << "one line moved per register write";
     const auto& events = transfer.rig.lines().Events();
     EXPECT_EQ(Summary(events), expected.summary);
-    std::vector<std::uint32_t> pages;
-    for (std::uint32_t at = 0; expected.page > 1 && at < 131072; at += expected.page) {
-      pages.push_back(at);
-    }
-    EXPECT_EQ(PageAddresses(events, expected.page), pages);
+    const bool paged = expected.page > 1;
+    EXPECT_EQ(PageAddresses(events, expected.page),
+              paged ? Every(expected.page, 0) : std::vector<std::uint32_t>{});
     EXPECT_TRUE(transfer.EndsProtected());
 
-    EXPECT_EQ(transfer.positions, Positions(expected.reportStep));
+    EXPECT_EQ(transfer.positions, Every(expected.reportStep, expected.reportStep));
     EXPECT_EQ(transfer.totals, std::vector<INT32>(transfer.positions.size(), 131072));
     EXPECT_EQ(transfer.firstSelected, expected.firstReportSelected);
     EXPECT_EQ(transfer.firstBits, expected.firstReportBits);
-    if (expected.page > 1) {
+    if (paged) {
       ASSERT_EQ(transfer.flashAtFirst.size(), 131072u);
       EXPECT_EQ(Bytes(transfer.flashAtFirst.begin(), transfer.flashAtFirst.begin() + expected.page),
                 Bytes(expected.page, 0xFF));
@@ -211,7 +210,7 @@ TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
     }
     expected += ", 06, 01 8C, hw-protected";
     EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
-    EXPECT_EQ(transfer.positions, Positions(128, passes));
+    EXPECT_EQ(transfer.positions, Every(128, 128, passes));
     EXPECT_TRUE(transfer.EndsProtected());
   }
 }
@@ -286,12 +285,9 @@ TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBa
   }
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
             "hw-writable, 06, 01 80, 06, C7, 06+02 x3072, 06, 01 8C, hw-protected");
-  const std::vector<std::uint32_t> addresses = PageAddresses(transfer.rig.lines().Events(), 128);
-  ASSERT_EQ(addresses.size(), 3072u);
-  for (std::uint32_t i = 0; i < 3072; ++i) {
-    ASSERT_EQ(addresses[i], i % 1024 * 128) << "every pass starts again from offset 0";
-  }
-  EXPECT_EQ(transfer.positions, Positions(128, 3));
+  EXPECT_EQ(PageAddresses(transfer.rig.lines().Events(), 128), Every(128, 0, 3))
+      << "every pass starts again from offset 0";
+  EXPECT_EQ(transfer.positions, Every(128, 128, 3));
   EXPECT_TRUE(transfer.rig.Flash() == transfer.image) << "programming itself went well";
   EXPECT_TRUE(transfer.EndsProtected());
 }
