@@ -301,8 +301,8 @@ TEST(Read, AFullReadEqualsTheFlash) {
 }
 
 // Besides the bytes themselves: the transaction frame (4 reads, 3 writes), chip select
-// low and high, bypass off, the command and address (4 bytes out) and 25 reads and 17
-// writes per byte in, no access more.
+// low and high, bypass off, the command and address (4 bytes out, 25 reads and 25 writes
+// each) and 25 reads and 17 writes per byte in, no access more.
 TEST(Read, ARangeCostsExactlyTheProtocolsAccesses) {
   Transfer transfer(WithPart(emu::FlashPart::Sst25vf010));
   Bytes buffer(16, 0);
