@@ -13,7 +13,6 @@
 namespace setest {
 namespace {
 
-std::string Name(const SE_INFO& info) { return reinterpret_cast<const char*>(info.pszSEepromID); }
 std::string RecordName(SEHANDLE hSE) {
   return reinterpret_cast<const char*>(hSE->m_oSE128K.m_pszSEepromID);
 }
@@ -43,7 +42,7 @@ TEST(Identification, RecordsEachPart) {
     std::memset(&info, 0xEE, sizeof(info));
     ASSERT_EQ(SEGetInfo(rig.handle(), &info), SE_OK);
     EXPECT_EQ(info.hPci, kCardLocation);
-    EXPECT_EQ(Name(info), expected.name);
+    EXPECT_STREQ(reinterpret_cast<const char*>(info.pszSEepromID), expected.name);
     EXPECT_EQ(info.ulSEepromPage, expected.page);
     EXPECT_EQ(info.ulSEepromSize, 131072u);
     EXPECT_EQ(rig.handle()->m_oSE128K.m_ulSEepromID, expected.makerId);
@@ -111,9 +110,8 @@ TEST(Creation, TheFamilyIsKnownByDeviceIdAloneAndOthersAreRefusedBeforeAnyMappin
 
 TEST(Creation, AConfigurationWordWithoutAllThreeBitsIsRefusedAfterMappingAndUnmapped) {
   for (const UINT32 word : {0x0C000000u, 0x0A000000u, 0x06000000u, 0xF1FFFFFFu}) {
-    emu::CardOptions options;
-    options.biosWord = word;
-    Rig rig(options);
+    Rig rig;
+    rig.card().SetConfig32(emu::kConfigBiosWord, word);
     EXPECT_EQ(rig.Create(), SE_ERR_NO_SERIAL_EEPROM) << std::hex << word;
     EXPECT_EQ(rig.machine().Opens(), 1);
     EXPECT_EQ(rig.machine().LiveMappings(), 0);
@@ -203,9 +201,8 @@ TEST(Creation, TheMemoryDeviceIsOpenedOnceForManyObjects) {
 // it was off, and is as it was found after the release.
 TEST(Creation, MemoryDecodingIsOnDuringTheObjectsLifeAndRestoredAfter) {
   for (const std::uint16_t command : {0x0001, 0x0007}) {
-    emu::CardOptions options;
-    options.command = command;
-    Rig rig(options);
+    Rig rig;
+    rig.card().SetConfig16(0x04, command);
     ASSERT_EQ(rig.Create(), SE_OK);
     EXPECT_EQ(rig.CommandByte(), command | 0x02);
     EXPECT_EQ(rig.machine().ConfigWrites().size(), command == 0x0001 ? 1u : 0u);
