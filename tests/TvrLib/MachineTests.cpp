@@ -1,7 +1,6 @@
 // The emulated PC core itself: what the configuration mechanism, the timer, the costs and
 // the counters do at the ports, as the real machine would.
 #include <ctime>
-#include <vector>
 
 #include "EmuTestSupport.h"
 #include "TvrCpu.h"
