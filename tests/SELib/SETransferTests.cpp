@@ -221,9 +221,7 @@ TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
 TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgain) {
   emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
   options.faults.eraseHang = true;
-  emu::AccessCosts costs;
-  costs.portNs = 250000;
-  Transfer transfer(options, costs);
+  Transfer transfer(options, {.portNs = 250000});
   ASSERT_EQ(transfer.created, SE_OK);
   const std::uint64_t startNs = transfer.rig.machine().Clock().Now();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
