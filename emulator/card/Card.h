@@ -61,9 +61,9 @@ struct CardOptions {
   FlashPart part = FlashPart::At25f1024;
   // The part's block protection and lock bits at power-up; none starts it as a card in
   // the field (see SpiFlash). 0 is a part that starts unlocked.
-  std::optional<std::uint8_t> flashStatus;
+  std::optional<std::uint8_t> flashStatus{};
   FlashTiming timing = FlashTiming::Typical;
-  FaultSet faults;
+  FaultSet faults{};
 };
 
 // The card's and its part's state at power-up.

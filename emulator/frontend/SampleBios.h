@@ -53,7 +53,7 @@ struct SampleBiosOptions {
   bool breakPinsSignature = false;
   bool breakPinsChecksum = false;
   bool breakMcsChecksum = false;
-  std::optional<std::uint16_t> pinsSizeWord;  // written as the PInS size instead of 512
+  std::optional<std::uint16_t> pinsSizeWord{};  // written as the PInS size instead of 512
 };
 
 // A later release of the sample BIOS for the device: what --save-sample-bios writes, so that
