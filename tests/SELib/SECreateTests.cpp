@@ -123,10 +123,7 @@ TEST(Creation, AConfigurationWordWithoutAllThreeBitsIsRefusedAfterMappingAndUnma
 
 TEST(Creation, NoAnsweringPartOrBusyLinesGiveNoPartWithTheApertureUnmapped) {
   for (const bool busy : {false, true}) {
-    emu::CardOptions options;
-    options.faults.noFlash = !busy;
-    options.faults.linesBusy = busy;
-    Rig rig(options);
+    Rig rig({.faults = {.linesBusy = busy, .noFlash = !busy}});
     EXPECT_EQ(rig.Create(), SE_ERR_NO_FLASH_PART);
     EXPECT_EQ(RecordName(rig.handle()), "Unknown");
     EXPECT_EQ(rig.machine().LiveMappings(), 0);

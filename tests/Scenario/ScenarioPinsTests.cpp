@@ -48,7 +48,7 @@ TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
 // the text can carry, is refused rather than stored as something else.
 TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   for (const std::string serial : {"TS05 A00017", "TS05\nA00017"}) {
-    const Bytes card = SampleBios([&](auto& o) { o.serialNumber = serial; });
+    const Bytes card = emu::BuildSampleBios({.serialNumber = serial});
     Write("card.bin", card);
     SavedText();
     const bool refused = serial.find('\n') != std::string::npos;
@@ -138,7 +138,7 @@ TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {
 }
 
 TEST_F(PinsSwitches, CardWithoutCalibrationBlockLeavesNoFileAndStopsTheRun) {
-  m_card = SampleBios([](auto& o) { o.withMcs = false; });
+  m_card = emu::BuildSampleBios({.withMcs = false});
   Write("card.bin", m_card);
   EXPECT_EQ(SaidBy(OnCard("", {"/dmcs", "mcs.bin"})), (Said{Report(), kNoMcs, 0}));
   EXPECT_FALSE(Exists("mcs.bin"));
@@ -165,7 +165,7 @@ TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
 TEST_F(PinsSwitches, TvOutOnAnUnrecognizableOrShortPinsFailsAndWritesNothing) {
   const Bytes sample = m_card;
   for (const std::size_t size : {0, 128, 162, 163}) {  // 0: the checksum broken
-    m_card = size == 0 ? SampleBios([](auto& o) { o.breakPinsChecksum = true; }) : sample;
+    m_card = size == 0 ? emu::BuildSampleBios({.breakPinsChecksum = true}) : sample;
     const std::size_t at = PinsOffset(m_card);
     const std::size_t biosEnd = BiosSize(m_card);
     if (size != 0) {

@@ -91,8 +91,8 @@ TEST_F(Programming, RefusedFilesLeaveTheCardUntouched) {
   Bytes big = m_card;
   big.push_back(0xFF);
   Write("big.bin", big);
-  Write("other.bin", SampleBios([](auto& o) { o.deviceId = DEVID_LUMIVANE_B; }));
-  Write("broken.bin", SampleBios([](auto& o) { o.breakSignature = true; }));
+  Write("other.bin", emu::BuildSampleBios({.deviceId = DEVID_LUMIVANE_B}));
+  Write("broken.bin", emu::BuildSampleBios({.breakSignature = true}));
   Write("short.bin", Bytes(0x7FFD, 0x55));
   const std::vector<std::pair<std::string, Said>> refused{
       {"other.bin",
@@ -110,7 +110,7 @@ TEST_F(Programming, RefusedFilesLeaveTheCardUntouched) {
 }
 
 TEST_F(Programming, CardWithUnrecognizablePinsTakesOnlyTheFilesPins) {
-  const Bytes card = SampleBios([](auto& o) { o.breakPinsChecksum = true; });
+  const Bytes card = emu::BuildSampleBios({.breakPinsChecksum = true});
   Write("card.bin", card);
   const std::string report = kBanner + CardReport{.serial = "Unknown"}.Text() + m_newReport;
 

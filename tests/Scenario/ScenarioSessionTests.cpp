@@ -26,11 +26,9 @@ TEST_F(Session, ScanListsTheCards) {
   EXPECT_EQ(SaidBy(Emu({"/scan"})), (Said{report + first + "\n", "", 1}));
 
   // The serial number fills its field, no terminator.
-  Write("z.bin", SampleBios([](auto& o) {
-          o.deviceId = DEVID_Z_SERIES;
-          o.serialNumber = "ABCDEFGHIJKLMNOP";
-        }));
-  Write("broken.bin", SampleBios([](auto& o) { o.breakPinsChecksum = true; }));
+  Write("z.bin",
+        emu::BuildSampleBios({.deviceId = DEVID_Z_SERIES, .serialNumber = "ABCDEFGHIJKLMNOP"}));
+  Write("broken.bin", emu::BuildSampleBios({.breakPinsChecksum = true}));
   const std::string cards = first + "208     Tavrin Z310/Z410/Tetra card, #ABCDEFGHIJKLMNOP\n";
   std::vector<std::string> args{"--card", "100",
                                 "--card", "208,model=z-series,image=z.bin",
@@ -47,7 +45,7 @@ TEST_F(Session, ScanListsTheCards) {
 
 // A card left out by its subsystem is reached only through /dev.
 TEST_F(Session, DevMovesTheSessionBeforeTheReport) {
-  Write("z.bin", SampleBios([](auto& o) { o.deviceId = DEVID_Z_SERIES; }));
+  Write("z.bin", emu::BuildSampleBios({.deviceId = DEVID_Z_SERIES}));
   const RunResult run =
       Emu({"--card", "100", "--card", "208,model=z-series,image=z.bin,subsys=90011F2E", "/dev",
            "208", "/o", "z-old.bin"});

@@ -149,10 +149,6 @@ std::uint64_t Rig::RegisterWrites(std::uint32_t offset) const {
   return found == at.end() ? 0 : found->second;
 }
 
-emu::CardOptions WithPart(emu::FlashPart part) {
-  emu::CardOptions options;
-  options.part = part;
-  return options;
-}
+emu::CardOptions WithPart(emu::FlashPart part) { return {.part = part}; }
 
 }  // namespace setest

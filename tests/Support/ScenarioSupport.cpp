@@ -66,12 +66,6 @@ emu::SampleBiosOptions NewBiosOptions() {
   return options;
 }
 
-Bytes SampleBios(const std::function<void(emu::SampleBiosOptions&)>& change) {
-  emu::SampleBiosOptions options;
-  change(options);
-  return emu::BuildSampleBios(options);
-}
-
 Bytes NewBiosFile() {
   Bytes file = emu::BuildSampleBios(NewBiosOptions());
   file.resize(0x10000);

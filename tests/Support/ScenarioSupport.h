@@ -118,8 +118,6 @@ std::string FileCreated(const std::string& name);
 // The new BIOS the programming tests install: another version, serial number, counter and
 // subsystem word than the card's, a smaller BIOS, no calibration block, 64 KiB long.
 emu::SampleBiosOptions NewBiosOptions();
-// The sample card's image with the options `change` makes.
-Bytes SampleBios(const std::function<void(emu::SampleBiosOptions&)>& change);
 Bytes NewBiosFile();
 
 // Pieces of an image.

@@ -12,8 +12,7 @@ constexpr std::uint32_t kLineBits =
 
 TEST(CardConfig, ApertureSilentUntilMemoryDecodingIsOnAndItsBarSizesLikeARealOne) {
   Machine machine;
-  CardOptions options;
-  options.apertureSize = 0x2000;
+  const CardOptions options{.apertureSize = 0x2000};
   Card& card = machine.Emplace<Card>(0, 4, 0, machine.Clock(), options);
   const auto at = reinterpret_cast<std::uintptr_t>(
       machine.Map(0x2000, machine.OpenPhysicalMemory(), options.apertureBase));
@@ -37,10 +36,8 @@ TEST(CardConfig, RefusesAnApertureItCannotDecode) {
   for (const auto& [base, size] : {std::pair<std::uint32_t, std::uint32_t>{0xF4000000, 0x1000},
                                    {0xF4000000, 0x3000},
                                    {0xF4001000, 0x2000}}) {
-    CardOptions options;
-    options.apertureBase = base;
-    options.apertureSize = size;
-    EXPECT_THROW(Card(clock, options), std::invalid_argument) << std::hex << base << " " << size;
+    EXPECT_THROW(Card(clock, {.apertureBase = base, .apertureSize = size}), std::invalid_argument)
+        << std::hex << base << " " << size;
   }
 }
 

@@ -260,9 +260,7 @@ TEST(FlashStatus, PowerUpValuesAndOnlyTheProtectionBitsAreWritable) {
   const std::array<std::uint8_t, 3> powerUp{0x00, 0x00, 0x0C};
   for (std::size_t i = 0; i < kParts.size(); ++i) {
     SCOPED_TRACE(FlashPartName(kParts[i]));
-    CardOptions field;
-    field.part = kParts[i];
-    EXPECT_EQ(SpiRig(field).Status(), inTheField[i]);
+    EXPECT_EQ(SpiRig({.part = kParts[i]}).Status(), inTheField[i]);
     SpiRig rig = Rig(kParts[i]);
     EXPECT_EQ(rig.Status(), powerUp[i]);
     rig.Command({kWriteStatus, 0x84});
