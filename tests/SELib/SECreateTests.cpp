@@ -36,7 +36,7 @@ TEST(Identification, RecordsEachPart) {
   };
   for (const PartCase& expected : cases) {
     SCOPED_TRACE(expected.name);
-    Rig rig(WithPart(expected.part));
+    Rig rig({.part = expected.part});
     ASSERT_EQ(rig.Create(), SE_OK);
     SE_INFO info;
     std::memset(&info, 0xEE, sizeof(info));
@@ -93,13 +93,11 @@ TEST(Identification, TheAnswersDecideThePart) {
 // refused before any mapping, with the command byte restored.
 TEST(Creation, TheFamilyIsKnownByDeviceIdAloneAndOthersAreRefusedBeforeAnyMapping) {
   for (const UINT16 deviceId : {DEVID_LUMIVANE_A, DEVID_LUMIVANE_B, DEVID_Z_SERIES}) {
-    Rig rig;
-    rig.card().SetConfig32(0x00, deviceId << 16 | 0x1234);
+    Rig rig({.vendorId = 0x1234, .deviceId = deviceId});
     EXPECT_EQ(rig.Create(), SE_OK) << std::hex << deviceId;
   }
   for (const UINT16 deviceId : {UINT16{0x0A12}, UINT16{0x0A0F}, UINT16{0x0B31}, UINT16{0x1F2E}}) {
-    Rig rig;
-    rig.card().SetConfig32(0x00, deviceId << 16 | TAVRIN_VENDOR_ID);
+    Rig rig({.deviceId = deviceId});
     EXPECT_EQ(rig.Create(), SE_ERR_UNSUPPORTED_DEVICE) << std::hex << deviceId;
     EXPECT_EQ(rig.CommandByte(), 0x01);
     EXPECT_EQ(rig.machine().ConfigWrites(), (std::vector<std::uint32_t>{0x04, 0x04}));
@@ -110,8 +108,7 @@ TEST(Creation, TheFamilyIsKnownByDeviceIdAloneAndOthersAreRefusedBeforeAnyMappin
 
 TEST(Creation, AConfigurationWordWithoutAllThreeBitsIsRefusedAfterMappingAndUnmapped) {
   for (const UINT32 word : {0x0C000000u, 0x0A000000u, 0x06000000u, 0xF1FFFFFFu}) {
-    Rig rig;
-    rig.card().SetConfig32(emu::kConfigBiosWord, word);
+    Rig rig({.biosWord = word});
     EXPECT_EQ(rig.Create(), SE_ERR_NO_SERIAL_EEPROM) << std::hex << word;
     EXPECT_EQ(rig.machine().Opens(), 1);
     EXPECT_EQ(rig.machine().LiveMappings(), 0);
@@ -198,8 +195,7 @@ TEST(Creation, TheMemoryDeviceIsOpenedOnceForManyObjects) {
 // it was off, and is as it was found after the release.
 TEST(Creation, MemoryDecodingIsOnDuringTheObjectsLifeAndRestoredAfter) {
   for (const std::uint16_t command : {0x0001, 0x0007}) {
-    Rig rig;
-    rig.card().SetConfig16(0x04, command);
+    Rig rig({.command = command});
     ASSERT_EQ(rig.Create(), SE_OK);
     EXPECT_EQ(rig.CommandByte(), command | 0x02);
     EXPECT_EQ(rig.machine().ConfigWrites().size(), command == 0x0001 ? 1u : 0u);

@@ -2,11 +2,11 @@
 // progress reports, and how the protections end after success and after each failure.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "CaseNames.h"
 #include "RefusedAllocation.h"
 #include "SERig.h"
 
@@ -25,12 +25,6 @@ Bytes Pattern(std::uint32_t seed) {
   return bytes;
 }
 
-std::string Hex(std::uint8_t value) {
-  char text[4];
-  std::snprintf(text, sizeof(text), "%02X", static_cast<unsigned>(value));
-  return text;
-}
-
 std::string ProtectionToken(std::uint32_t value) {
   const std::uint32_t bits = value & emu::kProtectWritable;
   return bits == emu::kProtectWritable ? "hw-writable" : bits == 0 ? "hw-protected" : "hw-half";
@@ -40,13 +34,13 @@ std::string CommandToken(const CardEvent& event) {
   const std::uint8_t opcode = event.head[0];
   switch (opcode) {
     case 0x01:
-      return event.head.size() > 1 ? "01 " + Hex(event.head[1]) : "01";
+      return event.head.size() > 1 ? "01 " + testnames::HexName(Bytes{event.head[1]}) : "01";
     case 0x03:
       return "03 " + std::to_string(event.length - 4);
     case 0xAF:
-      return event.length == 5 ? "AF 000000" : "AF";
+      return event.length == 5 ? "af 000000" : "af";
     default:
-      return Hex(opcode);
+      return testnames::HexName(Bytes{opcode});
   }
 }
 
@@ -107,22 +101,24 @@ std::vector<std::uint32_t> Every(std::uint32_t step, std::uint32_t from, int pas
 }
 
 // A ready object on a card whose flash holds `old`, with the identification forgotten, and
-// every progress report with the card's state at the first.
+// every progress report (its position, or 0xFFFFFFFF if its total is not the capacity) with
+// the card's state at the first.
 class Transfer {
  public:
   explicit Transfer(emu::CardOptions options, emu::AccessCosts costs = {})
       : old(Pattern(1)), image(Pattern(2)), rig(options, old, costs) {
-    created = rig.Create();
+    EXPECT_EQ(rig.Create(), SE_OK);
     rig.ClearEvents();
     rig.machine().ResetStats();
     SESetWriteStatusFct(rig.handle(), &Transfer::Report, this);
   }
   SE_ERR Write() { return SEWrite(rig.handle(), image.data(), 0, 131072); }
-  bool EndsProtected() {
+  // The card's pin low, the lines released and the part's lock and protection bits `status`.
+  bool EndsProtected(std::uint8_t status = 0x8C) {
     const bool pinLow = (rig.Register(SE_REG_HW_PROTECTION) & emu::kProtectWritable) == 0;
-    const bool levelThree = (rig.card().Flash().Status() & 0x8C) == 0x8C;
+    const bool level = (rig.card().Flash().Status() & 0x8C) == status;
     const bool linesReleased = (rig.Register(SE_REG_SERIAL_LINES) & emu::kLineBypass) == 0;
-    return pinLow && levelThree && linesReleased;
+    return pinLow && level && linesReleased;
   }
   static void Report(INT32 iCurrentPos, INT32 iMaxPos, void* pvRefIn) {
     auto& transfer = *static_cast<Transfer*>(pvRefIn);
@@ -131,16 +127,13 @@ class Transfer {
       transfer.firstBits = transfer.rig.lines().BitsInCommand();
       transfer.flashAtFirst = transfer.rig.Flash();
     }
-    transfer.positions.push_back(iCurrentPos);
-    transfer.totals.push_back(iMaxPos);
+    transfer.positions.push_back(iMaxPos == 131072 ? iCurrentPos : 0xFFFFFFFF);
   }
 
   Bytes old;
   Bytes image;
   Rig rig;
-  SE_ERR created;
   std::vector<std::uint32_t> positions;
-  std::vector<INT32> totals;
   bool firstSelected = false;
   std::uint32_t firstBits = 0;
   Bytes flashAtFirst;
@@ -159,17 +152,16 @@ TEST(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
   };
   const WriteCase cases[] = {
       {emu::FlashPart::At25f1024, 256, 256, true, (4 + 256) * 8,
-       "hw-writable, 06, 01 80, 06, 62, 06+02 x512, 03 131072, 06, 01 8C, hw-protected"},
+       "hw-writable, 06, 01 80, 06, 62, 06+02 x512, 03 131072, 06, 01 8c, hw-protected"},
       {emu::FlashPart::M25p10, 128, 128, true, (4 + 128) * 8,
-       "hw-writable, 06, 01 80, 06, C7, 06+02 x1024, 03 131072, 06, 01 8C, hw-protected"},
+       "hw-writable, 06, 01 80, 06, c7, 06+02 x1024, 03 131072, 06, 01 8c, hw-protected"},
       {emu::FlashPart::Sst25vf010, 1, 256, false, 2 * 8,
-       "hw-writable, 50, 01 80, 06, 60, 06, AF 000000, AF x131071, 04, 03 131072, 50, 01 8C, "
+       "hw-writable, 50, 01 80, 06, 60, 06, af 000000, af x131071, 04, 03 131072, 50, 01 8c, "
        "hw-protected"},
   };
   for (const WriteCase& expected : cases) {
     SCOPED_TRACE(emu::FlashPartName(expected.part));
-    Transfer transfer(WithPart(expected.part));
-    ASSERT_EQ(transfer.created, SE_OK);
+    Transfer transfer({.part = expected.part});
     ASSERT_EQ(transfer.Write(), SE_OK);
 
     EXPECT_TRUE(transfer.rig.Flash() == transfer.image);
@@ -181,36 +173,45 @@ TEST(FullWrite, LeavesTheFlashEqualToTheBufferBehindBothProtections) {
               paged ? Every(expected.page, 0) : std::vector<std::uint32_t>{});
     EXPECT_TRUE(transfer.EndsProtected());
 
-    EXPECT_EQ(transfer.positions, Every(expected.reportStep, expected.reportStep));
-    EXPECT_EQ(transfer.totals, std::vector<INT32>(transfer.positions.size(), 131072));
+    ASSERT_EQ(transfer.positions, Every(expected.reportStep, expected.reportStep));
     EXPECT_EQ(transfer.firstSelected, expected.firstReportSelected);
     EXPECT_EQ(transfer.firstBits, expected.firstReportBits);
-    if (paged) {
-      ASSERT_EQ(transfer.flashAtFirst.size(), 131072u);
-      EXPECT_EQ(Bytes(transfer.flashAtFirst.begin(), transfer.flashAtFirst.begin() + expected.page),
-                Bytes(expected.page, 0xFF));
-    }
+    EXPECT_EQ(Bytes(transfer.flashAtFirst.begin(), transfer.flashAtFirst.begin() + expected.page),
+              paged ? Bytes(expected.page, 0xFF) : Bytes{transfer.image[0]});
   }
 }
 
-// Each corrupted pass fails its verification; the next pass reprograms every page from
-// offset 0 without a new erase, and reports again from the start.
+// Each failed verification, of a corrupted pass or for want of a buffer to verify into,
+// sends the next pass to reprogram every page from offset 0 without a new erase, reporting
+// again from the start; the third failed pass fails the write. The protection comes back.
 TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
-  for (const std::uint32_t corrupted : {1u, 3u}) {
-    SCOPED_TRACE(corrupted);
-    const int passes = static_cast<int>(std::min(corrupted + 1, 3u));
-    emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
-    options.faults.corruptPasses = corrupted;
-    Transfer transfer(options);
-    EXPECT_EQ(transfer.Write(), corrupted < 3 ? SE_OK : SE_ERR_WRITE);
-    EXPECT_EQ(transfer.rig.Flash() == transfer.image, corrupted < 3);
-    std::string expected = "hw-writable, 06, 01 80, 06, C7";
-    for (int pass = 0; pass < passes; ++pass) {
-      expected += ", 06+02 x1024, 03 131072";
+  struct RetryCase {
+    std::uint32_t corruptPasses;
+    bool verifyBuffer;
+    int passes;
+    const char* programming;  // between the erase and the protection put back
+  };
+  const RetryCase cases[] = {
+      {1, true, 2, "06+02 x1024, 03 131072, 06+02 x1024, 03 131072"},
+      {3, true, 3, "06+02 x1024, 03 131072, 06+02 x1024, 03 131072, 06+02 x1024, 03 131072"},
+      {0, false, 3, "06+02 x3072"},
+  };
+  for (const RetryCase& expected : cases) {
+    SCOPED_TRACE(expected.programming);
+    Transfer transfer(
+        {.part = emu::FlashPart::M25p10, .faults = {.corruptPasses = expected.corruptPasses}});
+    std::optional<testsupport::RefuseAllocation> refuse;
+    if (!expected.verifyBuffer) {
+      refuse.emplace(SE_CAPACITY);
     }
-    expected += ", 06, 01 8C, hw-protected";
-    EXPECT_EQ(Summary(transfer.rig.lines().Events()), expected);
-    EXPECT_EQ(transfer.positions, Every(128, 128, passes));
+    EXPECT_EQ(transfer.Write(), expected.passes < 3 ? SE_OK : SE_ERR_WRITE);
+    refuse.reset();
+    EXPECT_EQ(transfer.rig.Flash() == transfer.image, expected.corruptPasses < 3);
+    const auto& events = transfer.rig.lines().Events();
+    EXPECT_EQ(Summary(events), std::string("hw-writable, 06, 01 80, 06, c7, ") +
+                                   expected.programming + ", 06, 01 8c, hw-protected");
+    EXPECT_EQ(PageAddresses(events, 128), Every(128, 0, expected.passes));
+    EXPECT_EQ(transfer.positions, Every(128, 128, expected.passes));
     EXPECT_TRUE(transfer.EndsProtected());
   }
 }
@@ -219,14 +220,12 @@ TEST(FullWrite, RetriesUntilAPassVerifiesOrThreePassesFailed) {
 // (200000 status reads) runs in reasonable host time. The part stays busy, so the level-3
 // status write is lost, but the card's own protection is applied.
 TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgain) {
-  emu::CardOptions options = WithPart(emu::FlashPart::M25p10);
-  options.faults.eraseHang = true;
-  Transfer transfer(options, {.portNs = 250000});
-  ASSERT_EQ(transfer.created, SE_OK);
+  Transfer transfer({.part = emu::FlashPart::M25p10, .faults = {.eraseHang = true}},
+                    {.portNs = 250000});
   const std::uint64_t startNs = transfer.rig.machine().Clock().Now();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
-            "hw-writable, 06, 01 80, 06, C7, 06, 01 8C, hw-protected");
+            "hw-writable, 06, 01 80, 06, c7, 06, 01 8c, hw-protected");
   // The erase's watch period, and at most two bounded waits of the protection steps.
   const std::uint64_t statusReads = transfer.rig.lines().StatusReads();
   EXPECT_GE(statusReads, 200000u);
@@ -234,12 +233,11 @@ TEST(WriteFailures, AnEraseThatNeverEndsFailsWithinItsWatchPeriodAndProtectsAgai
   EXPECT_GE(transfer.rig.machine().Clock().Now() - startNs, 200000ull * 1000 * 1000);
   EXPECT_TRUE(transfer.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
-  EXPECT_EQ(transfer.rig.Register(SE_REG_HW_PROTECTION) & emu::kProtectWritable, 0u);
-  EXPECT_EQ(transfer.rig.Register(SE_REG_SERIAL_LINES) & emu::kLineBypass, 0u);
+  EXPECT_TRUE(transfer.EndsProtected(0x80));
 }
 
 TEST(WriteFailures, AWrongSizeOrStartIsRefusedBeforeAnythingReachesTheCard) {
-  Transfer transfer(WithPart(emu::FlashPart::At25f1024));
+  Transfer transfer({.part = emu::FlashPart::At25f1024});
   const std::vector<std::pair<UINT32, UINT32>> ranges = {
       {0, 131071}, {1, 131072}, {0, 131073}, {0, 0}, {131072, 131072}};
   for (const auto& [start, size] : ranges) {
@@ -255,16 +253,14 @@ TEST(WriteFailures, AWrongSizeOrStartIsRefusedBeforeAnythingReachesTheCard) {
 // The part's status register is locked (bit 7) and the card's protection register ignores
 // writes, so level 0 cannot be reached: the write must not leave the protection lifted.
 TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
-  emu::CardOptions options = WithPart(emu::FlashPart::At25f1024);
-  options.faults.wpStuck = true;
-  Transfer transfer(options);
+  Transfer transfer({.part = emu::FlashPart::At25f1024, .faults = {.wpStuck = true}});
   const SEHANDLE hSE = transfer.rig.handle();
   ASSERT_EQ(SE128KSetProtection(hSE, 3), TRUE);
   EXPECT_EQ(SE128KSetProtection(hSE, 4), FALSE);
   transfer.rig.ClearEvents();
   EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
   EXPECT_EQ(Summary(transfer.rig.lines().Events()),
-            "hw-writable, 06, 01 80, 06, 01 8C, hw-protected");
+            "hw-writable, 06, 01 80, 06, 01 8c, hw-protected");
   EXPECT_TRUE(transfer.positions.empty());
   EXPECT_TRUE(transfer.rig.Flash() == transfer.old);
   UINT8 status = 0;
@@ -273,28 +269,11 @@ TEST(WriteFailures, AFailedLevelZeroStepPutsBothProtectionsBack) {
   EXPECT_EQ(status & 0x8C, 0x8C);
 }
 
-// A verification buffer that cannot be allocated counts as a failed verification: three
-// passes, each from offset 0, and the protection back.
-TEST(WriteFailures, NoVerificationBufferMeansThreeFailedPassesAndTheProtectionBack) {
-  Transfer transfer(WithPart(emu::FlashPart::M25p10));
-  {
-    testsupport::RefuseAllocation refuse(SE_CAPACITY);
-    EXPECT_EQ(transfer.Write(), SE_ERR_WRITE);
-  }
-  EXPECT_EQ(Summary(transfer.rig.lines().Events()),
-            "hw-writable, 06, 01 80, 06, C7, 06+02 x3072, 06, 01 8C, hw-protected");
-  EXPECT_EQ(PageAddresses(transfer.rig.lines().Events(), 128), Every(128, 0, 3))
-      << "every pass starts again from offset 0";
-  EXPECT_EQ(transfer.positions, Every(128, 128, 3));
-  EXPECT_TRUE(transfer.rig.Flash() == transfer.image) << "programming itself went well";
-  EXPECT_TRUE(transfer.EndsProtected());
-}
-
 // Besides the bytes themselves: the transaction frame (4 reads, 3 writes), chip select
 // low and high, bypass off, the command and address (4 bytes out, 25 reads and 25 writes
 // each) and 25 reads and 17 writes per byte in, no access more.
 TEST(Read, ARangeCostsExactlyTheProtocolsAccesses) {
-  Transfer transfer(WithPart(emu::FlashPart::Sst25vf010));
+  Transfer transfer({.part = emu::FlashPart::Sst25vf010});
   Bytes buffer(16, 0);
   ASSERT_EQ(SERead(transfer.rig.handle(), 0x12345, 16, buffer.data()), SE_OK);
   EXPECT_EQ(buffer, Bytes(transfer.old.begin() + 0x12345, transfer.old.begin() + 0x12345 + 16));
@@ -306,32 +285,33 @@ TEST(Read, ARangeCostsExactlyTheProtocolsAccesses) {
             (Bytes{0x03, 0x01, 0x23, 0x45}));
 }
 
-TEST(Read, ASizeOfZeroSendsTheCommandAndAddressOnlyAndAFullReadEqualsTheFlash) {
-  Transfer transfer(WithPart(emu::FlashPart::At25f1024));
+// A size of zero sends the command and address only, a full read equals the flash; without
+// a buffer or with the lines held the read fails and the buffer is left alone.
+TEST(Read, ASizeOfZeroSendsTheAddressOnlyAFullReadAllAndBusyLinesOrNoBufferNothing) {
+  Transfer transfer({.part = emu::FlashPart::At25f1024});
+  const SEHANDLE hSE = transfer.rig.handle();
   Bytes buffer(4, 0xEE);
-  EXPECT_EQ(SERead(transfer.rig.handle(), 0x000102, 0, buffer.data()), SE_OK);
-  EXPECT_EQ(SERead(transfer.rig.handle(), 0x000102, 0, nullptr), SE_OK);
+  EXPECT_EQ(SERead(hSE, 0x000102, 0, buffer.data()), SE_OK);
+  EXPECT_EQ(SERead(hSE, 0x000102, 0, nullptr), SE_OK);
   EXPECT_EQ(buffer, Bytes(4, 0xEE));
   const auto& events = transfer.rig.lines().Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].head, (Bytes{0x03, 0x00, 0x01, 0x02}));
   EXPECT_EQ(events[0].length, 4u);
   Bytes whole(131072, 0);
-  ASSERT_EQ(SERead(transfer.rig.handle(), 0, 131072, whole.data()), SE_OK);
+  ASSERT_EQ(SERead(hSE, 0, 131072, whole.data()), SE_OK);
   EXPECT_TRUE(whole == transfer.old);
   EXPECT_TRUE(transfer.positions.empty());
-}
 
-TEST(Read, BusyLinesOrNoBufferFailTheReadAndLeaveTheBufferAlone) {
-  Transfer transfer(WithPart(emu::FlashPart::At25f1024));
-  Bytes buffer(8, 0xEE);
-  EXPECT_EQ(SERead(transfer.rig.handle(), 0, 8, nullptr), SE_ERR_READ);
+  transfer.rig.ClearEvents();
+  transfer.rig.machine().ResetStats();
+  EXPECT_EQ(SERead(hSE, 0, 4, nullptr), SE_ERR_READ);
   EXPECT_EQ(transfer.rig.machine().Stats().deviceReads, 0u);
-  SERegisterAccess_WriteDword(transfer.rig.handle(), SE_REG_SERIAL_LINES,
-                              transfer.rig.Register(SE_REG_SERIAL_LINES) | emu::kLineBypass);
-  EXPECT_EQ(SERead(transfer.rig.handle(), 0, 8, buffer.data()), SE_ERR_READ);
-  EXPECT_EQ(buffer, Bytes(8, 0xEE));
-  EXPECT_TRUE(transfer.rig.lines().Events().empty());
+  const std::uint32_t lines = transfer.rig.Register(SE_REG_SERIAL_LINES);
+  SERegisterAccess_WriteDword(hSE, SE_REG_SERIAL_LINES, lines | emu::kLineBypass);
+  EXPECT_EQ(SERead(hSE, 0, 4, buffer.data()), SE_ERR_READ);
+  EXPECT_EQ(buffer, Bytes(4, 0xEE));
+  EXPECT_TRUE(events.empty());
 }
 
 }  // namespace

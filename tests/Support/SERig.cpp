@@ -149,6 +149,4 @@ std::uint64_t Rig::RegisterWrites(std::uint32_t offset) const {
   return found == at.end() ? 0 : found->second;
 }
 
-emu::CardOptions WithPart(emu::FlashPart part) { return {.part = part}; }
-
 }  // namespace setest

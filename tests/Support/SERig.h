@@ -142,7 +142,4 @@ class Rig {
   bool m_created = false;
 };
 
-// The card's defaults with another flash part.
-emu::CardOptions WithPart(emu::FlashPart part);
-
 }  // namespace setest
