@@ -118,20 +118,6 @@ TEST_F(MemTest, WritesLandByteForByte) {
   EXPECT_EQ(device.DeviceRead(0, 0x304, 4), 0x80000001u);
 }
 
-TEST_F(MemTest, OnlyADecodingFunctionAnswersAtItsBaseAddress) {
-  device.SetConfig16(0x04, 0x0000);
-  DWORD value = 0;
-  memReadDword(handle, 0x304, &value);
-  EXPECT_EQ(value, 0xFFFFFFFFu);
-  memWriteByte(handle, 0x304, 0x00);
-  EXPECT_NE(device.bytes[0x304], 0x00);
-
-  device.SetConfig16(0x04, 0x0002);
-  device.SetConfig32(0x14, 0xD0000000);
-  memReadDword(handle, 0x304, &value);
-  EXPECT_EQ(value, 0xFFFFFFFFu);
-}
-
 // The machine keeps where accesses go between them; every change of the ranges, of the
 // functions' order or of the mappings must reach the next access, and the counts too.
 TEST(MachineRouting, FollowsEveryChangeBetweenAccesses) {
