@@ -72,7 +72,7 @@ TEST_F(SerialLines, HardwareProtectionMovesBothBitsAndKeepsTheOthers) {
   }
 }
 
-TEST_F(SerialLines, TransactionOpensClockLowDeselectedThenBypassAndClosesWithBypassOnly) {
+TEST_F(SerialLines, TransactionOpensClockLowDeselectedThenBypassClosesWithBypassOnlyOrStopsOnBusy) {
   SetLines((emu::kLineRegisterPowerUp | emu::kLineClock) & ~emu::kLineChipSelectN);
   const std::uint32_t start = Lines();
   rig.machine().EnableTrace(true);
@@ -86,10 +86,8 @@ TEST_F(SerialLines, TransactionOpensClockLowDeselectedThenBypassAndClosesWithByp
   const std::uint32_t deselected = clockLow | emu::kLineChipSelectN;
   const std::uint32_t bypass = deselected | emu::kLineBypass;
   EXPECT_EQ(written, (std::vector<std::uint32_t>{clockLow, deselected, bypass, deselected}));
-}
 
-// A bypass bit found set means another user holds the lines.
-TEST_F(SerialLines, BusyLinesStopATransactionBeforeAnyWrite) {
+  // A bypass bit found set means another user holds the lines: nothing is written.
   SetLines(0x00000001);
   rig.machine().ResetStats();
   EXPECT_EQ(SE128KEnableE2P(hSE()), FALSE);
