@@ -88,32 +88,27 @@ TEST_F(MemTest, MappingFailsOnUnalignedAddressUnknownDescriptorOrRefusedDevice) 
   EXPECT_EQ(machine.Stats().badUnmaps, 0u);
 }
 
-TEST_F(MemTest, EachUnitIsOneDeviceAccessInAscendingOrderAndSizeZeroMakesNone) {
+TEST_F(MemTest, EachUnitIsOneDeviceAccessInAscendingOrderBothWaysAndSizeZeroMakesNone) {
   std::array<BYTE, 8> buffer{};
   EXPECT_EQ(memRead(handle, 0x20, buffer.data(), 0), 1u);
   EXPECT_EQ(memWrite(handle, 0x20, buffer.data(), 0), 1u);
   memRead(handle, 0x102, buffer.data(), 4);
   memRead(handle, 0x201, buffer.data(), 4);
   memRead(handle, 0x300, buffer.data(), 7);
+  std::array<BYTE, 5> data = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
+  EXPECT_EQ(memReadWrite(handle, 0x11, data.data(), 5, 2), 1u);  // any non-zero writes
   const auto at = [&](DWORD offset, DWORD width) {
     return DevRd(kAperture + offset, width, device.DeviceRead(0, offset, width));
   };
-  EXPECT_EQ(Ops(machine),
-            (std::vector<Op>{at(0x102, 2), at(0x104, 2), at(0x201, 1), at(0x202, 2), at(0x204, 1),
-                             at(0x300, 4), at(0x304, 2), at(0x306, 1)}));
+  EXPECT_EQ(
+      Ops(machine),
+      (std::vector<Op>{at(0x102, 2), at(0x104, 2), at(0x201, 1), at(0x202, 2), at(0x204, 1),
+                       at(0x300, 4), at(0x304, 2), at(0x306, 1), DevWr(kAperture + 0x11, 1, 0xA1),
+                       DevWr(kAperture + 0x12, 2, 0xA3A2), DevWr(kAperture + 0x14, 2, 0xA5A4)}));
   for (DWORD k = 0; k < 7; ++k) {
     EXPECT_EQ(buffer[k], device.bytes[0x300 + k]);
   }
-}
-
-TEST_F(MemTest, WritesLandByteForByte) {
-  std::array<BYTE, 5> data = {0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
-  EXPECT_EQ(memReadWrite(handle, 0x11, data.data(), 5, 2), 1u);  // any non-zero writes
-  EXPECT_EQ(Ops(machine),
-            (std::vector<Op>{DevWr(kAperture + 0x11, 1, 0xA1), DevWr(kAperture + 0x12, 2, 0xA3A2),
-                             DevWr(kAperture + 0x14, 2, 0xA5A4)}));
   EXPECT_TRUE(std::equal(data.begin(), data.end(), device.bytes.begin() + 0x11));
-
   memWriteDword(handle, 0x304, 0x80000001);
   EXPECT_EQ(device.DeviceRead(0, 0x304, 4), 0x80000001u);
 }
