@@ -5,8 +5,7 @@ namespace gbtest {
 namespace {
 
 TEST(GBImage, SampleIsReadAsBuilt) {
-  emu::SampleBiosOptions o;
-  MemoryImage m(emu::BuildSampleBios(o));
+  MemoryImage m(emu::BuildSampleBios());
   ASSERT_EQ(GB_SUCCESS, m.InitResult());
   const GB_DATA& d = m.Data();
   EXPECT_EQ(0x60u * 512, d.m_oBIOS.ulSize);

@@ -148,12 +148,14 @@ TEST_F(LumText, ExportStopsWhenThePieceLeavesNoRoomForTheZero) {
   EXPECT_EQ("Fill:\t0\t511\t0xFF\n\n", buffer.substr(0, buffer.find('\0')));
 }
 
+// The string fields of a PInS: offset and size.
+constexpr std::pair<std::uint32_t, std::uint32_t> kStringFields[] = {{12, 16}, {28, 6}, {376, 16}};
+
 // Bytes 0-510 of a PInS after a round trip: word 10 gains bit 15, string fields are 0xFF
 // after their zero byte.
 Bytes AfterRoundTrip(Bytes pins) {
   pins[11] |= 0x80;
-  for (const auto& [offset, size] :
-       {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+  for (const auto& [offset, size] : kStringFields) {
     const auto field = pins.begin() + offset;
     const auto zero = std::find(field, field + size, 0);
     if (zero != field + size) {
@@ -166,8 +168,7 @@ Bytes AfterRoundTrip(Bytes pins) {
 // A string no quoted line carries: a line feed splits the line, and a quote before the
 // first blank would close the string there.
 bool StringFieldUnquotable(const Bytes& pins) {
-  for (const auto& [offset, size] :
-       {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+  for (const auto& [offset, size] : kStringFields) {
     const std::string text(pins.begin() + offset,
                            std::find(pins.begin() + offset, pins.begin() + offset + size, 0));
     const auto blank = std::find_if(text.begin(), text.end(), [](char c) {
@@ -197,8 +198,7 @@ TEST(LumTextRoundTrip, EveryModelsTextReadsBackExactlyOrIsRefused) {
       for (std::uint32_t i = 4; i < 511; ++i) {
         GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(random()));
       }
-      for (const auto& [offset, size] :
-           {std::pair<std::uint32_t, std::uint32_t>{12, 16}, {28, 6}, {376, 16}}) {
+      for (const auto& [offset, size] : kStringFields) {
         for (std::uint32_t i = offset; i < offset + size && round % 3 != 2; ++i) {
           const std::string& bytes = round % 3 == 0 ? kWithBlanks : kPrintable;
           GBPinsSetByte(source.Handle(), i, static_cast<UINT8>(bytes[random() % bytes.size()]));
@@ -251,8 +251,15 @@ TEST_F(LumText, CommentsAndEmptyLinesOnlySetTheNoFileIDBit) {
   EXPECT_EQ(TRUE, Import(m, ""));
 }
 
+// The bytes of `text` and the zero byte that ends it.
+Bytes Terminated(const std::string& text) {
+  Bytes bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
 struct ImportCase {
-  const char* text;
+  std::string text;
   BOOL32 accepted;
   std::uint32_t offset;  // where to look afterwards
   Bytes bytes;           // what lies there
@@ -302,15 +309,9 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {"12\t16\tABC'", FALSE, 12, {'T'}},
       {"99999999999\t1\t0x1", FALSE, 0, {0x2E}},
       // A string runs to the last quote that ends a token: blanks and quotes are its own.
-      {"12\t16\t'TS05 A0 0017'",
-       TRUE,
-       12,
-       {'T', 'S', '0', '5', ' ', 'A', '0', ' ', '0', '0', '1', '7', 0}},
-      {"12\t16\t' HELLO\t'", TRUE, 12, {' ', 'H', 'E', 'L', 'L', 'O', '\t', 0}},
-      {"12\t16\t'HEL'LO WORLD'",
-       TRUE,
-       12,
-       {'H', 'E', 'L', '\'', 'L', 'O', ' ', 'W', 'O', 'R', 'L', 'D', 0}},
+      {"12\t16\t'TS05 A0 0017'", TRUE, 12, Terminated("TS05 A0 0017")},
+      {"12\t16\t' HELLO\t'", TRUE, 12, Terminated(" HELLO\t")},
+      {"12\t16\t'HEL'LO WORLD'", TRUE, 12, Terminated("HEL'LO WORLD")},
       {"28\t6\t'''", TRUE, 28, {'\'', 0}},
       // A first token that ends with a quote is the string; what follows after white space
       // is a note, as is what follows the last quote; a quote glued to more ends nothing.
@@ -367,6 +368,11 @@ TEST_F(LumText, ImportRulesLineByLine) {
       {":PCBInfo\t\t999-2", TRUE, 34, {0x72, 0x3E}},
       {":PCBInfo\t\t12", FALSE, 34, {0xA3, 0x02}},
       {":Unknown\tkey 1 2 3", TRUE, 10, {0x21, 0x80}},
+      // A refused line keeps the lines before it, stops the reading and sets no bit 15.
+      {"100\t3\t0x7\n510\t4\t0x0\n101\t1\t0x9\n:LumfileID\t0x0001", FALSE, 100, {7, 7, 7}},
+      {"100\t3\t0x7\n510\t4\t0x0\n101\t1\t0x9\n:LumfileID\t0x0001", FALSE, 10, {0x21, 0x00}},
+      // A zero byte ends a line.
+      {std::string("100\t1\t0x5\0garbage\n101\t1\t0x6", 27), TRUE, 100, {5, 6}},
   };
   for (const ImportCase& c : cases) {
     MemoryImage m(emu::BuildSampleBios());
@@ -374,13 +380,6 @@ TEST_F(LumText, ImportRulesLineByLine) {
     EXPECT_EQ(c.bytes, Slice(m.Pins(), c.offset, static_cast<std::uint32_t>(c.bytes.size())))
         << c.text;
   }
-}
-
-TEST_F(LumText, RefusedLineKeepsEarlierLinesAndStopsReading) {
-  MemoryImage m(emu::BuildSampleBios());
-  EXPECT_EQ(FALSE, Import(m, "100\t3\t0x7\n510\t4\t0x0\n101\t1\t0x9\n:LumfileID\t0x0001"));
-  EXPECT_EQ(Bytes({7, 7, 7}), Slice(m.Pins(), 100, 3));
-  EXPECT_EQ(0x0021, GBPinsGetWord(m.Handle(), 10));  // no bit 15 for a refused text
 }
 
 TEST_F(LumText, SubsystemKeySetsTheObjectsWord) {
@@ -423,13 +422,6 @@ TEST_F(LumText, LongLinesAndTokens) {
   EXPECT_EQ(FALSE, Import(m, std::string(4000, '1')));
 }
 
-TEST_F(LumText, ZeroByteEndsALine) {
-  MemoryImage m(emu::BuildSampleBios());
-  const std::string text("100\t1\t0x5\0garbage\n101\t1\t0x6", 27);
-  EXPECT_EQ(TRUE, Import(m, text));
-  EXPECT_EQ(Bytes({5, 6}), Slice(m.Pins(), 100, 2));
-}
-
 // Each stamp writes the loaded counter plus one, whatever the copy holds, and today's date.
 TEST_F(LumText, StampWritesTodayAndLoadedCounterPlusOne) {
   m_machine.SetLocalTime(Date(2027, 12, 31));
@@ -444,9 +436,7 @@ TEST_F(LumText, StampWritesTodayAndLoadedCounterPlusOne) {
 
 TEST_F(LumText, ObjectTextCallsCheckThePins) {
   Card(DEVID_LUMIVANE_A);
-  emu::SampleBiosOptions o;
-  o.breakPinsChecksum = true;
-  MemoryImage bad(emu::BuildSampleBios(o));
+  MemoryImage bad(SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; }));
   std::string buffer(4096, '\0');
   EXPECT_EQ(GB_SUCCESS, GBGetPInSInASCIIBuffer(bad.Handle(), buffer.data(), 4096));
   EXPECT_EQ(GB_ERR_INVALID_PINS, GBSetPInSFromASCIIBuffer(bad.Handle(), buffer.data(), 10));

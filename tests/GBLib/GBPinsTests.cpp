@@ -5,12 +5,6 @@
 namespace gbtest {
 namespace {
 
-Bytes SampleWith(void (*change)(emu::SampleBiosOptions&)) {
-  emu::SampleBiosOptions o;
-  change(o);
-  return emu::BuildSampleBios(o);
-}
-
 // The sample's block is copied whole and valid; any single changed byte, or a wrong
 // signature with a right checksum, makes it invalid.
 TEST(GBPinsLoad, SampleBlockIsCopiedWholeAndValidOnlyAsBuilt) {
@@ -71,9 +65,7 @@ TEST(GBPinsLoad, SizeTooSmallForTheHeaderIsNotLoaded) {
     GBPinsComputeChecksum(m.Handle());
     EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle()));
   }
-  emu::SampleBiosOptions o;
-  o.pinsSizeWord = 11;
-  MemoryImage m(emu::BuildSampleBios(o));
+  MemoryImage m(SampleWith([](emu::SampleBiosOptions& o) { o.pinsSizeWord = 11; }));
   EXPECT_EQ(11u, GBPinsGetSize(m.Handle()));
 }
 

@@ -79,9 +79,7 @@ TEST(SampleBios, EachSwitchBreaksItsOwnPiece) {
        Pieces().set(kMcsSum)},
   };
   for (const Case& c : cases) {
-    emu::SampleBiosOptions o;
-    c.apply(o);
-    EXPECT_EQ(~c.broken, SoundPieces(emu::BuildSampleBios(o))) << c.name;
+    EXPECT_EQ(~c.broken, SoundPieces(SampleWith(c.apply))) << c.name;
   }
 }
 

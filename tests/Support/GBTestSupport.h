@@ -33,6 +33,13 @@ constexpr PCIHANDLE kCardLocation = MakePciHandle(1, 0);
 // Where the sample builder puts its PInS by default.
 inline std::uint32_t SamplePins(const emu::SampleBiosOptions& o = {}) { return o.pinsOffset; }
 
+// The sample image with the options `change` sets.
+inline Bytes SampleWith(void (*change)(emu::SampleBiosOptions&)) {
+  emu::SampleBiosOptions o;
+  change(o);
+  return emu::BuildSampleBios(o);
+}
+
 // An image object over an image in memory, analysed as creation would analyse the image read
 // from a card of `deviceId`. The record is released at the end.
 class MemoryImage {
