@@ -4,23 +4,13 @@
 #include <string>
 #include <tuple>
 
+#include "CapturedSession.h"
 #include "UxPrint.h"
 
 namespace {
 
-struct Captured {
-  std::string text;
-};
-
-BOOL32 Capture(void* pvRefData, const ACHAR* pszString) {
-  static_cast<Captured*>(pvRefData)->text += pszString;
-  return TRUE;
-}
-
-class Channel : public ::testing::Test {
+class Channel : public CapturedSession {
  protected:
-  void SetUp() override { UxPrintInit(&m_session, Capture, &m_out, Capture, &m_err); }
-
   // Reports every `step` positions up to `total`, as the EEPROM writer does.
   void Bar(INT32 step, INT32 total) {
     for (INT32 position = step; position <= total; position += step) {
@@ -28,25 +18,21 @@ class Channel : public ::testing::Test {
     }
   }
   static std::string Dots(std::size_t count) { return std::string(count, '.') + "\n\n"; }
-
-  UX_DATA m_session{};
-  Captured m_out;
-  Captured m_err;
 };
 
 TEST_F(Channel, MessagesGoToTheirChannelsUnchanged) {
   UxPrintOut(&m_session, "100% done\n");
   UxPrintErrMessage(&m_session, "ERROR! x");
   UxPrintOutFileMessage(&m_session, "SUCCESS! y", "a%sb.bin");
-  EXPECT_EQ(m_out.text, "100% done\nSUCCESS! y a%sb.bin\n\n");
-  EXPECT_EQ(m_err.text, "ERROR! x\n\n");
+  EXPECT_EQ(m_out, "100% done\nSUCCESS! y a%sb.bin\n\n");
+  EXPECT_EQ(m_err, "ERROR! x\n\n");
 }
 
 TEST_F(Channel, NullCallbacksDiscard) {
   UxPrintInit(&m_session, nullptr, &m_out, nullptr, &m_err);
   UxPrintOut(&m_session, "lost");
   UxPrintErr(&m_session, "lost too");
-  EXPECT_EQ(m_out.text + m_err.text, "");
+  EXPECT_EQ(m_out + m_err, "");
 }
 
 // The first report at or beyond about a fiftieth of the total fixes the step, and each of
@@ -55,13 +41,13 @@ TEST_F(Channel, BarDrawsADotPerFiftiethReachedAndEndsWithAnEmptyLine) {
   const std::tuple<INT32, int, std::size_t> bars[] = {
       {256, 1, 46}, {128, 1, 48}, {1, 1, 50}, {131072, 1, 1}, {256, 2, 46}};
   for (const auto& [step, passes, dots] : bars) {
-    m_out.text.clear();
+    m_out.clear();
     std::string expected;
     for (int pass = 0; pass < passes; ++pass) {
       Bar(step, 131072);
       expected += Dots(dots);
     }
-    EXPECT_EQ(m_out.text, expected) << step << " x" << passes;
+    EXPECT_EQ(m_out, expected) << step << " x" << passes;
   }
 }
 
@@ -69,10 +55,10 @@ TEST_F(Channel, PositionsOfZeroOrLessAreIgnored) {
   UxDisplayProgBar(0, 131072, &m_session);
   UxDisplayProgBar(-256, 131072, &m_session);
   UxDisplayProgBar(0, 0, &m_session);
-  EXPECT_EQ(m_out.text, "");
+  EXPECT_EQ(m_out, "");
   // The bar that follows is not disturbed.
   Bar(256, 131072);
-  EXPECT_EQ(m_out.text, Dots(46));
+  EXPECT_EQ(m_out, Dots(46));
 }
 
 }  // namespace

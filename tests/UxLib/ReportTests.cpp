@@ -5,26 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "CapturedSession.h"
 #include "Machine.h"
 #include "SampleBios.h"
 #include "UxGen.h"
-#include "UxPrint.h"
 
 namespace {
 
-BOOL32 Capture(void* pvRefData, const ACHAR* pszString) {
-  *static_cast<std::string*>(pvRefData) += pszString;
-  return TRUE;
-}
-
 constexpr PCIHANDLE kCard = 0x108;  // bus 1, device 1
 
-class Reports : public ::testing::Test {
+class Reports : public CapturedSession {
  protected:
-  Reports() {
-    UxPrintInit(&m_session, Capture, &m_out, Capture, &m_err);
-    m_session.hPci = kCard;
-  }
+  Reports() { m_session.hPci = kCard; }
   void PutDevice(UINT32 id) {
     auto& pci = m_machine.Emplace<emu::PciFunction>(1, 1, 0);
     pci.SetConfig32(0x00, id);
@@ -44,9 +36,6 @@ class Reports : public ::testing::Test {
 
   emu::Machine m_machine;
   emu::ScopedPlatform m_platform{m_machine};
-  UX_DATA m_session{};
-  std::string m_out;
-  std::string m_err;
 };
 
 TEST_F(Reports, SampleFileIsValidAndEachDamageMakesItInvalid) {

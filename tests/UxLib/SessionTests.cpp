@@ -10,17 +10,13 @@
 #include <vector>
 
 #include "Builder.h"
+#include "CapturedSession.h"
 #include "SampleBios.h"
 #include "UxLib.h"
 
 namespace {
 
-BOOL32 Capture(void* pvRefData, const ACHAR* pszString) {
-  *static_cast<std::string*>(pvRefData) += pszString;
-  return TRUE;
-}
-
-class SessionLife : public ::testing::Test {
+class SessionLife : public CapturedSession {
  protected:
   void Machine(const std::vector<std::string>& cards) {
     emu::FrontEndOptions options;
@@ -41,9 +37,6 @@ class SessionLife : public ::testing::Test {
 
   std::unique_ptr<emu::Machine> m_machine;
   std::unique_ptr<emu::ScopedPlatform> m_platform;
-  UX_DATA m_session{};
-  std::string m_out;
-  std::string m_err;
 };
 
 TEST_F(SessionLife, NullHandlesRecordsAndRefusedLinesExecuteNothing) {
