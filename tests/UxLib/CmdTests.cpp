@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "UxCmd.h"
 
@@ -128,19 +129,15 @@ TEST(ArgumentCutting, SplitsInPlaceAndStopsAtTheMaximum) {
 }
 
 TEST(HexReading, DigitsOnlyAndTheLastEightCount) {
+  const std::tuple<std::string, bool, UINT32> cases[] = {{"1aF0", true, 0x1AF0u},
+                                                         {"", true, 0u},
+                                                         {"123456789", true, 0x23456789u},
+                                                         {"12x4", false, 0x12u}};
   UINT32 value = 0;
-  ACHAR mixed[] = "1aF0";
-  EXPECT_TRUE(atoh(mixed, &value));
-  EXPECT_EQ(value, 0x1AF0u);
-  ACHAR empty[] = "";
-  EXPECT_TRUE(atoh(empty, &value));
-  EXPECT_EQ(value, 0u);
-  ACHAR longer[] = "123456789";
-  EXPECT_TRUE(atoh(longer, &value));
-  EXPECT_EQ(value, 0x23456789u);
-  ACHAR bad[] = "12x4";
-  EXPECT_FALSE(atoh(bad, &value));
-  EXPECT_EQ(value, 0x12u);
+  for (auto [text, valid, expected] : cases) {
+    EXPECT_EQ(atoh(text.data(), &value) != FALSE, valid) << text;
+    EXPECT_EQ(value, expected) << text;
+  }
 }
 
 }  // namespace
