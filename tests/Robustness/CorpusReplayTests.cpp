@@ -5,11 +5,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "CorpusFiles.h"
 #include "FuzzRig.h"
 #include "FuzzTargets.h"
 
@@ -38,32 +37,14 @@ constexpr TargetEntry kTargets[] = {
     {"flashimage", fuzz::FlashImageTarget},
 };
 
-// The committed corpora and the findings kept beside these tests.
-const fs::path kRoots[] = {TVR_FUZZ_CORPUS_DIR, TVR_FUZZ_FINDINGS_DIR};
-
 std::vector<Input> AllInputs() {
   std::vector<Input> inputs;
-  for (const fs::path& root : kRoots) {
-    for (const TargetEntry& target : kTargets) {
-      const fs::path folder = root / target.folder;
-      if (!fs::is_directory(folder)) {
-        continue;
-      }
-      for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-        if (entry.is_regular_file()) {
-          inputs.push_back({target.folder, entry.path()});
-        }
-      }
+  for (const TargetEntry& target : kTargets) {
+    for (const fs::path& file : CorpusFiles(target.folder)) {
+      inputs.push_back({target.folder, file});
     }
   }
-  std::sort(inputs.begin(), inputs.end(),
-            [](const Input& a, const Input& b) { return a.file < b.file; });
   return inputs;
-}
-
-std::vector<std::uint8_t> ReadAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 Target Find(const std::string& folder) {

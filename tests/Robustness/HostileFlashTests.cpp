@@ -5,11 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "CorpusFiles.h"
 #include "FuzzRig.h"
 #include "SampleBios.h"
 
@@ -17,27 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using fuzz::Bytes;
-
-Bytes FlashFrom(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const Bytes content{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return fuzz::AsImage(content.data(), content.size());
-}
-
-// The corpus of the flash target and the findings kept for it.
-std::vector<fs::path> FlashInputs() {
-  std::vector<fs::path> files;
-  for (const fs::path& root : {fs::path(TVR_FUZZ_CORPUS_DIR), fs::path(TVR_FUZZ_FINDINGS_DIR)}) {
-    const fs::path folder = root / "flashimage";
-    if (!fs::is_directory(folder)) {
-      continue;
-    }
-    for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-      files.push_back(entry.path());
-    }
-  }
-  return files;
-}
 
 void ExpectSameObject(const fuzz::ImageState& read, const fuzz::ImageState& analysed) {
   EXPECT_EQ(read.image, analysed.image);
@@ -49,11 +27,12 @@ void ExpectSameObject(const fuzz::ImageState& read, const fuzz::ImageState& anal
 }
 
 TEST(HostileFlash, ReadingTheCardGivesTheObjectTheFuzzTargetAnalyses) {
-  const std::vector<fs::path> inputs = FlashInputs();
+  const std::vector<fs::path> inputs = CorpusFiles("flashimage");
   ASSERT_FALSE(inputs.empty());
   for (const fs::path& input : inputs) {
     SCOPED_TRACE(input.string());
-    const Bytes flash = FlashFrom(input);
+    const Bytes content = ReadAll(input);
+    const Bytes flash = fuzz::AsImage(content.data(), content.size());
     fuzz::ImageState read;
     {
       fuzz::CardMachine machine(flash);
