@@ -102,10 +102,8 @@ TEST_F(LumText, FamilyLineFollowsTheCardsDeviceID) {
       {DEVID_Z_SERIES, "\n:FileType\t\tBrisel\n:PCBInfo"},
       {0x1234, "\n510\t1\t0x5A\n:PCBInfo"},  // no family line at all
   };
+  emu::PciFunction& f = m_machine.Emplace<emu::PciFunction>(1, 0, 0);
   for (const auto& [deviceId, piece] : cases) {
-    emu::Machine machine;
-    emu::ScopedPlatform platform(machine);
-    emu::PciFunction& f = machine.Emplace<emu::PciFunction>(1, 0, 0);
     f.SetConfig16(2, deviceId);
     MemoryImage m(emu::BuildSampleBios());
     EXPECT_NE(std::string::npos, Export(m).find(piece)) << deviceId;
