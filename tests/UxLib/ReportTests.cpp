@@ -30,16 +30,13 @@ class Reports : public CapturedSession {
     file[kFiller] = static_cast<UINT8>(file[kFiller] + file[offset] - value);
     file[offset] = value;
   }
-  static std::vector<UINT8> Sample(emu::SampleBiosOptions options = {}) {
-    return emu::BuildSampleBios(options);
-  }
 
   emu::Machine m_machine;
   emu::ScopedPlatform m_platform{m_machine};
 };
 
 TEST_F(Reports, SampleFileIsValidAndEachDamageMakesItInvalid) {
-  EXPECT_TRUE(Valid(Sample()));
+  EXPECT_TRUE(Valid(emu::BuildSampleBios()));
   auto damaged = [](auto change) {
     emu::SampleBiosOptions options;
     change(options);
@@ -54,7 +51,7 @@ TEST_F(Reports, SampleFileIsValidAndEachDamageMakesItInvalid) {
   // Only the PInS signature counts, not its checksum.
   EXPECT_TRUE(Valid(damaged([](auto& o) { o.breakPinsChecksum = true; })));
   // Any byte of the BIOS counts in its sum; a size byte of zero sums nothing.
-  std::vector<UINT8> file = Sample();
+  std::vector<UINT8> file = emu::BuildSampleBios();
   file[0x100] ^= 0x01;
   EXPECT_FALSE(Valid(file));
   file[2] = 0;
@@ -62,7 +59,7 @@ TEST_F(Reports, SampleFileIsValidAndEachDamageMakesItInvalid) {
 }
 
 TEST_F(Reports, FileTooShortForAnyReadIsInvalid) {
-  const std::vector<UINT8> whole = Sample();
+  const std::vector<UINT8> whole = emu::BuildSampleBios();
   // The PInS pointer at 0x7FFC is the farthest fixed read.
   std::vector<UINT8> cut(whole.begin(), whole.begin() + 0x7FFD);
   EXPECT_FALSE(Valid(cut));
@@ -87,7 +84,7 @@ TEST_F(Reports, FileTooShortForAnyReadIsInvalid) {
 
 TEST_F(Reports, FileMatchesOnlyTheCardsDevice) {
   PutDevice(0x0A101F2E);
-  std::vector<UINT8> file = Sample();
+  std::vector<UINT8> file = emu::BuildSampleBios();
   const auto length = static_cast<UINT32>(file.size());
   EXPECT_TRUE(IsBinFileMatchWithBoard(kCard, file.data(), length));
   emu::SampleBiosOptions other;
