@@ -48,7 +48,6 @@ class GBCard : public ::testing::Test {
   GBHANDLE h() { return m_object.Handle(); }
   Bytes ImageInMemory() { return Bytes(h()->m_oBIOS.pucData, h()->m_oBIOS.pucData + kImageSize); }
   Bytes CardPins() const { return Slice(m_cardImage, 0x7A00, 512); }
-  Bytes CardMcs() const { return Slice(m_cardImage, 0x60 * 512, 200); }
 
   void SetUp() override { ASSERT_EQ(GB_SUCCESS, m_object.Create()); }
 
@@ -77,36 +76,6 @@ TEST_F(GBCard, ReadImageFromHardwareNeedsRoomForAllOfIt) {
   EXPECT_EQ(Bytes(kImageSize, 0), buffer);
   EXPECT_EQ(GB_SUCCESS, GBReadImageFromHW(h(), buffer.data(), kImageSize));
   EXPECT_EQ(m_rig.Flash(), buffer);
-}
-
-// The card's PInS goes back (behind a smaller BIOS given as a short file, or a larger one
-// given whole), or the file's: one with a wrong checksum inside a BIOS whose sum is right is
-// mended, and with it the BIOS sum made right again. The card's calibration block and
-// subsystem word stay.
-TEST_F(GBCard, UpdateKeepsTheCardsMcsAndSubsystemWordWithEitherPins) {
-  struct Case {
-    std::uint8_t blocks;
-    std::uint32_t length;
-    UINT8 filesPins;
-    bool brokenPins;
-  };
-  const Case cases[] = {{0x50, 0x50 * 512, 0, false},
-                        {0x70, kImageSize, 0, false},
-                        {0x58, 0x58 * 512, 1, false},
-                        {0x58, 0x58 * 512, 1, true}};
-  for (const Case& c : cases) {
-    emu::SampleBiosOptions o = FileSample(c.blocks);
-    o.breakPinsChecksum = c.brokenPins;
-    const Bytes file = emu::BuildSampleBios(o);
-    ASSERT_EQ(GB_SUCCESS, SetBios(file, c.length, c.filesPins)) << int(c.blocks);
-    ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(h()));
-    const Bytes pins = c.filesPins ? Stamped(Slice(file, 0x6800, 512), 41) : Stamped(CardPins(), 4);
-    const Bytes flash = m_rig.Flash();
-    EXPECT_EQ(UpdatedImage(file, c.length, pins, 0x6800, CardMcs(), 0x20011F2E), flash)
-        << int(c.blocks) << " " << c.brokenPins;
-    EXPECT_EQ(0, Sum8(flash, 0, c.blocks * 512u)) << int(c.blocks) << " " << c.brokenPins;
-    EXPECT_EQ(0, Sum8(flash, 0x6800, 512)) << int(c.blocks) << " " << c.brokenPins;
-  }
 }
 
 // A card whose subsystem word an update cut short (erased, or programmed only up to some
@@ -199,33 +168,55 @@ TEST_F(GBCard, RefusedFilesLeaveTheImageAsItWas) {
   EXPECT_EQ(m_cardImage, m_rig.Flash());
 }
 
-// Behind a 24576-byte BIOS the card's calibration block takes 0x6000-0x60C7; a PInS in the
-// free space that does not cover it, or inside the BIOS right before its checksum byte, is
-// written there, kept or taken from the file.
-TEST(GBCardUpdate, PinsIsWrittenWhereItCorruptsNothing) {
-  const std::pair<std::uint16_t, GB_ERR> cases[] = {{0x6800, GB_SUCCESS},
-                                                    {0x60C8, GB_SUCCESS},
-                                                    {0x60C7, GB_ERR_BUFFER_SIZE},
-                                                    {0x5DFF, GB_SUCCESS}};
-  for (const auto& [at, expected] : cases) {
+// An update writes the file (a smaller BIOS given as a short file, or a larger one given
+// whole) with the card's PInS or the file's where the file points, and behind the new BIOS
+// the card's calibration block; the card's subsystem word stays. A file's PInS with a wrong
+// checksum inside a BIOS whose sum is right is mended, and with it the BIOS sum. Behind a
+// 24576-byte BIOS the calibration block takes 0x6000-0x60C7: a PInS that does not cover it,
+// behind the BIOS or inside it right before its checksum byte, is written there.
+TEST(GBCardUpdate, EitherPinsGoesWhereItCorruptsNothingBesideTheCardsMcsAndWord) {
+  struct Case {
+    std::uint8_t blocks;
+    std::uint32_t length;
+    std::uint16_t pinsAt;
+    bool brokenPins;
+    GB_ERR expected;
+  };
+  const Case cases[] = {
+      {0x50, 0x50 * 512, 0x6800, false, GB_SUCCESS},
+      {0x70, kImageSize, 0x6800, false, GB_SUCCESS},
+      {0x58, 0x58 * 512, 0x6800, false, GB_SUCCESS},
+      {0x58, 0x58 * 512, 0x6800, true, GB_SUCCESS},
+      {0x30, kImageSize, 0x6800, false, GB_SUCCESS},
+      {0x30, kImageSize, 0x60C8, false, GB_SUCCESS},
+      {0x30, kImageSize, 0x60C7, false, GB_ERR_BUFFER_SIZE},
+      {0x30, kImageSize, 0x5DFF, false, GB_SUCCESS},
+  };
+  const Bytes card = emu::BuildSampleBios(CardSample());
+  for (const Case& c : cases) {
     for (const UINT8 takeFilePins : {0, 1}) {
-      emu::SampleBiosOptions behind = FileSample(0x30);
-      behind.pinsOffset = at;
-      const Bytes file = emu::BuildSampleBios(behind);
-      const Bytes card = emu::BuildSampleBios(CardSample());
+      SCOPED_TRACE(testing::Message() << int(c.blocks) << " at " << c.pinsAt << " broken "
+                                      << c.brokenPins << " file's " << int(takeFilePins));
+      emu::SampleBiosOptions o = FileSample(c.blocks);
+      o.pinsOffset = c.pinsAt;
+      o.breakPinsChecksum = c.brokenPins;
+      const Bytes file = emu::BuildSampleBios(o);
       CardRig rig(card);
       CardObject object;
       ASSERT_EQ(GB_SUCCESS, object.Create());
-      ASSERT_EQ(expected, GBSetBIOS(object.Handle(), file.data(), kImageSize, takeFilePins)) << at;
-      if (expected != GB_SUCCESS) {
+      ASSERT_EQ(c.expected, GBSetBIOS(object.Handle(), file.data(), c.length, takeFilePins));
+      if (c.expected != GB_SUCCESS) {
         continue;
       }
       ASSERT_EQ(GB_SUCCESS, GBWriteImageToHW(object.Handle()));
-      const Bytes pins =
-          takeFilePins ? Stamped(Slice(file, at, 512), 41) : Stamped(Slice(card, 0x7A00, 512), 4);
-      EXPECT_EQ(UpdatedImage(file, kImageSize, pins, at, Slice(card, 0x60 * 512, 200), 0x20011F2E),
-                rig.Flash())
-          << at;
+      const Bytes pins = takeFilePins ? Stamped(Slice(file, c.pinsAt, 512), 41)
+                                      : Stamped(Slice(card, 0x7A00, 512), 4);
+      const Bytes flash = rig.Flash();
+      EXPECT_EQ(
+          UpdatedImage(file, c.length, pins, c.pinsAt, Slice(card, 0x60 * 512, 200), 0x20011F2E),
+          flash);
+      EXPECT_EQ(0, Sum8(flash, 0, c.blocks * 512u));
+      EXPECT_EQ(0, Sum8(flash, c.pinsAt, 512));
     }
   }
 }
