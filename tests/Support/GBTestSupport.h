@@ -27,11 +27,8 @@ using testbytes::Slice;
 using testbytes::Sum8;
 using testbytes::UpdatedImage;
 
-constexpr std::uint32_t kImageSize = 131072;
+constexpr std::uint32_t kImageSize = emu::kSampleImageSize;
 constexpr PCIHANDLE kCardLocation = MakePciHandle(1, 0);
-
-// Where the sample builder puts its PInS by default.
-inline std::uint32_t SamplePins(const emu::SampleBiosOptions& o = {}) { return o.pinsOffset; }
 
 // The sample image with the options `change` sets.
 inline Bytes SampleWith(void (*change)(emu::SampleBiosOptions&)) {
