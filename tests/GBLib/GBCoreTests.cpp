@@ -10,27 +10,20 @@ constexpr UINT16 kStampedDate = 0x0ADE;  // 30 June 2005
 
 // The card's own image: its board record, calibration block and subsystem word.
 emu::SampleBiosOptions CardSample() {
-  emu::SampleBiosOptions o;
-  o.serialNumber = "CARD-0001";
-  o.pinsCounter = 3;
-  o.mcsSize = 200;
-  o.subsystem = 0x20011F2E;
-  return o;
+  return {.serialNumber = "CARD-0001", .pinsCounter = 3, .subsystem = 0x20011F2E, .mcsSize = 200};
 }
 
 // A newer BIOS file with its own PInS elsewhere, and a subsystem word of its own.
 emu::SampleBiosOptions FileSample(std::uint8_t blocks) {
-  emu::SampleBiosOptions o;
-  o.versionByte = 0x30;
-  o.build = 9;
-  o.versionExt = "LV8";
-  o.serialNumber = "FILE-9999";
-  o.pinsCounter = 40;
-  o.biosBlocks = blocks;
-  o.pinsOffset = 0x6800;
-  o.withMcs = false;
-  o.subsystem = 0xAAAAAAAA;
-  return o;
+  return {.versionByte = 0x30,
+          .build = 9,
+          .versionExt = "LV8",
+          .serialNumber = "FILE-9999",
+          .pinsCounter = 40,
+          .biosBlocks = blocks,
+          .pinsOffset = 0x6800,
+          .subsystem = 0xAAAAAAAA,
+          .withMcs = false};
 }
 
 Bytes Stamped(const Bytes& pins, std::uint16_t counter) {
@@ -239,10 +232,8 @@ TEST(GBCardUpdate, CalibrationBlockMustFitBehindTheNewBios) {
 }
 
 TEST(GBCardWrite, EepromWriteFailurePassesItsCodeOn) {
-  emu::CardOptions options;
-  options.faults.eraseHang = true;
   const Bytes image = emu::BuildSampleBios(CardSample());
-  CardRig rig(image, options);
+  CardRig rig(image, {.faults = {.eraseHang = true}});
   CardObject object;
   ASSERT_EQ(GB_SUCCESS, object.Create());
   EXPECT_EQ(10005, GBWriteImageToHW(object.Handle()));
@@ -255,17 +246,12 @@ TEST(GBCardCreation, FailuresAndReleaseFreeEverythingAndReleaseRepeats) {
     emu::CardOptions options;
     GB_ERR expected;
   };
-  emu::CardOptions foreign;
-  foreign.deviceId = 0x0A12;
-  emu::CardOptions noEeprom;
-  noEeprom.biosWord = 0x0C000000;
-  emu::CardOptions noPart;
-  noPart.faults.noFlash = true;
-  emu::CardOptions busy;
-  busy.faults.linesBusy = true;
-  for (const Case& c : {Case{"foreign", foreign, 10001}, Case{"no-eeprom", noEeprom, 10002},
-                        Case{"no-flash", noPart, 10003}, Case{"lines-busy", busy, 10003},
-                        Case{"released", {}, GB_SUCCESS}}) {
+  const Case cases[] = {{"foreign", {.deviceId = 0x0A12}, 10001},
+                        {"no-eeprom", {.biosWord = 0x0C000000}, 10002},
+                        {"no-flash", {.faults = {.noFlash = true}}, 10003},
+                        {"lines-busy", {.faults = {.linesBusy = true}}, 10003},
+                        {"released", {}, GB_SUCCESS}};
+  for (const Case& c : cases) {
     CardRig rig(emu::BuildSampleBios(), c.options);
     CardObject object;
     EXPECT_EQ(c.expected, object.Create()) << c.name;
@@ -290,9 +276,7 @@ TEST(GBCardCreation, FailuresAndReleaseFreeEverythingAndReleaseRepeats) {
 
 // Counted as absent, the card's calibration block would be erased by the next update.
 TEST(GBCardCreation, CalibrationBlockThatCannotBeCopiedFailsCreation) {
-  emu::SampleBiosOptions sample;
-  sample.mcsSize = 777;
-  CardRig rig(emu::BuildSampleBios(sample));
+  CardRig rig(emu::BuildSampleBios({.mcsSize = 777}));
   CardObject object;
   {
     testsupport::RefuseAllocation refuse(777);

@@ -84,9 +84,7 @@ TEST_F(LumText, StringLinesCarryTheirBytes) {
       {"AB'\r", "12\t16\t0x4142270D"},
   };
   for (const auto& [serial, line] : cases) {
-    emu::SampleBiosOptions o;
-    o.serialNumber = serial;
-    MemoryImage m(emu::BuildSampleBios(o));
+    MemoryImage m(emu::BuildSampleBios({.serialNumber = serial}));
     const std::string text = Export(m);
     const std::vector<std::string> lines = Lines(text);
     EXPECT_EQ(line, lines[8]);
@@ -434,7 +432,7 @@ TEST_F(LumText, StampWritesTodayAndLoadedCounterPlusOne) {
 
 TEST_F(LumText, ObjectTextCallsCheckThePins) {
   Card(DEVID_LUMIVANE_A);
-  MemoryImage bad(SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; }));
+  MemoryImage bad(emu::BuildSampleBios({.breakPinsChecksum = true}));
   std::string buffer(4096, '\0');
   EXPECT_EQ(GB_SUCCESS, GBGetPInSInASCIIBuffer(bad.Handle(), buffer.data(), 4096));
   EXPECT_EQ(GB_ERR_INVALID_PINS, GBSetPInSFromASCIIBuffer(bad.Handle(), buffer.data(), 10));

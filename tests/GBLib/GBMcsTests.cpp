@@ -104,13 +104,13 @@ TEST(GBMcsTransfer, RangesAndBufferSizes) {
 }
 
 TEST(GBMcsTransfer, MissingAndInvalidBlocks) {
-  MemoryImage none(SampleWith([](emu::SampleBiosOptions& o) { o.withMcs = false; }));
+  MemoryImage none(emu::BuildSampleBios({.withMcs = false}));
   INT32 written = -1;
   EXPECT_EQ(0, GBMCSGetSize(none.Handle()));
   EXPECT_EQ(GB_ERR_MCS_NOT_FOUND, GBGetMCSInBuffer(none.Handle(), nullptr, 0, &written));
   EXPECT_EQ(0, written);
 
-  MemoryImage bad(SampleWith([](emu::SampleBiosOptions& o) { o.breakMcsChecksum = true; }));
+  MemoryImage bad(emu::BuildSampleBios({.breakMcsChecksum = true}));
   Bytes out(4096);
   EXPECT_EQ(GB_ERR_INVALID_MCS, GBGetMCSInBuffer(bad.Handle(), out.data(), 4096, &written));
   EXPECT_EQ(0, written);

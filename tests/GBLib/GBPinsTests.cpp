@@ -20,8 +20,7 @@ TEST(GBPinsLoad, SampleBlockIsCopiedWholeAndValidOnlyAsBuilt) {
     MemoryImage damaged(changed);
     EXPECT_EQ(FALSE, GBPinsIsValid(damaged.Handle())) << "byte " << at;
   }
-  MemoryImage unsignedBlock(
-      SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; }));
+  MemoryImage unsignedBlock(emu::BuildSampleBios({.breakPinsSignature = true}));
   EXPECT_EQ(0, Sum8(unsignedBlock.Pins(), 0, 512));
   EXPECT_EQ(FALSE, GBPinsIsValid(unsignedBlock.Handle()));
 }
@@ -50,9 +49,7 @@ TEST(GBPinsLoad, BlockReachingPastTheImageIsNotLoaded) {
 
 TEST(GBPinsLoad, SizeTooSmallForTheHeaderIsNotLoaded) {
   for (std::uint16_t size : {std::uint16_t(0), std::uint16_t(1), std::uint16_t(10)}) {
-    emu::SampleBiosOptions o;
-    o.pinsSizeWord = size;
-    MemoryImage m(emu::BuildSampleBios(o));
+    MemoryImage m(emu::BuildSampleBios({.pinsSizeWord = size}));
     EXPECT_EQ(nullptr, m.Data().m_oPINS.pucData) << size;
     EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle())) << size;
     INT32 written = -1;
@@ -66,7 +63,7 @@ TEST(GBPinsLoad, SizeTooSmallForTheHeaderIsNotLoaded) {
     GBPinsComputeChecksum(m.Handle());
     EXPECT_EQ(FALSE, GBPinsIsValid(m.Handle()));
   }
-  MemoryImage m(SampleWith([](emu::SampleBiosOptions& o) { o.pinsSizeWord = 11; }));
+  MemoryImage m(emu::BuildSampleBios({.pinsSizeWord = 11}));
   EXPECT_EQ(11u, GBPinsGetSize(m.Handle()));
 }
 
@@ -123,7 +120,7 @@ TEST(GBPinsTransfer, GetNeedsRoomForTheWholeBlock) {
 }
 
 TEST(GBPinsTransfer, BadChecksumAnswers20004) {
-  MemoryImage m(SampleWith([](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; }));
+  MemoryImage m(emu::BuildSampleBios({.breakPinsChecksum = true}));
   UINT8 buffer[512];
   INT32 written = -1;
   EXPECT_EQ(GB_ERR_INVALID_PINS, GBGetPInSInBuffer(m.Handle(), buffer, 512, &written));

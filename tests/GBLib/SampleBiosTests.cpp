@@ -58,28 +58,21 @@ TEST(SampleBios, BuiltWholeAndValid) {
 TEST(SampleBios, EachSwitchBreaksItsOwnPiece) {
   struct Case {
     const char* name;
-    void (*apply)(emu::SampleBiosOptions&);
+    emu::SampleBiosOptions options;
     Pieces broken;
   };
   const Case cases[] = {
-      {"signature", [](emu::SampleBiosOptions& o) { o.breakSignature = true; },
-       Pieces().set(kSignature)},
-      {"bios sum", [](emu::SampleBiosOptions& o) { o.breakBiosChecksum = true; },
-       Pieces().set(kBiosSum)},
-      {"maker", [](emu::SampleBiosOptions& o) { o.withMakerName = false; }, Pieces().set(kMaker)},
-      {"pcir", [](emu::SampleBiosOptions& o) { o.breakPcirSignature = true; },
-       Pieces().set(kPcir).set(kVersionText)},
-      {"version", [](emu::SampleBiosOptions& o) { o.withVersionText = false; },
-       Pieces().set(kVersionText)},
-      {"pins signature", [](emu::SampleBiosOptions& o) { o.breakPinsSignature = true; },
-       Pieces().set(kPinsSignature)},
-      {"pins sum", [](emu::SampleBiosOptions& o) { o.breakPinsChecksum = true; },
-       Pieces().set(kPinsSum)},
-      {"mcs sum", [](emu::SampleBiosOptions& o) { o.breakMcsChecksum = true; },
-       Pieces().set(kMcsSum)},
+      {"signature", {.breakSignature = true}, Pieces().set(kSignature)},
+      {"bios sum", {.breakBiosChecksum = true}, Pieces().set(kBiosSum)},
+      {"maker", {.withMakerName = false}, Pieces().set(kMaker)},
+      {"pcir", {.breakPcirSignature = true}, Pieces().set(kPcir).set(kVersionText)},
+      {"version", {.withVersionText = false}, Pieces().set(kVersionText)},
+      {"pins signature", {.breakPinsSignature = true}, Pieces().set(kPinsSignature)},
+      {"pins sum", {.breakPinsChecksum = true}, Pieces().set(kPinsSum)},
+      {"mcs sum", {.breakMcsChecksum = true}, Pieces().set(kMcsSum)},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(~c.broken, SoundPieces(SampleWith(c.apply))) << c.name;
+    EXPECT_EQ(~c.broken, SoundPieces(emu::BuildSampleBios(c.options))) << c.name;
   }
 }
 

@@ -30,13 +30,6 @@ using testbytes::UpdatedImage;
 constexpr std::uint32_t kImageSize = emu::kSampleImageSize;
 constexpr PCIHANDLE kCardLocation = MakePciHandle(1, 0);
 
-// The sample image with the options `change` sets.
-inline Bytes SampleWith(void (*change)(emu::SampleBiosOptions&)) {
-  emu::SampleBiosOptions o;
-  change(o);
-  return emu::BuildSampleBios(o);
-}
-
 // An image object over an image in memory, analysed as creation would analyse the image read
 // from a card of `deviceId`. The record is released at the end.
 class MemoryImage {

@@ -37,19 +37,14 @@ class Reports : public CapturedSession {
 
 TEST_F(Reports, SampleFileIsValidAndEachDamageMakesItInvalid) {
   EXPECT_TRUE(Valid(emu::BuildSampleBios()));
-  auto damaged = [](auto change) {
-    emu::SampleBiosOptions options;
-    change(options);
-    return emu::BuildSampleBios(options);
-  };
-  EXPECT_FALSE(Valid(damaged([](auto& o) { o.breakSignature = true; })));
-  EXPECT_FALSE(Valid(damaged([](auto& o) { o.breakBiosChecksum = true; })));
-  EXPECT_FALSE(Valid(damaged([](auto& o) { o.withMakerName = false; })));
-  EXPECT_FALSE(Valid(damaged([](auto& o) { o.breakPcirSignature = true; })));
-  EXPECT_FALSE(Valid(damaged([](auto& o) { o.vendorId = 0x1234; })));
-  EXPECT_FALSE(Valid(damaged([](auto& o) { o.breakPinsSignature = true; })));
+  EXPECT_FALSE(Valid(emu::BuildSampleBios({.breakSignature = true})));
+  EXPECT_FALSE(Valid(emu::BuildSampleBios({.breakBiosChecksum = true})));
+  EXPECT_FALSE(Valid(emu::BuildSampleBios({.withMakerName = false})));
+  EXPECT_FALSE(Valid(emu::BuildSampleBios({.breakPcirSignature = true})));
+  EXPECT_FALSE(Valid(emu::BuildSampleBios({.vendorId = 0x1234})));
+  EXPECT_FALSE(Valid(emu::BuildSampleBios({.breakPinsSignature = true})));
   // Only the PInS signature counts, not its checksum.
-  EXPECT_TRUE(Valid(damaged([](auto& o) { o.breakPinsChecksum = true; })));
+  EXPECT_TRUE(Valid(emu::BuildSampleBios({.breakPinsChecksum = true})));
   // Any byte of the BIOS counts in its sum; a size byte of zero sums nothing.
   std::vector<UINT8> file = emu::BuildSampleBios();
   file[0x100] ^= 0x01;
@@ -70,9 +65,7 @@ TEST_F(Reports, FileTooShortForAnyReadIsInvalid) {
   shortBios[2] = 0xFF;
   EXPECT_FALSE(Valid(shortBios));
   // A BIOS only as long as its own header reads: valid.
-  emu::SampleBiosOptions small;
-  small.biosBlocks = 0x40;
-  std::vector<UINT8> exact = emu::BuildSampleBios(small);
+  std::vector<UINT8> exact = emu::BuildSampleBios({.biosBlocks = 0x40});
   exact.resize(0x8000);
   EXPECT_TRUE(Valid(exact));
   // The same with a PInS pointer to its very last byte: the signature would run past it.
@@ -87,9 +80,7 @@ TEST_F(Reports, FileMatchesOnlyTheCardsDevice) {
   std::vector<UINT8> file = emu::BuildSampleBios();
   const auto length = static_cast<UINT32>(file.size());
   EXPECT_TRUE(IsBinFileMatchWithBoard(kCard, file.data(), length));
-  emu::SampleBiosOptions other;
-  other.deviceId = 0x0A11;
-  std::vector<UINT8> otherFile = emu::BuildSampleBios(other);
+  std::vector<UINT8> otherFile = emu::BuildSampleBios({.deviceId = 0x0A11});
   EXPECT_TRUE(Valid(otherFile));
   EXPECT_FALSE(IsBinFileMatchWithBoard(kCard, otherFile.data(), length));
   // The device word itself lies past the end.
@@ -141,9 +132,7 @@ TEST_F(Reports, CardReportWithNothingKnownSaysUnknown) {
 
 TEST_F(Reports, FileReportWithAndWithoutTheVersionText) {
   for (const bool withText : {true, false}) {
-    emu::SampleBiosOptions options;
-    options.withVersionText = withText;
-    const std::vector<UINT8> file = emu::BuildSampleBios(options);
+    const std::vector<UINT8> file = emu::BuildSampleBios({.withVersionText = withText});
     m_out.clear();
     EXPECT_EQ(DisplayBinaryFileInfo(&m_session, file.data(), static_cast<UINT32>(file.size())),
               withText ? TRUE : FALSE);

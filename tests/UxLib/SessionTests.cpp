@@ -161,13 +161,10 @@ TEST_F(SessionLife, FailedMoveForgetsTheOldCardsEepromObject) {
 }
 
 TEST_F(SessionLife, SerialNumberFillingItsFieldIsReportedWhole) {
-  emu::SampleBiosOptions sample;
-  sample.serialNumber = "ABCDEFGHIJKLMNOP";
   m_machine = std::make_unique<emu::Machine>();
-  emu::CardOptions card;
-  card.part = emu::FlashPart::M25p10;
-  m_machine->Emplace<emu::Card>(1, 0, 0, m_machine->Clock(), card,
-                                emu::FlashStore::InMemory(emu::BuildSampleBios(sample)));
+  m_machine->Emplace<emu::Card>(
+      1, 0, 0, m_machine->Clock(), emu::CardOptions{.part = emu::FlashPart::M25p10},
+      emu::FlashStore::InMemory(emu::BuildSampleBios({.serialNumber = "ABCDEFGHIJKLMNOP"})));
   m_platform = std::make_unique<emu::ScopedPlatform>(*m_machine);
   ASSERT_EQ(Create(0), UX_OK);
   EXPECT_EQ(Exec("/dev 100"), UX_OK);
