@@ -33,8 +33,7 @@ class PinsSwitches : public CardTest {
 };
 
 TEST_F(PinsSwitches, TextFileAndDisplayShowTheSameText) {
-  EXPECT_EQ(SaidBy(OnCard("", {"/d", "card.txt"})),
-            (Said{Report() + FileCreated("card.txt"), "", 1}));
+  EXPECT_EQ(SaidBy(OnCard("", {"/d", "card.txt"})), Created("card.txt"));
   const std::string text = ReadText("card.txt");
   EXPECT_EQ(text.rfind("Fill:\t0\t511\t0xFF\n\n0\t2\t0x412E\n", 0), 0u);
   EXPECT_NE(text.find(kSerialLine), std::string::npos);
@@ -64,9 +63,9 @@ TEST_F(PinsSwitches, UneditedTextKeepsTheFieldsButTheImageIsStillWritten) {
   const Bytes before = Pins(m_card);
   const Bytes after = Pins(Read("card.bin"));
   EXPECT_EQ(PinsSerial(after), "TS05A00017");
-  EXPECT_EQ(Word(after, kPinsCounter), Word(before, kPinsCounter) + 1);
+  EXPECT_EQ(Le(after, kPinsCounter, 2), Le(before, kPinsCounter, 2) + 1);
   // A text without an identification key marks word 10.
-  EXPECT_EQ(Word(after, kIdentOffset), Word(before, kIdentOffset) | 0x8000);
+  EXPECT_EQ(Le(after, kIdentOffset, 2), Le(before, kIdentOffset, 2) | 0x8000);
   // Numbers keep their values; strings keep theirs up to their zero byte.
   const auto stringEnd = std::find(before.begin() + 376, before.begin() + 392, 0) - before.begin();
   for (std::size_t i = 36; i < 511; ++i) {
@@ -84,7 +83,7 @@ TEST_F(PinsSwitches, EditedTextChangesSerialNumberAndSubsystemWord) {
   EXPECT_EQ(SaidBy(OnCard("", {"/s", "edited.txt"})), (Said{Report() + Programmed(), "", 1}));
   const Bytes edited = Read("card.bin");
   EXPECT_EQ(PinsSerial(Pins(edited)), "EDITED99");
-  EXPECT_EQ(Dword(edited, edited.size() - 8), 0x20021F2Eu);
+  EXPECT_EQ(Le(edited, emu::kSampleSubsystemOffset, 4), 0x20021F2Eu);
 
   const std::vector<std::pair<std::vector<std::string>, std::string>> runs{
       {{"/s", "edited.txt", "/i", "new.bin"}, "EDITED99"},
@@ -130,11 +129,8 @@ TEST_F(PinsSwitches, TextThatCannotBeWrittenFailsItsSwitchButNotAProgramming) {
 }
 
 TEST_F(PinsSwitches, CalibrationBlockSavedByteForByte) {
-  EXPECT_EQ(SaidBy(OnCard("", {"/dmcs", "mcs.bin"})),
-            (Said{Report() + FileCreated("mcs.bin"), "", 1}));
-  const std::size_t size = emu::SampleBiosOptions{}.mcsSize;
-  const std::size_t at = BiosSize(m_card);
-  EXPECT_EQ(Read("mcs.bin"), Bytes(m_card.begin() + at, m_card.begin() + at + size));
+  EXPECT_EQ(SaidBy(OnCard("", {"/dmcs", "mcs.bin"})), Created("mcs.bin"));
+  EXPECT_EQ(Read("mcs.bin"), Slice(m_card, BiosSize(m_card), emu::SampleBiosOptions{}.mcsSize));
 }
 
 TEST_F(PinsSwitches, CardWithoutCalibrationBlockLeavesNoFileAndStopsTheRun) {
@@ -155,7 +151,7 @@ TEST_F(PinsSwitches, TvOutStandardIsBitZeroOfByte161) {
     Bytes after = Pins(Read("card.bin"));
     EXPECT_EQ(after[kTvOutByte] & 1, bit) << standard;
     EXPECT_EQ(after[kTvOutByte] & 0xFE, before[kTvOutByte] & 0xFE);
-    EXPECT_EQ(Sum8(after, 0, static_cast<std::uint32_t>(after.size())), 0);
+    EXPECT_EQ(Sum8(after, 0, emu::kSamplePinsSize), 0);
   }
 }
 

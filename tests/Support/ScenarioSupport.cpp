@@ -66,28 +66,13 @@ emu::SampleBiosOptions NewBiosOptions() {
   return options;
 }
 
-Bytes NewBiosFile() {
-  Bytes file = emu::BuildSampleBios(NewBiosOptions());
-  file.resize(0x10000);
-  return file;
-}
+Bytes NewBiosFile() { return Slice(emu::BuildSampleBios(NewBiosOptions()), 0, 0x10000); }
 
-std::uint16_t Word(const Bytes& bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(testbytes::Le(bytes, static_cast<std::uint32_t>(offset), 2));
-}
+std::uint32_t BiosSize(const Bytes& image) { return image.at(2) * 512u; }
 
-std::uint32_t Dword(const Bytes& bytes, std::size_t offset) {
-  return testbytes::Le(bytes, static_cast<std::uint32_t>(offset), 4);
-}
+std::uint32_t PinsOffset(const Bytes& image) { return Le(image, emu::kSamplePinsPointerOffset, 2); }
 
-std::size_t BiosSize(const Bytes& image) { return image.at(2) * std::size_t{512}; }
-
-std::uint32_t PinsOffset(const Bytes& image) { return Word(image, emu::kSamplePinsPointerOffset); }
-
-Bytes Pins(const Bytes& image) {
-  const auto begin = image.begin() + PinsOffset(image);
-  return Bytes(begin, begin + emu::kSamplePinsSize);
-}
+Bytes Pins(const Bytes& image) { return Slice(image, PinsOffset(image), emu::kSamplePinsSize); }
 
 std::string PinsSerial(const Bytes& pins) {
   const char* serial = reinterpret_cast<const char*>(pins.data() + 12);

@@ -21,6 +21,8 @@ namespace scenario {
 using testbytes::Bytes;
 using testbytes::kPinsCounter;
 using testbytes::kPinsDate;
+using testbytes::Le;
+using testbytes::Slice;
 using testbytes::Sum8;
 
 struct RunResult {
@@ -121,11 +123,9 @@ emu::SampleBiosOptions NewBiosOptions();
 Bytes NewBiosFile();
 
 // Pieces of an image.
-std::size_t BiosSize(const Bytes& image);
+std::uint32_t BiosSize(const Bytes& image);
 std::uint32_t PinsOffset(const Bytes& image);
 Bytes Pins(const Bytes& image);
-std::uint16_t Word(const Bytes& bytes, std::size_t offset);
-std::uint32_t Dword(const Bytes& bytes, std::size_t offset);
 std::string PinsSerial(const Bytes& pins);
 
 // The whole of a file, empty when it cannot be read.
@@ -167,6 +167,8 @@ class CardTest : public ScenarioTest {
                    const RunLimits& limits = {});
   // The banner and the card's report, as a run on the sample card begins.
   static std::string Report();
+  // What a run says that only created `name`.
+  static Said Created(const std::string& name) { return {Report() + FileCreated(name), "", 1}; }
 
   Bytes m_card = emu::BuildSampleBios();
   const Bytes m_file = NewBiosFile();
