@@ -43,19 +43,17 @@ TEST_F(Session, ScanListsTheCards) {
   EXPECT_EQ(SaidBy(Emu(args)), (Said{report + cards + "\n", "", 1}));
 }
 
-// A card left out by its subsystem is reached only through /dev.
-TEST_F(Session, DevMovesTheSessionBeforeTheReport) {
+// A card left out by its subsystem is reached only through /dev; /dev to the current card
+// opens nothing again.
+TEST_F(Session, DevMovesTheSessionBeforeTheReportOrOpensNothingAgain) {
   Write("z.bin", emu::BuildSampleBios({.deviceId = DEVID_Z_SERIES}));
   const RunResult run =
       Emu({"--card", "100", "--card", "208,model=z-series,image=z.bin,subsys=90011F2E", "/dev",
            "208", "/o", "z-old.bin"});
   const CardReport report{.model = "Tavrin Z310/Z410/Tetra card", .bus = 2, .device = 1};
-  EXPECT_EQ(run.out, kBanner + report.Text() + FileCreated("z-old.bin"));
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(SaidBy(run), (Said{kBanner + report.Text() + FileCreated("z-old.bin"), "", 1}));
   EXPECT_EQ(Read("z-old.bin"), Read("z.bin"));
-}
 
-TEST_F(Session, DevToTheCurrentCardOpensNothingAgain) {
   const RunResult plain = Emu({"--stats", "/ds"});
   const RunResult again = Emu({"--stats", "/dev", "100", "/ds"});
   EXPECT_EQ(again.out, plain.out);
@@ -69,14 +67,13 @@ TEST_F(Session, DevToTheCurrentCardOpensNothingAgain) {
 // single blank, so that a line of 255 characters but one blank more has no parameters.
 TEST_F(Session, RefusedRunsRunNothing) {
   const std::string padding(255 - std::string("/o  old.bin").size(), ' ');
-  const std::string banner = kBanner;
-  const Said invalid{banner, kInvalidCmdLine, 0};
+  const Said invalid{kBanner, kInvalidCmdLine, 0};
   const std::vector<std::pair<std::vector<std::string>, Said>> refused{
       {{"/dev", "300", "/o", "old.bin"},
-       {banner, "ERROR! Graphics hardware information couldn't be obtained. (#10001)\n\n", 0}},
-      {{"--card", "100,subsys=90011F2E", "/ds"}, {banner, kNoDevice, 0}},
+       {kBanner, "ERROR! Graphics hardware information couldn't be obtained. (#10001)\n\n", 0}},
+      {{"--card", "100,subsys=90011F2E", "/ds"}, {kBanner, kNoDevice, 0}},
       {{"--uid", "1000", "/o", "old.bin"}, {kNotRoot, "", 0}},
-      {{"/o", padding + " ", "old.bin"}, {banner + kNoParameters, "", 0}},
+      {{"/o", padding + " ", "old.bin"}, {kBanner + std::string(kNoParameters), "", 0}},
       {{}, invalid},
       {{"/x"}, invalid},
       {{"/o"}, invalid},
@@ -114,10 +111,7 @@ TEST_F(Session, EmulatorRefusesBadOptionsAndRunsNothing) {
 TEST_F(Session, EmulatorSavesTheSampleBiosOfAModel) {
   EXPECT_EQ(SaidBy(Run(TVRBIOS_EMU_PATH, {"--save-sample-bios", "z.bin,model=z-series"})),
             (Said{"", "", 0}));
-  const emu::SampleBiosOptions saved = emu::NewerSampleBios(DEVID_Z_SERIES);
-  EXPECT_EQ(Read("z.bin"), emu::BuildSampleBios(saved));
-  const emu::SampleBiosOptions onTheCard;
-  EXPECT_GT(saved.versionByte, onTheCard.versionByte) << "programming it shows a change";
+  EXPECT_EQ(Read("z.bin"), emu::BuildSampleBios(emu::NewerSampleBios(DEVID_Z_SERIES)));
 }
 
 }  // namespace
