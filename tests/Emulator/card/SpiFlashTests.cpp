@@ -277,9 +277,7 @@ TEST(FlashStatus, PowerUpValuesAndOnlyTheProtectionBitsAreWritable) {
 TEST(FlashStatus, BitSevenLocksTheRegisterWhileThePinIsLow) {
   for (FlashPart part : kParts) {
     SCOPED_TRACE(FlashPartName(part));
-    CardOptions options = NewPart(part);
-    options.flashStatus = 0xFF;
-    SpiRig rig(options);
+    SpiRig rig({.part = part, .flashStatus = 0xFF});
     EXPECT_EQ(rig.Status(), 0x8C) << "only the non-volatile bits are taken";
     for (std::uint32_t bits : {0u, 1u << 5, 1u << 15}) {
       rig.Write(kProtectRegister, (rig.Read(kProtectRegister) & ~kProtectWritable) | bits);
