@@ -34,12 +34,12 @@ CardOptions NewPart(FlashPart part) {
   return options;
 }
 
-std::uint32_t SpiRig::Read(std::uint32_t offset) {
-  return m_machine.DeviceRead(m_aperture + offset, 4);
+std::uint32_t SpiRig::Read(std::uint32_t offset, std::uint32_t width) {
+  return m_machine.DeviceRead(m_aperture + offset, width);
 }
 
-void SpiRig::Write(std::uint32_t offset, std::uint32_t value) {
-  m_machine.DeviceWrite(m_aperture + offset, 4, value);
+void SpiRig::Write(std::uint32_t offset, std::uint32_t value, std::uint32_t width) {
+  m_machine.DeviceWrite(m_aperture + offset, width, value);
 }
 
 void SpiRig::SetLine(std::uint32_t bit, bool high) {

@@ -34,13 +34,12 @@ class SpiRig {
   explicit SpiRig(const CardOptions& options = {}, std::unique_ptr<FlashStore> flash = nullptr,
                   AccessCosts costs = {}, std::unique_ptr<StateStore> state = nullptr);
 
-  Machine& machine() { return m_machine; }
   Card& card() { return *m_card; }
   VirtualClock& clock() { return m_machine.Clock(); }
 
-  // One 32-bit access to the aperture through the machine.
-  std::uint32_t Read(std::uint32_t offset);
-  void Write(std::uint32_t offset, std::uint32_t value);
+  // One access of `width` bytes to the aperture through the machine.
+  std::uint32_t Read(std::uint32_t offset, std::uint32_t width = 4);
+  void Write(std::uint32_t offset, std::uint32_t value, std::uint32_t width = 4);
   void SetLine(std::uint32_t bit, bool high);
   bool Line(std::uint32_t bit) { return (Read(kLineRegister) & bit) != 0; }
 

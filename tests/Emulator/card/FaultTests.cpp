@@ -198,10 +198,7 @@ TEST_F(FlashFileDeathTest, AKilledRunLeavesTheFileAsTheCardWasLeft) {
 TEST(MachineStateFile, OnlyAStateOfThisLayoutIsTaken) {
   const std::string path = FreshPath("other.st");
   for (const std::size_t size : {10, 64}) {
-    {
-      std::ofstream out(path, std::ios::binary | std::ios::trunc);
-      out << std::string(size, 'x');
-    }
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << std::string(size, 'x');
     try {
       KeptState(path);
       ADD_FAILURE() << size << " bytes taken";

@@ -9,12 +9,6 @@
 namespace emu::test {
 namespace {
 
-void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
 TEST(FlashStore, MemoryHoldsTheContentOrStartsErased) {
   EXPECT_EQ(FlashStore::InMemory()->Copy(), Bytes(kFlashCapacity, 0xFF));
   EXPECT_EQ(FlashStore::InMemory(Pattern())->Copy(), Pattern());
@@ -37,7 +31,7 @@ TEST(FlashStore, AMissingFileIsCreatedWithTheGivenContentAndAnExistingOneKept) {
 
 TEST(FlashStore, FilesThatCannotBeTheFlashAreRefusedByName) {
   const std::string shortFile = FreshPath("short.bin");
-  WriteFile(shortFile, Bytes(1000, 0xFF));
+  std::ofstream(shortFile, std::ios::binary) << std::string(1000, '\xFF');
   try {
     MapFlashFile(shortFile);
     ADD_FAILURE() << "a 1000-byte file was taken";

@@ -82,8 +82,6 @@ class Decoder {
   SpiShifter m_in;   // data-out, as the part answered
 };
 
-Trace Decode(const std::string& path) { return Decoder().Decode(path); }
-
 TEST(LineTrace, WindowsHoldTheirCyclesBitForBit) {
   const std::string middle = FreshPath("middle.vcd");
   const std::string tail = FreshPath("tail.vcd");
@@ -107,13 +105,13 @@ TEST(LineTrace, WindowsHoldTheirCyclesBitForBit) {
     rig.WriteEnable();
   }
 
-  const Trace all = Decode(whole);
+  const Trace all = Decoder().Decode(whole);
   ASSERT_EQ(all.cycles.size(), 4u);
   EXPECT_TRUE(all.startsDeselected);
   EXPECT_EQ(all.cycles[0].out[0], 0x15);
   EXPECT_EQ(all.cycles[0].in[1], 0x1F) << "the part's identification, as the line carried it";
 
-  const Trace window = Decode(middle);
+  const Trace window = Decoder().Decode(middle);
   ASSERT_EQ(window.cycles.size(), 2u) << "cycles 2 and 3 only";
   EXPECT_TRUE(window.startsDeselected);
   EXPECT_EQ(window.cycles[0].out[0], kReadStatus);
@@ -123,7 +121,7 @@ TEST(LineTrace, WindowsHoldTheirCyclesBitForBit) {
   EXPECT_EQ(Bytes(window.cycles[1].in.begin() + 4, window.cycles[1].in.end()),
             (Bytes{0x12, 0x34, 0xA5}));
 
-  const Trace last = Decode(tail);
+  const Trace last = Decoder().Decode(tail);
   ASSERT_EQ(last.cycles.size(), 1u);
   EXPECT_TRUE(last.startsDeselected);
   EXPECT_EQ(last.cycles[0].out, Bytes{kWriteEnable});
