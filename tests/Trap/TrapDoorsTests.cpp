@@ -8,8 +8,6 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -85,8 +83,7 @@ TEST_F(TrapDoors, EveryRouteToTheHardwareEndsWithALine) {
        "tvrbios-trap: " + Named(TVR_TRAP_OWN_LOADER_PATH) +
            " names a loader other than the system's: the library cannot go into it\n"},
   };
-  RunLimits nobody;
-  nobody.userId = geteuid() == 0 ? kNobody : -1;
+  const RunLimits nobody{.userId = geteuid() == 0 ? kNobody : -1};
   fs::permissions(m_root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   for (const Route& each : routes) {
     RunLimits limits = nobody;
@@ -159,16 +156,12 @@ TEST_F(TrapDoors, AnswersAsAKernelOrEndsLoudly) {
 }
 
 TEST_F(TrapDoors, FaultsInSignalHandlers) {
-  const RunResult alarm = Trapped({TVR_TRAP_ROUTE_PATH, "alarm"});
-  EXPECT_EQ(alarm.out, "alarms read ports\n");
-  EXPECT_EQ(alarm.err, "");
-  EXPECT_EQ(alarm.status, 0);
-
-  const RunResult reset = Trapped({TVR_TRAP_ROUTE_PATH, "default"});
-  EXPECT_EQ(reset.err,
-            "tvrbios-trap: the program changes the handling of SIGSEGV, which the harness "
-            "needs for itself\n");
-  EXPECT_EQ(reset.status, kTrapFailureStatus);
+  EXPECT_EQ(SaidBy(Trapped({TVR_TRAP_ROUTE_PATH, "alarm"})), (Said{"alarms read ports\n", "", 0}));
+  EXPECT_EQ(SaidBy(Trapped({TVR_TRAP_ROUTE_PATH, "default"})),
+            (Said{"",
+                  "tvrbios-trap: the program changes the handling of SIGSEGV, which the harness "
+                  "needs for itself\n",
+                  kTrapFailureStatus}));
 
   const RunResult raised = Trapped({TVR_TRAP_ROUTE_PATH, "raise"});
   EXPECT_EQ(
@@ -182,8 +175,7 @@ TEST_F(TrapDoors, HelpAndPageAreTheHarnesss) {
   const RunResult help = Trapped({"--help"});
   EXPECT_EQ(help.out.rfind("Usage: tvrbios-trap [OPTION]... [--] PROGRAM [ARGUMENT]...\n", 0), 0u)
       << help.out;
-  std::ifstream in(TVR_TRAP_MANUAL);
-  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string page = FileText(TVR_TRAP_MANUAL);
   for (const char* option : {"--refuse CALL=ERROR", "--uid N", "--stats"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }

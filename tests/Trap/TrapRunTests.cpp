@@ -90,9 +90,7 @@ TEST_P(SameAsEmulator, StreamsStatusFilesAndCounts) {
   const Case& c = GetParam();
   const Outcome emulated = Emulated(c.options, c.args);
   const Outcome trapped = Trapped(TVRBIOS_PATH, c.options, c.args);
-  EXPECT_EQ(trapped.run.out, emulated.run.out);
-  EXPECT_EQ(trapped.run.err, emulated.run.err);
-  EXPECT_EQ(trapped.run.status, emulated.run.status);
+  EXPECT_EQ(SaidBy(trapped.run), SaidBy(emulated.run));
   EXPECT_TRUE(trapped.files == emulated.files) << "the files differ";
   // Not a comparison of two empty runs: the machine was used.
   EXPECT_NE(emulated.run.err.find("port reads: "), std::string::npos) << emulated.run.err;
@@ -129,8 +127,7 @@ TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
     const Outcome trapped = Trapped(fault.program, fault.options, {"/ds"});
     // The planted program ran on the machine, and something shows.
     EXPECT_NE(trapped.run.err.find("port reads: "), std::string::npos) << trapped.run.err;
-    EXPECT_TRUE(trapped.run.out != emulated.run.out || trapped.run.err != emulated.run.err ||
-                trapped.run.status != emulated.run.status || trapped.files != emulated.files)
+    EXPECT_TRUE(SaidBy(trapped.run) != SaidBy(emulated.run) || trapped.files != emulated.files)
         << fault.program << " looks like the shipped program";
   }
 }
@@ -138,9 +135,8 @@ TEST_F(TrapRun, PlantedFaultsOfTheNativeProgramShow) {
 TEST_F(TrapRun, NativeScanFindsTheMachinesCards) {
   const RunResult run =
       Run(TVRBIOS_TRAP_PATH, {"--card", "100", "--card", "1f8", "--", TVR_NATIVE_SCAN_PATH});
-  EXPECT_EQ(run.out, "Supported cards found: 2\n  bus 1, device 0\n  bus 1, device 31\n");
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(SaidBy(run),
+            (Said{"Supported cards found: 2\n  bus 1, device 0\n  bus 1, device 31\n", "", 0}));
 }
 
 // Whatever goes wrong, a program the harness was given never runs on this computer's own
@@ -148,8 +144,7 @@ TEST_F(TrapRun, NativeScanFindsTheMachinesCards) {
 // the program through could not touch hardware either.
 TEST_F(TrapRun, NeverUnwatched) {
   constexpr int kNobody = 65534;
-  RunLimits nobody;
-  nobody.userId = geteuid() == 0 ? kNobody : -1;
+  const RunLimits nobody{.userId = geteuid() == 0 ? kNobody : -1};
   fs::permissions(m_root, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   const std::string blank = m_root + "/with blank: and colon";
   const std::string lure = m_root + "/lure";
@@ -166,9 +161,7 @@ TEST_F(TrapRun, NeverUnwatched) {
   const RunResult emulated = Run(TVRBIOS_EMU_PATH, {"--refuse", "iopl=EPERM", "/ds"});
   const RunResult moved =
       Run(blank + "/tvrbios-trap", {"--refuse", "iopl=EPERM", "--", TVRBIOS_PATH, "/ds"}, nobody);
-  EXPECT_EQ(moved.out, emulated.out);
-  EXPECT_EQ(moved.err, emulated.err);
-  EXPECT_EQ(moved.status, emulated.status);
+  EXPECT_EQ(SaidBy(moved), SaidBy(emulated));
 
   const RunResult unloaded = Run(lure + "/tvrbios-trap", {TVRBIOS_PATH, "/ds"}, nobody);
   EXPECT_EQ(unloaded.out, "");
